@@ -1,0 +1,47 @@
+// Loads the plug-in modules of a folder and drives their objects through their life:
+// PluginName, CreatePlugin, OnAttach, BuildMenu, events, OnRelease, destruction.
+#pragma once
+
+#include "plugin/Plugin.h"
+
+#include <wx/string.h>
+
+#include <memory>
+#include <vector>
+
+class wxEvent;
+class wxMenuBar;
+
+class MP_INTERFACE CPluginManager {
+public:
+    CPluginManager();
+    ~CPluginManager(); // releases and unloads whatever is still loaded
+
+    CPluginManager(const CPluginManager&) = delete;
+    CPluginManager& operator=(const CPluginManager&) = delete;
+
+    // Loads every module of the folder (*.so) that exports both entry points, creates its
+    // plug-in object and attaches it, in file-name order. A module that fails to load is
+    // reported in the log and skipped. Returns the number of plug-ins attached.
+    int LoadFolder(const wxString& folder);
+
+    // Loads one module; false (and a log message) when it cannot be loaded or lacks an entry point.
+    bool LoadModule(const wxString& path);
+
+    void BuildMenus(wxMenuBar* menuBar);
+
+    // Hands the event to each plug-in object in load order; true when one of them handled it
+    // (found a handler that did not skip it).
+    bool Dispatch(wxEvent& event);
+
+    // OnRelease on each plug-in, then destroys them and unloads their modules, in reverse order.
+    void ReleaseAll();
+
+    size_t GetCount() const { return plugins.size(); }
+    CPlugin* GetPlugin(size_t index) const;
+    wxString GetPluginName(size_t index) const;
+
+private:
+    struct Loaded;
+    std::vector<std::unique_ptr<Loaded>> plugins;
+};

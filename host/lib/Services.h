@@ -1,0 +1,182 @@
+// The editor services that plug-ins call: named items, the settings store, the main frame, the
+// editors, the message outputs and the editor's own event types.
+#pragma once
+
+#include "plugin/Plugin.h"
+
+#include <wx/event.h>
+#include <wx/stc/stc.h>
+#include <wx/string.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class wxFrame;
+class wxXmlDocument;
+class wxXmlNode;
+
+// Sent to plug-ins when a completion starts in the current editor; a plug-in that handles it
+// (does not skip it) replaces the editor's own word completion.
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEvent);
+// Sent to plug-ins when a completion list or call tip has ended.
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent);
+// Sent to the main frame: open the file named by the event's string (or bring its tab forward).
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
+
+// ---------------------------------------------------------------------------------------------
+// Named items: "PluginsPath" (the plug-ins folder) and "ExecPath" (the program folder), neither
+// with a trailing separator.
+class MP_INTERFACE CNameItem {
+public:
+    explicit CNameItem(const wxString& name);
+
+    wxString GetName() const { return name; }
+    wxString GetAttribute(int index) const;
+    void SetAttribute(int index, const wxString& value);
+
+private:
+    wxString name;
+    std::vector<wxString> attributes;
+};
+
+class MP_INTERFACE CNameService {
+public:
+    static CNameService* Get();
+
+    // The item of that name; created empty on first use, so never null.
+    CNameItem* GetNameItem(wxString name);
+
+private:
+    std::map<wxString, std::unique_ptr<CNameItem>> items;
+};
+
+// ---------------------------------------------------------------------------------------------
+// A typed key-value store kept in an XML file. Key paths ("/Coilhatch/Script0/name") become
+// nested elements below <config>. A missing file presents no keys; a file that cannot be parsed
+// presents no keys and is kept as "<file>.bak" before the first save replaces it; a file that
+// exists but cannot be read is never overwritten.
+class MP_INTERFACE CConfigManagement {
+public:
+    explicit CConfigManagement(const wxString& path);
+    virtual ~CConfigManagement();
+
+    CConfigManagement(const CConfigManagement&) = delete;
+    CConfigManagement& operator=(const CConfigManagement&) = delete;
+
+    int ReadInt(const wxString& key, int defaultValue) const;
+    bool ReadBool(const wxString& key, bool defaultValue) const;
+    wxString Read(const wxString& key, const wxString& defaultValue) const;
+
+    void Write(const wxString& key, int value);
+    void Write(const wxString& key, bool value);
+    // The flag is kept for callers written against older editors; it has no effect.
+    void Write(const wxString& key, const wxString& value, bool flag);
+
+    // Removes every key.
+    void Clear();
+    // Writes the store atomically (temporary file in the same folder, flushed, renamed).
+    bool Save();
+
+    bool HasKey(const wxString& key) const;
+
+private:
+    const wxXmlNode* FindNode(const wxString& key) const;
+    wxXmlNode* FindOrCreateNode(const wxString& key);
+    void SetText(const wxString& key, const wxString& text);
+
+    wxString path;
+    std::unique_ptr<wxXmlDocument> document;
+    bool unparsable = false; // the file existed but was not XML: keep it as a backup on save
+    bool unreadable = false; // the file existed but could not be read: never overwrite it
+};
+
+// ---------------------------------------------------------------------------------------------
+class MP_INTERFACE CAppManagement {
+public:
+    static CAppManagement* Get();
+
+    wxFrame* GetAppWindow() const { return appWindow; }
+    void SetAppWindow(wxFrame* frame) { appWindow = frame; }
+
+private:
+    wxFrame* appWindow = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
+// An editor of the editor program: a styled text control with the editor's settings.
+class MP_INTERFACE CSyntaxEditor : public wxStyledTextCtrl {
+public:
+    CSyntaxEditor(wxWindow* parent, wxWindowID id = wxID_ANY);
+
+    // Picks the lexer from a file name: the Python lexer for .py and .pyw, none otherwise.
+    void SetLexerForFile(const wxString& fileName);
+
+    // The editor's own completion: the words of the document that start like the word before
+    // the caret.
+    void ShowWordCompletion();
+
+    const wxString& GetFilePath() const { return filePath; }
+    void SetFilePath(const wxString& path) { filePath = path; }
+
+private:
+    wxString filePath;
+};
+
+class MP_INTERFACE CEditorManagement {
+public:
+    static CEditorManagement* Get();
+
+    // The current editor, or null when none is open.
+    CSyntaxEditor* GetCurrentEditor() const;
+    void SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provider);
+
+private:
+    std::function<CSyntaxEditor*()> currentEditor;
+};
+
+// ---------------------------------------------------------------------------------------------
+// One message output pane. Append may be called from any thread: text from another thread is
+// queued and reaches the pane through the UI thread, in order.
+class MP_INTERFACE CMessageOutput {
+public:
+    using Sink = std::function<void(const wxString& piece)>;
+
+    void Append(const wxString& text);
+
+    // Everything appended so far (pieces joined), and the pieces themselves.
+    wxString GetText() const;
+    std::vector<wxString> GetPieces() const;
+    void Clear();
+
+    // Where pieces go once they reach the UI thread (the pane, standard output in batch mode).
+    void AddSink(Sink sink);
+    void ClearSinks();
+
+    // Delivers text that other threads appended. Runs on the UI thread.
+    void DeliverPending();
+
+private:
+    void Deliver(const wxString& text);
+
+    mutable std::mutex mutex;
+    std::vector<wxString> pending; // appended on other threads, not yet delivered
+    std::vector<wxString> pieces;  // delivered
+    std::vector<Sink> sinks;
+    bool deliveryQueued = false;
+};
+
+class MP_INTERFACE CMessageOutputManagement {
+public:
+    static CMessageOutputManagement* Get();
+
+    // Output 0 always exists; others are created on first use.
+    CMessageOutput* GetMessageOutput(int index);
+    int GetCount() const { return static_cast<int>(outputs.size()); }
+
+private:
+    CMessageOutputManagement();
+    std::vector<std::unique_ptr<CMessageOutput>> outputs;
+};

@@ -1,0 +1,1 @@
+#include "menu/ScriptIcon.h"

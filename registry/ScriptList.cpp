@@ -1,0 +1,1 @@
+#include "registry/ScriptList.h"

@@ -1,0 +1,50 @@
+// The registered scripts: one ScriptEntry per script, held in the user's order by the one
+// plug-in-wide ScriptList.
+#pragma once
+
+#include <wx/string.h>
+
+#include <cstdint>
+
+struct ScriptEntry {
+    ScriptEntry(); // draws a fresh menuId
+    ~ScriptEntry();
+
+    ScriptEntry(const ScriptEntry&) = delete;
+    ScriptEntry& operator=(const ScriptEntry&) = delete;
+
+    bool autoRun = false;    // run once when the Python Script submenu is first built
+    bool autoReload = false; // reload the module on every run from the menu
+    wxString name;
+    wxString location;
+    wxString description;
+    std::int32_t menuId; // never stored; every construction draws a new one
+};
+
+// The list holds at most MaxScriptNum entries and owns every entry it holds.
+constexpr unsigned MaxScriptNum = 31;
+
+struct ScriptList {
+    ScriptList();
+    ~ScriptList();
+
+    ScriptList(const ScriptList&) = delete;
+    ScriptList& operator=(const ScriptList&) = delete;
+
+    // Appends the entry and takes ownership of it; false (the caller keeps the entry) when full.
+    bool Add(ScriptEntry* entry);
+    // The entry at that index, or null when the index is not below the count. The list keeps
+    // ownership.
+    ScriptEntry* Get(unsigned index) const;
+    unsigned GetCount() const { return count; }
+    // Deletes the entry at that index and closes the gap; false when out of range.
+    bool Remove(unsigned index);
+    void DeleteAll();
+
+    bool modified = false; // set by the management dialog; nothing here touches it
+    unsigned count = 0;
+    ScriptEntry* entries[MaxScriptNum] = {};
+};
+
+// The one list of the plug-in: null until the plug-in is attached with Python running.
+extern ScriptList* scriptList;

@@ -1,0 +1,4 @@
+#include "engine/Coilhatch.h"
+
+void CCoilhatch::LoadScripts() {}
+void CCoilhatch::SaveScripts() {}
