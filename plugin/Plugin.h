@@ -57,7 +57,7 @@ class MP_INTERFACE CPlugin : public wxEvtHandler {
     friend class CPluginManager;
 
 public:
-    CPlugin(); // in the editor's library
+    CPlugin();                   // in the editor's library
     virtual ~CPlugin() override; // in the editor's library
 
     virtual EPluginType GetType() const;

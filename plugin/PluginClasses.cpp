@@ -27,25 +27,45 @@ CDockInfo& CDockInfo::operator=(const CDockInfo& other) {
     return *this;
 }
 
-EPluginType CPlugin::GetType() const { return type; }
-const CPluginInfo* CPlugin::GetInfo() const { return &info; }
+EPluginType CPlugin::GetType() const {
+    return type;
+}
+const CPluginInfo* CPlugin::GetInfo() const {
+    return &info;
+}
 void CPlugin::OnAttach() {}
 void CPlugin::OnRelease() {}
 
-CToolPlugin::CToolPlugin() { type = MP_PLUGIN_TOOL; }
+CToolPlugin::CToolPlugin() {
+    type = MP_PLUGIN_TOOL;
+}
 CToolPlugin::~CToolPlugin() = default;
 void CToolPlugin::BuildMenu(wxMenuBar*) {}
-bool CToolPlugin::BuildToolBar(wxToolBar*) { return false; }
+bool CToolPlugin::BuildToolBar(wxToolBar*) {
+    return false;
+}
 
-CToolBarPlugin::CToolBarPlugin() { type = MP_PLUGIN_TOOLBAR; }
+CToolBarPlugin::CToolBarPlugin() {
+    type = MP_PLUGIN_TOOLBAR;
+}
 CToolBarPlugin::~CToolBarPlugin() = default;
-CDockInfo& CToolBarPlugin::GetDockInfo() { return dockInfo; }
+CDockInfo& CToolBarPlugin::GetDockInfo() {
+    return dockInfo;
+}
 void CToolBarPlugin::BuildMenu(wxMenuBar*) {}
-bool CToolBarPlugin::BuildToolBar(wxToolBar*) { return false; }
+bool CToolBarPlugin::BuildToolBar(wxToolBar*) {
+    return false;
+}
 
-CPanelPlugin::CPanelPlugin() { type = MP_PLUGIN_PANEL; }
+CPanelPlugin::CPanelPlugin() {
+    type = MP_PLUGIN_PANEL;
+}
 CPanelPlugin::~CPanelPlugin() = default;
-CDockInfo& CPanelPlugin::GetPanelInfo() { return panelInfo; }
+CDockInfo& CPanelPlugin::GetPanelInfo() {
+    return panelInfo;
+}
 
-CMainClientPlugin::CMainClientPlugin() { type = MP_PLUGIN_MAINCLIENT; }
+CMainClientPlugin::CMainClientPlugin() {
+    type = MP_PLUGIN_MAINCLIENT;
+}
 CMainClientPlugin::~CMainClientPlugin() = default;

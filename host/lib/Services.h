@@ -74,6 +74,9 @@ public:
     void Write(const wxString& key, bool value);
     // The flag is kept for callers written against older editors; it has no effect.
     void Write(const wxString& key, const wxString& value, bool flag);
+    // A string without the flag would silently become a bool.
+    void Write(const wxString& key, const char* value) = delete;
+    void Write(const wxString& key, const wchar_t* value) = delete;
 
     // Removes every key.
     void Clear();
@@ -81,6 +84,7 @@ public:
     bool Save();
 
     bool HasKey(const wxString& key) const;
+    const wxString& GetPath() const { return path; }
 
 private:
     const wxXmlNode* FindNode(const wxString& key) const;

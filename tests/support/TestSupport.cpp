@@ -106,7 +106,9 @@ EditorEnvironment::~EditorEnvironment() {
     wxTheApp->DeletePendingObjects();
 }
 
-wxMenuBar* EditorEnvironment::MenuBar() const { return frame->GetMenuBar(); }
+wxMenuBar* EditorEnvironment::MenuBar() const {
+    return frame->GetMenuBar();
+}
 
 wxString EditorEnvironment::OutputText() {
     auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
