@@ -67,6 +67,21 @@ bool CPluginManager::LoadModule(const wxString& path) {
     return true;
 }
 
+void CPluginManager::AddPlugin(CPlugin* plugin, const wxString& name) {
+    auto loaded = std::make_unique<Loaded>();
+    loaded->name = name;
+    loaded->plugin = plugin;
+    plugins.push_back(std::move(loaded));
+    plugin->OnAttach();
+}
+
+bool CPluginManager::BuildToolBars(wxToolBar* toolBar) {
+    bool added = false;
+    for (const auto& loaded : plugins)
+        added = loaded->plugin->BuildToolBar(toolBar) || added;
+    return added;
+}
+
 void CPluginManager::BuildMenus(wxMenuBar* menuBar) {
     for (const auto& loaded : plugins)
         loaded->plugin->BuildMenu(menuBar);

@@ -11,6 +11,7 @@
 
 class wxEvent;
 class wxMenuBar;
+class wxToolBar;
 
 class MP_INTERFACE CPluginManager {
 public:
@@ -28,7 +29,13 @@ public:
     // Loads one module; false (and a log message) when it cannot be loaded or lacks an entry point.
     bool LoadModule(const wxString& path);
 
+    // Takes over a plug-in object that did not come from a module (built into the editor, or
+    // made by a test) and attaches it.
+    void AddPlugin(CPlugin* plugin, const wxString& name);
+
     void BuildMenus(wxMenuBar* menuBar);
+    // True when any plug-in added something to the tool bar.
+    bool BuildToolBars(wxToolBar* toolBar);
 
     // Hands the event to each plug-in object in load order; true when one of them handled it
     // (found a handler that did not skip it).

@@ -103,7 +103,7 @@ EditorEnvironment::~EditorEnvironment() {
     CAppManagement::Get()->SetAppWindow(nullptr);
     frame->Destroy();
     wxTheApp->ProcessPendingEvents();
-    wxTheApp->DeletePendingObjects();
+    wxTheApp->ProcessIdle(); // deletes the frame
 }
 
 wxMenuBar* EditorEnvironment::MenuBar() const {
