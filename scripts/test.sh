@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test headless under Xvfb.
+#   scripts/test.sh              the normal build, in build/
+#   scripts/test.sh --sanitize   with AddressSanitizer and UndefinedBehaviorSanitizer, in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+cmake_args=()
+if [ "${1:-}" = "--sanitize" ]; then
+  export COILHATCH_BUILD_DIR=build-asan
+  cmake_args+=(-DCOILHATCH_SANITIZE=ON)
+  # The interpreter keeps its objects until the process ends; leaks are not what this run checks.
+  export ASAN_OPTIONS=detect_leaks=0:detect_odr_violation=0
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+build_dir=${COILHATCH_BUILD_DIR:-build}
+scripts/build.sh "${cmake_args[@]}"
+
+cd "$build_dir"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --output-on-failure -j"$(nproc)" --timeout 180
