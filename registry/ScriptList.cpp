@@ -1,1 +1,49 @@
 #include "registry/ScriptList.h"
+
+#include <wx/utils.h>
+
+ScriptList* scriptList = nullptr;
+
+ScriptEntry::ScriptEntry() : menuId(wxNewId()) {}
+
+ScriptEntry::~ScriptEntry() = default;
+
+ScriptList::ScriptList() = default;
+
+ScriptList::~ScriptList() {
+    DeleteAll();
+}
+
+bool ScriptList::Add(ScriptEntry* entry) {
+    if (count >= MaxScriptNum)
+        return false;
+    entries[count] = entry;
+    ++count;
+    return true;
+}
+
+ScriptEntry* ScriptList::Get(unsigned index) const {
+    // Unsigned on purpose: a list control's "no selection" (-1) lands far beyond the count.
+    if (index >= count)
+        return nullptr;
+    return entries[index];
+}
+
+bool ScriptList::Remove(unsigned index) {
+    if (index >= count)
+        return false;
+    delete entries[index];
+    for (unsigned i = index; i + 1 < count; ++i)
+        entries[i] = entries[i + 1];
+    --count;
+    entries[count] = nullptr;
+    return true;
+}
+
+void ScriptList::DeleteAll() {
+    for (unsigned i = 0; i < count; ++i) {
+        delete entries[i];
+        entries[i] = nullptr;
+    }
+    count = 0;
+}
