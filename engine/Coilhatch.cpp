@@ -1,21 +1,127 @@
+// The plug-in object's core: its description, its event table, and the start and stop of the
+// embedded Python engine.
+#include "engine/Gil.h"
+
 #include "engine/Coilhatch.h"
 
+#include "engine/Interpreter.h"
+#include "engine/Report.h"
+#include "host/lib/Services.h"
+#include "registry/ScriptList.h"
+
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/msgdlg.h>
+
 const wchar_t* const pluginNameText = L"Coilhatch";
+
+// Drawn while the library is loaded, before the event table below is built from it.
 const int scriptManagementId = wxNewId();
 
-wxBEGIN_EVENT_TABLE(CCoilhatch, CPlugin)
-wxEND_EVENT_TABLE()
+namespace {
+wxPyAPI* coreApi = nullptr;
+} // namespace
 
-CCoilhatch::CCoilhatch()
+wxBEGIN_EVENT_TABLE(CCoilhatch, CPlugin)
+    EVT_MENU(scriptManagementId, CCoilhatch::OnScriptManagement)
+        wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEBEGIN, wxID_ANY,
+                         wxEventHandler(CCoilhatch::OnCompleteBegin))
+            wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEEND, wxID_ANY,
+                             wxEventHandler(CCoilhatch::OnCompleteEnd)) wxEND_EVENT_TABLE()
+
+                CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false), scriptMenu(nullptr), currentEntry(nullptr) {
     info.pluginName = pluginNameText;
+    info.caption = "Python Script";
+    info.version = "0.1";
+    info.summary = "python script plugin";
+    info.authors = "Ann Coil, Ben Hatch";
+    info.emails = "ann.coil@coilhatch.example, ben.hatch@coilhatch.example";
+    info.webSite = "https://coilhatch.example";
+    info.licence = "Private";
 }
+
+// Touches neither the interpreter, nor the script list, nor the submenu.
 CCoilhatch::~CCoilhatch() = default;
+
 void CCoilhatch::HostHook() {}
-bool CCoilhatch::BuildToolBar(wxToolBar*) { return false; }
-void CCoilhatch::OnAttach() {}
-void CCoilhatch::OnRelease() {}
-bool CCoilhatch::StartEngine() { return false; }
-bool CCoilhatch::RunScript(const wxString&, bool) { return false; }
-bool ImportCoreApi() { return false; }
-wxPyAPI* GetCoreApi() { return nullptr; }
+
+bool CCoilhatch::BuildToolBar(wxToolBar*) {
+    return false;
+}
+
+bool ImportCoreApi() {
+    // PRECONDITION: the calling thread holds the interpreter lock.
+    coreApi = static_cast<wxPyAPI*>(PyCapsule_Import("wx._wxPyAPI", 0));
+    return coreApi != nullptr;
+}
+
+wxPyAPI* GetCoreApi() {
+    // The import needs the interpreter lock; without it (or without an interpreter) the table
+    // stays unknown.
+    if (!coreApi && Py_IsInitialized() && PyGILState_Check())
+        ImportCoreApi();
+    return coreApi;
+}
+
+bool CCoilhatch::StartEngine() {
+    // The interpreter starts with its lock held by this thread.
+    const bool started = interpreter::StartInterpreter();
+    if (started && ImportCoreApi()) {
+        wxPythonLoaded = true;
+        interpreter::KeepApplicationWrapper();
+        threadState = wxPyBeginAllowThreads();
+        return true;
+    }
+    wxMessageBox(
+        wxGetTranslation("***** Load wxPython API failed, Python Plugin is unavaible. *****"),
+        wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+    if (started) {
+        // The import error goes to the process's standard error: nothing is redirected yet.
+        report::PrintPythonError();
+        interpreter::FinalizeInterpreter();
+    }
+    return false;
+}
+
+void CCoilhatch::OnAttach() {
+    if (!StartEngine()) {
+        wxMessageBox(wxGetTranslation("Init Python Plugin failed."), wxGetTranslation("Info"),
+                     wxICON_INFORMATION);
+        return;
+    }
+
+    settingsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0) +
+                   wxFILE_SEP_PATH + "Coilhatch.xml";
+    scriptList = new ScriptList;
+    LoadScripts();
+
+    GilGuard gil(GetCoreApi());
+    // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
+    if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
+        report::PrintPythonError();
+    if (!interpreter::RunStartupScript()) {
+        wxMessageBox(wxGetTranslation("Load the log code failed."), "Marrowpad Python",
+                     wxOK | wxCENTRE);
+        report::ReportFailure();
+    }
+}
+
+void CCoilhatch::OnRelease() {
+    if (wxPythonLoaded) {
+        // The interpreter is not finalized (see engine/Interpreter.h): it gets its shutdown work,
+        // then its lock is given back for whatever Python code the editor may still call
+        // (handlers that scripts bound, threads they left running).
+        GilGuard gil(GetCoreApi());
+        interpreter::RunShutdownWork();
+        threadState = nullptr;
+        wxPythonLoaded = false;
+    } else {
+        // Attaching failed: the interpreter is already finalized, and this does nothing.
+        interpreter::FinalizeInterpreter();
+    }
+
+    SaveScripts();
+    delete scriptList;
+    scriptList = nullptr;
+}

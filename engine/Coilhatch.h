@@ -47,10 +47,10 @@ public:
     // True while the interpreter runs (attached with wxPython, not yet released).
     bool IsEngineRunning() const { return threadState != nullptr; }
 
-    _ts* threadState;       // the main thread state while the lock is released; null = no engine
-    bool wxPythonLoaded;    // the wxPython core interface table was imported
-    wxString settingsPath;  // full path of the settings file
-    wxMenu* scriptMenu;     // the Python Script submenu, owned by the Tools menu once appended
+    _ts* threadState;          // the main thread state while the lock is released; null = no engine
+    bool wxPythonLoaded;       // the wxPython core interface table was imported
+    wxString settingsPath;     // full path of the settings file
+    wxMenu* scriptMenu;        // the Python Script submenu, owned by the Tools menu once appended
     ScriptEntry* currentEntry; // the entry LoadScripts/SaveScripts is working on
 
 private:

@@ -1,0 +1,152 @@
+#include <Python.h>
+
+#include "engine/Interpreter.h"
+
+#include "engine/Report.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+namespace interpreter {
+namespace {
+
+// The start-up script, engine/startup.py, embedded when the library is built.
+const char startupScript[] =
+#include "startup_script.inc"
+    ;
+// The name tracebacks give the start-up script.
+const char startupScriptName[] = "coilhatch/startup.py";
+
+// wxPython registers wx._core._wxPyCleanup with atexit; it would shut the toolkit down under the
+// running editor, which owns it.
+void UnregisterWxCleanup() {
+    PyRef pyname = PyRef::Steal(PyUnicode_FromString("wx._core"));
+    PyRef pycore = pyname ? PyRef::Steal(PyImport_GetModule(pyname.Get())) : PyRef();
+    if (!pycore) {
+        report::PrintPythonError(); // nothing pending when wx was simply never imported
+        return;
+    }
+    PyRef pycleanup = PyRef::Steal(PyObject_GetAttrString(pycore.Get(), "_wxPyCleanup"));
+    PyRef pyatexit = PyRef::Steal(PyImport_ImportModule("atexit"));
+    if (pycleanup && pyatexit) {
+        PyRef pyresult =
+            PyRef::Steal(PyObject_CallMethod(pyatexit.Get(), "unregister", "O", pycleanup.Get()));
+    }
+    report::PrintPythonError();
+}
+
+void FlushStream(const char* name) {
+    PyObject* stream = PySys_GetObject(name); // borrowed
+    if (!stream || stream == Py_None)
+        return;
+    PyRef pystream = PyRef::Borrow(stream);
+    PyRef pyresult = PyRef::Steal(PyObject_CallMethod(pystream.Get(), "flush", nullptr));
+    report::PrintPythonError();
+}
+
+} // namespace
+
+bool StartInterpreter() {
+    // Deliberately never closed: libpython must stay loaded, and global, for as long as the
+    // process may call into the interpreter.
+    static void* const globalPython =
+        dlopen(COILHATCH_PYTHON_SONAME, RTLD_LAZY | RTLD_NOLOAD | RTLD_GLOBAL);
+    if (!globalPython)
+        std::fprintf(stderr, "Coilhatch: cannot make %s global: %s\n", COILHATCH_PYTHON_SONAME,
+                     dlerror());
+
+    PyConfig config;
+    PyConfig_InitPythonConfig(&config);
+    // With inspect set, SystemExit reaching PyErr_Print (ours, or wxPython's event dispatch) is
+    // printed as a traceback instead of calling exit(): a script can never close the editor.
+    config.inspect = 1;
+    // The editor owns the process's signal dispositions.
+    config.install_signal_handlers = 0;
+    const PyStatus status = Py_InitializeFromConfig(&config);
+    PyConfig_Clear(&config);
+    if (PyStatus_Exception(status)) {
+        std::fprintf(stderr, "Coilhatch: cannot start Python: %s%s%s\n",
+                     status.func ? status.func : "", status.func ? ": " : "",
+                     status.err_msg ? status.err_msg : "");
+        return false;
+    }
+    return true;
+}
+
+void FinalizeInterpreter() {
+    if (!Py_IsInitialized())
+        return;
+    UnregisterWxCleanup();
+    Py_Finalize();
+}
+
+void KeepApplicationWrapper() {
+    // Held until the process ends, like the interpreter itself.
+    static PyObject* applicationWrapper = nullptr;
+    if (applicationWrapper)
+        return;
+    PyRef pywx = PyRef::Steal(PyImport_ImportModule("wx"));
+    PyRef pyapp = pywx ? PyRef::Steal(PyObject_CallMethod(pywx.Get(), "GetApp", nullptr)) : PyRef();
+    report::PrintPythonError();
+    applicationWrapper = pyapp.Release();
+}
+
+PyRef FileSystemText(const wxString& text) {
+    if (text.empty())
+        return PyRef::Steal(PyUnicode_FromStringAndSize("", 0));
+    // The bytes the toolkit uses for this name on disk, decoded as Python decodes names it reads
+    // from the file system (os.fsdecode), so that both mean the same file.
+    const wxScopedCharBuffer bytes = text.mb_str(*wxConvFileName);
+    if (bytes.length() == 0) {
+        PyErr_SetString(PyExc_UnicodeError,
+                        "a name cannot be converted to the file-system encoding");
+        return PyRef();
+    }
+    return PyRef::Steal(
+        PyUnicode_DecodeFSDefaultAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.length())));
+}
+
+bool AddToSysPath(const wxString& folder) {
+    PyRef pyfolder = FileSystemText(folder);
+    if (!pyfolder)
+        return false;
+    PyObject* path = PySys_GetObject("path"); // borrowed
+    if (!path || !PyList_Check(path)) {
+        PyErr_SetString(PyExc_RuntimeError, "sys.path is not a list");
+        return false;
+    }
+    // Comparing entries may run Python code that rebinds sys.path; keep this list alive.
+    PyRef pypath = PyRef::Borrow(path);
+    const int found = PySequence_Contains(pypath.Get(), pyfolder.Get());
+    if (found < 0)
+        return false;
+    return found == 1 || PyList_Append(pypath.Get(), pyfolder.Get()) == 0;
+}
+
+bool RunStartupScript() {
+    PyRef pycode = PyRef::Steal(Py_CompileString(startupScript, startupScriptName, Py_file_input));
+    if (!pycode)
+        return false;
+    PyObject* main = PyImport_AddModule("__main__"); // borrowed
+    if (!main)
+        return false;
+    PyObject* globals = PyModule_GetDict(main); // borrowed
+    PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), globals, globals));
+    return static_cast<bool>(pyresult);
+}
+
+void RunShutdownWork() {
+    UnregisterWxCleanup();
+    // Runs the scripts' atexit functions and forgets them; it reports their errors itself.
+    PyRef pyatexit = PyRef::Steal(PyImport_ImportModule("atexit"));
+    if (pyatexit) {
+        PyRef pyresult =
+            PyRef::Steal(PyObject_CallMethod(pyatexit.Get(), "_run_exitfuncs", nullptr));
+    }
+    report::PrintPythonError();
+    FlushStream("stdout");
+    FlushStream("stderr");
+}
+
+} // namespace interpreter

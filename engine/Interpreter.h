@@ -1,1 +1,49 @@
+// The embedded interpreter's life: started once per process by the plug-in's attach, and at
+// release given its shutdown work (atexit functions, flushing) and then left running until the
+// process ends. It is never finalized once wxPython has been loaded: wxPython leaves Python
+// callbacks in the editor's own objects (handlers bound to windows or to the application,
+// wx.CallAfter, wx.CallLater), windows made from Python may outlive the plug-in, and threads
+// that scripts started may never end; each of those would crash or hang the editor after
+// Py_Finalize.
+//
+// Every function here except StartInterpreter and FinalizeInterpreter needs the interpreter lock.
 #pragma once
+
+#include "engine/PyRef.h"
+
+#include <wx/string.h>
+
+namespace interpreter {
+
+// Makes the libpython this library is linked against global, so that extension modules loaded
+// later (wx, MpAPI) find its symbols however the editor loaded this library, then starts the
+// interpreter. Python's SystemExit never ends the process: it is reported like any other error.
+// On success the calling thread holds the interpreter lock. On failure the reason has been
+// written to the process's standard error and no interpreter runs.
+bool StartInterpreter();
+
+// Drops the wxPython atexit handler that would shut the editor's toolkit down, then finalizes the
+// interpreter. Used only when wxPython could not be loaded. Harmless when no interpreter runs.
+void FinalizeInterpreter();
+
+// Keeps a reference to the application's wxPython wrapper for the rest of the process, so that
+// every wx.GetApp() returns the same wrapper (wx.CallAfter connects its handler once).
+void KeepApplicationWrapper();
+
+// A file-system text (folder or file name) as Python's str, decoded the way Python decodes
+// names it reads from the file system. Null with a Python error pending on failure.
+PyRef FileSystemText(const wxString& text);
+
+// Appends the folder to sys.path unless an equal entry is already there. False with a Python
+// error pending on failure.
+bool AddToSysPath(const wxString& folder);
+
+// Runs the start-up script in the main module, compiled under its own file name. False with the
+// Python error pending on failure.
+bool RunStartupScript();
+
+// Python's own shutdown work short of finalizing: scripts' atexit functions (without wxPython's
+// toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors are reported.
+void RunShutdownWork();
+
+} // namespace interpreter

@@ -1,0 +1,51 @@
+import sys, time
+import wx
+import MpAPI
+
+sys.path.append('.')
+
+class errCatcher:
+	def __init__(self):
+		mom = MpAPI.CMessageOutputManagement_Get()
+		self.ListOutput = mom.GetMessageOutput(0)
+
+	encoding = 'utf-8'
+	errors = 'strict'
+
+	def write(self, msg):
+		if msg != "":
+			self.ListOutput.Append(msg)
+		return len(msg)
+
+	def flush(self):
+		pass
+
+	def isatty(self):
+		return False
+
+	def showmsg(self):
+		self.ListOutput.Append(time.ctime())
+		self.ListOutput.Append('--------------------------------------------------')
+
+class outCatcher:
+	def __init__(self):
+		mom = MpAPI.CMessageOutputManagement_Get()
+		self.ListOutput = mom.GetMessageOutput(0)
+
+	encoding = 'utf-8'
+	errors = 'strict'
+
+	def write(self, msg):
+		if msg != "":
+			self.ListOutput.Append(msg)
+		return len(msg)
+
+	def flush(self):
+		pass
+
+	def isatty(self):
+		return False
+
+sys.stderr = errCatcher()
+sys.stdout = outCatcher()
+
