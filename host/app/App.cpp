@@ -1,0 +1,205 @@
+#include "host/app/App.h"
+
+#include "host/app/MainFrame.h"
+#include "host/lib/Services.h"
+
+#include <wx/apptrait.h>
+#include <wx/evtloop.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+void CConsoleWriter::Write(const wxString& text) {
+    if (text.empty())
+        return;
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    std::fwrite(utf8.data(), 1, utf8.length(), stdout);
+    std::fflush(stdout);
+    atLineStart = text.Last() == '\n';
+}
+
+void CConsoleWriter::WriteLine(const wxString& text) {
+    Write((atLineStart ? wxString() : wxString("\n")) + text + "\n");
+}
+
+// In batch mode nobody answers dialogs: message boxes are written to standard output and
+// answered OK, every other modal dialog is closed as if by OK without being shown.
+class CBatchDialogHook : public wxModalDialogHook {
+public:
+    explicit CBatchDialogHook(CConsoleWriter& writer) : console(writer) { Register(); }
+    ~CBatchDialogHook() override { Unregister(); }
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+            console.WriteLine("[message box] " + box->GetCaption() + ": " + box->GetMessage());
+            return wxID_OK;
+        }
+        wxLogMessage("Batch mode: the dialog \"%s\" is closed as if by OK.", dialog->GetTitle());
+        return wxID_OK;
+    }
+    void Exit(wxDialog*) override {}
+
+private:
+    CConsoleWriter& console;
+};
+
+namespace {
+
+// The folder of the running program, read from the system rather than from argv[0].
+wxString ProgramFolder() {
+    std::string buffer(4096, '\0');
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0)
+        return wxFileName::GetCwd();
+    buffer.resize(static_cast<size_t>(length));
+    return wxFileName(wxString(buffer.c_str(), *wxConvFileName)).GetPath();
+}
+
+// An absolute folder without a trailing separator (the root stays "/").
+wxString CleanFolder(const wxString& folder) {
+    wxFileName name = wxFileName::DirName(folder);
+    name.MakeAbsolute();
+    name.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
+    wxString path = name.GetPath();
+    while (path.length() > 1 && path.Last() == '/')
+        path.RemoveLast();
+    return path.empty() ? wxString("/") : path;
+}
+
+} // namespace
+
+CMarrowpadApp::CMarrowpadApp(CommandLine line) : commandLine(std::move(line)) {}
+
+CMarrowpadApp::~CMarrowpadApp() {
+    // The standard-output sink refers to this object.
+    CMessageOutputManagement::Get()->GetMessageOutput(0)->ClearSinks();
+}
+
+bool CMarrowpadApp::OnInit() {
+    // The command line was read in main(); wxApp's own parser is not used.
+    SetAppName("marrowpad");
+    delete wxLog::SetActiveTarget(new wxLogStderr);
+
+    const wxString execPath = ProgramFolder();
+    const wxString pluginsPath = CleanFolder(
+        commandLine.pluginsDir.empty() ? execPath + "/plugins" : commandLine.pluginsDir);
+    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, execPath);
+    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
+
+    if (commandLine.batch) {
+        CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
+            [this](const wxString& piece) { console.Write(piece); });
+        batchHook = std::make_unique<CBatchDialogHook>(console);
+    }
+
+    CMainFrame* mainFrame = new CMainFrame;
+    frame = mainFrame;
+    SetTopWindow(mainFrame);
+    CSyntaxEditor* first = nullptr;
+    for (const auto& file : commandLine.files) {
+        CSyntaxEditor* editor = mainFrame->OpenFile(file);
+        if (!first)
+            first = editor;
+    }
+    if (first)
+        mainFrame->ShowDocument(first);
+    mainFrame->Show();
+    mainFrame->LoadPlugins(pluginsPath);
+    return true;
+}
+
+int CMarrowpadApp::OnRun() {
+    int status = 0;
+    {
+        // The selections and the completion run before the main loop, with a loop active so
+        // that queued calls and toolkit events are handled in between.
+        std::unique_ptr<wxEventLoopBase> loop(GetTraits()->CreateEventLoop());
+        wxEventLoopActivator activator(loop.get());
+        ProcessEventsNow(*loop);
+        status = RunCommands(*loop);
+        ProcessEventsNow(*loop);
+    }
+
+    if (!commandLine.batch && status == 0 && FrameAlive())
+        return wxApp::OnRun();
+
+    if (FrameAlive()) {
+        frame->ReleasePlugins();
+        frame->Destroy();
+    }
+    DeletePendingObjects();
+    return status;
+}
+
+int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
+    for (const auto& path : commandLine.selections) {
+        if (!FrameAlive())
+            return 0; // a selection closed the editor
+        wxString error;
+        if (!frame->SelectMenuPath(path, error)) {
+            std::fprintf(stderr, "marrowpad: %s\n", static_cast<const char*>(error.utf8_str()));
+            return 2;
+        }
+        ProcessEventsNow(loop);
+    }
+    if (commandLine.complete && FrameAlive())
+        PrintCompletion();
+    return 0;
+}
+
+void CMarrowpadApp::PrintCompletion() {
+    CSyntaxEditor* editor = frame->GetCurrentEditor();
+    if (!editor) {
+        wxLogWarning("--complete: no document is open.");
+        console.WriteLine("[completion] none");
+        return;
+    }
+    const int lineCount = editor->GetLineCount();
+    int line = commandLine.completeLine - 1;
+    if (line >= lineCount) {
+        wxLogWarning("--complete: the document has %d line(s); the caret goes to the last.",
+                     lineCount);
+        line = lineCount - 1;
+    }
+    // Columns count characters; a column past the end of the line puts the caret at its end.
+    int pos = editor->PositionFromLine(line);
+    const int end = editor->GetLineEndPosition(line);
+    for (int column = 1; column < commandLine.completeColumn && pos < end; ++column)
+        pos = editor->PositionAfter(pos);
+    editor->SetFocus();
+    editor->GotoPos(pos);
+    frame->StartCompletion(editor);
+    ProcessPendingEvents();
+    CMessageOutputManagement::Get()->GetMessageOutput(0)->DeliverPending();
+
+    if (FrameAlive() && frame->GetCurrentEditor() == editor && editor->AutoCompActive())
+        console.WriteLine("[completion] " + editor->AutoCompGetCurrentText());
+    else
+        console.WriteLine("[completion] none");
+}
+
+void CMarrowpadApp::ProcessEventsNow(wxEventLoopBase& loop) {
+    // Idle handlers may ask for more forever (background styling); the rounds are bounded.
+    for (int round = 0; round < 50; ++round) {
+        ProcessPendingEvents();
+        bool dispatched = false;
+        while (loop.Pending()) {
+            loop.Dispatch();
+            dispatched = true;
+        }
+        const bool moreIdle = ProcessIdle();
+        if (!dispatched && !moreIdle && !HasPendingEvents())
+            break;
+    }
+}
+
+bool CMarrowpadApp::FrameAlive() const {
+    return frame && !frame->IsBeingDeleted();
+}

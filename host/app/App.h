@@ -1,0 +1,47 @@
+// The editor application: starts the frame and the plug-ins, carries out the command line, and
+// in batch mode answers every dialog itself and writes what a person would have seen to
+// standard output.
+#pragma once
+
+#include "host/app/CommandLine.h"
+
+#include <wx/app.h>
+#include <wx/weakref.h>
+
+#include <memory>
+
+class CMainFrame;
+class wxEventLoopBase;
+
+// Standard output, written as text arrives, knowing whether it stands at the start of a line.
+class CConsoleWriter {
+public:
+    void Write(const wxString& text);
+    // Writes the text as a line of its own, ending the current line first when needed.
+    void WriteLine(const wxString& text);
+
+private:
+    bool atLineStart = true;
+};
+
+class CMarrowpadApp : public wxApp {
+public:
+    explicit CMarrowpadApp(CommandLine commandLine);
+    ~CMarrowpadApp() override;
+
+    bool OnInit() override;
+    int OnRun() override;
+
+private:
+    // The selections, then the completion. Returns the exit status.
+    int RunCommands(wxEventLoopBase& loop);
+    void PrintCompletion();
+    // Handles everything pending (toolkit events, queued calls, idle work) without waiting.
+    void ProcessEventsNow(wxEventLoopBase& loop);
+    bool FrameAlive() const;
+
+    CommandLine commandLine;
+    wxWeakRef<CMainFrame> frame;
+    CConsoleWriter console;
+    std::unique_ptr<class CBatchDialogHook> batchHook;
+};

@@ -1,0 +1,35 @@
+// The editor program's command line, and the menu paths that --select names.
+#pragma once
+
+#include <wx/string.h>
+
+#include <vector>
+
+class wxMenu;
+class wxMenuBar;
+class wxMenuItem;
+
+struct CommandLine {
+    wxString pluginsDir; // empty: plugins/ beside the program
+    std::vector<wxString> selections;
+    bool complete = false;
+    int completeLine = 0;   // from 1
+    int completeColumn = 0; // from 1
+    bool batch = false;
+    bool help = false;
+    std::vector<wxString> files;
+};
+
+// Reads the arguments (without the program name). False, with a message, when an option is
+// unknown, lacks its value or has a malformed one.
+bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLine, wxString& error);
+
+wxString CommandLineUsage();
+
+// A menu label as the user reads it: mnemonic markers and the accelerator removed.
+wxString PlainMenuLabel(const wxString& label);
+
+// The menu item at a path of labels joined by "/" ("Tools/Python Script/wordcount"), compared
+// without mnemonics and accelerators. A label may itself contain "/": every way of splitting the
+// path is tried. Null when no item is there. `menu` receives the menu that holds the item.
+wxMenuItem* FindMenuItemByPath(wxMenuBar* menuBar, const wxString& path, wxMenu** menu = nullptr);

@@ -1,0 +1,531 @@
+#include "host/app/MainFrame.h"
+
+#include "host/app/CommandLine.h"
+#include "host/lib/PluginManager.h"
+#include "host/lib/Services.h"
+
+#include <wx/ffile.h>
+#include <wx/file.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/notebook.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/splitter.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/weakref.h>
+
+namespace {
+
+const char* const appName = "Marrowpad";
+
+// The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
+bool ReadText(const wxString& path, wxString& text) {
+    wxFFile file(path, "rb");
+    if (!file.IsOpened())
+        return false;
+    const wxFileOffset length = file.Length();
+    if (length < 0)
+        return false;
+    wxCharBuffer bytes(static_cast<size_t>(length));
+    if (length > 0 &&
+        file.Read(bytes.data(), static_cast<size_t>(length)) != static_cast<size_t>(length))
+        return false;
+    text = wxString::FromUTF8(bytes.data(), static_cast<size_t>(length));
+    if (text.empty() && length > 0)
+        text = wxString(bytes.data(), wxConvISO8859_1, static_cast<size_t>(length));
+    return true;
+}
+
+wxString AbsolutePath(const wxString& path) {
+    wxFileName name(path);
+    name.MakeAbsolute();
+    name.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_TILDE | wxPATH_NORM_ABSOLUTE);
+    return name.GetFullPath();
+}
+
+// Whether the user could reach the item: it and every menu above it are enabled.
+bool IsReachable(wxMenuBar* menuBar, wxMenuItem* item) {
+    if (!item->IsEnabled() || item->IsSeparator() || item->GetSubMenu())
+        return false;
+    wxMenu* menu = item->GetMenu();
+    while (menu && menu->GetParent()) {
+        wxMenu* parent = menu->GetParent();
+        wxMenuItem* holder = nullptr;
+        for (wxMenuItem* candidate : parent->GetMenuItems())
+            if (candidate->GetSubMenu() == menu)
+                holder = candidate;
+        if (!holder || !holder->IsEnabled())
+            return false;
+        menu = parent;
+    }
+    for (size_t i = 0; i < menuBar->GetMenuCount(); ++i)
+        if (menuBar->GetMenu(i) == menu)
+            return menuBar->IsEnabledTop(i);
+    return false;
+}
+
+} // namespace
+
+CMainFrame::CMainFrame()
+    : wxFrame(nullptr, wxID_ANY, appName, wxDefaultPosition, wxSize(900, 640)),
+      plugins(std::make_unique<CPluginManager>()) {
+    BuildMenuBar();
+    CreateStatusBar();
+
+    splitter = new wxSplitterWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                                    wxSP_LIVE_UPDATE | wxSP_3DSASH);
+    notebook = new wxNotebook(splitter, wxID_ANY);
+
+    auto* outputPanel = new wxPanel(splitter);
+    auto* outputSizer = new wxBoxSizer(wxVERTICAL);
+    outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
+    outputPane = new wxTextCtrl(outputPanel, wxID_ANY, wxEmptyString, wxDefaultPosition,
+                                wxDefaultSize, wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
+    outputPane->SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
+    outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
+    outputPanel->SetSizer(outputSizer);
+
+    splitter->SetMinimumPaneSize(60);
+    splitter->SetSashGravity(1.0);
+    splitter->SplitHorizontally(notebook, outputPanel, -170);
+
+    // The pane shows the pieces joined; it may go before the output does.
+    CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
+        [pane = wxWeakRef<wxTextCtrl>(outputPane)](const wxString& piece) {
+            if (pane)
+                pane->AppendText(piece);
+        });
+
+    CAppManagement::Get()->SetAppWindow(this);
+    CEditorManagement::Get()->SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
+
+    Bind(wxEVT_MENU, &CMainFrame::OnNew, this, wxID_NEW);
+    Bind(wxEVT_MENU, &CMainFrame::OnOpen, this, wxID_OPEN);
+    Bind(wxEVT_MENU, &CMainFrame::OnSave, this, wxID_SAVE);
+    Bind(wxEVT_MENU, &CMainFrame::OnSaveAs, this, wxID_SAVEAS);
+    Bind(wxEVT_MENU, &CMainFrame::OnCloseDocument, this, wxID_CLOSE);
+    Bind(wxEVT_MENU, &CMainFrame::OnQuit, this, wxID_EXIT);
+    for (int id : {wxID_UNDO, wxID_REDO, wxID_CUT, wxID_COPY, wxID_PASTE, wxID_SELECTALL})
+        Bind(wxEVT_MENU, &CMainFrame::OnEditCommand, this, id);
+    Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
+    Bind(wxEVT_EDITOR_OPEN, &CMainFrame::OnEditorOpen, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    notebook->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, &CMainFrame::OnPageChanged, this);
+}
+
+CMainFrame::~CMainFrame() {
+    ReleasePlugins();
+    plugins.reset();
+    CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+    if (CAppManagement::Get()->GetAppWindow() == this)
+        CAppManagement::Get()->SetAppWindow(nullptr);
+}
+
+void CMainFrame::BuildMenuBar() {
+    auto* fileMenu = new wxMenu;
+    fileMenu->Append(wxID_NEW, "&New\tCtrl+N");
+    fileMenu->Append(wxID_OPEN, "&Open...\tCtrl+O");
+    fileMenu->Append(wxID_SAVE, "&Save\tCtrl+S");
+    fileMenu->Append(wxID_SAVEAS, "Save &As...\tCtrl+Shift+S");
+    fileMenu->Append(wxID_CLOSE, "&Close\tCtrl+W");
+    fileMenu->AppendSeparator();
+    fileMenu->Append(wxID_EXIT, "&Quit\tCtrl+Q");
+
+    auto* editMenu = new wxMenu;
+    editMenu->Append(wxID_UNDO, "&Undo\tCtrl+Z");
+    editMenu->Append(wxID_REDO, "&Redo\tCtrl+Y");
+    editMenu->AppendSeparator();
+    editMenu->Append(wxID_CUT, "Cu&t\tCtrl+X");
+    editMenu->Append(wxID_COPY, "&Copy\tCtrl+C");
+    editMenu->Append(wxID_PASTE, "&Paste\tCtrl+V");
+    editMenu->AppendSeparator();
+    editMenu->Append(wxID_SELECTALL, "Select &All\tCtrl+A");
+
+    auto* helpMenu = new wxMenu;
+    helpMenu->Append(wxID_ABOUT, "&About");
+
+    auto* menuBar = new wxMenuBar;
+    menuBar->Append(fileMenu, "&File");
+    menuBar->Append(editMenu, "&Edit");
+    menuBar->Append(new wxMenu, "&Tools"); // filled by the plug-ins
+    menuBar->Append(helpMenu, "&Help");
+    SetMenuBar(menuBar);
+}
+
+void CMainFrame::LoadPlugins(const wxString& folder) {
+    if (!wxDirExists(folder)) {
+        wxLogWarning("The plug-ins folder \"%s\" does not exist; no plug-ins are loaded.", folder);
+        return;
+    }
+    const int count = plugins->LoadFolder(folder);
+    wxLogVerbose("%d plug-in(s) attached from \"%s\".", count, folder);
+    plugins->BuildMenus(GetMenuBar());
+}
+
+void CMainFrame::ReleasePlugins() {
+    if (pluginsReleased)
+        return;
+    pluginsReleased = true;
+    plugins->ReleaseAll();
+    // Text that plug-in threads queued still reaches the pane and standard output.
+    CMessageOutputManagement::Get()->GetMessageOutput(0)->DeliverPending();
+}
+
+bool CMainFrame::TryAfter(wxEvent& event) {
+    const wxEventType type = event.GetEventType();
+    if (!pluginsReleased && (type == wxEVT_MENU || type == wxEVT_UPDATE_UI) &&
+        plugins->Dispatch(event))
+        return true;
+    return wxFrame::TryAfter(event);
+}
+
+CSyntaxEditor* CMainFrame::EditorAt(size_t page) const {
+    if (page >= notebook->GetPageCount())
+        return nullptr;
+    return dynamic_cast<CSyntaxEditor*>(notebook->GetPage(page));
+}
+
+CSyntaxEditor* CMainFrame::GetCurrentEditor() const {
+    const int page = notebook->GetSelection();
+    return page == wxNOT_FOUND ? nullptr : EditorAt(static_cast<size_t>(page));
+}
+
+void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
+    const int page = notebook->FindPage(editor);
+    if (page != wxNOT_FOUND)
+        notebook->SetSelection(static_cast<size_t>(page));
+    UpdateStatus();
+}
+
+size_t CMainFrame::GetDocumentCount() const {
+    return notebook->GetPageCount();
+}
+
+int CMainFrame::FindDocument(const wxString& path) const {
+    const wxFileName wanted(path);
+    for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+        CSyntaxEditor* editor = EditorAt(i);
+        if (editor && !editor->GetFilePath().empty() &&
+            wxFileName(editor->GetFilePath()).SameAs(wanted))
+            return static_cast<int>(i);
+    }
+    return wxNOT_FOUND;
+}
+
+CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
+    auto* editor = new CSyntaxEditor(notebook);
+    editor->SetFilePath(path);
+    editor->SetLexerForFile(path);
+    editor->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnEditorKeyDown, this);
+    editor->Bind(wxEVT_STC_AUTOCOMP_COMPLETED, &CMainFrame::OnEditorCompletionEnd, this);
+    editor->Bind(wxEVT_STC_AUTOCOMP_CANCELLED, &CMainFrame::OnEditorCompletionEnd, this);
+    editor->Bind(wxEVT_STC_CALLTIP_CLICK, &CMainFrame::OnEditorCompletionEnd, this);
+    editor->Bind(wxEVT_STC_UPDATEUI, &CMainFrame::OnEditorUpdateUI, this);
+    editor->Bind(wxEVT_STC_SAVEPOINTREACHED, &CMainFrame::OnEditorSavePoint, this);
+    editor->Bind(wxEVT_STC_SAVEPOINTLEFT, &CMainFrame::OnEditorSavePoint, this);
+    // A call tip has no notification of its own when it closes: notice it when idle.
+    editor->Bind(wxEVT_IDLE, [this, editor](wxIdleEvent& event) {
+        event.Skip();
+        const bool marked = callTipsShown.count(editor) != 0;
+        if (marked && !editor->CallTipActive())
+            SendCompleteEnd(editor);
+        else if (!marked && editor->CallTipActive())
+            callTipsShown.insert(editor);
+    });
+    const wxString label =
+        path.empty() ? wxString::Format("new %d", ++untitledCount) : wxFileName(path).GetFullName();
+    notebook->AddPage(editor, label, true);
+    return editor;
+}
+
+CSyntaxEditor* CMainFrame::NewDocument() {
+    CSyntaxEditor* editor = AddEditor(wxString());
+    editor->SetFocus();
+    return editor;
+}
+
+CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
+    if (fileName.empty()) {
+        wxLogWarning("No file name given to open.");
+        return nullptr;
+    }
+    const wxString path = AbsolutePath(fileName);
+    const int open = FindDocument(path);
+    if (open != wxNOT_FOUND) {
+        notebook->SetSelection(static_cast<size_t>(open));
+        return EditorAt(static_cast<size_t>(open));
+    }
+    wxString text;
+    if (wxFileName::Exists(path)) {
+        if (wxDirExists(path) || !ReadText(path, text)) {
+            wxMessageBox(wxString::Format("Cannot open \"%s\".", path), appName,
+                         wxOK | wxICON_ERROR, this);
+            return nullptr;
+        }
+    }
+    CSyntaxEditor* editor = AddEditor(path);
+    editor->SetText(text);
+    editor->EmptyUndoBuffer();
+    editor->SetSavePoint();
+    editor->GotoPos(0);
+    UpdateTabLabel(editor);
+    editor->SetFocus();
+    return editor;
+}
+
+void CMainFrame::UpdateTabLabel(CSyntaxEditor* editor) {
+    const int page = notebook->FindPage(editor);
+    if (page == wxNOT_FOUND)
+        return;
+    wxString label = editor->GetFilePath().empty()
+                         ? notebook->GetPageText(page).AfterLast('*')
+                         : wxFileName(editor->GetFilePath()).GetFullName();
+    if (editor->GetModify())
+        label = "*" + label;
+    if (notebook->GetPageText(page) != label)
+        notebook->SetPageText(page, label);
+}
+
+void CMainFrame::UpdateStatus() {
+    CSyntaxEditor* editor = GetCurrentEditor();
+    if (!editor || !GetStatusBar()) {
+        SetStatusText(wxString());
+        return;
+    }
+    const int pos = editor->GetCurrentPos();
+    const int line = editor->LineFromPosition(pos);
+    SetStatusText(wxString::Format("%s    Ln %d, Col %d",
+                                   editor->GetFilePath().empty() ? wxString("(untitled)")
+                                                                 : editor->GetFilePath(),
+                                   line + 1, editor->GetColumn(pos) + 1));
+}
+
+bool CMainFrame::SaveEditor(CSyntaxEditor* editor, bool askForName) {
+    wxString path = editor->GetFilePath();
+    if (path.empty() || askForName) {
+        wxFileDialog dialog(
+            this, "Save As", wxFileName(path).GetPath(), wxFileName(path).GetFullName(),
+            "All files (*)|*|Python files (*.py)|*.py", wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+        if (dialog.ShowModal() != wxID_OK || dialog.GetPath().empty())
+            return false;
+        path = dialog.GetPath();
+    }
+    // Written beside the file and renamed over it, so a failed save leaves the old file whole.
+    wxTempFile file(path);
+    const wxScopedCharBuffer utf8 = editor->GetText().utf8_str();
+    if (!file.IsOpened() || !file.Write(utf8.data(), utf8.length()) || !file.Commit()) {
+        wxMessageBox(wxString::Format("Cannot save \"%s\".", path), appName, wxOK | wxICON_ERROR,
+                     this);
+        return false;
+    }
+    if (path != editor->GetFilePath()) {
+        editor->SetFilePath(path);
+        editor->SetLexerForFile(path);
+    }
+    editor->SetSavePoint();
+    UpdateTabLabel(editor);
+    UpdateStatus();
+    return true;
+}
+
+bool CMainFrame::ConfirmClose(CSyntaxEditor* editor) {
+    if (!editor->GetModify())
+        return true;
+    const int page = notebook->FindPage(editor);
+    if (page != wxNOT_FOUND)
+        notebook->SetSelection(static_cast<size_t>(page));
+    const wxString name = editor->GetFilePath().empty()
+                              ? notebook->GetPageText(page).AfterLast('*')
+                              : wxFileName(editor->GetFilePath()).GetFullName();
+    wxMessageDialog dialog(this, wxString::Format("Save changes to \"%s\"?", name), appName,
+                           wxYES_NO | wxCANCEL | wxICON_QUESTION);
+    switch (dialog.ShowModal()) {
+    case wxID_YES:
+        return SaveEditor(editor, false);
+    case wxID_NO:
+        return true;
+    default: // cancelled, or answered without a choice: keep the document
+        return false;
+    }
+}
+
+bool CMainFrame::ClosePage(size_t page) {
+    CSyntaxEditor* editor = EditorAt(page);
+    if (editor && !ConfirmClose(editor))
+        return false;
+    callTipsShown.erase(editor);
+    notebook->DeletePage(page);
+    UpdateStatus();
+    return true;
+}
+
+void CMainFrame::StartCompletion(CSyntaxEditor* editor) {
+    if (!editor)
+        return;
+    wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN, editor->GetId());
+    event.SetEventObject(editor);
+    if (pluginsReleased || !plugins->Dispatch(event))
+        editor->ShowWordCompletion();
+}
+
+void CMainFrame::SendCompleteEnd(CSyntaxEditor* editor) {
+    callTipsShown.erase(editor);
+    if (pluginsReleased)
+        return;
+    wxCommandEvent event(wxEVT_EDITOR_COMPLETEEND, editor->GetId());
+    event.SetEventObject(editor);
+    plugins->Dispatch(event);
+    if (editor->CallTipActive())
+        callTipsShown.insert(editor);
+}
+
+bool CMainFrame::SelectMenuPath(const wxString& path, wxString& error) {
+    wxMenuBar* menuBar = GetMenuBar();
+    menuBar->UpdateMenus(); // as opening the menus would: handlers may enable or disable items
+    wxMenu* menu = nullptr;
+    wxMenuItem* item = FindMenuItemByPath(menuBar, path, &menu);
+    if (!item || !menu || !IsReachable(menuBar, item)) {
+        error = wxString::Format("no enabled menu item at \"%s\"", path);
+        return false;
+    }
+    int checked = -1;
+    if (item->IsCheckable()) {
+        item->Check(item->GetKind() == wxITEM_RADIO ? true : !item->IsChecked());
+        checked = item->IsChecked() ? 1 : 0;
+    }
+    menu->SendEvent(item->GetId(), checked);
+    return true;
+}
+
+void CMainFrame::OnNew(wxCommandEvent&) {
+    NewDocument();
+}
+
+void CMainFrame::OnOpen(wxCommandEvent&) {
+    wxFileDialog dialog(this, "Open", wxEmptyString, wxEmptyString,
+                        "All files (*)|*|Python files (*.py)|*.py",
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST | wxFD_MULTIPLE);
+    if (dialog.ShowModal() != wxID_OK)
+        return;
+    wxArrayString paths;
+    dialog.GetPaths(paths);
+    for (const auto& path : paths)
+        OpenFile(path);
+}
+
+void CMainFrame::OnSave(wxCommandEvent&) {
+    if (CSyntaxEditor* editor = GetCurrentEditor())
+        SaveEditor(editor, false);
+}
+
+void CMainFrame::OnSaveAs(wxCommandEvent&) {
+    if (CSyntaxEditor* editor = GetCurrentEditor())
+        SaveEditor(editor, true);
+}
+
+void CMainFrame::OnCloseDocument(wxCommandEvent&) {
+    const int page = notebook->GetSelection();
+    if (page != wxNOT_FOUND)
+        ClosePage(static_cast<size_t>(page));
+}
+
+void CMainFrame::OnQuit(wxCommandEvent&) {
+    Close();
+}
+
+void CMainFrame::OnEditCommand(wxCommandEvent& event) {
+    // The output pane has its own copy and select-all.
+    if (FindFocus() == outputPane) {
+        if (event.GetId() == wxID_COPY)
+            outputPane->Copy();
+        else if (event.GetId() == wxID_SELECTALL)
+            outputPane->SelectAll();
+        return;
+    }
+    CSyntaxEditor* editor = GetCurrentEditor();
+    if (!editor)
+        return;
+    switch (event.GetId()) {
+    case wxID_UNDO:
+        editor->Undo();
+        break;
+    case wxID_REDO:
+        editor->Redo();
+        break;
+    case wxID_CUT:
+        editor->Cut();
+        break;
+    case wxID_COPY:
+        editor->Copy();
+        break;
+    case wxID_PASTE:
+        editor->Paste();
+        break;
+    case wxID_SELECTALL:
+        editor->SelectAll();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::OnAbout(wxCommandEvent&) {
+    wxMessageBox(wxString::Format("Marrowpad\nA small text editor for Python scripts and "
+                                  "plug-ins.\n\nBuilt with %s.",
+                                  wxVERSION_STRING),
+                 "About Marrowpad", wxOK | wxICON_INFORMATION, this);
+}
+
+void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
+    OpenFile(event.GetString());
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+    if (event.CanVeto()) {
+        for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+            CSyntaxEditor* editor = EditorAt(i);
+            if (editor && !ConfirmClose(editor)) {
+                event.Veto();
+                return;
+            }
+        }
+    }
+    ReleasePlugins();
+    Destroy();
+}
+
+void CMainFrame::OnPageChanged(wxBookCtrlEvent& event) {
+    event.Skip();
+    UpdateStatus();
+}
+
+void CMainFrame::OnEditorKeyDown(wxKeyEvent& event) {
+    if (event.GetKeyCode() == WXK_SPACE && event.GetModifiers() == wxMOD_CONTROL) {
+        StartCompletion(dynamic_cast<CSyntaxEditor*>(event.GetEventObject()));
+        return;
+    }
+    event.Skip();
+}
+
+void CMainFrame::OnEditorCompletionEnd(wxStyledTextEvent& event) {
+    event.Skip();
+    if (auto* editor = dynamic_cast<CSyntaxEditor*>(event.GetEventObject()))
+        SendCompleteEnd(editor);
+}
+
+void CMainFrame::OnEditorUpdateUI(wxStyledTextEvent& event) {
+    event.Skip();
+    if (event.GetEventObject() == GetCurrentEditor())
+        UpdateStatus();
+}
+
+void CMainFrame::OnEditorSavePoint(wxStyledTextEvent& event) {
+    event.Skip();
+    if (auto* editor = dynamic_cast<CSyntaxEditor*>(event.GetEventObject()))
+        UpdateTabLabel(editor);
+}

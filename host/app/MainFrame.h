@@ -1,0 +1,87 @@
+// The editor's main frame: documents in tabs, the message output pane below them, the menus,
+// and the plug-ins, which receive the menu commands the frame does not handle itself.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/stc/stc.h>
+
+#include <memory>
+#include <set>
+
+class CPluginManager;
+class CSyntaxEditor;
+class wxNotebook;
+class wxBookCtrlEvent;
+class wxSplitterWindow;
+class wxTextCtrl;
+
+class CMainFrame : public wxFrame {
+public:
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Loads the plug-ins of the folder and lets them build their menus.
+    void LoadPlugins(const wxString& folder);
+    // OnRelease on each plug-in and their destruction, while the frame and its editors exist.
+    void ReleasePlugins();
+    CPluginManager& Plugins() { return *plugins; }
+
+    // Opens the file in a tab, or brings its tab forward when it is open already. A file that
+    // does not exist yet opens as an empty document that saving creates. Null (after telling
+    // the user) when the file cannot be read.
+    CSyntaxEditor* OpenFile(const wxString& path);
+    CSyntaxEditor* NewDocument();
+    CSyntaxEditor* GetCurrentEditor() const;
+    // Brings the editor's tab forward.
+    void ShowDocument(CSyntaxEditor* editor);
+    size_t GetDocumentCount() const;
+
+    // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
+    // the editor's own word completion runs when none of them handles it.
+    void StartCompletion(CSyntaxEditor* editor);
+
+    // Chooses the menu item at the path as a user's click would. False, with a message, when the
+    // path names no enabled item.
+    bool SelectMenuPath(const wxString& path, wxString& error);
+
+protected:
+    // Menu commands that the frame does not handle go to the plug-ins.
+    bool TryAfter(wxEvent& event) override;
+
+private:
+    void BuildMenuBar();
+    CSyntaxEditor* AddEditor(const wxString& path);
+    int FindDocument(const wxString& path) const;
+    CSyntaxEditor* EditorAt(size_t page) const;
+    void UpdateTabLabel(CSyntaxEditor* editor);
+    void UpdateStatus();
+    bool SaveEditor(CSyntaxEditor* editor, bool askForName);
+    // Asks about unsaved changes; false when the user cancels.
+    bool ConfirmClose(CSyntaxEditor* editor);
+    bool ClosePage(size_t page);
+    void SendCompleteEnd(CSyntaxEditor* editor);
+
+    void OnNew(wxCommandEvent& event);
+    void OnOpen(wxCommandEvent& event);
+    void OnSave(wxCommandEvent& event);
+    void OnSaveAs(wxCommandEvent& event);
+    void OnCloseDocument(wxCommandEvent& event);
+    void OnQuit(wxCommandEvent& event);
+    void OnEditCommand(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnEditorOpen(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnPageChanged(wxBookCtrlEvent& event);
+    void OnEditorKeyDown(wxKeyEvent& event);
+    void OnEditorCompletionEnd(wxStyledTextEvent& event);
+    void OnEditorUpdateUI(wxStyledTextEvent& event);
+    void OnEditorSavePoint(wxStyledTextEvent& event);
+
+    std::unique_ptr<CPluginManager> plugins;
+    wxSplitterWindow* splitter = nullptr;
+    wxNotebook* notebook = nullptr;
+    wxTextCtrl* outputPane = nullptr;
+    std::set<const wxWindow*> callTipsShown; // editors whose call tip was seen open
+    int untitledCount = 0;
+    bool pluginsReleased = false;
+};

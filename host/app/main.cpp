@@ -1,0 +1,34 @@
+// marrowpad: the editor program. The command line is read before the toolkit starts, so that a
+// wrong option is reported (exit status 2) even without a display.
+#include "host/app/App.h"
+#include "host/app/CommandLine.h"
+
+#include <wx/init.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    std::vector<wxString> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i], *wxConvFileName);
+
+    CommandLine commandLine;
+    wxString error;
+    if (!ParseCommandLine(args, commandLine, error)) {
+        std::fprintf(stderr, "marrowpad: %s\n%s", static_cast<const char*>(error.utf8_str()),
+                     static_cast<const char*>(CommandLineUsage().utf8_str()));
+        return 2;
+    }
+    if (commandLine.help) {
+        std::fputs(CommandLineUsage().utf8_str(), stdout);
+        return 0;
+    }
+
+    // Keeps the accessibility bridge from talking to a session bus that may not exist.
+    setenv("NO_AT_BRIDGE", "1", 0);
+    wxApp::SetInstance(new CMarrowpadApp(std::move(commandLine)));
+    return wxEntry(argc, argv);
+}

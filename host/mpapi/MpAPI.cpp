@@ -69,8 +69,8 @@ PYBIND11_MODULE(MpAPI, m) {
     m.doc() = "The Marrowpad editor's services for Python scripts: message outputs, the current "
               "editor, the main frame and the named items.";
 
-    py::class_<CMessageOutput, Unowned<CMessageOutput>>(
-        m, "CMessageOutput", "One message output pane of the editor.")
+    py::class_<CMessageOutput, Unowned<CMessageOutput>>(m, "CMessageOutput",
+                                                        "One message output pane of the editor.")
         .def(
             "Append",
             [](CMessageOutput& output, const py::str& text) {
@@ -106,7 +106,8 @@ PYBIND11_MODULE(MpAPI, m) {
     m.def(
         "CMessageOutputManagement_Get", [] { return CMessageOutputManagement::Get(); },
         py::return_value_policy::reference,
-        "CMessageOutputManagement_Get() -> CMessageOutputManagement: the editor's message outputs.");
+        "CMessageOutputManagement_Get() -> CMessageOutputManagement: the editor's message "
+        "outputs.");
 
     py::class_<CEditorManagement, Unowned<CEditorManagement>>(m, "CEditorManagement",
                                                               "The editor's documents.")
@@ -157,8 +158,7 @@ PYBIND11_MODULE(MpAPI, m) {
             "Attribute 0 of \"PluginsPath\" is the plug-ins folder, of \"ExecPath\" the "
             "program folder, both without a trailing separator.");
 
-    py::class_<CNameService, Unowned<CNameService>>(m, "CNameService",
-                                                    "The editor's named items.")
+    py::class_<CNameService, Unowned<CNameService>>(m, "CNameService", "The editor's named items.")
         .def(
             "GetNameItem",
             [](CNameService& service, const py::str& name) {
