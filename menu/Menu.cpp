@@ -1,6 +1,167 @@
+// The "Python Script" submenu of the editor's Tools menu: "Script Management", a separator and
+// one item per registered script. Building it runs the scripts marked to run automatically;
+// choosing a script's item runs that script.
+#include "dialog/ManagePythonScript.h"
 #include "engine/Coilhatch.h"
+#include "host/lib/Services.h"
+#include "menu/ScriptIcon.h"
+#include "registry/ScriptList.h"
 
-void CCoilhatch::BuildMenu(wxMenuBar*) {}
-void CCoilhatch::RefreshScriptMenu(bool) {}
-void CCoilhatch::OnScriptMenu(wxCommandEvent&) {}
-void CCoilhatch::OnScriptManagement(wxCommandEvent&) {}
+#include <wx/bitmap.h>
+#include <wx/filename.h>
+#include <wx/frame.h>
+#include <wx/intl.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+
+#include <exception>
+
+namespace {
+
+// The window id of the management dialog.
+constexpr int managementDialogId = 10000;
+
+// Appends what the submenu always holds: "Script Management" with its icon, then a separator.
+void AppendFixedItems(wxMenu* menu) {
+    auto* item = new wxMenuItem(menu, scriptManagementId, wxGetTranslation("Script Management"),
+                                wxEmptyString, wxITEM_NORMAL);
+    // The toolkit takes a menu item's bitmap before the item is appended. (Only Windows has a
+    // second, "unchecked" bitmap; a normal item has none, so one bitmap is all there is.)
+    item->SetBitmap(wxBitmap(script_icon_xpm));
+    menu->Append(item);
+    menu->AppendSeparator();
+}
+
+// The label of a script's item: its name as a file name, without folder and extension
+// ("tools/count.py" is shown as "count"). The toolkit reads "&" in a label as a mnemonic and a
+// tab as the start of an accelerator; a script's name must show as it is written and must never
+// take a shortcut key from the editor, so both are neutralised.
+wxString ScriptItemLabel(const wxString& name) {
+    wxFileName file;
+    file.SetFullName(name);
+    wxString label = file.GetName();
+    label.Replace("&", "&&");
+    label.Replace("\t", " ");
+    return label;
+}
+
+// A failure of the toolkit (memory, mostly) inside a menu handler is told to the user here; it
+// must never reach the editor's event loop.
+void ReportMenuFailure(const char* what) {
+    try {
+        wxMessageBox(wxString::Format(wxGetTranslation("The Python Script menu failed: %s"),
+                                      wxString::FromUTF8(what)),
+                     wxGetTranslation("Marrowpad"), wxOK | wxICON_ERROR);
+    } catch (...) {
+        // Nothing is left to tell the user with.
+    }
+}
+
+} // namespace
+
+void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
+    try {
+        const int toolsIndex =
+            menuBar ? menuBar->FindMenu(wxGetTranslation("&Tools")) : wxNOT_FOUND;
+        if (toolsIndex == wxNOT_FOUND) {
+            wxMessageBox("There is no 'Tools' menu!", wxGetTranslation("Marrowpad"),
+                         wxICON_INFORMATION);
+            return;
+        }
+        wxMenu* toolsMenu = menuBar->GetMenu(toolsIndex);
+
+        scriptMenu = new wxMenu(0);
+        AppendFixedItems(scriptMenu);
+        toolsMenu->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
+
+        RefreshScriptMenu(true);
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void CCoilhatch::RefreshScriptMenu(bool runAutoScripts) {
+    // Without an interpreter the submenu keeps just "Script Management" and the separator.
+    if (!threadState || !scriptMenu)
+        return;
+
+    // Items are removed by the ids they carry themselves, so the items (and handlers) of entries
+    // deleted since the last rebuild go as well. Walk a copy: Destroy changes the menu's list.
+    const wxMenuItemList items = scriptMenu->GetMenuItems();
+    for (wxMenuItem* item : items) {
+        Disconnect(item->GetId(), wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
+        scriptMenu->Destroy(item);
+    }
+    AppendFixedItems(scriptMenu);
+
+    if (!scriptList)
+        return;
+    // The count is read again for every entry: an auto-run script runs before the next item is
+    // added.
+    for (unsigned index = 0; index < scriptList->GetCount(); ++index) {
+        const ScriptEntry* entry = scriptList->Get(index);
+        if (!entry)
+            continue;
+        wxMenuItem* item = scriptMenu->Append(entry->menuId, ScriptItemLabel(entry->name),
+                                              entry->description, wxITEM_NORMAL);
+        // A second BuildMenu may meet ids that are still connected: one handler per id.
+        Disconnect(entry->menuId, wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
+        Connect(entry->menuId, wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
+        if (entry->autoRun) {
+            // Auto-run scripts run once, when the editor builds its menus, never from the menu.
+            item->Enable(false);
+            if (runAutoScripts) {
+                const wxString location = entry->location;
+                RunScript(location, false); // a failure is reported by the runner; go on
+            }
+        }
+    }
+}
+
+void CCoilhatch::OnScriptMenu(wxCommandEvent& event) {
+    try {
+        if (!scriptList)
+            return;
+        for (unsigned index = 0; index < scriptList->GetCount(); ++index) {
+            const ScriptEntry* entry = scriptList->Get(index);
+            if (entry && entry->menuId == event.GetId()) {
+                const wxString location = entry->location;
+                RunScript(location, entry->autoReload);
+                return;
+            }
+        }
+        // No entry has this id any more (deleted since the last rebuild): nothing to run.
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void CCoilhatch::OnScriptManagement(wxCommandEvent&) {
+    try {
+        // Without Python there is no script list to show or edit.
+        if (!threadState || !scriptList) {
+            wxMessageBox(wxGetTranslation("Python could not be started, so Python scripts can "
+                                          "neither be managed nor run.\nSee the messages shown "
+                                          "when the editor started."),
+                         wxGetTranslation("Marrowpad"), wxOK | wxICON_INFORMATION);
+            return;
+        }
+
+        ManagePythonScript dialog(CAppManagement::Get()->GetAppWindow(), managementDialogId,
+                                  wxGetTranslation("Python Script Management"), wxDefaultPosition,
+                                  wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL);
+        dialog.ShowModal();
+
+        // The flag stays set once the dialog has changed anything, so every later close rebuilds.
+        if (scriptList && scriptList->modified)
+            RefreshScriptMenu(false);
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
