@@ -1,1 +1,318 @@
 #include "dialog/ManagePythonScript.h"
+
+#include "host/lib/Services.h"
+#include "registry/ScriptList.h"
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/filepicker.h>
+#include <wx/frame.h>
+#include <wx/intl.h>
+#include <wx/listbox.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+namespace {
+
+void ShowMessage(const wxString& text) {
+    wxMessageBox(wxGetTranslation(text), wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+}
+
+} // namespace
+
+wxIMPLEMENT_DYNAMIC_CLASS(ManagePythonScript, wxDialog);
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(ManagePythonScript, wxDialog)
+    EVT_LISTBOX(ID_NAME_LISTBOX, ManagePythonScript::OnNameListSelected)
+    EVT_BUTTON(ID_ADD_BUTTON, ManagePythonScript::OnAddClicked)
+    EVT_BUTTON(ID_DELETE_BUTTON, ManagePythonScript::OnDeleteClicked)
+    EVT_BUTTON(ID_LOAD_BUTTON, ManagePythonScript::OnLoadClicked)
+    EVT_TEXT(ID_NAME_TEXT, ManagePythonScript::OnNameUpdated)
+    EVT_FILEPICKER_CHANGED(ID_LOCATION_PICKER, ManagePythonScript::OnLocationChanged)
+    EVT_TEXT(ID_DESCRIPTION_TEXT, ManagePythonScript::OnDescriptionUpdated)
+    EVT_CHECKBOX(ID_AUTORELOAD_CHECKBOX, ManagePythonScript::OnAutoReloadClicked)
+    EVT_CHECKBOX(ID_AUTORUN_CHECKBOX, ManagePythonScript::OnAutoRunClicked)
+wxEND_EVENT_TABLE()
+    // clang-format on
+
+    ManagePythonScript::ManagePythonScript() {
+    InitMembers();
+}
+
+ManagePythonScript::ManagePythonScript(wxWindow* parent, wxWindowID id, const wxString& caption,
+                                       const wxPoint& pos, const wxSize& size, long style) {
+    InitMembers();
+    Create(parent, id, caption, pos, size, style);
+    FillNameList();
+}
+
+void ManagePythonScript::InitMembers() {
+    nameListBox = nullptr;
+    nameText = nullptr;
+    locationPicker = nullptr;
+    descriptionText = nullptr;
+    autoReloadBox = nullptr;
+    autoRunBox = nullptr;
+    shownIndex = -1;
+}
+
+bool ManagePythonScript::Create(wxWindow* parent, wxWindowID id, const wxString& caption,
+                                const wxPoint& pos, const wxSize& size, long style) {
+    // Command events of the controls stop here and never reach the editor's frame.
+    SetExtraStyle(wxWS_EX_BLOCK_EVENTS);
+    wxDialog::Create(parent, id, caption, pos, size, style, wxDialogNameStr);
+    BuildControls();
+    if (GetSizer())
+        GetSizer()->SetSizeHints(this);
+    Centre(wxBOTH);
+    return true;
+}
+
+void ManagePythonScript::BuildControls() {
+    // The controls are created in their keyboard tab order.
+    auto* topSizer = new wxBoxSizer(wxVERTICAL);
+    SetSizer(topSizer, true);
+
+    auto* mainRow = new wxBoxSizer(wxHORIZONTAL);
+    topSizer->Add(mainRow, 0, wxGROW | wxALL, 2);
+
+    auto* nameListsBox = new wxStaticBox(this, wxID_ANY, wxGetTranslation("Name Lists"));
+    auto* nameListsSizer = new wxStaticBoxSizer(nameListsBox, wxVERTICAL);
+    mainRow->Add(nameListsSizer, 0, wxGROW, 2);
+
+    nameListBox = new wxListBox(this, ID_NAME_LISTBOX, wxDefaultPosition, wxSize(-1, 200),
+                                wxArrayString(), wxLB_SINGLE);
+    nameListsSizer->Add(nameListBox, 1, wxGROW | wxALL | wxFIXED_MINSIZE, 2);
+
+    auto* buttonRow = new wxBoxSizer(wxHORIZONTAL);
+    nameListsSizer->Add(buttonRow, 0, wxALIGN_CENTER_HORIZONTAL | wxALL, 2);
+
+    auto* addButton = new wxButton(this, ID_ADD_BUTTON, wxGetTranslation("Add"), wxDefaultPosition,
+                                   wxSize(50, -1));
+    addButton->SetName("addButton");
+    buttonRow->Add(addButton, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, 5);
+
+    auto* deleteButton = new wxButton(this, ID_DELETE_BUTTON, wxGetTranslation("Delete"),
+                                      wxDefaultPosition, wxSize(50, -1));
+    deleteButton->SetName("delButton");
+    buttonRow->Add(deleteButton, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, 0);
+
+    auto* loadButton = new wxButton(this, ID_LOAD_BUTTON, wxGetTranslation("Load"),
+                                    wxDefaultPosition, wxSize(50, -1));
+    loadButton->SetToolTip(wxGetTranslation("View in Marrowpad"));
+    loadButton->SetName("viewButton");
+    buttonRow->Add(loadButton, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, 5);
+
+    auto* detailHolder = new wxBoxSizer(wxHORIZONTAL);
+    mainRow->Add(detailHolder, 0, wxGROW, 0);
+
+    auto* detailBox = new wxStaticBox(this, wxID_ANY, wxGetTranslation("Detail"));
+    auto* detailSizer = new wxStaticBoxSizer(detailBox, wxVERTICAL);
+    detailHolder->Add(detailSizer, 1, wxGROW | wxALL, 2);
+
+    auto* detailColumn = new wxBoxSizer(wxVERTICAL);
+    detailSizer->Add(detailColumn, 1, wxGROW | wxALL, 5);
+
+    auto* nameRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Add(nameRow, 0, wxGROW | wxALL, 0);
+    auto* nameLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Name :"),
+                                       wxDefaultPosition, wxSize(70, -1));
+    nameRow->Add(nameLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    nameText = new wxTextCtrl(this, ID_NAME_TEXT, wxEmptyString);
+    nameRow->Add(nameText, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+
+    auto* locationRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Add(locationRow, 0, wxGROW | wxALL, 0);
+    auto* locationLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Location:"),
+                                           wxDefaultPosition, wxSize(70, -1));
+    locationRow->Add(locationLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    locationPicker = new wxFilePickerCtrl(this, ID_LOCATION_PICKER, wxEmptyString, wxEmptyString,
+                                          wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                          wxFLP_USE_TEXTCTRL | wxFLP_OPEN | wxFLP_FILE_MUST_EXIST);
+    locationRow->Add(locationPicker, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+
+    // The only row that takes extra height.
+    auto* descriptionRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Add(descriptionRow, 1, wxGROW | wxALL, 0);
+    auto* descriptionLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Description:"),
+                                              wxDefaultPosition, wxSize(70, -1));
+    descriptionRow->Add(descriptionLabel, 0, wxALL, 5);
+    descriptionText = new wxTextCtrl(this, ID_DESCRIPTION_TEXT, wxEmptyString, wxDefaultPosition,
+                                     wxDefaultSize, wxTE_MULTILINE);
+    descriptionRow->Add(descriptionText, 1, wxGROW | wxALL, 5);
+
+    auto* autoReloadRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Add(autoReloadRow, 0, wxGROW | wxALL, 0);
+    autoReloadRow->Add(70, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    autoReloadBox =
+        new wxCheckBox(this, ID_AUTORELOAD_CHECKBOX, wxGetTranslation("Auto reload when running"));
+    autoReloadBox->SetValue(false);
+    autoReloadRow->Add(autoReloadBox, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+
+    auto* autoRunRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Add(autoRunRow, 0, wxGROW | wxALL, 0);
+    autoRunRow->Add(70, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    autoRunBox = new wxCheckBox(this, ID_AUTORUN_CHECKBOX,
+                                wxGetTranslation("Auto run when marrowpad start"));
+    autoRunBox->SetValue(false);
+    autoRunRow->Add(autoRunBox, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+
+    auto* okRow = new wxBoxSizer(wxHORIZONTAL);
+    topSizer->Add(okRow, 0, wxGROW | wxALL, 2);
+    okRow->Add(5, 5, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5); // pushes OK to the right edge
+    auto* okButton = new wxButton(this, wxID_OK, wxGetTranslation("OK"));
+    okButton->SetDefault();
+    okRow->Add(okButton, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+}
+
+void ManagePythonScript::FillNameList() {
+    if (!scriptList)
+        return;
+    // Row i stands for entry i: no client data, the row number is the list index.
+    for (unsigned i = 0; i < scriptList->GetCount(); ++i)
+        nameListBox->Append(scriptList->Get(i)->name);
+}
+
+ScriptEntry* ManagePythonScript::CurrentEntry() const {
+    const int selection = nameListBox->GetSelection();
+    if (selection == wxNOT_FOUND || !scriptList)
+        return nullptr;
+    return scriptList->Get(static_cast<unsigned>(selection));
+}
+
+// The detail controls are set without raising their change events, so showing an entry never
+// counts as an edit.
+void ManagePythonScript::ShowEntry(const ScriptEntry& entry) {
+    autoRunBox->SetValue(entry.autoRun);
+    autoReloadBox->SetValue(entry.autoReload);
+    nameText->ChangeValue(entry.name);
+    locationPicker->SetPath(entry.location);
+    descriptionText->ChangeValue(entry.description);
+}
+
+void ManagePythonScript::ClearDetails() {
+    autoRunBox->SetValue(false);
+    autoReloadBox->SetValue(false);
+    nameText->ChangeValue(wxEmptyString);
+    locationPicker->SetPath(wxEmptyString);
+    descriptionText->ChangeValue(wxEmptyString);
+}
+
+void ManagePythonScript::OnNameListSelected(wxCommandEvent& event) {
+    const int selection = nameListBox->GetSelection();
+    event.Skip();
+    if (selection == shownIndex)
+        return; // keeps what the user has typed
+
+    if (selection == wxNOT_FOUND) {
+        ClearDetails();
+    } else if (const ScriptEntry* entry = CurrentEntry()) {
+        ShowEntry(*entry);
+    } else {
+        ClearDetails();
+        ShowMessage("Can't find the info of this script!");
+    }
+    shownIndex = selection;
+}
+
+void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
+    auto* entry = new ScriptEntry;
+    entry->autoRun = false;
+    entry->name = "PyScript";
+    entry->location = wxEmptyString;
+    entry->description = "python script";
+    if (!scriptList || !scriptList->Add(entry)) {
+        delete entry; // the full list refused it: still ours
+        return;
+    }
+    const int row = nameListBox->Append(entry->name);
+    scriptList->modified = true;
+    nameListBox->SetSelection(row);
+    ShowEntry(*entry);
+    shownIndex = row;
+}
+
+void ManagePythonScript::OnDeleteClicked(wxCommandEvent& event) {
+    int selection = nameListBox->GetSelection();
+    if (selection == wxNOT_FOUND || !scriptList)
+        return;
+
+    nameListBox->Delete(static_cast<unsigned>(selection));
+    scriptList->Remove(static_cast<unsigned>(selection));
+    scriptList->modified = true;
+    shownIndex = -1;
+
+    // The row that took the deleted one's place, or the new last row, is selected and shown.
+    if (selection >= static_cast<int>(nameListBox->GetCount()))
+        --selection;
+    if (selection >= 0) {
+        nameListBox->SetSelection(selection);
+        OnNameListSelected(event);
+    }
+}
+
+void ManagePythonScript::OnLoadClicked(wxCommandEvent&) {
+    if (nameListBox->GetSelection() == wxNOT_FOUND) {
+        ShowMessage("No script be selected!");
+        return;
+    }
+    const ScriptEntry* entry = CurrentEntry();
+    if (!entry) {
+        ShowMessage("Can't find the info of this script!");
+        return;
+    }
+
+    // The editor opens the file in one of its views; the dialog stays open meanwhile.
+    wxCommandEvent open(wxEVT_EDITOR_OPEN, 0);
+    open.SetString(entry->location);
+    open.SetInt(-1);
+    // Through the frame's handler chain, as the toolkit delivers window events.
+    if (wxFrame* frame = CAppManagement::Get()->GetAppWindow())
+        frame->ProcessWindowEvent(open);
+}
+
+void ManagePythonScript::OnNameUpdated(wxCommandEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->name = nameText->GetValue();
+        // The row follows every keystroke.
+        nameListBox->SetString(static_cast<unsigned>(nameListBox->GetSelection()), entry->name);
+        scriptList->modified = true;
+    }
+    event.Skip();
+}
+
+void ManagePythonScript::OnLocationChanged(wxFileDirPickerEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->location = locationPicker->GetPath();
+        scriptList->modified = true;
+    }
+    event.Skip();
+}
+
+void ManagePythonScript::OnDescriptionUpdated(wxCommandEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->description = descriptionText->GetValue();
+        scriptList->modified = true;
+    }
+    event.Skip();
+}
+
+void ManagePythonScript::OnAutoReloadClicked(wxCommandEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->autoReload = autoReloadBox->GetValue();
+        scriptList->modified = true;
+    }
+    event.Skip();
+}
+
+void ManagePythonScript::OnAutoRunClicked(wxCommandEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->autoRun = autoRunBox->GetValue();
+        scriptList->modified = true;
+    }
+    event.Skip();
+}

@@ -1,0 +1,323 @@
+#include "tests/dialog/DialogFixture.h"
+
+#include "host/lib/Services.h"
+
+#include <wx/msgdlg.h>
+
+#include <functional>
+
+namespace {
+
+class DialogActions : public DialogTestBase {
+protected:
+    void OpenWithThree() {
+        AddEntry("zero", "/s/zero.py", "first", true, false);
+        AddEntry("one", "/s/one.py", "second", false, true);
+        AddEntry("two", "/s/two.py", "third", true, true);
+        Open();
+    }
+
+    // Every wxEVT_EDITOR_OPEN that reaches the editor's frame.
+    struct OpenRequest {
+        int id;
+        wxString path;
+        int flag;
+    };
+    void CatchOpenRequests() {
+        env.Frame()->Bind(wxEVT_EDITOR_OPEN, [this](wxCommandEvent& event) {
+            openRequests.push_back({event.GetId(), event.GetString(), event.GetInt()});
+        });
+    }
+    std::vector<OpenRequest> openRequests;
+};
+
+TEST_F(DialogActions, AddOnEmptyListSelectsAndShowsTheNewScript) {
+    Open();
+    Click(ID_ADD_BUTTON);
+    EXPECT_EQ(Rows(), std::vector<wxString>{"PyScript"});
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 0);
+    EXPECT_EQ(dialog->shownIndex, 0);
+    ExpectDetails("PyScript", "", "python script", false, false);
+    EXPECT_TRUE(scriptList->modified);
+
+    ASSERT_EQ(scriptList->GetCount(), 1u);
+    const ScriptEntry* entry = scriptList->Get(0);
+    EXPECT_EQ(entry->name, "PyScript");
+    EXPECT_EQ(entry->location, "");
+    EXPECT_EQ(entry->description, "python script");
+    EXPECT_FALSE(entry->autoRun);
+    EXPECT_FALSE(entry->autoReload);
+}
+
+TEST_F(DialogActions, AddTwiceGivesTwoScriptsWithTheirOwnIds) {
+    Open();
+    Click(ID_ADD_BUTTON);
+    Click(ID_ADD_BUTTON);
+    EXPECT_EQ(Rows(), (std::vector<wxString>{"PyScript", "PyScript"}));
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 1);
+    EXPECT_EQ(dialog->shownIndex, 1);
+    EXPECT_NE(scriptList->Get(0)->menuId, scriptList->Get(1)->menuId);
+}
+
+TEST_F(DialogActions, AddAfterAnotherRowThenBackToIt) {
+    OpenWithThree();
+    Select(1);
+    Click(ID_ADD_BUTTON);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 3);
+    ExpectDetails("PyScript", "", "python script", false, false);
+    Select(1);
+    ExpectDetails("one", "/s/one.py", "second", false, true);
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one", "two", "PyScript"}));
+    EXPECT_EQ(Rows(), EntryNames());
+}
+
+TEST_F(DialogActions, AddOnFullListChangesNothing) {
+    for (unsigned i = 0; i < MaxScriptNum; ++i)
+        AddEntry(wxString::Format("s%u", i), "/s/x.py", "d");
+    Open();
+    Select(4);
+    Click(ID_ADD_BUTTON);
+    EXPECT_EQ(scriptList->GetCount(), 31u);
+    EXPECT_EQ(dialog->nameListBox->GetCount(), 31u);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 4);
+    EXPECT_EQ(dialog->shownIndex, 4);
+    ExpectDetails("s4", "/s/x.py", "d", false, false);
+    EXPECT_FALSE(scriptList->modified);
+}
+
+TEST_F(DialogActions, SelectingShowsTheEntryWithoutMarkingAChange) {
+    OpenWithThree();
+    Select(1);
+    ExpectDetails("one", "/s/one.py", "second", false, true);
+    EXPECT_EQ(dialog->shownIndex, 1);
+    Select(2);
+    ExpectDetails("two", "/s/two.py", "third", true, true);
+    Select(wxNOT_FOUND);
+    ExpectDetails("", "", "", false, false);
+    EXPECT_EQ(dialog->shownIndex, -1);
+    EXPECT_FALSE(scriptList->modified);
+    EXPECT_EQ(scriptList->Get(1)->name, "one");
+    EXPECT_EQ(scriptList->Get(2)->location, "/s/two.py");
+}
+
+TEST_F(DialogActions, ReselectingTheShownRowKeepsTheFields) {
+    OpenWithThree();
+    Select(1);
+    dialog->descriptionText->ChangeValue("not stored");
+    Select(1);
+    EXPECT_EQ(dialog->descriptionText->GetValue(), "not stored");
+}
+
+TEST_F(DialogActions, TypingANameMovesTheRowWithEveryKeystroke) {
+    OpenWithThree();
+    Select(2);
+    dialog->nameText->SelectAll();
+    dialog->nameText->Remove(0, dialog->nameText->GetLastPosition());
+    EXPECT_EQ(scriptList->Get(2)->name, "");
+    EXPECT_EQ(Rows()[2], "");
+
+    wxString typed;
+    for (const wxString& key : std::vector<wxString>{"n", wxString::FromUTF8("ü"), "&"}) {
+        Type(dialog->nameText, key);
+        typed += key;
+        EXPECT_EQ(scriptList->Get(2)->name, typed);
+        EXPECT_EQ(Rows()[2], typed);
+    }
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 2);
+    EXPECT_EQ(EntryNames(), Rows());
+    EXPECT_TRUE(scriptList->modified);
+}
+
+TEST_F(DialogActions, EveryDetailEditIsStoredInTheSelectedEntry) {
+    OpenWithThree();
+    Select(0);
+
+    Type(dialog->descriptionText, "!");
+    EXPECT_EQ(scriptList->Get(0)->description, "first!");
+    EXPECT_TRUE(scriptList->modified);
+
+    // The path typed into the picker's own field reaches the entry.
+    dialog->locationPicker->GetTextCtrl()->SetValue("/tmp/other.py");
+    EXPECT_EQ(scriptList->Get(0)->location, "/tmp/other.py");
+
+    // A path chosen with the browse button arrives as the picker's change event.
+    dialog->locationPicker->SetPath("/tmp/browsed.py");
+    wxFileDirPickerEvent picked(wxEVT_FILEPICKER_CHANGED, dialog->locationPicker,
+                                ID_LOCATION_PICKER, "/tmp/browsed.py");
+    dialog->locationPicker->ProcessWindowEvent(picked);
+    EXPECT_EQ(scriptList->Get(0)->location, "/tmp/browsed.py");
+
+    Toggle(dialog->autoRunBox);
+    EXPECT_FALSE(scriptList->Get(0)->autoRun);
+    Toggle(dialog->autoReloadBox);
+    EXPECT_TRUE(scriptList->Get(0)->autoReload);
+
+    // Nothing else changed.
+    EXPECT_EQ(scriptList->Get(0)->name, "zero");
+    EXPECT_EQ(scriptList->Get(1)->description, "second");
+    EXPECT_EQ(scriptList->Get(1)->location, "/s/one.py");
+    EXPECT_TRUE(scriptList->Get(1)->autoReload);
+}
+
+TEST_F(DialogActions, EachKindOfEditAloneMarksTheListChanged) {
+    const std::function<void(ManagePythonScript*)> edits[] = {
+        [this](ManagePythonScript* d) { Type(d->nameText, "x"); },
+        [this](ManagePythonScript* d) { Type(d->descriptionText, "x"); },
+        [](ManagePythonScript* d) { d->locationPicker->GetTextCtrl()->SetValue("/x.py"); },
+        [this](ManagePythonScript* d) { Toggle(d->autoRunBox); },
+        [this](ManagePythonScript* d) { Toggle(d->autoReloadBox); },
+    };
+    OpenWithThree();
+    int index = 0;
+    for (const auto& edit : edits) {
+        scriptList->modified = false;
+        Select(index++ % 3);
+        EXPECT_FALSE(scriptList->modified);
+        edit(dialog);
+        EXPECT_TRUE(scriptList->modified) << "edit " << index - 1;
+    }
+}
+
+TEST_F(DialogActions, EditsWithoutASelectionChangeNoEntry) {
+    OpenWithThree();
+    Type(dialog->nameText, "abc");
+    Type(dialog->descriptionText, "abc");
+    dialog->locationPicker->GetTextCtrl()->SetValue("/tmp/nowhere.py");
+    Toggle(dialog->autoRunBox);
+    Toggle(dialog->autoReloadBox);
+
+    EXPECT_FALSE(scriptList->modified);
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one", "two"}));
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(scriptList->Get(0)->description, "first");
+    EXPECT_EQ(scriptList->Get(0)->location, "/s/zero.py");
+    EXPECT_TRUE(scriptList->Get(0)->autoRun);
+    EXPECT_FALSE(scriptList->Get(0)->autoReload);
+}
+
+TEST_F(DialogActions, DeleteMiddleRowShowsTheOneThatTookItsPlace) {
+    OpenWithThree();
+    Select(1);
+    Click(ID_DELETE_BUTTON);
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "two"}));
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 1);
+    EXPECT_EQ(dialog->shownIndex, 1);
+    ExpectDetails("two", "/s/two.py", "third", true, true);
+    EXPECT_TRUE(scriptList->modified);
+}
+
+TEST_F(DialogActions, DeleteFirstRow) {
+    OpenWithThree();
+    Select(0);
+    Click(ID_DELETE_BUTTON);
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"one", "two"}));
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 0);
+    ExpectDetails("one", "/s/one.py", "second", false, true);
+}
+
+TEST_F(DialogActions, DeleteLastRowShowsTheNewLastRow) {
+    OpenWithThree();
+    Select(2);
+    Click(ID_DELETE_BUTTON);
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one"}));
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 1);
+    EXPECT_EQ(dialog->shownIndex, 1);
+    ExpectDetails("one", "/s/one.py", "second", false, true);
+
+    // Edits now go to the shown entry, not to the deleted one.
+    Type(dialog->nameText, "!");
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one!"}));
+    EXPECT_EQ(Rows(), EntryNames());
+}
+
+TEST_F(DialogActions, DeleteTheOnlyRowLeavesAnEmptyList) {
+    AddEntry("only", "/s/only.py");
+    Open();
+    Select(0);
+    Click(ID_DELETE_BUTTON);
+    EXPECT_EQ(scriptList->GetCount(), 0u);
+    EXPECT_EQ(dialog->nameListBox->GetCount(), 0u);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(dialog->shownIndex, -1);
+    EXPECT_TRUE(scriptList->modified);
+
+    // With nothing selected, typing changes no entry (there is none) and adds nothing.
+    Type(dialog->nameText, "x");
+    EXPECT_EQ(scriptList->GetCount(), 0u);
+    Click(ID_ADD_BUTTON);
+    EXPECT_EQ(EntryNames(), std::vector<wxString>{"PyScript"});
+}
+
+TEST_F(DialogActions, DeleteWithoutSelectionDoesNothing) {
+    OpenWithThree();
+    Click(ID_DELETE_BUTTON);
+    EXPECT_EQ(scriptList->GetCount(), 3u);
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_FALSE(scriptList->modified);
+}
+
+TEST_F(DialogActions, LoadWithoutSelectionOnlyTellsTheUser) {
+    CatchOpenRequests();
+    OpenWithThree();
+    Click(ID_LOAD_BUTTON);
+    const auto boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "No script be selected!");
+    EXPECT_EQ(boxes[0].caption, wxString(wxMessageBoxCaptionStr));
+    EXPECT_EQ(boxes[0].style & (wxOK | wxCENTRE), wxOK | wxCENTRE);
+    EXPECT_TRUE(openRequests.empty());
+    EXPECT_FALSE(scriptList->modified);
+}
+
+TEST_F(DialogActions, LoadHandsTheFrameOneOpenRequest) {
+    CatchOpenRequests();
+    int buttonEventsAtFrame = 0;
+    env.Frame()->Bind(wxEVT_BUTTON, [&](wxCommandEvent&) { ++buttonEventsAtFrame; });
+    OpenWithThree();
+    scriptList->Get(1)->location = wxString::FromUTF8("/home/ann/skripte/zähler & co.py");
+    Select(1);
+    Click(ID_LOAD_BUTTON);
+
+    ASSERT_EQ(openRequests.size(), 1u);
+    EXPECT_EQ(openRequests[0].id, 0);
+    EXPECT_EQ(openRequests[0].path, wxString::FromUTF8("/home/ann/skripte/zähler & co.py"));
+    EXPECT_EQ(openRequests[0].flag, -1);
+    // The dialog's own button events stop at the dialog.
+    EXPECT_EQ(buttonEventsAtFrame, 0);
+    EXPECT_FALSE(scriptList->modified);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 1);
+}
+
+TEST_F(DialogActions, LoadPassesAnEmptyLocationUnchanged) {
+    CatchOpenRequests();
+    Open();
+    Click(ID_ADD_BUTTON);
+    Click(ID_LOAD_BUTTON);
+    ASSERT_EQ(openRequests.size(), 1u);
+    EXPECT_EQ(openRequests[0].path, "");
+}
+
+TEST_F(DialogActions, RowWithoutEntryIsReportedAndShowsNothing) {
+    CatchOpenRequests();
+    OpenWithThree();
+    Select(0);
+    // A row that no entry stands behind (the dialog itself never makes one).
+    dialog->nameListBox->Append("stray");
+    Select(3);
+    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"Can't find the info of this script!"});
+    ExpectDetails("", "", "", false, false);
+    EXPECT_EQ(dialog->shownIndex, 3);
+
+    Click(ID_LOAD_BUTTON);
+    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"Can't find the info of this script!"});
+    EXPECT_TRUE(openRequests.empty());
+
+    Type(dialog->nameText, "x");
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one", "two"}));
+    EXPECT_FALSE(scriptList->modified);
+}
+
+} // namespace

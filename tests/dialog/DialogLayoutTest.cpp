@@ -1,0 +1,143 @@
+#include "tests/dialog/DialogFixture.h"
+
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/tooltip.h>
+
+namespace {
+
+class DialogLayout : public DialogTestBase {};
+
+TEST_F(DialogLayout, EmptyListGivesEmptyRowsAndDetails) {
+    Open();
+    EXPECT_EQ(dialog->nameListBox->GetCount(), 0u);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(dialog->shownIndex, -1);
+    ExpectDetails("", "", "", false, false);
+    EXPECT_EQ(dialog->CurrentEntry(), nullptr);
+}
+
+TEST_F(DialogLayout, RowsFollowTheListInOrder) {
+    for (unsigned i = 0; i < MaxScriptNum; ++i)
+        AddEntry(i == 3 || i == 4 ? wxString("same") : wxString::Format("script %u", i));
+    scriptList->Get(7)->name.clear();
+    Open();
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(Rows().size(), 31u);
+    EXPECT_EQ(Rows()[7], "");
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
+    EXPECT_EQ(dialog->shownIndex, -1);
+    ExpectDetails("", "", "", false, false);
+    EXPECT_FALSE(scriptList->modified);
+}
+
+TEST_F(DialogLayout, ControlsCarryTheirIdsNamesLabelsAndStyles) {
+    Open();
+    EXPECT_EQ(dialog->GetId(), 10000);
+    EXPECT_EQ(dialog->GetTitle(), "Python Script Management");
+    EXPECT_TRUE(dialog->GetExtraStyle() & wxWS_EX_BLOCK_EVENTS);
+    EXPECT_EQ(dialog->GetClassInfo()->GetClassName(), wxString("ManagePythonScript"));
+
+    EXPECT_EQ(dialog->nameListBox->GetId(), 10001);
+    EXPECT_TRUE(dialog->nameListBox->HasFlag(wxLB_SINGLE));
+    EXPECT_EQ(dialog->autoReloadBox->GetId(), 10003);
+    EXPECT_EQ(dialog->autoReloadBox->GetLabel(), "Auto reload when running");
+    EXPECT_EQ(dialog->nameText->GetId(), 10005);
+    EXPECT_FALSE(dialog->nameText->IsMultiLine());
+    EXPECT_EQ(dialog->locationPicker->GetId(), 10019);
+    EXPECT_TRUE(dialog->locationPicker->HasTextCtrl());
+    EXPECT_TRUE(dialog->locationPicker->HasFlag(wxFLP_OPEN | wxFLP_FILE_MUST_EXIST));
+    EXPECT_EQ(dialog->autoRunBox->GetId(), 10021);
+    EXPECT_EQ(dialog->autoRunBox->GetLabel(), "Auto run when marrowpad start");
+    EXPECT_EQ(dialog->descriptionText->GetId(), 10022);
+    EXPECT_TRUE(dialog->descriptionText->IsMultiLine());
+
+    const struct {
+        int id;
+        const char* name;
+        const char* label;
+    } buttons[] = {{10007, "addButton", "Add"},
+                   {10008, "delButton", "Delete"},
+                   {10009, "viewButton", "Load"},
+                   {wxID_OK, "button", "OK"}};
+    for (const auto& expected : buttons) {
+        auto* button = wxDynamicCast(dialog->FindWindow(expected.id), wxButton);
+        ASSERT_NE(button, nullptr) << expected.id;
+        EXPECT_EQ(button->GetName(), expected.name);
+        EXPECT_EQ(button->GetLabel(), expected.label);
+    }
+    EXPECT_EQ(dialog->FindWindow(10009)->GetToolTipText(), "View in Marrowpad");
+    EXPECT_EQ(dialog->GetDefaultItem(), dialog->FindWindow(wxID_OK));
+    EXPECT_EQ(dialog->FindWindow(10007)->GetSize().x, 50);
+
+    std::vector<wxString> labels;
+    std::vector<wxString> boxes;
+    for (wxWindow* child : dialog->GetChildren()) {
+        if (auto* text = wxDynamicCast(child, wxStaticText)) {
+            EXPECT_EQ(text->GetId(), wxID_STATIC);
+            labels.push_back(text->GetLabel());
+        } else if (auto* box = wxDynamicCast(child, wxStaticBox)) {
+            boxes.push_back(box->GetLabel());
+        }
+    }
+    EXPECT_EQ(labels, (std::vector<wxString>{"Name :", "Location:", "Description:"}));
+    EXPECT_EQ(boxes, (std::vector<wxString>{"Name Lists", "Detail"}));
+}
+
+TEST_F(DialogLayout, DefaultConstructorMakesNoWindow) {
+    std::unique_ptr<wxObject> made(wxCreateDynamicObject("ManagePythonScript"));
+    auto* empty = wxDynamicCast(made.get(), ManagePythonScript);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->GetHandle(), nullptr);
+    EXPECT_EQ(empty->nameListBox, nullptr);
+    EXPECT_EQ(empty->autoRunBox, nullptr);
+    EXPECT_EQ(empty->shownIndex, -1);
+}
+
+TEST_F(DialogLayout, TabOrderIsTheCreationOrder) {
+    Open();
+    // The picker takes the focus twice: its path field, then its browse button.
+    const std::vector<wxWindow*> order = {
+        dialog->nameListBox,
+        dialog->FindWindow(10007),
+        dialog->FindWindow(10008),
+        dialog->FindWindow(10009),
+        dialog->nameText,
+        dialog->locationPicker->GetTextCtrl(),
+        dialog->locationPicker->GetPickerCtrl(),
+        dialog->descriptionText,
+        dialog->autoReloadBox,
+        dialog->autoRunBox,
+        dialog->FindWindow(wxID_OK),
+        dialog->nameListBox,
+    };
+    dialog->Show();
+    dialog->Raise(); // without a window manager this also gives the dialog the input focus
+    ASSERT_TRUE(testing_support::ProcessEventsUntil([&] { return dialog->IsActive(); }));
+    dialog->nameListBox->SetFocus();
+    ASSERT_TRUE(testing_support::ProcessEventsUntil(
+        [&] { return wxWindow::FindFocus() == dialog->nameListBox; }));
+    for (size_t step = 1; step < order.size(); ++step) {
+        wxWindow::FindFocus()->Navigate(wxNavigationKeyEvent::IsForward);
+        ASSERT_TRUE(testing_support::ProcessEventsUntil(
+            [&] { return wxWindow::FindFocus() == order[step]; }, 2000))
+            << "step " << step << ": " << wxWindow::FindFocus()->GetName();
+    }
+}
+
+TEST_F(DialogLayout, FittedToItsSizersAndNotResizable) {
+    AddEntry("one");
+    Open();
+    EXPECT_FALSE(dialog->HasFlag(wxRESIZE_BORDER));
+    EXPECT_NE(dialog->GetSize(), wxSize(500, 330));
+    EXPECT_EQ(dialog->GetClientSize(), dialog->GetSizer()->GetMinSize());
+    EXPECT_EQ(dialog->GetSize(), dialog->GetMinSize());
+    EXPECT_EQ(dialog->nameListBox->GetSize().y, 200);
+
+    dialog->Show();
+    testing_support::ProcessEventsUntil([&] { return dialog->IsShownOnScreen(); });
+    EXPECT_EQ(dialog->GetClientSize(), dialog->GetSizer()->GetMinSize());
+}
+
+} // namespace
