@@ -202,6 +202,10 @@ void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
     UpdateStatus();
 }
 
+wxString CMainFrame::GetOutputText() const {
+    return outputPane->GetValue();
+}
+
 size_t CMainFrame::GetDocumentCount() const {
     return notebook->GetPageCount();
 }
@@ -228,14 +232,16 @@ CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
     editor->Bind(wxEVT_STC_UPDATEUI, &CMainFrame::OnEditorUpdateUI, this);
     editor->Bind(wxEVT_STC_SAVEPOINTREACHED, &CMainFrame::OnEditorSavePoint, this);
     editor->Bind(wxEVT_STC_SAVEPOINTLEFT, &CMainFrame::OnEditorSavePoint, this);
-    // A call tip has no notification of its own when it closes: notice it when idle.
+    // A call tip has no notification of its own when it closes, and a list closed by a program
+    // sends none either: notice the end when idle.
     editor->Bind(wxEVT_IDLE, [this, editor](wxIdleEvent& event) {
         event.Skip();
-        const bool marked = callTipsShown.count(editor) != 0;
-        if (marked && !editor->CallTipActive())
+        const bool marked = completionsShown.count(editor) != 0;
+        const bool shown = editor->AutoCompActive() || editor->CallTipActive();
+        if (marked && !shown)
             SendCompleteEnd(editor);
-        else if (!marked && editor->CallTipActive())
-            callTipsShown.insert(editor);
+        else if (!marked && shown)
+            completionsShown.insert(editor);
     });
     const wxString label =
         path.empty() ? wxString::Format("new %d", ++untitledCount) : wxFileName(path).GetFullName();
@@ -358,7 +364,7 @@ bool CMainFrame::ClosePage(size_t page) {
     CSyntaxEditor* editor = EditorAt(page);
     if (editor && !ConfirmClose(editor))
         return false;
-    callTipsShown.erase(editor);
+    completionsShown.erase(editor);
     notebook->DeletePage(page);
     UpdateStatus();
     return true;
@@ -374,14 +380,15 @@ void CMainFrame::StartCompletion(CSyntaxEditor* editor) {
 }
 
 void CMainFrame::SendCompleteEnd(CSyntaxEditor* editor) {
-    callTipsShown.erase(editor);
+    completionsShown.erase(editor);
     if (pluginsReleased)
         return;
     wxCommandEvent event(wxEVT_EDITOR_COMPLETEEND, editor->GetId());
     event.SetEventObject(editor);
     plugins->Dispatch(event);
-    if (editor->CallTipActive())
-        callTipsShown.insert(editor);
+    // A call tip may outlive the list (or a new completion may have begun): its end comes later.
+    if (editor->AutoCompActive() || editor->CallTipActive())
+        completionsShown.insert(editor);
 }
 
 bool CMainFrame::SelectMenuPath(const wxString& path, wxString& error) {

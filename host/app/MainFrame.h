@@ -35,6 +35,8 @@ public:
     // Brings the editor's tab forward.
     void ShowDocument(CSyntaxEditor* editor);
     size_t GetDocumentCount() const;
+    // What the message output pane shows.
+    wxString GetOutputText() const;
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
     // the editor's own word completion runs when none of them handles it.
@@ -81,7 +83,7 @@ private:
     wxSplitterWindow* splitter = nullptr;
     wxNotebook* notebook = nullptr;
     wxTextCtrl* outputPane = nullptr;
-    std::set<const wxWindow*> callTipsShown; // editors whose call tip was seen open
+    std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
     int untitledCount = 0;
     bool pluginsReleased = false;
 };

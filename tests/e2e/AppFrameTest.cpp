@@ -1,0 +1,177 @@
+// The editor's main frame in-process, with a plug-in object made by the test: menu commands the
+// frame does not handle reach the plug-ins, completions go to the plug-ins before the editor's
+// own, files open once, and the plug-ins are released while the editors still exist.
+#include "host/app/MainFrame.h"
+#include "host/lib/PluginManager.h"
+#include "host/lib/Services.h"
+#include "tests/support/TestSupport.h"
+
+#include <wx/app.h>
+#include <wx/menu.h>
+
+using testing_support::ProcessEventsUntil;
+using testing_support::TempDir;
+
+namespace {
+
+// What the test plug-in saw.
+struct Seen {
+    int menuCommands = 0;
+    int greetCommands = 0;
+    int completeBegin = 0;
+    int completeEnd = 0;
+    bool handleCompletion = true;
+    bool released = false;
+    bool editorAliveAtRelease = false;
+};
+
+const int greetId = wxID_HIGHEST + 500;
+
+class RecordingPlugin : public CPlugin {
+public:
+    explicit RecordingPlugin(Seen& record) : seen(record) {
+        Bind(wxEVT_MENU, [this](wxCommandEvent& event) {
+            ++seen.menuCommands;
+            if (event.GetId() == greetId)
+                ++seen.greetCommands;
+            else
+                event.Skip();
+        });
+        Bind(wxEVT_EDITOR_COMPLETEBEGIN, [this](wxCommandEvent& event) {
+            ++seen.completeBegin;
+            event.Skip(!seen.handleCompletion);
+        });
+        Bind(wxEVT_EDITOR_COMPLETEEND, [this](wxCommandEvent&) { ++seen.completeEnd; });
+    }
+    void HostHook() override {}
+
+private:
+    void BuildMenu(wxMenuBar* menuBar) override {
+        menuBar->GetMenu(menuBar->FindMenu("Tools"))->Append(greetId, "&Greet\tCtrl+G");
+    }
+    bool BuildToolBar(wxToolBar*) override { return false; }
+    void OnRelease() override {
+        seen.released = true;
+        seen.editorAliveAtRelease = CEditorManagement::Get()->GetCurrentEditor() != nullptr &&
+                                    CAppManagement::Get()->GetAppWindow() != nullptr;
+    }
+
+    Seen& seen;
+};
+
+class AppFrame : public testing_support::WxTest {
+protected:
+    void SetUp() override {
+        frame = new CMainFrame;
+        frame->Plugins().AddPlugin(new RecordingPlugin(seen), "Recording");
+        frame->Plugins().BuildMenus(frame->GetMenuBar());
+    }
+    void TearDown() override {
+        frame->ReleasePlugins();
+        frame->Destroy();
+        wxTheApp->ProcessIdle(); // deletes the frame
+        WxTest::TearDown();
+    }
+
+    Seen seen;
+    CMainFrame* frame = nullptr;
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(AppFrame, MenuCommandsTheFrameDoesNotHandleGoToThePlugins) {
+    wxString error;
+    ASSERT_TRUE(frame->SelectMenuPath("Tools/Greet", error)) << error;
+    EXPECT_EQ(seen.greetCommands, 1);
+
+    // The frame's own command never reaches the plug-in.
+    ASSERT_TRUE(frame->SelectMenuPath("File/New", error)) << error;
+    EXPECT_EQ(frame->GetDocumentCount(), 1u);
+    EXPECT_EQ(seen.menuCommands, 1);
+
+    frame->GetMenuBar()->Enable(greetId, false);
+    EXPECT_FALSE(frame->SelectMenuPath("Tools/Greet", error));
+    EXPECT_TRUE(error.Contains("Tools/Greet"));
+    EXPECT_FALSE(frame->SelectMenuPath("Tools", error));
+    EXPECT_FALSE(frame->SelectMenuPath("Tools/Nothing", error));
+    EXPECT_EQ(seen.greetCommands, 1);
+}
+
+TEST_F(AppFrame, CompletionAsksThePluginsBeforeTheEditorsOwn) {
+    CSyntaxEditor* editor = frame->OpenFile(dir.Write("words.py", "alpha alphabet al"));
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->GetLexer(), wxSTC_LEX_PYTHON);
+    editor->GotoPos(editor->GetLength());
+
+    frame->StartCompletion(editor);
+    EXPECT_EQ(seen.completeBegin, 1);
+    EXPECT_FALSE(editor->AutoCompActive()); // the plug-in handled it
+
+    seen.handleCompletion = false;
+    frame->StartCompletion(editor);
+    EXPECT_EQ(seen.completeBegin, 2);
+    ASSERT_TRUE(editor->AutoCompActive()); // skipped on to the word completion
+    EXPECT_TRUE(editor->AutoCompGetCurrentText().StartsWith("alpha"));
+
+    // Escape ends the list with a notification; a program closing it sends none, and the end
+    // is noticed all the same.
+    editor->CmdKeyExecute(wxSTC_CMD_CANCEL);
+    EXPECT_EQ(seen.completeEnd, 1);
+    frame->StartCompletion(editor);
+    ASSERT_TRUE(editor->AutoCompActive());
+    ProcessEventsUntil([] { return false; }, 100);
+    editor->AutoCompCancel();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return seen.completeEnd == 2; }));
+
+    // A call tip that closes, with no notification of its own, also ends the completion.
+    const int ends = seen.completeEnd;
+    editor->CallTipShow(0, "f(x)");
+    ProcessEventsUntil([] { return false; }, 100);
+    editor->CallTipCancel();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return seen.completeEnd > ends; }));
+}
+
+TEST_F(AppFrame, OpenEventOpensAFileOnceAndBringsItsTabForward) {
+    const wxString first = dir.Write("first.py", "print(1)\n");
+    const wxString second = dir.Write("second.txt", "two\n");
+    auto open = [this](const wxString& path) {
+        wxCommandEvent event(wxEVT_EDITOR_OPEN, 0);
+        event.SetString(path);
+        event.SetInt(-1);
+        static_cast<wxEvtHandler*>(frame)->ProcessEvent(event); // as the dialog does
+    };
+    open(first);
+    open(second);
+    ASSERT_EQ(frame->GetDocumentCount(), 2u);
+    EXPECT_EQ(frame->GetCurrentEditor()->GetText(), "two\n");
+    EXPECT_EQ(frame->GetCurrentEditor()->GetLexer(), wxSTC_LEX_NULL);
+
+    open(first);
+    EXPECT_EQ(frame->GetDocumentCount(), 2u);
+    EXPECT_EQ(CEditorManagement::Get()->GetCurrentEditor(), frame->GetCurrentEditor());
+    EXPECT_EQ(frame->GetCurrentEditor()->GetText(), "print(1)\n");
+    EXPECT_FALSE(frame->GetCurrentEditor()->GetModify());
+
+    // A file that does not exist yet opens empty; a folder cannot be opened.
+    open(dir.Path() + "/new.py");
+    EXPECT_EQ(frame->GetDocumentCount(), 3u);
+    open(dir.Path());
+    EXPECT_EQ(frame->GetDocumentCount(), 3u);
+    const auto boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.StartsWith("Cannot open"));
+}
+
+TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
+    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    output->Append("one");
+    output->Append("\n");
+    output->Append("two");
+    EXPECT_TRUE(frame->GetOutputText().EndsWith("one\ntwo"));
+
+    frame->OpenFile(dir.Write("a.py", ""));
+    frame->ReleasePlugins();
+    EXPECT_TRUE(seen.released);
+    EXPECT_TRUE(seen.editorAliveAtRelease);
+}

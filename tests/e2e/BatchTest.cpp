@@ -1,0 +1,134 @@
+// The editor program with the built plug-in, run in batch mode as a command would run it.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using testing_support::ProcessResult;
+using testing_support::RunProcess;
+using testing_support::TempDir;
+
+namespace {
+
+const wxString program = COILHATCH_BIN_DIR "/marrowpad";
+
+ProcessResult RunEditor(std::vector<wxString> args) {
+    args.insert(args.begin(), program);
+    return RunProcess(args);
+}
+
+wxString Describe(const ProcessResult& result) {
+    return wxString::Format("status %d\n--- stdout:\n%s\n--- stderr:\n%s", result.status,
+                            result.out, result.err);
+}
+
+// A plug-ins folder holding the built plug-in (linked, with its Python files) and a settings
+// file that registers the given scripts (name, path).
+class PluginsFolder {
+public:
+    explicit PluginsFolder(const std::vector<std::pair<wxString, wxString>>& scripts) {
+        Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
+        Link(COILHATCH_PLUGINS_DIR "/python", "python");
+        wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <Coilhatch>\n";
+        xml += wxString::Format("    <Counts>%zu</Counts>\n", scripts.size());
+        for (size_t i = 0; i < scripts.size(); ++i)
+            xml += wxString::Format("    <Script%zu><autoRun>0</autoRun><autoReload>1</autoReload>"
+                                    "<name>%s</name><location>%s</location>"
+                                    "<description>test</description></Script%zu>\n",
+                                    i, scripts[i].first, scripts[i].second, i);
+        xml += "  </Coilhatch>\n</config>\n";
+        dir.Write("Coilhatch.xml", xml);
+    }
+
+    void Link(const wxString& target, const wxString& name) const {
+        ASSERT_EQ(symlink(target.utf8_str(), dir.File(name).utf8_str()), 0);
+    }
+    const wxString& Path() const { return dir.Path(); }
+    wxString Write(const wxString& name, const wxString& text) const {
+        return dir.Write(name, text);
+    }
+
+private:
+    TempDir dir;
+};
+
+} // namespace
+
+TEST(E2EBatch, StartsWithTheBuiltPluginAndExitsCleanly) {
+    const ProcessResult result = RunEditor({"--batch"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "") << Describe(result); // the start-up script writes nothing
+}
+
+TEST(E2EBatch, WrongMenuPathsAndOptionsExitWithStatusTwo) {
+    ProcessResult result = RunEditor({"--batch", "--select", "Tools/Nothing"});
+    EXPECT_EQ(result.status, 2) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("Tools/Nothing")) << Describe(result);
+
+    result = RunEditor({"--batch", "--select", "Tools"}); // a menu, not an item
+    EXPECT_EQ(result.status, 2) << Describe(result);
+
+    result = RunEditor({"--batch", "--frobnicate"});
+    EXPECT_EQ(result.status, 2) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("--frobnicate")) << Describe(result);
+
+    result = RunEditor({"--batch", "--complete", "x"});
+    EXPECT_EQ(result.status, 2) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("--complete")) << Describe(result);
+}
+
+TEST(E2EBatch, ScriptOutputAndMessageBoxesReachStandardOutputInOrder) {
+    TempDir scripts;
+    const wxString say = scripts.Write("say.py", "import wx\n"
+                                                 "def MpMain():\n"
+                                                 "    print('said hello')\n"
+                                                 "    print('no line end', end='')\n"
+                                                 "    wx.MessageBox('box text', 'Cap')\n"
+                                                 "    print('after')\n");
+    PluginsFolder plugins({{"say", say}});
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                   "Tools/Python Script/say", "--select", "Tools/Python Script/say"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    const wxString once = "said hello\nno line end\n[message box] Cap: box text\nafter\n";
+    EXPECT_EQ(result.out, once + once) << Describe(result);
+}
+
+TEST(E2EBatch, FilesOpenInTabsAndCompletionIsReported) {
+    TempDir docs;
+    const wxString first = docs.Write("first.py", "import os\nos.pa\n");
+    const wxString second = docs.Write("second.txt", "x\n");
+    const wxString where = docs.Write("where.py", "import MpAPI\n"
+                                                  "def MpMain():\n"
+                                                  "    e = MpAPI.CEditorManagement_Get()"
+                                                  ".GetCurrentEditor()\n"
+                                                  "    print('text=%r' % e.GetText())\n");
+    PluginsFolder plugins({{"where", where}});
+
+    ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                   "Tools/Python Script/where", "--complete", "2:6", first, second});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.StartsWith("text='import os\\nos.pa\\n'\n")) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("\n[completion] pa")) << Describe(result);
+
+    result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--complete", "1:1"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "[completion] none\n") << Describe(result);
+}
+
+TEST(E2EBatch, ModulesThatAreNoPluginsAreReportedAndSkipped) {
+    TempDir scripts;
+    const wxString hi = scripts.Write("hi.py", "def MpMain():\n    print('still here')\n");
+    PluginsFolder plugins({{"hi", hi}});
+    plugins.Write("x.so", "this is no shared object\n");
+    plugins.Link(COILHATCH_BIN_DIR "/libmarrowpad.so", "noentry.so");
+
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/hi"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "still here\n") << Describe(result);
+    EXPECT_TRUE(result.err.Contains("x.so")) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("noentry.so")) << Describe(result);
+}
