@@ -1,0 +1,286 @@
+// The completion hook through real editor events on a real editor: which documents run the
+// completion script, how often its module runs, the call tip at the end, and what the shipped
+// completion script shows in the editor, with jedi and without it.
+#include "engine/Coilhatch.h"
+#include "host/lib/Services.h"
+#include "tests/support/TestSupport.h"
+
+#include <wx/filename.h>
+#include <wx/frame.h>
+#include <wx/stc/stc.h>
+
+#include <memory>
+
+using testing_support::EditorEnvironment;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+namespace {
+
+const wxString sep = wxFileName::GetPathSeparator();
+
+wxString ScriptRelative() {
+    return "python" + sep + "autocomplete" + sep + "autocomp.py";
+}
+
+// A completion script that records each run of its top level and of MpMain in calls.log.
+const char* const countingScript = R"(import os
+_log = os.path.join(os.path.dirname(os.path.abspath(__file__)), "calls.log")
+with open(_log, "a") as f:
+    f.write("top\n")
+
+def MpMain():
+    with open(_log, "a") as f:
+        f.write("main\n")
+)";
+
+bool EnvironmentOutputHasTraceback() {
+    return EditorEnvironment::OutputText().Contains("Traceback");
+}
+
+class CompletionHookTest : public testing_support::WxTest {
+protected:
+    void SetUp() override {
+        env = std::make_unique<EditorEnvironment>(plugins.Path());
+        editor = new CSyntaxEditor(env->Frame());
+        current = editor;
+        CEditorManagement::Get()->SetCurrentEditorProvider([this] { return current; });
+    }
+
+    void TearDown() override {
+        if (attached)
+            plugin.OnRelease();
+        CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+        env.reset();
+        WxTest::TearDown();
+    }
+
+    void Attach() {
+        plugin.OnAttach();
+        attached = true;
+        ASSERT_TRUE(plugin.IsEngineRunning());
+    }
+
+    void UseCountingScript() { plugins.Write(ScriptRelative(), countingScript); }
+    wxString Calls() const { return ReadFile(plugins.File("python/autocomplete/calls.log")); }
+
+    // Sends the event as the editor does; true when the plug-in kept it (did not pass it on).
+    bool Send(wxEventType type) {
+        wxCommandEvent event(type);
+        return plugin.ProcessEvent(event);
+    }
+    bool Begin() { return Send(wxEVT_EDITOR_COMPLETEBEGIN); }
+    bool End() { return Send(wxEVT_EDITOR_COMPLETEEND); }
+
+    void Open(const wxString& fileName, const wxString& text) {
+        editor->SetLexerForFile(fileName);
+        editor->SetText(text);
+        editor->GotoPos(editor->GetLength());
+    }
+
+    TempDir plugins;
+    std::unique_ptr<EditorEnvironment> env;
+    CCoilhatch plugin;
+    bool attached = false;
+    CSyntaxEditor* editor = nullptr;  // owned by the frame
+    CSyntaxEditor* current = nullptr; // what the editor management reports as current
+};
+
+TEST_F(CompletionHookTest, OtherDocumentsArePassedOnAndRunNoPython) {
+    Attach();
+    UseCountingScript();
+    Open("notes.txt", "import os\nos.pa");
+    ASSERT_NE(editor->GetLexer(), wxSTC_LEX_PYTHON);
+
+    wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
+    EXPECT_FALSE(plugin.ProcessEvent(event));
+    EXPECT_TRUE(event.GetSkipped());
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+TEST_F(CompletionHookTest, PythonDocumentRunsTheScriptReloadedOnEveryRequest) {
+    Attach();
+    UseCountingScript();
+    Open("tool.py", "import os\n");
+
+    EXPECT_TRUE(Begin());
+    // The first request imports the module and reloads it: its top level runs twice.
+    EXPECT_EQ(Calls(), "top\ntop\nmain\n");
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Calls(), "top\ntop\nmain\ntop\nmain\n");
+    EXPECT_FALSE(EnvironmentOutputHasTraceback());
+}
+
+TEST_F(CompletionHookTest, ScriptPathFollowsThePluginsFolderOnEveryRequest) {
+    Attach();
+    UseCountingScript();
+    Open("tool.py", "");
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Calls(), "top\ntop\nmain\n");
+
+    TempDir other;
+    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, other.Path());
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"Python script does not exist:" +
+                                                       other.Path() + sep + ScriptRelative()});
+    EXPECT_EQ(Calls(), "top\ntop\nmain\n");
+}
+
+TEST_F(CompletionHookTest, EndCancelsTheCallTipWhateverTheLexer) {
+    Attach();
+    for (const wxString name : {"tool.py", "notes.txt"}) {
+        SCOPED_TRACE(name.utf8_string());
+        Open(name, "print(");
+        editor->CallTipShow(editor->GetCurrentPos(), "print(value)");
+        ASSERT_TRUE(editor->CallTipActive());
+        EXPECT_TRUE(End());
+        EXPECT_FALSE(editor->CallTipActive());
+    }
+}
+
+TEST_F(CompletionHookTest, WithoutAnEditorNeitherEventDoesAnything) {
+    Attach();
+    UseCountingScript();
+    current = nullptr;
+
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(End());
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+TEST_F(CompletionHookTest, MissingScriptShowsTheRunnerMessageOnEveryRequest) {
+    Attach();
+    Open("tool.py", "import os\n");
+    const wxString expected =
+        "Python script does not exist:" + plugins.Path() + sep + ScriptRelative();
+
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(Begin());
+    const auto texts = modal.TakeTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], expected);
+    EXPECT_EQ(texts[1], expected);
+}
+
+TEST_F(CompletionHookTest, WithoutAnEngineNothingRunsAndNothingIsShown) {
+    // Not attached: the engine-less state. Neither the script nor the runner's message appears.
+    Open("tool.py", "import os\n");
+    EXPECT_TRUE(Begin());
+    UseCountingScript();
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    EXPECT_TRUE(End());
+}
+
+// The shipped completion script, with jedi importable and with `import jedi` failing.
+class CompletionScriptTest : public CompletionHookTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        CompletionHookTest::SetUp();
+        const wxString shipped = wxString(COILHATCH_PLUGINS_DIR) + sep + ScriptRelative();
+        const wxString script = ReadFile(shipped);
+        ASSERT_FALSE(script.empty()) << shipped;
+        plugins.Write(ScriptRelative(), script);
+        Attach();
+        if (!GetParam()) {
+            const wxString hide = plugins.Write("hide_jedi.py", "import sys\n"
+                                                                "def MpMain():\n"
+                                                                "    sys.modules['jedi'] = None\n");
+            ASSERT_TRUE(plugin.RunScript(hide, false));
+        }
+    }
+
+    void TearDown() override {
+        EXPECT_FALSE(EnvironmentOutputHasTraceback()) << EditorEnvironment::OutputText();
+        CompletionHookTest::TearDown();
+    }
+
+    // Selects the item that starts with `name` in the list shown; its text, or empty.
+    wxString Pick(const wxString& name) {
+        if (!editor->AutoCompActive())
+            return wxString();
+        editor->AutoCompSelect(name);
+        return editor->AutoCompGetCurrentText();
+    }
+};
+
+TEST_P(CompletionScriptTest, ModuleAttributesAndModuleNames) {
+    Open("tool.py", "import os\nos.pa");
+    EXPECT_TRUE(Begin());
+    ASSERT_TRUE(editor->AutoCompActive());
+    EXPECT_EQ(Pick("path"), "path");
+    // The typed "pa" is what the chosen item replaces.
+    editor->AutoCompComplete();
+    EXPECT_EQ(editor->GetText(), "import os\nos.path");
+
+    Open("tool.py", "import o");
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Pick("os"), "os");
+}
+
+TEST_P(CompletionScriptTest, NonAsciiPrefixIsReplacedWhole) {
+    Open("tool.py", wxString::FromUTF8("\xC3\xB1"
+                                       "ame_long = 1\n"
+                                       "\xC3\xB1"
+                                       "am"));
+    EXPECT_TRUE(Begin());
+    ASSERT_TRUE(editor->AutoCompActive());
+    editor->AutoCompComplete();
+    EXPECT_EQ(editor->GetText(), wxString::FromUTF8("\xC3\xB1"
+                                                    "ame_long = 1\n"
+                                                    "\xC3\xB1"
+                                                    "ame_long"));
+}
+
+TEST_P(CompletionScriptTest, CallTipInsideACall) {
+    Open("tool.py", "print(");
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(editor->CallTipActive());
+    EXPECT_FALSE(editor->AutoCompActive());
+    EXPECT_TRUE(End());
+    EXPECT_FALSE(editor->CallTipActive());
+}
+
+TEST_P(CompletionScriptTest, SyntaxErrorElsewhereStillCompletes) {
+    Open("tool.py", "def broken(:\n    pass\nimport os\nos.pa");
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Pick("path"), "path");
+}
+
+TEST_P(CompletionScriptTest, EmptyDocumentStringsAndComments) {
+    Open("tool.py", "");
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Pick("print"), "print");
+    editor->AutoCompCancel();
+
+    for (const wxString text : {"x = 'os.pa", "# os.pa", "s = \"\"\"\nos.pa"}) {
+        SCOPED_TRACE(text.utf8_string());
+        Open("tool.py", text);
+        EXPECT_TRUE(Begin());
+        EXPECT_FALSE(editor->AutoCompActive());
+    }
+}
+
+TEST_P(CompletionScriptTest, LongDocument) {
+    wxString text = "import os\n";
+    for (int i = 0; text.Freq('\n') < 4999; ++i)
+        text +=
+            wxString::Format("def helper_%d(value, count=3):\n    return os.path.join(str(value), "
+                             "'(%%d)' %% count)  # %d\n\n",
+                             i, i);
+    text += "os.pa";
+    Open("tool.py", text);
+    ASSERT_EQ(editor->GetLineCount(), 5000);
+    EXPECT_TRUE(Begin());
+    EXPECT_EQ(Pick("path"), "path");
+}
+
+INSTANTIATE_TEST_SUITE_P(Completion, CompletionScriptTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WithJedi" : "WithoutJedi";
+                         });
+
+} // namespace
