@@ -1,6 +1,7 @@
 // The bitmap of the "Script Management" item: a white sheet with its top-right corner turned
 // down, and over its left half a round emblem, blue at the upper left and yellow at the lower
-// right. Edge pixels are blended with the sheet, which is why the image needs 105 colours.
+// right. The sheet and the emblem are faintly shaded and their edges smoothed against what lies
+// beneath them, hence the many colours.
 #include "menu/ScriptIcon.h"
 
 // clang-format off

@@ -203,6 +203,25 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
     EXPECT_EQ(Occurrences("ran second"), 1);
 }
 
+TEST_F(MenuTest, OnlyAnAutoReloadEntryRunsItsModuleAgainOnEveryChoice) {
+    Attach();
+    const wxString body = "def MpMain():\n    pass\n";
+    ScriptEntry* kept =
+        AddEntry("kept", dir.Write("scripts/kept.py", "print('loaded kept')\n" + body));
+    ScriptEntry* fresh =
+        AddEntry("fresh", dir.Write("scripts/fresh.py", "print('loaded fresh')\n" + body));
+    fresh->autoReload = true;
+    plugin.BuildMenu(env.MenuBar());
+
+    EXPECT_TRUE(Choose(kept->menuId));
+    EXPECT_TRUE(Choose(kept->menuId));
+    EXPECT_EQ(Occurrences("loaded kept"), 1);
+    EXPECT_TRUE(Choose(fresh->menuId));
+    const int once = Occurrences("loaded fresh");
+    EXPECT_TRUE(Choose(fresh->menuId));
+    EXPECT_GT(Occurrences("loaded fresh"), once);
+}
+
 TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
     Attach();
     AddEntry("one", Script("one.py", "ran one"), true);
