@@ -4,6 +4,7 @@
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
 
+#include <wx/app.h>
 #include <wx/ffile.h>
 #include <wx/file.h>
 #include <wx/filedlg.h>
@@ -504,6 +505,8 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     }
     ReleasePlugins();
     Destroy();
+    // Closing the main window ends the editor, whatever windows scripts left open.
+    wxTheApp->ExitMainLoop();
 }
 
 void CMainFrame::OnPageChanged(wxBookCtrlEvent& event) {

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 using testing_support::ProcessResult;
 using testing_support::RunProcess;
 using testing_support::TempDir;
@@ -116,6 +118,41 @@ TEST(E2EBatch, FilesOpenInTabsAndCompletionIsReported) {
     result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--complete", "1:1"});
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "[completion] none\n") << Describe(result);
+}
+
+TEST(E2EBatch, ScriptsReachTheEditorThroughMpAPI) {
+    TempDir scripts;
+    const wxString probe = scripts.Write(
+        "probe.py", "import threading, wx, MpAPI\n"
+                    "def MpMain():\n"
+                    "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                    "    print('frame', isinstance(frame, wx.Frame), frame.GetTitle())\n"
+                    "    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()\n"
+                    "    print('editor', type(editor).__module__, type(editor).__name__)\n"
+                    "    names = MpAPI.CNameService_Get()\n"
+                    "    print('plugins', names.GetNameItem('PluginsPath').GetAttribute(0))\n"
+                    "    print('exec', names.GetNameItem('ExecPath').GetAttribute(0))\n"
+                    "    out = MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0)\n"
+                    "    t = threading.Thread(target=out.Append, args=('from a thread\\n',))\n"
+                    "    t.start()\n"
+                    "    t.join()\n"
+                    "    out.Append('\\u00fcn\\u00efcode\\n')\n");
+    PluginsFolder plugins({{"probe", probe}});
+    const wxString doc = scripts.Write("doc.txt", "x\n");
+
+    const ProcessResult result = RunEditor({"--batch", "--plugins-dir", plugins.Path() + "/",
+                                            "--select", "Tools/Python Script/probe", doc});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    char* execPath = realpath(COILHATCH_BIN_DIR, nullptr);
+    const wxString expected = wxString::Format(
+        "frame True Marrowpad\neditor wx._stc StyledTextCtrl\nplugins %s\nexec %s\n"
+        "from a thread\n%s\n",
+        plugins.Path(), wxString::FromUTF8(execPath),
+        wxString::FromUTF8("\xc3\xbc"
+                           "n\xc3\xaf"
+                           "code"));
+    free(execPath);
+    EXPECT_EQ(result.out, expected) << Describe(result);
 }
 
 TEST(E2EBatch, ModulesThatAreNoPluginsAreReportedAndSkipped) {
