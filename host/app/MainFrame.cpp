@@ -299,8 +299,10 @@ void CMainFrame::UpdateTabLabel(CSyntaxEditor* editor) {
 }
 
 void CMainFrame::UpdateStatus() {
+    if (!GetStatusBar())
+        return;
     CSyntaxEditor* editor = GetCurrentEditor();
-    if (!editor || !GetStatusBar()) {
+    if (!editor) {
         SetStatusText(wxString());
         return;
     }
