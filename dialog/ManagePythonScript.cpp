@@ -15,6 +15,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
+
 namespace {
 
 void ShowMessage(const wxString& text) {
@@ -145,9 +147,17 @@ void ManagePythonScript::BuildControls() {
                                      wxDefaultSize, wxTE_MULTILINE);
     descriptionRow->Add(descriptionText, 1, wxGROW | wxALL, 5);
 
+    // The labels share one width of at least 70 pixels, wide enough for the longest of them in
+    // the current font and language, so that none is cut off; the check boxes line up with it.
+    int labelWidth = 70;
+    for (const wxStaticText* label : {nameLabel, locationLabel, descriptionLabel})
+        labelWidth = std::max(labelWidth, label->GetBestSize().x);
+    for (wxStaticText* label : {nameLabel, locationLabel, descriptionLabel})
+        label->SetMinSize(wxSize(labelWidth, -1));
+
     auto* autoReloadRow = new wxBoxSizer(wxHORIZONTAL);
     detailColumn->Add(autoReloadRow, 0, wxGROW | wxALL, 0);
-    autoReloadRow->Add(70, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    autoReloadRow->Add(labelWidth, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     autoReloadBox =
         new wxCheckBox(this, ID_AUTORELOAD_CHECKBOX, wxGetTranslation("Auto reload when running"));
     autoReloadBox->SetValue(false);
@@ -155,7 +165,7 @@ void ManagePythonScript::BuildControls() {
 
     auto* autoRunRow = new wxBoxSizer(wxHORIZONTAL);
     detailColumn->Add(autoRunRow, 0, wxGROW | wxALL, 0);
-    autoRunRow->Add(70, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    autoRunRow->Add(labelWidth, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     autoRunBox = new wxCheckBox(this, ID_AUTORUN_CHECKBOX,
                                 wxGetTranslation("Auto run when marrowpad start"));
     autoRunBox->SetValue(false);

@@ -85,6 +85,24 @@ TEST_F(DialogLayout, ControlsCarryTheirIdsNamesLabelsAndStyles) {
     EXPECT_EQ(boxes, (std::vector<wxString>{"Name Lists", "Detail"}));
 }
 
+TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
+    Open();
+    std::vector<int> widths;
+    for (wxWindow* child : dialog->GetChildren()) {
+        if (auto* label = wxDynamicCast(child, wxStaticText)) {
+            EXPECT_GE(label->GetSize().x, label->GetBestSize().x) << label->GetLabel();
+            EXPECT_GE(label->GetSize().x, 70);
+            widths.push_back(label->GetSize().x);
+        }
+    }
+    ASSERT_EQ(widths.size(), 3u);
+    EXPECT_EQ(widths[0], widths[1]);
+    EXPECT_EQ(widths[0], widths[2]);
+    // The check boxes start where the fields do.
+    EXPECT_EQ(dialog->autoRunBox->GetPosition().x, dialog->nameText->GetPosition().x);
+    EXPECT_EQ(dialog->autoReloadBox->GetPosition().x, dialog->descriptionText->GetPosition().x);
+}
+
 TEST_F(DialogLayout, DefaultConstructorMakesNoWindow) {
     std::unique_ptr<wxObject> made(wxCreateDynamicObject("ManagePythonScript"));
     auto* empty = wxDynamicCast(made.get(), ManagePythonScript);
