@@ -1,0 +1,63 @@
+// Completion in the editor program itself: the built plug-in module and the shipped completion
+// script in a plug-ins folder, a completion started at a line and column in batch mode.
+#include "tests/support/TestSupport.h"
+
+#include <wx/filename.h>
+
+#include <unistd.h>
+
+using testing_support::RunProcess;
+using testing_support::TempDir;
+
+namespace {
+
+class CompletionProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        plugins = dir.Path() + "/plugins";
+        ASSERT_TRUE(wxFileName::Mkdir(plugins + "/python/autocomplete", wxS_DIR_DEFAULT,
+                                      wxPATH_MKDIR_FULL));
+        for (const wxString name : {"Coilhatch.so", "python/autocomplete/autocomp.py"}) {
+            const wxString built = wxString(COILHATCH_PLUGINS_DIR) + "/" + name;
+            ASSERT_TRUE(wxFileName::FileExists(built)) << built;
+            ASSERT_EQ(symlink(built.utf8_str(), (plugins + "/" + name).utf8_str()), 0);
+        }
+    }
+
+    testing_support::ProcessResult Complete(const wxString& file, const wxString& where) const {
+        return RunProcess({wxString(COILHATCH_BIN_DIR) + "/marrowpad", "--batch", "--plugins-dir",
+                           plugins, file, "--complete", where},
+                          dir.Path());
+    }
+
+    TempDir dir;
+    wxString plugins;
+};
+
+TEST_F(CompletionProgram, PythonDocumentsAreCompletedByTheScript) {
+    const wxString text = "import os\nos.pa\n";
+    const auto python = Complete(dir.Write("tool.py", text), "2:6");
+    EXPECT_EQ(python.status, 0) << python.err;
+    // The list sorts without regard to case, so os.pardir comes before os.path.
+    EXPECT_TRUE(python.out.Contains("[completion] pardir\n")) << python.out;
+    EXPECT_FALSE(python.out.Contains("Traceback")) << python.out;
+    EXPECT_FALSE(python.out.Contains("[message box]")) << python.out;
+
+    // The same text in a plain document is left to the editor's word completion: no word of it
+    // starts with "pa".
+    const auto plain = Complete(dir.Write("notes.txt", text), "2:6");
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_TRUE(plain.out.Contains("[completion] none\n")) << plain.out;
+}
+
+TEST_F(CompletionProgram, MissingScriptIsReportedByTheRunner) {
+    ASSERT_EQ(unlink((plugins + "/python/autocomplete/autocomp.py").utf8_str()), 0);
+    const auto result = Complete(dir.Write("tool.py", "import os\nos.pa\n"), "2:6");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.Contains("[message box] Message: Python script does not exist:" +
+                                    plugins + "/python/autocomplete/autocomp.py"))
+        << result.out;
+    EXPECT_TRUE(result.out.Contains("[completion] none\n")) << result.out;
+}
+
+} // namespace
