@@ -115,7 +115,7 @@ void ExpectFixedItems(const std::vector<wxMenuItem*>& items) {
 }
 
 TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     wxMenu* tools = env.MenuBar()->GetMenu(env.MenuBar()->FindMenu("&Tools"));
     tools->Append(wxID_ANY, "Word Count");
 
@@ -133,7 +133,7 @@ TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
 }
 
 TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     ScriptEntry* count = AddEntry("count.py", Script("count.py", "ran count"), false, "Counts");
     ScriptEntry* starter =
         AddEntry("tools/starter.py", Script("starter.py", "ran starter"), true, "Runs at start");
@@ -186,7 +186,7 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
 }
 
 TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     ScriptEntry* first = AddEntry("same.py", Script("first.py", "ran first"));
     ScriptEntry* second = AddEntry("same.py", Script("second.py", "ran second"));
 
@@ -204,7 +204,7 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
 }
 
 TEST_F(MenuTest, OnlyAnAutoReloadEntryRunsItsModuleAgainOnEveryChoice) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     const wxString body = "def MpMain():\n    pass\n";
     ScriptEntry* kept =
         AddEntry("kept", dir.Write("scripts/kept.py", "print('loaded kept')\n" + body));
@@ -223,7 +223,7 @@ TEST_F(MenuTest, OnlyAnAutoReloadEntryRunsItsModuleAgainOnEveryChoice) {
 }
 
 TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     AddEntry("one", Script("one.py", "ran one"), true);
     const wxString missing = dir.File("scripts/missing.py");
     AddEntry("missing", missing, true);
@@ -256,7 +256,7 @@ TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
 }
 
 TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     ScriptEntry* gone = AddEntry("gone", Script("gone.py", "ran gone"));
     const int goneId = gone->menuId;
     ScriptEntry* kept = AddEntry("kept", Script("kept.py", "ran kept"));
@@ -278,7 +278,7 @@ TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
 }
 
 TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     ScriptEntry* old = AddEntry("old.py", Script("old.py", "ran old"));
     plugin.BuildMenu(env.MenuBar());
     const std::vector<wxMenuItem*> before = Items(plugin.scriptMenu);
@@ -329,7 +329,7 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
 }
 
 TEST_F(MenuTest, NoToolsMenuIsToldAndNothingIsBuiltOrRun) {
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     AddEntry("auto", Script("auto.py", "ran auto"), true);
     env.MenuBar()->Remove(2);
 
@@ -435,7 +435,7 @@ TEST_F(MenuTranslationTest, ALocaleThatRenamesToolsHidesTheEditorsToolsMenu) {
     UseFrench({{"&Tools", "&Outils"},
                {"Marrowpad", "Marrowpad (fr)"},
                {"There is no 'Tools' menu!", "Il n'y a pas de menu Outils !"}});
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
 
     plugin.BuildMenu(env.MenuBar()); // the editor's menu is still called "&Tools"
 
@@ -451,7 +451,7 @@ TEST_F(MenuTranslationTest, TranslatedToolsMenuGetsTranslatedItems) {
                {"Python Script", "Script Python"},
                {"Script Management", "Gestion des scripts"},
                {"Python Script Management", "Gestion des scripts Python"}});
-    Attach();
+    ASSERT_NO_FATAL_FAILURE(Attach());
     env.MenuBar()->SetMenuLabel(2, "&Outils");
     AddEntry("names.py", Script("names.py", "ran names"));
 
