@@ -42,8 +42,11 @@ bool AddToSysPath(const wxString& folder);
 // Python error pending on failure.
 bool RunStartupScript();
 
-// Python's own shutdown work short of finalizing: scripts' atexit functions (without wxPython's
-// toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors are reported.
+// Python's own shutdown work short of finalizing: the atexit functions of scripts and modules
+// (without wxPython's toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors
+// are reported. Among the atexit functions is sip's: from then on C++ objects made from Python
+// no longer call their Python overrides (a wx.CallLater timer falls silent), and destroying
+// them no longer touches Python. Handlers bound with Bind or wx.CallAfter still run.
 void RunShutdownWork();
 
 } // namespace interpreter

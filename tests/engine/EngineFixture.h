@@ -1,0 +1,99 @@
+// The fixture of the engine's tests: an editor around a plug-in object that is attached in
+// SetUp and released in TearDown, a recorder that also notes how much message output existed
+// when each message box came up (to check that a box precedes the error report), and a way to
+// ask the interpreter a question.
+#pragma once
+
+#include "engine/Gil.h"
+
+#include "engine/Coilhatch.h"
+#include "engine/PyRef.h"
+#include "host/lib/Services.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace engine_test {
+
+// Message output 0 as pieces.
+inline std::vector<wxString> Pieces() {
+    return testing_support::EditorEnvironment::OutputPieces();
+}
+inline wxString Output() {
+    return testing_support::EditorEnvironment::OutputText();
+}
+inline void ClearOutput() {
+    CMessageOutputManagement::Get()->GetMessageOutput(0)->Clear();
+}
+
+// Records each message box with the number of output pieces that existed when it came up.
+class OrderRecorder : public testing_support::ModalRecorder {
+public:
+    std::vector<size_t> piecesAtBox;
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        piecesAtBox.push_back(Pieces().size());
+        return ModalRecorder::Enter(dialog);
+    }
+};
+
+// The value of a Python expression, evaluated in the main module, as its str(); "<error>" (and
+// the error printed) when it raises.
+inline wxString Eval(const char* expression) {
+    GilGuard gil(GetCoreApi());
+    PyObject* globals = PyModule_GetDict(PyImport_AddModule("__main__")); // borrowed
+    PyRef pyvalue = PyRef::Steal(PyRun_String(expression, Py_eval_input, globals, globals));
+    PyRef pytext = pyvalue ? PyRef::Steal(PyObject_Str(pyvalue.Get())) : PyRef();
+    if (!pytext) {
+        PyErr_Print();
+        return "<error>";
+    }
+    return wxString::FromUTF8(PyUnicode_AsUTF8(pytext.Get()));
+}
+
+// Runs Python statements in the main module; false (and the error printed) when they raise.
+inline bool Exec(const char* statements) {
+    GilGuard gil(GetCoreApi());
+    return PyRun_SimpleStringFlags(statements, nullptr) == 0;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        editor = std::make_unique<testing_support::EditorEnvironment>(plugins.Path());
+        plugin = std::make_unique<CCoilhatch>();
+        plugin->OnAttach();
+        ASSERT_TRUE(plugin->IsEngineRunning());
+        ASSERT_EQ(modal.PendingCount(), 0u);
+        modal.piecesAtBox.clear();
+        // A successful start writes nothing.
+        ASSERT_TRUE(Output().empty()) << Output();
+    }
+
+    void TearDown() override {
+        if (plugin) {
+            plugin->OnRelease();
+            plugin.reset();
+        }
+        for (const auto& box : modal.TakeMessageBoxes())
+            ADD_FAILURE() << "unexpected message box: " << box.text.utf8_str();
+        editor.reset();
+    }
+
+    // A script file in the scripts folder.
+    wxString Script(const wxString& relative, const wxString& text) {
+        return scripts.Write(relative, text);
+    }
+
+    OrderRecorder modal;
+    testing_support::TempDir plugins;
+    testing_support::TempDir scripts;
+    std::unique_ptr<testing_support::EditorEnvironment> editor;
+    std::unique_ptr<CCoilhatch> plugin;
+};
+
+} // namespace engine_test
