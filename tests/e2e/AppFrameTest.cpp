@@ -104,7 +104,12 @@ TEST_F(AppFrame, CompletionAsksThePluginsBeforeTheEditorsOwn) {
     EXPECT_EQ(editor->GetLexer(), wxSTC_LEX_PYTHON);
     editor->GotoPos(editor->GetLength());
 
-    frame->StartCompletion(editor);
+    // Ctrl+Space as the keyboard delivers it.
+    wxKeyEvent key(wxEVT_KEY_DOWN);
+    key.m_keyCode = WXK_SPACE;
+    key.m_controlDown = true;
+    key.SetEventObject(editor);
+    editor->GetEventHandler()->ProcessEvent(key);
     EXPECT_EQ(seen.completeBegin, 1);
     EXPECT_FALSE(editor->AutoCompActive()); // the plug-in handled it
 
