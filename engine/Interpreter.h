@@ -6,7 +6,8 @@
 // that scripts started may never end; each of those would crash or hang the editor after
 // Py_Finalize.
 //
-// Every function here except StartInterpreter and FinalizeInterpreter needs the interpreter lock.
+// Every function here but StartInterpreter needs the interpreter lock (FinalizeInterpreter only
+// when an interpreter runs).
 #pragma once
 
 #include "engine/PyRef.h"

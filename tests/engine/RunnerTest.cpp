@@ -171,6 +171,16 @@ TEST_F(EngineRunner, SystemExitIsReportedAndTheEditorLivesOn) {
     EXPECT_NE(Output().Find("SystemExit: 3"), wxNOT_FOUND) << Output();
     ExpectReportEnd(Pieces());
 
+    // wxPython prints the error of a handler itself; SystemExit there does not end the editor
+    // either.
+    ClearOutput();
+    EXPECT_TRUE(plugin->RunScript(
+        Script("exitslater.py", "import sys, wx\ndef MpMain():\n    wx.CallAfter(sys.exit, 4)\n"),
+        false));
+    EXPECT_TRUE(testing_support::ProcessEventsUntil([] {
+        return Output().Find("SystemExit: 4") != wxNOT_FOUND;
+    })) << Output();
+
     // Still here, and the engine still runs scripts.
     ClearOutput();
     EXPECT_TRUE(
