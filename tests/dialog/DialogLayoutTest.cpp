@@ -62,7 +62,7 @@ TEST_F(DialogLayout, ControlsCarryTheirIdsNamesLabelsAndStyles) {
                    {10009, "viewButton", "Load"},
                    {wxID_OK, "button", "OK"}};
     for (const auto& expected : buttons) {
-        auto* button = wxDynamicCast(dialog->FindWindow(expected.id), wxButton);
+        auto* button = dynamic_cast<wxButton*>(dialog->FindWindow(expected.id));
         ASSERT_NE(button, nullptr) << expected.id;
         EXPECT_EQ(button->GetName(), expected.name);
         EXPECT_EQ(button->GetLabel(), expected.label);
@@ -74,10 +74,10 @@ TEST_F(DialogLayout, ControlsCarryTheirIdsNamesLabelsAndStyles) {
     std::vector<wxString> labels;
     std::vector<wxString> boxes;
     for (wxWindow* child : dialog->GetChildren()) {
-        if (auto* text = wxDynamicCast(child, wxStaticText)) {
+        if (auto* text = dynamic_cast<wxStaticText*>(child)) {
             EXPECT_EQ(text->GetId(), wxID_STATIC);
             labels.push_back(text->GetLabel());
-        } else if (auto* box = wxDynamicCast(child, wxStaticBox)) {
+        } else if (auto* box = dynamic_cast<wxStaticBox*>(child)) {
             boxes.push_back(box->GetLabel());
         }
     }
@@ -89,7 +89,7 @@ TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
     Open();
     std::vector<int> widths;
     for (wxWindow* child : dialog->GetChildren()) {
-        if (auto* label = wxDynamicCast(child, wxStaticText)) {
+        if (auto* label = dynamic_cast<wxStaticText*>(child)) {
             EXPECT_GE(label->GetSize().x, label->GetBestSize().x) << label->GetLabel();
             EXPECT_GE(label->GetSize().x, 70);
             widths.push_back(label->GetSize().x);
@@ -105,7 +105,7 @@ TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
 
 TEST_F(DialogLayout, DefaultConstructorMakesNoWindow) {
     std::unique_ptr<wxObject> made(wxCreateDynamicObject("ManagePythonScript"));
-    auto* empty = wxDynamicCast(made.get(), ManagePythonScript);
+    auto* empty = dynamic_cast<ManagePythonScript*>(made.get());
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->GetHandle(), nullptr);
     EXPECT_EQ(empty->nameListBox, nullptr);
