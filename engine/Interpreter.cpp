@@ -56,6 +56,13 @@ bool StartInterpreter() {
         std::fprintf(stderr, "Coilhatch: cannot make %s global: %s\n", COILHATCH_PYTHON_SONAME,
                      dlerror());
 
+    if (Py_IsInitialized()) {
+        // A later attach in the same process finds the interpreter that an earlier release left
+        // running: its lock is taken back for good, as a fresh start would hold it.
+        PyGILState_Ensure();
+        return true;
+    }
+
     PyConfig config;
     PyConfig_InitPythonConfig(&config);
     // With inspect set, SystemExit reaching PyErr_Print (ours, or wxPython's event dispatch) is

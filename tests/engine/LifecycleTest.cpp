@@ -251,3 +251,18 @@ TEST_F(EngineRelease, WhatScriptsLeftInTheEditorSurvivesRelease) {
             window->Destroy();
     EXPECT_TRUE(testing_support::ProcessEventsUntil([] { return true; }));
 }
+
+TEST_F(EngineRelease, ALaterAttachInTheSameProcessTakesOverTheInterpreter) {
+    const wxString path = Script("again.py", "def MpMain():\n    print('again')\n");
+    EXPECT_TRUE(plugin->RunScript(path, false));
+    plugin->OnRelease();
+    ClearOutput();
+
+    plugin = std::make_unique<CCoilhatch>();
+    plugin->OnAttach();
+    ASSERT_TRUE(plugin->IsEngineRunning());
+    EXPECT_TRUE(Output().empty()) << Output();
+    EXPECT_TRUE(plugin->RunScript(path, false));
+    EXPECT_EQ(Output(), "again\n");
+    EXPECT_EQ(Eval("sys.path.count('" COILHATCH_BIN_DIR "')"), "1");
+}
