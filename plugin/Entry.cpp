@@ -3,6 +3,10 @@
 
 #include <new>
 
-extern "C" MP_INTERFACE wxString PluginName() { return pluginNameText; }
+extern "C" MP_INTERFACE wxString PluginName() {
+    return pluginNameText;
+}
 
-extern "C" MP_INTERFACE CPlugin* CreatePlugin() { return new (std::nothrow) CCoilhatch; }
+extern "C" MP_INTERFACE CPlugin* CreatePlugin() {
+    return new (std::nothrow) CCoilhatch;
+}

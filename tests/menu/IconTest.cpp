@@ -40,8 +40,9 @@ TEST(MenuIcon, XpmTextHasTheStatedShape) {
             ASSERT_EQ(colours.count(key), 1u) << "row " << row << " column " << column;
             used.insert(key);
             const bool border = row == 0 || row == 15 || column <= 1 || column == 15;
-            if (border)
+            if (border) {
                 EXPECT_EQ(colours[key], "None") << "row " << row << " column " << column;
+            }
         }
     }
     EXPECT_EQ(used.size(), 105u) << "every colour is used";
