@@ -27,21 +27,7 @@ void ShowMessage(const wxString& text) {
 
 wxIMPLEMENT_DYNAMIC_CLASS(ManagePythonScript, wxDialog);
 
-// clang-format off
-wxBEGIN_EVENT_TABLE(ManagePythonScript, wxDialog)
-    EVT_LISTBOX(ID_NAME_LISTBOX, ManagePythonScript::OnNameListSelected)
-    EVT_BUTTON(ID_ADD_BUTTON, ManagePythonScript::OnAddClicked)
-    EVT_BUTTON(ID_DELETE_BUTTON, ManagePythonScript::OnDeleteClicked)
-    EVT_BUTTON(ID_LOAD_BUTTON, ManagePythonScript::OnLoadClicked)
-    EVT_TEXT(ID_NAME_TEXT, ManagePythonScript::OnNameUpdated)
-    EVT_FILEPICKER_CHANGED(ID_LOCATION_PICKER, ManagePythonScript::OnLocationChanged)
-    EVT_TEXT(ID_DESCRIPTION_TEXT, ManagePythonScript::OnDescriptionUpdated)
-    EVT_CHECKBOX(ID_AUTORELOAD_CHECKBOX, ManagePythonScript::OnAutoReloadClicked)
-    EVT_CHECKBOX(ID_AUTORUN_CHECKBOX, ManagePythonScript::OnAutoRunClicked)
-wxEND_EVENT_TABLE()
-    // clang-format on
-
-    ManagePythonScript::ManagePythonScript() {
+ManagePythonScript::ManagePythonScript() {
     InitMembers();
 }
 
@@ -326,3 +312,17 @@ void ManagePythonScript::OnAutoRunClicked(wxCommandEvent& event) {
     }
     event.Skip();
 }
+
+// The table stays as written: the macros end without semicolons.
+// clang-format off
+wxBEGIN_EVENT_TABLE(ManagePythonScript, wxDialog)
+    EVT_LISTBOX(ID_NAME_LISTBOX, ManagePythonScript::OnNameListSelected)
+    EVT_BUTTON(ID_ADD_BUTTON, ManagePythonScript::OnAddClicked)
+    EVT_BUTTON(ID_DELETE_BUTTON, ManagePythonScript::OnDeleteClicked)
+    EVT_BUTTON(ID_LOAD_BUTTON, ManagePythonScript::OnLoadClicked)
+    EVT_TEXT(ID_NAME_TEXT, ManagePythonScript::OnNameUpdated)
+    EVT_FILEPICKER_CHANGED(ID_LOCATION_PICKER, ManagePythonScript::OnLocationChanged)
+    EVT_TEXT(ID_DESCRIPTION_TEXT, ManagePythonScript::OnDescriptionUpdated)
+    EVT_CHECKBOX(ID_AUTORELOAD_CHECKBOX, ManagePythonScript::OnAutoReloadClicked)
+    EVT_CHECKBOX(ID_AUTORUN_CHECKBOX, ManagePythonScript::OnAutoRunClicked)
+wxEND_EVENT_TABLE()
