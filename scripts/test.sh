@@ -18,5 +18,7 @@ build_dir=${COILHATCH_BUILD_DIR:-build}
 scripts/build.sh "${cmake_args[@]}"
 
 cd "$build_dir"
-xvfb-run -a -s "-screen 0 1280x1024x24" \
+# -noreset: without it the server resets whenever its last client leaves, and a test that
+# connects during the reset finds no display.
+xvfb-run -a -s "-noreset -screen 0 1280x1024x24" \
   ctest --output-on-failure -j"$(nproc)" --timeout 180
