@@ -23,9 +23,11 @@ class errCatcher:
 	def isatty(self):
 		return False
 
+	# Closes a failure report: the time, then a separator line. Each ends its line, so that
+	# the next output starts on a line of its own.
 	def showmsg(self):
-		self.ListOutput.Append(time.ctime())
-		self.ListOutput.Append('--------------------------------------------------')
+		self.ListOutput.Append(time.ctime() + '\n')
+		self.ListOutput.Append('--------------------------------------------------\n')
 
 class outCatcher:
 	def __init__(self):

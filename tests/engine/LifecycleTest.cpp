@@ -86,7 +86,7 @@ TEST_F(EngineAttach, RedirectsTheStreamsQuietlyAndPutsTheProgramFolderOnThePathO
     EXPECT_NE(text.Find("flushed\n"), wxNOT_FOUND) << text;
     EXPECT_NE(text.Find("logged"), wxNOT_FOUND) << text;
     EXPECT_NE(text.Find("KeyError: 'shown'"), wxNOT_FOUND) << text;
-    EXPECT_EQ(Pieces().back(), wxString(50, '-'));
+    EXPECT_EQ(Pieces().back(), wxString(50, '-') + "\n");
 }
 
 TEST(EngineAttachFolders, ProgramFolderWithQuoteBackslashAndNonAsciiReachesThePathExactly) {

@@ -12,7 +12,7 @@ class EngineRunner : public EngineTest {};
 
 namespace {
 
-const wxString separator(50, '-');
+const wxString separator = wxString(50, '-') + "\n";
 
 // The message box the runner shows, with the toolkit's default caption and OK | CENTRE.
 void ExpectRunnerBox(const testing_support::MessageBoxRecord& box, const wxString& text) {
@@ -26,7 +26,7 @@ void ExpectReportEnd(const std::vector<wxString>& pieces) {
     ASSERT_GE(pieces.size(), 2u);
     EXPECT_EQ(pieces.back(), separator);
     const wxString& stamp = pieces[pieces.size() - 2];
-    EXPECT_EQ(stamp.length(), 24u) << stamp; // "Mon Dec  7 20:03:32 2026"
+    EXPECT_EQ(stamp.length(), 25u) << stamp; // "Mon Dec  7 20:03:32 2026\n"
     EXPECT_EQ(stamp[13], ':') << stamp;
 }
 
