@@ -22,14 +22,7 @@ namespace {
 wxPyAPI* coreApi = nullptr;
 } // namespace
 
-wxBEGIN_EVENT_TABLE(CCoilhatch, CPlugin)
-    EVT_MENU(scriptManagementId, CCoilhatch::OnScriptManagement)
-        wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEBEGIN, wxID_ANY,
-                         wxEventHandler(CCoilhatch::OnCompleteBegin))
-            wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEEND, wxID_ANY,
-                             wxEventHandler(CCoilhatch::OnCompleteEnd)) wxEND_EVENT_TABLE()
-
-                CCoilhatch::CCoilhatch()
+CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false), scriptMenu(nullptr), currentEntry(nullptr) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";
@@ -125,3 +118,11 @@ void CCoilhatch::OnRelease() {
     delete scriptList;
     scriptList = nullptr;
 }
+
+// The table stays as written: the macros end without semicolons.
+// clang-format off
+wxBEGIN_EVENT_TABLE(CCoilhatch, CPlugin)
+    EVT_MENU(scriptManagementId, CCoilhatch::OnScriptManagement)
+    wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEBEGIN, wxID_ANY, wxEventHandler(CCoilhatch::OnCompleteBegin))
+    wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEEND, wxID_ANY, wxEventHandler(CCoilhatch::OnCompleteEnd))
+wxEND_EVENT_TABLE()
