@@ -4,6 +4,7 @@
 
 #include "dialog/ManagePythonScript.h"
 #include "registry/ScriptList.h"
+#include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/button.h>
@@ -30,14 +31,7 @@ protected:
     ScriptEntry* AddEntry(const wxString& name, const wxString& location = {},
                           const wxString& description = {}, bool autoRun = false,
                           bool autoReload = false) {
-        auto* entry = new ScriptEntry;
-        entry->name = name;
-        entry->location = location;
-        entry->description = description;
-        entry->autoRun = autoRun;
-        entry->autoReload = autoReload;
-        EXPECT_TRUE(scriptList->Add(entry));
-        return entry;
+        return testing_support::AddScriptEntry(name, location, description, autoRun, autoReload);
     }
 
     // Opens the dialog as the Script Management command does (without the modal loop).

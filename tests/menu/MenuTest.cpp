@@ -3,6 +3,7 @@
 #include "dialog/ManagePythonScript.h"
 #include "engine/Coilhatch.h"
 #include "registry/ScriptList.h"
+#include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/filepicker.h>
@@ -45,13 +46,7 @@ protected:
 
     ScriptEntry* AddEntry(const wxString& name, const wxString& location, bool autoRun = false,
                           const wxString& description = "") {
-        auto* entry = new ScriptEntry;
-        entry->name = name;
-        entry->location = location;
-        entry->description = description;
-        entry->autoRun = autoRun;
-        EXPECT_TRUE(scriptList->Add(entry));
-        return entry;
+        return testing_support::AddScriptEntry(name, location, description, autoRun, false);
     }
 
     // The "Python Script" submenu as the menu bar holds it.

@@ -1,6 +1,7 @@
 #include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
+#include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/filename.h>
@@ -52,14 +53,7 @@ protected:
 
     ScriptEntry* Add(const wxString& name, const wxString& location, const wxString& description,
                      bool autoRun, bool autoReload) {
-        auto* entry = new ScriptEntry;
-        entry->name = name;
-        entry->location = location;
-        entry->description = description;
-        entry->autoRun = autoRun;
-        entry->autoReload = autoReload;
-        EXPECT_TRUE(scriptList->Add(entry));
-        return entry;
+        return testing_support::AddScriptEntry(name, location, description, autoRun, autoReload);
     }
 
     std::vector<wxString> LoadedNames() const {
