@@ -57,19 +57,23 @@ private:
 
 } // namespace
 
+// The build's own plug-ins folder is left alone: a run there would write its settings file.
 TEST(E2EBatch, StartsWithTheBuiltPluginAndExitsCleanly) {
-    const ProcessResult result = RunEditor({"--batch"});
+    const PluginsFolder plugins({});
+    const ProcessResult result = RunEditor({"--batch", "--plugins-dir", plugins.Path()});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "") << Describe(result); // the start-up script writes nothing
 }
 
 TEST(E2EBatch, WrongMenuPathsAndOptionsExitWithStatusTwo) {
-    ProcessResult result = RunEditor({"--batch", "--select", "Tools/Nothing"});
+    const PluginsFolder plugins({});
+    ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Nothing"});
     EXPECT_EQ(result.status, 2) << Describe(result);
     EXPECT_TRUE(result.err.Contains("Tools/Nothing")) << Describe(result);
 
-    result = RunEditor({"--batch", "--select", "Tools"}); // a menu, not an item
-    EXPECT_EQ(result.status, 2) << Describe(result);
+    result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools"});
+    EXPECT_EQ(result.status, 2) << Describe(result); // a menu, not an item
 
     result = RunEditor({"--batch", "--frobnicate"});
     EXPECT_EQ(result.status, 2) << Describe(result);
