@@ -121,7 +121,17 @@ PYBIND11_MODULE(MpAPI, m) {
                 return WrapWxObject(static_cast<wxStyledTextCtrl*>(editor), "wxStyledTextCtrl");
             },
             "GetCurrentEditor() -> wx.stc.StyledTextCtrl or None: the editor of the current "
-            "document, None when no document is open. The control stays the editor's.");
+            "document, None when no document is open. The control stays the editor's.")
+        .def(
+            "GetCurrentFilePath",
+            [](const CEditorManagement& management) -> py::object {
+                CSyntaxEditor* editor = management.GetCurrentEditor();
+                if (!editor)
+                    return py::none();
+                return ToPyString(editor->GetFilePath());
+            },
+            "GetCurrentFilePath() -> str or None: the file of the current document (empty for a "
+            "document never saved), None when no document is open.");
 
     m.def(
         "CEditorManagement_Get", [] { return CEditorManagement::Get(); },

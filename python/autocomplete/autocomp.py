@@ -398,21 +398,21 @@ def show(editor, caret, before, prefix_len, items, calltip):
         editor.CallTipShow(caret, calltip)
 
 
-def _document_path(editor):
-    getter = getattr(editor, "GetFilePath", None)
+def _document_path(management):
+    """The current document's file, or None (never saved, or an editor without the call)."""
     try:
-        path = getter() if callable(getter) else None
+        return management.GetCurrentFilePath() or None
     except Exception:
         return None
-    return path or None
 
 
 def MpMain():
     import MpAPI
 
-    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()
+    management = MpAPI.CEditorManagement_Get()
+    editor = management.GetCurrentEditor()
     if editor is None:
         return
     text, line, column, caret, before = request_from_editor(editor)
-    prefix_len, items, calltip = completions(text, line, column, _document_path(editor))
+    prefix_len, items, calltip = completions(text, line, column, _document_path(management))
     show(editor, caret, before, prefix_len, items, calltip)

@@ -50,6 +50,16 @@ TEST_F(CompletionProgram, PythonDocumentsAreCompletedByTheScript) {
     EXPECT_TRUE(plain.out.Contains("[completion] none\n")) << plain.out;
 }
 
+// The completion script knows which file the document is, so modules beside it are found (the
+// editor runs in another folder).
+TEST_F(CompletionProgram, ModulesBesideTheDocumentAreCompleted) {
+    dir.Write("project/neighbour.py", "def neighbour_function():\n    pass\n");
+    const wxString document = dir.Write("project/tool.py", "import neighbour\nneighbour.neigh\n");
+    const auto result = Complete(document, "2:16");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.Contains("[completion] neighbour_function\n")) << result.out;
+}
+
 TEST_F(CompletionProgram, MissingScriptIsReportedByTheRunner) {
     ASSERT_EQ(unlink((plugins + "/python/autocomplete/autocomp.py").utf8_str()), 0);
     const auto result = Complete(dir.Write("tool.py", "import os\nos.pa\n"), "2:6");
