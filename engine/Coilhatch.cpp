@@ -94,8 +94,11 @@ void CCoilhatch::OnAttach() {
     if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
         report::PrintPythonError();
     if (!interpreter::RunStartupScript()) {
-        wxMessageBox(wxGetTranslation("Load the log code failed."), "Marrowpad Python",
-                     wxOK | wxCENTRE);
+        {
+            const report::PendingErrorKeeper keep; // the script's error, reported below
+            wxMessageBox(wxGetTranslation("Load the log code failed."), "Marrowpad Python",
+                         wxOK | wxCENTRE);
+        }
         report::ReportFailure();
     }
 }

@@ -49,9 +49,11 @@ bool RunModule(const wxString& moduleName, const wxString& folder, bool reload) 
             PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
             failed = !pyresult || PyErr_Occurred();
         } else {
+            const report::PendingErrorKeeper keep;
             ShowRunnerMessage(wxGetTranslation("There is no MpMain function on module."));
         }
     } else {
+        const report::PendingErrorKeeper keep; // the import error, reported below
         ShowRunnerMessage(wxGetTranslation("There is no module:") + moduleName);
     }
 

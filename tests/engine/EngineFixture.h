@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,13 +31,17 @@ inline void ClearOutput() {
 }
 
 // Records each message box with the number of output pieces that existed when it came up.
+// Can also run what a modal loop would run while the box is up.
 class OrderRecorder : public testing_support::ModalRecorder {
 public:
     std::vector<size_t> piecesAtBox;
+    std::function<void()> whileShown;
 
 protected:
     int Enter(wxDialog* dialog) override {
         piecesAtBox.push_back(Pieces().size());
+        if (whileShown)
+            whileShown();
         return ModalRecorder::Enter(dialog);
     }
 };

@@ -3,6 +3,8 @@
 // could not stand inside Python source text; SystemExit; threads; what a run leaves behind.
 #include "tests/engine/EngineFixture.h"
 
+#include <wx/app.h>
+
 #include <wx/filefn.h>
 #include <wx/msgdlg.h>
 
@@ -78,6 +80,19 @@ TEST_F(EngineRunner, FailedImportShowsTheModuleThenTheTracebackThenTheStamp) {
         EXPECT_GT(pieces.size(), 2u);
         EXPECT_NE(Output().Find(c.error), wxNOT_FOUND) << Output();
     }
+}
+
+// A message box runs an event loop, and with it Python code that scripts queued; the failure
+// being reported must survive it.
+TEST_F(EngineRunner, PythonRunWhileTheBoxIsUpKeepsTheErrorToReport) {
+    modal.whileShown = [] { wxTheApp->ProcessPendingEvents(); };
+    EXPECT_FALSE(plugin->RunScript(Script("queued.py", "import wx\n"
+                                                       "wx.CallAfter(print, 'queued')\n"
+                                                       "raise ValueError('at import')\n"),
+                                   false));
+    ASSERT_EQ(modal.TakeMessageBoxes().size(), 1u);
+    EXPECT_TRUE(Output().Contains("queued")) << Output();
+    EXPECT_TRUE(Output().Contains("ValueError: at import")) << Output();
 }
 
 TEST_F(EngineRunner, MissingOrNonCallableMpMainReportsOnlyTheStamp) {
