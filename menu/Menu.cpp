@@ -40,6 +40,10 @@ wxString ScriptItemLabel(const wxString& name) {
     wxFileName file;
     file.SetFullName(name);
     wxString label = file.GetName();
+    // The toolkit refuses an empty label ("dir/", ".py", or no name at all): the name is shown
+    // as written then, or a blank when there is none.
+    if (label.empty())
+        label = name.empty() ? wxString(" ") : name;
     label.Replace("&", "&&");
     label.Replace("\t", " ");
     return label;

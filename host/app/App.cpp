@@ -97,6 +97,11 @@ bool CMarrowpadApp::OnInit() {
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
             [this](const wxString& piece) { console.Write(piece); });
         batchHook = std::make_unique<CBatchDialogHook>(console);
+        // A toolkit assertion would ask in a dialog that nobody answers: it goes to the log.
+        wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
+                              const wxString& cond, const wxString& msg) {
+            wxLogWarning("Assertion \"%s\" failed in %s (%s:%d): %s", cond, func, file, line, msg);
+        });
     }
 
     CMainFrame* mainFrame = new CMainFrame;

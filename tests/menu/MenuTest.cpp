@@ -134,14 +134,17 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
         AddEntry("tools/starter.py", Script("starter.py", "ran starter"), true, "Runs at start");
     ScriptEntry* dotted = AddEntry("a.b.c", Script("dotted.py", "ran dotted"));
     AddEntry("R&D\tCtrl+S", Script("rnd.py", "ran rnd"));
+    // Names that reduce to nothing (a settings section without a name, say).
+    AddEntry("dir/", Script("dir.py", "ran dir"));
+    AddEntry("", Script("nameless.py", "ran nameless"));
 
     plugin.BuildMenu(env.MenuBar());
 
     wxMenu* menu = SubMenu();
     ASSERT_EQ(menu, plugin.scriptMenu);
     // The name shows as a file name without folder and extension, "&" and tab included as text.
-    const std::vector<wxString> expected{"Script Management", separatorLabel, "count",
-                                         "starter",           "a.b",          "R&D Ctrl+S"};
+    const std::vector<wxString> expected{
+        "Script Management", separatorLabel, "count", "starter", "a.b", "R&D Ctrl+S", "dir/", " "};
     EXPECT_EQ(Labels(menu), expected);
     std::vector<wxMenuItem*> items = Items(menu);
     ExpectFixedItems(items);
@@ -169,7 +172,7 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
     items = Items(plugin.scriptMenu);
-    ASSERT_EQ(items.size(), 6u);
+    ASSERT_EQ(items.size(), 8u);
     EXPECT_FALSE(items[3]->IsEnabled());
     EXPECT_EQ(items[3]->GetId(), starter->menuId);
     EXPECT_EQ(Occurrences("ran starter"), 1);
