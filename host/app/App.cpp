@@ -38,7 +38,11 @@ public:
 protected:
     int Enter(wxDialog* dialog) override {
         if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
-            console.WriteLine("[message box] " + box->GetCaption() + ": " + box->GetMessage());
+            // One line per box: line breaks in the text are written as "\n".
+            wxString text = box->GetCaption() + ": " + box->GetMessage();
+            text.Replace("\r", "\\r");
+            text.Replace("\n", "\\n");
+            console.WriteLine("[message box] " + text);
             return wxID_OK;
         }
         wxLogMessage("Batch mode: the dialog \"%s\" is closed as if by OK.", dialog->GetTitle());
@@ -194,8 +198,9 @@ void CMarrowpadApp::ProcessEventsNow(wxEventLoopBase& loop) {
     // Idle handlers may ask for more forever (background styling); the rounds are bounded.
     for (int round = 0; round < 50; ++round) {
         ProcessPendingEvents();
+        // Bounded too: a script's thread may keep the loop busy (printing without pause).
         bool dispatched = false;
-        while (loop.Pending()) {
+        for (int events = 0; events < 1000 && loop.Pending(); ++events) {
             loop.Dispatch();
             dispatched = true;
         }

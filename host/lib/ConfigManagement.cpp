@@ -68,6 +68,29 @@ wxString FreeBackupName(const wxString& path) {
     return candidate;
 }
 
+// XML 1.0 cannot hold most control characters, lone surrogates, U+FFFE and U+FFFF: a file with
+// one of them could not be read back, and every setting in it would be lost. They are stored as
+// U+FFFD.
+bool IsXmlChar(wxUniChar c) {
+    const auto value = c.GetValue();
+    return value == 0x9 || value == 0xA || value == 0xD || (value >= 0x20 && value <= 0xD7FF) ||
+           (value >= 0xE000 && value <= 0xFFFD) || (value >= 0x10000 && value <= 0x10FFFF);
+}
+
+wxString XmlSafe(const wxString& text, const wxString& key) {
+    wxString safe;
+    bool replaced = false;
+    for (wxUniChar c : text) {
+        replaced = replaced || !IsXmlChar(c);
+        safe += IsXmlChar(c) ? c : wxUniChar(0xFFFD);
+    }
+    if (replaced)
+        wxLogWarning("Setting \"%s\": characters that a settings file cannot hold were stored "
+                     "as U+FFFD.",
+                     key);
+    return safe;
+}
+
 bool WriteAll(int fd, const char* data, size_t size) {
     while (size > 0) {
         const ssize_t written = ::write(fd, data, size);
@@ -210,7 +233,7 @@ void CConfigManagement::SetText(const wxString& key, const wxString& text) {
         delete child;
     }
     if (!text.empty())
-        node->AddChild(new wxXmlNode(wxXML_TEXT_NODE, wxString(), text));
+        node->AddChild(new wxXmlNode(wxXML_TEXT_NODE, wxString(), XmlSafe(text, key)));
 }
 
 void CConfigManagement::Write(const wxString& key, int value) {

@@ -88,8 +88,10 @@ void CPluginManager::BuildMenus(wxMenuBar* menuBar) {
 }
 
 bool CPluginManager::Dispatch(wxEvent& event) {
+    // Only the plug-ins' own handlers: an event none of them handles goes back to the caller,
+    // not on to the application (the frame passes it on itself).
     for (const auto& loaded : plugins) {
-        if (loaded->plugin->ProcessEvent(event))
+        if (loaded->plugin->ProcessEventLocally(event))
             return true;
     }
     return false;

@@ -16,7 +16,7 @@ class wxToolBar;
 class MP_INTERFACE CPluginManager {
 public:
     CPluginManager();
-    ~CPluginManager(); // releases and unloads whatever is still loaded
+    ~CPluginManager(); // releases and destroys whatever plug-ins are left
 
     CPluginManager(const CPluginManager&) = delete;
     CPluginManager& operator=(const CPluginManager&) = delete;
@@ -41,7 +41,8 @@ public:
     // (found a handler that did not skip it).
     bool Dispatch(wxEvent& event);
 
-    // OnRelease on each plug-in, then destroys them and unloads their modules, in reverse order.
+    // OnRelease on each plug-in, then destroys them, in reverse order. The modules stay mapped
+    // until the process ends (toolkit objects they made may outlive their plug-ins).
     void ReleaseAll();
 
     size_t GetCount() const { return plugins.size(); }

@@ -8,6 +8,7 @@
 #include <wx/stc/stc.h>
 #include <wx/string.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -162,25 +163,40 @@ public:
     // Delivers text that other threads appended. Runs on the UI thread.
     void DeliverPending();
 
+    // At most this many pieces from other threads wait for delivery; more are dropped (and
+    // the drop is told in the output) rather than let a runaway thread take all memory.
+    static constexpr size_t MaxPending = 100000;
+
 private:
     void Deliver(const wxString& text);
+    void Deliver(const std::vector<wxString>& batch);
+    // Delivers at most `limit` of the pieces other threads queued; true when none is left.
+    bool DeliverQueued(size_t limit);
+    void WatchIdleTime();
 
     mutable std::mutex mutex;
-    std::vector<wxString> pending; // appended on other threads, not yet delivered
-    std::vector<wxString> pieces;  // delivered
+    std::deque<wxString> pending; // appended on other threads, not yet delivered
+    size_t dropped = 0;           // pieces refused since the last delivery emptied the queue
+    std::vector<wxString> pieces; // delivered
     std::vector<Sink> sinks;
-    bool deliveryQueued = false;
+    bool deliveryRequested = false; // the UI thread has been woken for the pending text
+    bool watchingIdleTime = false;  // an idle handler of the application delivers
 };
 
 class MP_INTERFACE CMessageOutputManagement {
 public:
+    // The editor keeps at most this many outputs.
+    static constexpr int MaxOutputs = 16;
+
     static CMessageOutputManagement* Get();
 
-    // Output 0 always exists; others are created on first use.
+    // Output 0 always exists; others are created on first use. Null for an index below 0 or
+    // not below MaxOutputs. Any thread may call it.
     CMessageOutput* GetMessageOutput(int index);
-    int GetCount() const { return static_cast<int>(outputs.size()); }
+    int GetCount() const;
 
 private:
     CMessageOutputManagement();
+    mutable std::mutex mutex;
     std::vector<std::unique_ptr<CMessageOutput>> outputs;
 };

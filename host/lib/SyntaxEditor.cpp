@@ -84,5 +84,6 @@ void CSyntaxEditor::ShowWordCompletion() {
             list += ' ';
         list += w;
     }
-    AutoCompShow(static_cast<int>(prefix.length()), list);
+    // The control counts the typed part in bytes of its text, not in characters.
+    AutoCompShow(caret - start, list);
 }

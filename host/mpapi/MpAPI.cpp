@@ -12,6 +12,7 @@
 #include <wx/frame.h>
 
 #include <memory>
+#include <string>
 
 namespace py = pybind11;
 
@@ -28,14 +29,19 @@ template <> struct is_copy_constructible<CNameItem> : std::false_type {};
 
 namespace {
 
-// A Python str as a wxString. Goes through wchar_t so that every code point, lone surrogates
-// included, arrives unchanged.
+// A Python str as a wxString. Goes through wchar_t so that every code point arrives unchanged,
+// except lone surrogates (undecodable bytes of a file name, say), which no display can show and
+// which would make the whole text vanish from the pane: they become U+FFFD.
 wxString ToWxString(const py::str& text) {
     Py_ssize_t size = 0;
     wchar_t* wide = PyUnicode_AsWideCharString(text.ptr(), &size);
     if (!wide)
         throw py::error_already_set();
     std::unique_ptr<wchar_t, decltype(&PyMem_Free)> owner(wide, PyMem_Free);
+    for (Py_ssize_t i = 0; i < size; ++i) {
+        if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF)
+            wide[i] = 0xFFFD;
+    }
     return wxString(wide, static_cast<size_t>(size));
 }
 
@@ -95,9 +101,11 @@ PYBIND11_MODULE(MpAPI, m) {
         .def(
             "GetMessageOutput",
             [](CMessageOutputManagement& management, int index) {
-                if (index < 0)
-                    throw py::index_error("message output index must not be negative");
-                return management.GetMessageOutput(index);
+                CMessageOutput* output = management.GetMessageOutput(index);
+                if (!output)
+                    throw py::index_error("message output index must be from 0 to " +
+                                          std::to_string(CMessageOutputManagement::MaxOutputs - 1));
+                return output;
             },
             py::arg("index"), py::return_value_policy::reference,
             "GetMessageOutput(index) -> CMessageOutput: the message output of that number; "

@@ -91,13 +91,16 @@ TEST(E2EBatch, ScriptOutputAndMessageBoxesReachStandardOutputInOrder) {
                                                  "    print('said hello')\n"
                                                  "    print('no line end', end='')\n"
                                                  "    wx.MessageBox('box text', 'Cap')\n"
-                                                 "    print('after')\n");
+                                                 "    print('after')\n"
+                                                 "    wx.MessageBox('two\\nlines', 'Cap')\n");
     PluginsFolder plugins({{"say", say}});
     const ProcessResult result =
         RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
                    "Tools/Python Script/say", "--select", "Tools/Python Script/say"});
     ASSERT_EQ(result.status, 0) << Describe(result);
-    const wxString once = "said hello\nno line end\n[message box] Cap: box text\nafter\n";
+    // Each box is one line, its line breaks written as "\n".
+    const wxString once = "said hello\nno line end\n[message box] Cap: box text\nafter\n"
+                          "[message box] Cap: two\\nlines\n";
     EXPECT_EQ(result.out, once + once) << Describe(result);
 }
 
@@ -140,7 +143,12 @@ TEST(E2EBatch, ScriptsReachTheEditorThroughMpAPI) {
                     "    t = threading.Thread(target=out.Append, args=('from a thread\\n',))\n"
                     "    t.start()\n"
                     "    t.join()\n"
-                    "    out.Append('\\u00fcn\\u00efcode\\n')\n");
+                    "    out.Append('\\u00fcn\\u00efcode\\n')\n"
+                    "    out.Append(b'caf\\xe9\\n'.decode('utf-8', 'surrogateescape'))\n"
+                    "    try:\n"
+                    "        MpAPI.CMessageOutputManagement_Get().GetMessageOutput(50000000)\n"
+                    "    except IndexError:\n"
+                    "        print('no such output')\n");
     PluginsFolder plugins({{"probe", probe}});
     const wxString doc = scripts.Write("doc.txt", "x\n");
 
@@ -150,13 +158,34 @@ TEST(E2EBatch, ScriptsReachTheEditorThroughMpAPI) {
     char* execPath = realpath(COILHATCH_BIN_DIR, nullptr);
     const wxString expected = wxString::Format(
         "frame True Marrowpad\neditor wx._stc StyledTextCtrl\nplugins %s\nexec %s\n"
-        "from a thread\n%s\n",
+        "from a thread\n%s\ncaf%s\nno such output\n",
         plugins.Path(), wxString::FromUTF8(execPath),
         wxString::FromUTF8("\xc3\xbc"
                            "n\xc3\xaf"
-                           "code"));
+                           "code"),
+        wxString::FromUTF8("\xef\xbf\xbd"));
     free(execPath);
     EXPECT_EQ(result.out, expected) << Describe(result);
+}
+
+// A thread that never stops printing must not hold the editor: its text is delivered when the
+// editor is idle, and the editor still gets to the end of its run.
+TEST(E2EBatch, ThreadPrintingWithoutPauseDoesNotHoldTheEditor) {
+    TempDir scripts;
+    const wxString flood =
+        scripts.Write("flood.py", "import threading\n"
+                                  "def spam():\n"
+                                  "    while True:\n"
+                                  "        print('tick')\n"
+                                  "def MpMain():\n"
+                                  "    threading.Thread(target=spam, daemon=True).start()\n"
+                                  "    print('started')\n");
+    PluginsFolder plugins({{"flood", flood}});
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                   "Tools/Python Script/flood", "--select", "Tools/Python Script/flood"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.Contains("started\n")) << result.err;
 }
 
 TEST(E2EBatch, ModulesThatAreNoPluginsAreReportedAndSkipped) {

@@ -58,6 +58,20 @@ TEST_F(HostConfigStore, UnicodeAndMarkupCharactersAreKept) {
     EXPECT_EQ(config.Read("/App/text", ""), text);
 }
 
+// A character XML cannot hold would make the whole file unreadable at the next start.
+TEST_F(HostConfigStore, ControlCharactersNeverMakeTheFileUnreadable) {
+    {
+        CConfigManagement config(path);
+        config.Write("/App/Count", 3);
+        config.Write("/App/text", wxString("bell\x07here\x1b, tab\t and line\n"), false);
+        ASSERT_TRUE(config.Save());
+    }
+    CConfigManagement config(path);
+    EXPECT_EQ(config.ReadInt("/App/Count", 0), 3);
+    EXPECT_EQ(config.Read("/App/text", ""),
+              wxString::FromUTF8("bell\xEF\xBF\xBDhere\xEF\xBF\xBD, tab\t and line\n"));
+}
+
 TEST_F(HostConfigStore, FileLayoutIsNestedElementsBelowConfig) {
     CConfigManagement config(path);
     config.Write("/Coilhatch/Counts", 1);
