@@ -125,6 +125,13 @@ TEST(E2EBatch, FilesOpenInTabsAndCompletionIsReported) {
     result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--complete", "1:1"});
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "[completion] none\n") << Describe(result);
+
+    // The editor's own word completion, with a typed part that is not ASCII.
+    const wxString naive = wxString::FromUTF8("na\xc3\xafve");
+    const wxString words = docs.Write("words.txt", naive + " = 1\n" + naive.Left(3) + "\n");
+    result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--complete", "2:4", words});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "[completion] " + naive + "\n") << Describe(result);
 }
 
 TEST(E2EBatch, ScriptsReachTheEditorThroughMpAPI) {
