@@ -20,6 +20,8 @@
 #include <wx/textctrl.h>
 #include <wx/weakref.h>
 
+#include <cstring>
+
 namespace {
 
 const char* const appName = "Marrowpad";
@@ -35,6 +37,9 @@ bool ReadText(const wxString& path, wxString& text) {
     wxCharBuffer bytes(static_cast<size_t>(length));
     if (length > 0 &&
         file.Read(bytes.data(), static_cast<size_t>(length)) != static_cast<size_t>(length))
+        return false;
+    // A NUL byte means a binary file: shown cut short and saved, it would be destroyed.
+    if (length > 0 && std::memchr(bytes.data(), 0, static_cast<size_t>(length)))
         return false;
     text = wxString::FromUTF8(bytes.data(), static_cast<size_t>(length));
     if (text.empty() && length > 0)
@@ -270,8 +275,10 @@ CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
     wxString text;
     if (wxFileName::Exists(path)) {
         if (wxDirExists(path) || !ReadText(path, text)) {
-            wxMessageBox(wxString::Format("Cannot open \"%s\".", path), appName,
-                         wxOK | wxICON_ERROR, this);
+            wxMessageBox(wxString::Format("Cannot open \"%s\": it is a folder, a binary file "
+                                          "or cannot be read.",
+                                          path),
+                         appName, wxOK | wxICON_ERROR, this);
             return nullptr;
         }
     }

@@ -158,14 +158,17 @@ TEST_F(AppFrame, OpenEventOpensAFileOnceAndBringsItsTabForward) {
     EXPECT_EQ(frame->GetCurrentEditor()->GetText(), "print(1)\n");
     EXPECT_FALSE(frame->GetCurrentEditor()->GetModify());
 
-    // A file that does not exist yet opens empty; a folder cannot be opened.
+    // A file that does not exist yet opens empty; a folder, and a binary file (which would be
+    // shown cut short at its first NUL, and destroyed by a save), cannot be opened.
     open(dir.Path() + "/new.py");
     EXPECT_EQ(frame->GetDocumentCount(), 3u);
     open(dir.Path());
+    open(dir.Write("binary.dat", wxString("abc\0def\n", 8)));
     EXPECT_EQ(frame->GetDocumentCount(), 3u);
     const auto boxes = modal.TakeMessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
+    ASSERT_EQ(boxes.size(), 2u);
     EXPECT_TRUE(boxes[0].text.StartsWith("Cannot open"));
+    EXPECT_TRUE(boxes[1].text.StartsWith("Cannot open"));
 }
 
 TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
