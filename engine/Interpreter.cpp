@@ -89,14 +89,16 @@ void FinalizeInterpreter() {
 }
 
 void KeepApplicationWrapper() {
-    // Held until the process ends, like the interpreter itself.
-    static PyObject* applicationWrapper = nullptr;
+    // Held until the process ends, like the interpreter itself: never destroyed, since a
+    // destructor at exit would run without the interpreter lock.
+    static PyRef* applicationWrapper = nullptr;
     if (applicationWrapper)
         return;
     PyRef pywx = PyRef::Steal(PyImport_ImportModule("wx"));
     PyRef pyapp = pywx ? PyRef::Steal(PyObject_CallMethod(pywx.Get(), "GetApp", nullptr)) : PyRef();
     report::PrintPythonError();
-    applicationWrapper = pyapp.Release();
+    if (pyapp)
+        applicationWrapper = new PyRef(std::move(pyapp));
 }
 
 PyRef FileSystemText(const wxString& text) {
