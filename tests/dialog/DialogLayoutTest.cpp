@@ -38,6 +38,13 @@ TEST_F(DialogLayout, ControlsCarryTheirNamesLabelsAndStyles) {
     EXPECT_TRUE(dialog->GetExtraStyle() & wxWS_EX_BLOCK_EVENTS);
     EXPECT_TRUE(dialog->descriptionText->IsMultiLine());
     EXPECT_TRUE(dialog->locationPicker->HasTextCtrl());
+    // One script at a time; the browse dialog opens existing files only.
+    EXPECT_TRUE(dialog->nameListBox->HasFlag(wxLB_SINGLE));
+    EXPECT_FALSE(dialog->nameListBox->HasFlag(wxLB_MULTIPLE));
+    EXPECT_FALSE(dialog->nameListBox->HasFlag(wxLB_EXTENDED));
+    EXPECT_TRUE(dialog->locationPicker->HasFlag(wxFLP_OPEN));
+    EXPECT_TRUE(dialog->locationPicker->HasFlag(wxFLP_FILE_MUST_EXIST));
+    EXPECT_FALSE(dialog->locationPicker->HasFlag(wxFLP_SAVE));
 
     const struct {
         int id;
