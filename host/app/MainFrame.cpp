@@ -26,6 +26,9 @@ namespace {
 
 const char* const appName = "Marrowpad";
 
+// The most characters the output pane holds.
+constexpr long maxOutputLength = 4000000;
+
 // The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
 bool ReadText(const wxString& path, wxString& text) {
     wxFFile file(path, "rb");
@@ -103,8 +106,17 @@ CMainFrame::CMainFrame()
     // The pane shows the pieces joined; it may go before the output does.
     CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
         [pane = wxWeakRef<wxTextCtrl>(outputPane)](const wxString& piece) {
-            if (pane)
-                pane->AppendText(piece);
+            if (!pane)
+                return;
+            pane->AppendText(piece);
+            // The pane keeps the latest output: past the limit, the older half goes, from the
+            // start of a line.
+            if (pane->GetLastPosition() > maxOutputLength) {
+                long column = 0;
+                long line = 0;
+                pane->PositionToXY(pane->GetLastPosition() - maxOutputLength / 2, &column, &line);
+                pane->Remove(0, pane->XYToPosition(0, line));
+            }
         });
 
     CAppManagement::Get()->SetAppWindow(this);

@@ -87,10 +87,16 @@ bool CMessageOutput::DeliverQueued(size_t limit) {
         }
     }
     Deliver(batch);
-    if (droppedNow > 0)
-        Deliver(wxString::Format("[%zu pieces of output from other threads were dropped: they "
+    if (droppedNow > 0) {
+        bool atLineStart = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            atLineStart = pieces.empty() || pieces.back().EndsWith("\n");
+        }
+        Deliver(wxString::Format("%s[%zu pieces of output from other threads were dropped: they "
                                  "came faster than they could be shown]\n",
-                                 droppedNow));
+                                 atLineStart ? "" : "\n", droppedNow));
+    }
     return empty;
 }
 
@@ -105,6 +111,8 @@ void CMessageOutput::Deliver(const std::vector<wxString>& batch) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         pieces.insert(pieces.end(), batch.begin(), batch.end());
+        if (pieces.size() > MaxHistory)
+            pieces.erase(pieces.begin(), pieces.end() - static_cast<std::ptrdiff_t>(MaxHistory));
         currentSinks = sinks;
     }
     // The views get a batch as one text: showing it piece by piece is what makes a flood slow.
@@ -125,7 +133,7 @@ wxString CMessageOutput::GetText() const {
 
 std::vector<wxString> CMessageOutput::GetPieces() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return pieces;
+    return std::vector<wxString>(pieces.begin(), pieces.end());
 }
 
 void CMessageOutput::Clear() {

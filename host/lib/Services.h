@@ -151,7 +151,8 @@ public:
 
     void Append(const wxString& text);
 
-    // Everything appended so far (pieces joined), and the pieces themselves.
+    // Everything appended so far (pieces joined), and the pieces themselves: the last
+    // MaxHistory pieces, so that a script printing for hours cannot take all memory.
     wxString GetText() const;
     std::vector<wxString> GetPieces() const;
     void Clear();
@@ -166,6 +167,7 @@ public:
     // At most this many pieces from other threads wait for delivery; more are dropped (and
     // the drop is told in the output) rather than let a runaway thread take all memory.
     static constexpr size_t MaxPending = 100000;
+    static constexpr size_t MaxHistory = 1000000;
 
 private:
     void Deliver(const wxString& text);
@@ -177,7 +179,7 @@ private:
     mutable std::mutex mutex;
     std::deque<wxString> pending; // appended on other threads, not yet delivered
     size_t dropped = 0;           // pieces refused since the last delivery emptied the queue
-    std::vector<wxString> pieces; // delivered
+    std::deque<wxString> pieces;  // delivered, the last MaxHistory
     std::vector<Sink> sinks;
     bool deliveryRequested = false; // the UI thread has been woken for the pending text
     bool watchingIdleTime = false;  // an idle handler of the application delivers

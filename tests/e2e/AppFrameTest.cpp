@@ -178,6 +178,17 @@ TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
     output->Append("two");
     EXPECT_TRUE(frame->GetOutputText().EndsWith("one\ntwo"));
 
+    // The pane keeps the latest output, from the start of a line, not all of it forever.
+    const wxString block = wxString('x', 999) + "\n";
+    for (int i = 0; i < 5000; ++i)
+        output->Append(block);
+    output->Append("last\n");
+    const wxString shown = frame->GetOutputText();
+    EXPECT_LT(shown.length(), 4100000u);
+    EXPECT_GT(shown.length(), 1000000u);
+    EXPECT_TRUE(shown.StartsWith(block)) << shown.Left(20).utf8_str();
+    EXPECT_TRUE(shown.EndsWith(block + "last\n"));
+
     frame->OpenFile(dir.Write("a.py", ""));
     frame->ReleasePlugins();
     EXPECT_TRUE(seen.released);
