@@ -36,11 +36,8 @@ void CCoilhatch::OnCompleteEnd(wxEvent&) {
 }
 
 void CCoilhatch::RunCompletionScript() {
-    // Without an engine no Python can run, and a message box on every keystroke would help
-    // nobody: the request is dropped.
-    if (!IsEngineRunning())
-        return;
-    // Built anew for every request, so a moved plug-ins folder is followed at once.
+    // Without an engine the runner drops the request quietly: no message box on every
+    // keystroke. Built anew for every request, so a moved plug-ins folder is followed at once.
     const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
     RunScript(CompletionScriptPath(pluginsPath), true);
 }
