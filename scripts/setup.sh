@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config
   libwxgtk3.2-dev        # wxWidgets 3.2: base, core, stc, xml
+  libexpat1-dev          # the settings store's XML parser
   python3-dev            # Debian's Python 3.11, for embedding
   python3-wxgtk4.0       # wxPython 4.2 for that Python
   python3-jedi           # completions for the completion script

@@ -1,19 +1,13 @@
 // The settings store: typed values under slash-separated key paths, kept in an XML file.
 #include "host/lib/Services.h"
 
-#include <wx/file.h>
+#include "host/lib/SettingsFile.h"
+#include "host/lib/SettingsTree.h"
+
 #include <wx/filename.h>
 #include <wx/log.h>
-#include <wx/mstream.h>
-#include <wx/xml/xml.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -24,48 +18,9 @@ wxArrayString SplitKey(const wxString& key) {
     return wxSplit(key, '/', '\0');
 }
 
-wxXmlNode* FindChild(wxXmlNode* parent, const wxString& name) {
-    for (wxXmlNode* child = parent->GetChildren(); child; child = child->GetNext()) {
-        if (child->GetType() == wxXML_ELEMENT_NODE && child->GetName() == name)
-            return child;
-    }
-    return nullptr;
-}
-
-bool IsBlank(const wxString& text) {
-    return text.find_first_not_of(" \t\r\n") == wxString::npos;
-}
-
-// Indentation between elements is not a value: drop whitespace-only text beside elements, so
-// that a loaded file saves as it was. A value of blanks alone (an element with only text) stays.
-void DropIndentation(wxXmlNode* node) {
-    bool hasElements = false;
-    for (wxXmlNode* child = node->GetChildren(); child; child = child->GetNext())
-        hasElements = hasElements || child->GetType() == wxXML_ELEMENT_NODE;
-    wxXmlNode* child = node->GetChildren();
-    while (child) {
-        wxXmlNode* next = child->GetNext();
-        if (child->GetType() == wxXML_ELEMENT_NODE) {
-            DropIndentation(child);
-        } else if (hasElements && child->GetType() == wxXML_TEXT_NODE &&
-                   IsBlank(child->GetContent())) {
-            node->RemoveChild(child);
-            delete child;
-        }
-        child = next;
-    }
-}
-
-std::string LocalPath(const wxString& path) {
-    return std::string(path.fn_str());
-}
-
-// A name beside the file that does not exist yet: "file.bak", else "file.bak1", "file.bak2"...
-wxString FreeBackupName(const wxString& path) {
-    wxString candidate = path + ".bak";
-    for (int i = 1; wxFileName::Exists(candidate); ++i)
-        candidate = wxString::Format("%s.bak%d", path, i);
-    return candidate;
+std::string Utf8(const wxString& text) {
+    const wxScopedCharBuffer buffer = text.utf8_str();
+    return std::string(buffer.data(), buffer.length());
 }
 
 // XML 1.0 cannot hold most control characters, lone surrogates, U+FFFE and U+FFFF: a file with
@@ -91,127 +46,84 @@ wxString XmlSafe(const wxString& text, const wxString& key) {
     return safe;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes the bytes to a temporary file in the same folder, flushes it to disk and renames it
-// over the target, so that a crash leaves either the old file or the new one, whole.
-bool ReplaceAtomically(const wxString& path, const char* data, size_t size) {
-    const std::string target = LocalPath(path);
-    std::string temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    mode_t mode = 0666;
-    if (::stat(target.c_str(), &old) == 0) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
-    const bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, data, size) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), target.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const std::string folder = LocalPath(wxFileName(path).GetPath());
-    const int dirFd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 } // namespace
 
 CConfigManagement::CConfigManagement(const wxString& filePath)
-    : path(filePath), document(std::make_unique<wxXmlDocument>()) {
-    document->SetRoot(new wxXmlNode(wxXML_ELEMENT_NODE, rootName));
-    if (!wxFileName::FileExists(path))
+    : path(filePath), tree(std::make_unique<SettingsTree>(rootName)) {
+    settings_file::RemoveLeftoverTemporaries(path);
+    std::string bytes;
+    wxString reason;
+    switch (settings_file::Read(path, SettingsTree::MaxFileSize, bytes, reason)) {
+    case settings_file::Found::Missing:
         return;
-    if (!wxFile::Access(path, wxFile::read)) {
+    case settings_file::Found::Unreadable:
         unreadable = true;
-        wxLogWarning("Settings file \"%s\" cannot be read; it will not be overwritten.", path);
+        unreadableReason = reason;
+        wxLogWarning("Settings file \"%s\" cannot be read (%s); it will not be overwritten.", path,
+                     reason);
         return;
-    }
-    wxXmlDocument loaded;
-    bool parsed = false;
-    {
-        wxLogNull quiet; // the parser's own complaints would pop up as dialogs
-        parsed = loaded.Load(path, "UTF-8", wxXMLDOC_KEEP_WHITESPACE_NODES);
-    }
-    if (!parsed || !loaded.GetRoot() || loaded.GetRoot()->GetName() != rootName) {
-        unparsable = true;
-        wxLogWarning("Settings file \"%s\" could not be parsed; it is ignored and will be kept "
+    case settings_file::Found::TooLarge:
+        backupDue = true;
+        wxLogWarning("Settings file \"%s\" is larger than 16 MB; it is ignored and will be kept "
                      "as a backup beside it when the settings are saved.",
                      path);
         return;
+    case settings_file::Found::Read:
+        break;
     }
-    DropIndentation(loaded.GetRoot());
-    document->SetRoot(loaded.DetachRoot());
+    std::string error;
+    if (!tree->Parse(bytes.data(), bytes.size(), error)) {
+        backupDue = true;
+        wxLogWarning("Settings file \"%s\" could not be parsed (%s); it is ignored and will be "
+                     "kept as a backup beside it when the settings are saved.",
+                     path, wxString::FromUTF8(error));
+    }
 }
 
 CConfigManagement::~CConfigManagement() = default;
 
-const wxXmlNode* CConfigManagement::FindNode(const wxString& key) const {
-    wxXmlNode* node = document->GetRoot();
+int CConfigManagement::FindNode(const wxString& key) const {
+    SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& segment : SplitKey(key)) {
         if (segment.empty())
             continue;
-        node = FindChild(node, segment);
-        if (!node)
-            return nullptr;
+        node = tree->FindChild(node, Utf8(segment));
+        if (node == SettingsTree::None)
+            return SettingsTree::None;
     }
-    return node == document->GetRoot() ? nullptr : node;
+    return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
-wxXmlNode* CConfigManagement::FindOrCreateNode(const wxString& key) {
-    wxXmlNode* node = document->GetRoot();
+int CConfigManagement::FindOrCreateNode(const wxString& key) {
+    SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& segment : SplitKey(key)) {
         if (segment.empty())
             continue;
-        wxXmlNode* child = FindChild(node, segment);
-        if (!child) {
-            child = new wxXmlNode(wxXML_ELEMENT_NODE, segment);
-            node->AddChild(child);
-        }
+        const std::string name = Utf8(segment);
+        SettingsTree::Index child = tree->FindChild(node, name);
+        if (child == SettingsTree::None)
+            child = tree->AddChild(node, name);
         node = child;
     }
-    return node == document->GetRoot() ? nullptr : node;
+    return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
 bool CConfigManagement::HasKey(const wxString& key) const {
-    return FindNode(key) != nullptr;
+    return FindNode(key) != SettingsTree::None;
 }
 
 int CConfigManagement::ReadInt(const wxString& key, int defaultValue) const {
-    const wxXmlNode* node = FindNode(key);
     long value = 0;
-    if (!node || !node->GetNodeContent().Strip(wxString::both).ToLong(&value) || value < INT_MIN ||
-        value > INT_MAX)
+    if (!HasKey(key) || !Read(key, wxString()).Strip(wxString::both).ToLong(&value) ||
+        value < INT_MIN || value > INT_MAX)
         return defaultValue;
     return static_cast<int>(value);
 }
 
 bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
-    const wxXmlNode* node = FindNode(key);
-    if (!node)
+    if (!HasKey(key))
         return defaultValue;
-    const wxString text = node->GetNodeContent().Strip(wxString::both).Lower();
+    const wxString text = Read(key, wxString()).Strip(wxString::both).Lower();
     if (text == "1" || text == "true")
         return true;
     if (text == "0" || text == "false")
@@ -220,20 +132,14 @@ bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
 }
 
 wxString CConfigManagement::Read(const wxString& key, const wxString& defaultValue) const {
-    const wxXmlNode* node = FindNode(key);
-    return node ? node->GetNodeContent() : defaultValue;
+    const int node = FindNode(key);
+    return node == SettingsTree::None ? defaultValue : wxString::FromUTF8(tree->Text(node));
 }
 
 void CConfigManagement::SetText(const wxString& key, const wxString& text) {
-    wxXmlNode* node = FindOrCreateNode(key);
-    if (!node)
-        return;
-    while (wxXmlNode* child = node->GetChildren()) {
-        node->RemoveChild(child);
-        delete child;
-    }
-    if (!text.empty())
-        node->AddChild(new wxXmlNode(wxXML_TEXT_NODE, wxString(), XmlSafe(text, key)));
+    const int node = FindOrCreateNode(key);
+    if (node != SettingsTree::None)
+        tree->SetText(node, Utf8(XmlSafe(text, key)));
 }
 
 void CConfigManagement::Write(const wxString& key, int value) {
@@ -249,35 +155,50 @@ void CConfigManagement::Write(const wxString& key, const wxString& value, bool) 
 }
 
 void CConfigManagement::Clear() {
-    document->SetRoot(new wxXmlNode(wxXML_ELEMENT_NODE, rootName));
+    tree->Clear();
+}
+
+void CConfigManagement::KeepBackupOnSave() {
+    backupDue = true;
+}
+
+wxString CConfigManagement::GetBackupPath() const {
+    if (backupDue && wxFileName::Exists(path))
+        return settings_file::FreeBackupName(path);
+    return backupPath;
 }
 
 bool CConfigManagement::Save() {
-    if (unreadable) {
-        wxLogWarning("Settings not saved: \"%s\" exists but cannot be read.", path);
+    lastError.clear();
+    const auto fail = [this](const wxString& why) {
+        lastError = why;
+        wxLogWarning("%s", why);
         return false;
+    };
+    if (unreadable)
+        return fail(wxString::Format("The settings cannot be saved: \"%s\" exists but cannot be "
+                                     "read (%s).",
+                                     path, unreadableReason));
+    std::string bytes;
+    std::string error;
+    if (!tree->Serialize(bytes, error))
+        return fail(wxString::Format("The settings cannot be saved to \"%s\": %s.", path,
+                                     wxString::FromUTF8(error)));
+    wxString target;
+    wxString why;
+    if (!settings_file::ResolveTarget(path, target, why) ||
+        !settings_file::CheckReplaceable(target, why))
+        return fail(why);
+    if (backupDue && wxFileName::Exists(path)) {
+        wxString kept;
+        if (!settings_file::KeepBackup(path, kept, why))
+            return fail(why);
+        backupPath = kept;
+        wxLogWarning("The damaged settings file was kept as \"%s\".", kept);
     }
-    wxMemoryOutputStream buffer;
-    if (!document->Save(buffer, 2)) {
-        wxLogWarning("Settings not saved: they could not be written as XML.");
-        return false;
-    }
-    if (unparsable && wxFileName::FileExists(path)) {
-        const wxString backup = FreeBackupName(path);
-        if (!wxCopyFile(path, backup, false)) {
-            wxLogWarning("Settings not saved: the unparsable \"%s\" could not be kept as \"%s\".",
-                         path, backup);
-            return false;
-        }
-        wxLogWarning("The unparsable settings file was kept as \"%s\".", backup);
-    }
-    const size_t size = buffer.GetSize();
-    std::string bytes(size, '\0');
-    buffer.CopyTo(bytes.data(), size);
-    if (!ReplaceAtomically(path, bytes.data(), bytes.size())) {
-        wxLogWarning("Settings not saved to \"%s\": %s", path, std::strerror(errno));
-        return false;
-    }
-    unparsable = false;
+    // The original is safe in its backup: a later save need not keep it again.
+    backupDue = false;
+    if (!settings_file::ReplaceAtomically(target, bytes, why))
+        return fail(why);
     return true;
 }

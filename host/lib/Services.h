@@ -58,7 +58,8 @@ private:
 // A typed key-value store kept in an XML file. Key paths ("/Coilhatch/Script0/name") become
 // nested elements below <config>. A missing file presents no keys; a file that cannot be parsed
 // presents no keys and is kept as "<file>.bak" before the first save replaces it; a file that
-// exists but cannot be read is never overwritten.
+// exists but cannot be read is never overwritten. Files larger than 16 MB count as damaged.
+class SettingsTree;
 class MP_INTERFACE CConfigManagement {
 public:
     explicit CConfigManagement(const wxString& path);
@@ -81,21 +82,36 @@ public:
 
     // Removes every key.
     void Clear();
-    // Writes the store atomically (temporary file in the same folder, flushed, renamed).
+    // Writes the store atomically (temporary file in the same folder, flushed, renamed). A
+    // symbolic link stays a link and its target is replaced; a write-protected file is left as
+    // it is and the save fails.
     bool Save();
+    // Why the last Save() failed: one line naming the file and the system's reason, fit for a
+    // message box; empty after a successful save.
+    const wxString& GetLastError() const { return lastError; }
+
+    // The caller found the file's contents inconsistent: the next save first keeps the file as
+    // it is now as a backup, as for a file that cannot be parsed.
+    void KeepBackupOnSave();
+    // Where the damaged file was kept, or where it will be kept by the next save; empty when
+    // no backup was made or is due.
+    wxString GetBackupPath() const;
 
     bool HasKey(const wxString& key) const;
     const wxString& GetPath() const { return path; }
 
 private:
-    const wxXmlNode* FindNode(const wxString& key) const;
-    wxXmlNode* FindOrCreateNode(const wxString& key);
+    int FindNode(const wxString& key) const;
+    int FindOrCreateNode(const wxString& key);
     void SetText(const wxString& key, const wxString& text);
 
     wxString path;
-    std::unique_ptr<wxXmlDocument> document;
-    bool unparsable = false; // the file existed but was not XML: keep it as a backup on save
-    bool unreadable = false; // the file existed but could not be read: never overwrite it
+    std::unique_ptr<SettingsTree> tree;
+    wxString lastError;
+    wxString backupPath;       // where the last backup went
+    wxString unreadableReason; // the system's reason the file could not be read
+    bool backupDue = false;    // the file is damaged: keep it as a backup before replacing it
+    bool unreadable = false;   // the file existed but could not be read: never overwrite it
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -4,13 +4,88 @@
 #include <wx/dir.h>
 #include <wx/filename.h>
 
-#include <csignal>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
 namespace {
+
+std::string Local(const wxString& path) {
+    return std::string(path.fn_str());
+}
+
+std::string ReadBytes(const wxString& path) {
+    std::ifstream in(Local(path), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteBytes(const wxString& path, const std::string& bytes) {
+    std::ofstream(Local(path), std::ios::binary) << bytes;
+}
+
+struct stat StatOf(const wxString& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(Local(path).c_str(), &st), 0) << path;
+    return st;
+}
+
+std::vector<wxString> FilesIn(const wxString& folder) {
+    std::vector<wxString> names;
+    wxDir dir(folder);
+    wxString name;
+    for (bool more = dir.GetFirst(&name, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
+         more; more = dir.GetNext(&name))
+        names.push_back(name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writing past this many bytes fails with EFBIG, as a full disk fails a write part way.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limited = old;
+        limited.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+
+private:
+    rlimit old{};
+};
+
+// Runs the work on a thread with a small stack: a walk that recurses once per level of the
+// file's nesting overflows it.
+void OnSmallStack(const std::function<void()>& work) {
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setstacksize(&attributes, 512 * 1024);
+    pthread_t thread;
+    auto run = [](void* data) -> void* {
+        (*static_cast<const std::function<void()>*>(data))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&work)),
+              0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
 
 class HostConfigStore : public ::testing::Test {
 protected:
@@ -175,6 +250,290 @@ TEST_F(HostConfigStore, FailedSaveLeavesTheOldFileWhole) {
     wxArrayString leftovers;
     wxDir::GetAllFiles(dir.Path(), &leftovers);
     EXPECT_EQ(leftovers.size(), 1u) << "the temporary file is removed";
+}
+
+TEST_F(HostConfigStore, FailedSaveSaysWhyNamingTheFile) {
+    CConfigManagement config(path);
+    config.Write("/A/long", wxString('x', 100000), false);
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_FALSE(config.Save());
+    }
+    EXPECT_TRUE(config.GetLastError().Contains(path)) << config.GetLastError();
+    EXPECT_TRUE(config.GetLastError().Contains(std::strerror(EFBIG))) << config.GetLastError();
+    EXPECT_FALSE(config.GetLastError().Contains("\n"));
+    EXPECT_TRUE(config.Save());
+    EXPECT_EQ(config.GetLastError(), "");
+
+    // A folder that cannot take the file.
+    const wxString nowhere = dir.File("missing/folder/settings.xml");
+    wxFileName::Rmdir(dir.Path() + "/missing/folder");
+    CConfigManagement lost(nowhere);
+    EXPECT_FALSE(lost.Save());
+    EXPECT_TRUE(lost.GetLastError().Contains(nowhere)) << lost.GetLastError();
+    EXPECT_TRUE(lost.GetLastError().Contains(std::strerror(ENOENT))) << lost.GetLastError();
+}
+
+TEST_F(HostConfigStore, ReadOnlyFolderFailsTheSaveAndSaysSo) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "the superuser may write in any folder";
+    CConfigManagement config(path);
+    config.Write("/A/x", 1);
+    chmod(Local(dir.Path()).c_str(), 0555);
+    const bool saved = config.Save();
+    chmod(Local(dir.Path()).c_str(), 0755);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(config.GetLastError().Contains(path)) << config.GetLastError();
+    EXPECT_TRUE(config.GetLastError().Contains(std::strerror(EACCES))) << config.GetLastError();
+}
+
+TEST_F(HostConfigStore, FailedBackupLeavesNoPartialBackup) {
+    const std::string damaged = "<config><A>" + std::string(8192, 'x'); // unclosed
+    WriteBytes(path, damaged);
+    CConfigManagement config(path);
+    config.Write("/A/y", 2);
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_FALSE(config.Save());
+    }
+    EXPECT_TRUE(config.GetLastError().Contains(path)) << config.GetLastError();
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<wxString>{"settings.xml"});
+    EXPECT_EQ(ReadBytes(path), damaged);
+
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(ReadBytes(path + ".bak"), damaged);
+    EXPECT_EQ(config.GetBackupPath(), path + ".bak");
+}
+
+TEST_F(HostConfigStore, BackupOnRequestKeepsTheFileOnceBeforeTheFirstSave) {
+    {
+        CConfigManagement config(path);
+        config.Write("/A/x", 1);
+        ASSERT_TRUE(config.Save());
+        EXPECT_EQ(config.GetBackupPath(), "") << "no backup unless one is asked for";
+    }
+    const std::string original = ReadBytes(path);
+    WriteBytes(path + ".bak", "someone else's");
+
+    CConfigManagement config(path);
+    config.KeepBackupOnSave();
+    EXPECT_EQ(config.GetBackupPath(), path + ".bak1");
+    config.Write("/A/x", 2);
+    ASSERT_TRUE(config.Save());
+    EXPECT_EQ(ReadBytes(path + ".bak1"), original);
+    EXPECT_EQ(ReadBytes(path + ".bak"), "someone else's");
+    EXPECT_EQ(config.GetBackupPath(), path + ".bak1");
+
+    ASSERT_TRUE(config.Save());
+    EXPECT_FALSE(wxFileName::Exists(path + ".bak2")) << "kept once, not at every save";
+    EXPECT_EQ(CConfigManagement(path).ReadInt("/A/x", 0), 2);
+}
+
+TEST_F(HostConfigStore, UnparsableFileNamesItsBackupBeforeTheSave) {
+    WriteBytes(path, "<config>");
+    CConfigManagement config(path);
+    EXPECT_EQ(config.GetBackupPath(), path + ".bak");
+}
+
+TEST_F(HostConfigStore, OnlyOurOwnLeftoverTemporaryFilesAreRemovedAtLoad) {
+    WriteBytes(path, "<config><A>1</A></config>");
+    for (const char* name : {"settings.xml.Ab12Cd", "settings.xml.zzzzzz"})
+        WriteBytes(dir.File(name), "left over");
+    const char* kept[] = {"settings.xml.Ab12C",  "settings.xml.Ab12Cde", "settings.xml.Ab-2Cd",
+                          "other.xml.Ab12Cd",    "settings.xml.bak",     "settings.xmlXAb12Cd",
+                          "xsettings.xml.Ab12Cd"};
+    for (const char* name : kept)
+        WriteBytes(dir.File(name), "not ours");
+    wxFileName::Mkdir(dir.File("settings.xml.Dir123"));
+    ASSERT_EQ(symlink(Local(dir.File("other.xml.Ab12Cd")).c_str(),
+                      Local(dir.File("settings.xml.Lnk123")).c_str()),
+              0);
+
+    CConfigManagement config(path);
+    EXPECT_EQ(config.ReadInt("/A", 0), 1);
+    EXPECT_FALSE(wxFileName::Exists(dir.File("settings.xml.Ab12Cd")));
+    EXPECT_FALSE(wxFileName::Exists(dir.File("settings.xml.zzzzzz")));
+    for (const char* name : kept)
+        EXPECT_EQ(ReadBytes(dir.File(name)), "not ours") << name;
+    EXPECT_TRUE(wxFileName::DirExists(dir.File("settings.xml.Dir123")));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.File("settings.xml.Lnk123")).st_mode));
+}
+
+TEST_F(HostConfigStore, SaveWritesThroughASymbolicLinkAtomically) {
+    const wxString target = dir.File("real/settings-target.xml");
+    WriteBytes(target, "<config><A>1</A></config>");
+    ASSERT_EQ(symlink("real/settings-target.xml", Local(path).c_str()), 0); // relative
+    WriteBytes(target + ".Ab12Cd", "left over beside the target");
+    {
+        CConfigManagement config(path);
+        EXPECT_FALSE(wxFileName::Exists(target + ".Ab12Cd"));
+        EXPECT_EQ(config.ReadInt("/A", 0), 1);
+        config.Write("/A", 2);
+        ASSERT_TRUE(config.Save()) << config.GetLastError();
+    }
+    EXPECT_TRUE(S_ISLNK(StatOf(path).st_mode));
+    EXPECT_EQ(CConfigManagement(target).ReadInt("/A", 0), 2);
+    EXPECT_EQ(FilesIn(dir.Path() + "/real"), std::vector<wxString>{"settings-target.xml"});
+
+    // A link to a file not yet there creates it.
+    const wxString dangling = dir.File("dangling.xml");
+    ASSERT_EQ(symlink(Local(dir.File("real/new.xml")).c_str(), Local(dangling).c_str()), 0);
+    CConfigManagement config(dangling);
+    config.Write("/B", 3);
+    ASSERT_TRUE(config.Save()) << config.GetLastError();
+    EXPECT_TRUE(S_ISLNK(StatOf(dangling).st_mode));
+    EXPECT_EQ(CConfigManagement(dir.File("real/new.xml")).ReadInt("/B", 0), 3);
+}
+
+TEST_F(HostConfigStore, WriteProtectedFileIsLeftUntouched) {
+    WriteBytes(path, "<config><A>1</A></config>");
+    ASSERT_EQ(chmod(Local(path).c_str(), 0444), 0);
+    const ino_t inode = StatOf(path).st_ino;
+    CConfigManagement config(path);
+    config.Write("/A", 2);
+    EXPECT_FALSE(config.Save());
+    EXPECT_TRUE(config.GetLastError().Contains(path)) << config.GetLastError();
+    EXPECT_TRUE(config.GetLastError().Contains("write-protected")) << config.GetLastError();
+    EXPECT_EQ(ReadBytes(path), "<config><A>1</A></config>");
+    EXPECT_EQ(StatOf(path).st_ino, inode);
+    EXPECT_EQ(StatOf(path).st_mode & 07777, 0444u);
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 1u);
+}
+
+TEST_F(HostConfigStore, SaveKeepsTheFilesModeOwnerAndGroup) {
+    WriteBytes(path, "<config><A>1</A></config>");
+    ASSERT_EQ(chmod(Local(path).c_str(), 0640), 0);
+    if (geteuid() == 0) { // only the superuser may give a file away
+        ASSERT_EQ(chown(Local(path).c_str(), 65534, 65534), 0);
+    }
+    const struct stat before = StatOf(path);
+    CConfigManagement config(path);
+    config.Write("/A", 2);
+    ASSERT_TRUE(config.Save()) << config.GetLastError();
+    const struct stat after = StatOf(path);
+    EXPECT_NE(after.st_ino, before.st_ino) << "replaced, not rewritten in place";
+    EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
+// Written by earlier versions of the store: it must read and save exactly as it did.
+TEST_F(HostConfigStore, FileInTheEstablishedLayoutLoadsAndSavesUnchanged) {
+    const std::string established = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                    "<config>\n"
+                                    "  <Coilhatch>\n"
+                                    "    <Counts>1</Counts>\n"
+                                    "    <Script0>\n"
+                                    "      <autoRun>0</autoRun>\n"
+                                    "      <autoReload>1</autoReload>\n"
+                                    "      <name>a &lt;b&gt; &amp; \"c\" 'd'</name>\n"
+                                    "      <location>/x/y.py</location>\n"
+                                    "      <description>one&#xD;\n\ttwo  </description>\n"
+                                    "      <empty/>\n"
+                                    "    </Script0>\n"
+                                    "  </Coilhatch>\n"
+                                    "</config>\n";
+    WriteBytes(path, established);
+    {
+        CConfigManagement config(path);
+        EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 1);
+        EXPECT_FALSE(config.ReadBool("/Coilhatch/Script0/autoRun", true));
+        EXPECT_TRUE(config.ReadBool("/Coilhatch/Script0/autoReload", false));
+        EXPECT_EQ(config.Read("/Coilhatch/Script0/name", ""), "a <b> & \"c\" 'd'");
+        EXPECT_EQ(config.Read("/Coilhatch/Script0/description", ""), "one\r\n\ttwo  ");
+        EXPECT_EQ(config.Read("/Coilhatch/Script0/empty", "x"), "");
+        EXPECT_EQ(config.Read("/Coilhatch/Script0", "x"), "");
+        ASSERT_TRUE(config.Save());
+    }
+    EXPECT_EQ(ReadBytes(path), established);
+}
+
+TEST_F(HostConfigStore, AttributesAndTextBesideElementsSurviveASave) {
+    WriteBytes(path, "<config v=\"2\"><A note=\"a&quot;b&#9;c\">text <b>1</b> more</A></config>");
+    {
+        CConfigManagement config(path);
+        EXPECT_EQ(config.Read("/A", ""), "text  more");
+        ASSERT_TRUE(config.Save());
+    }
+    CConfigManagement config(path);
+    EXPECT_EQ(config.Read("/A", ""), "text  more");
+    EXPECT_EQ(config.ReadInt("/A/b", 0), 1);
+    EXPECT_TRUE(ReadFile(path).Contains("<config v=\"2\">")) << ReadFile(path);
+    EXPECT_TRUE(ReadFile(path).Contains("note=\"a&quot;b&#x9;c\"")) << ReadFile(path);
+}
+
+TEST_F(HostConfigStore, DeepNestingNeitherRecursesNorLosesTheOtherKeys) {
+    std::string deep = "<config><Coilhatch><Counts>3</Counts>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    deep += "bottom";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</a>";
+    deep += "</Coilhatch></config>";
+    WriteBytes(path, deep);
+    wxString bottom;
+    for (int i = 0; i < 100000; ++i)
+        bottom += "/a";
+    OnSmallStack([&] {
+        {
+            CConfigManagement config(path);
+            EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 3);
+            EXPECT_TRUE(config.Save());
+        }
+        CConfigManagement config(path);
+        EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 3);
+        EXPECT_EQ(config.Read("/Coilhatch" + bottom, ""), "bottom");
+    });
+}
+
+TEST_F(HostConfigStore, EntitiesBeyondXmlsOwnAreDamage) {
+    const std::string files[] = {
+        "<config><A>al&e;pha</A></config>",
+        "<?xml version=\"1.0\"?><!DOCTYPE config [<!ENTITY a \"aaaaaaaaaa\">"
+        "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]><config><A>&b;</A></config>",
+        "<!DOCTYPE config SYSTEM \"/etc/passwd\"><config><A>&e;</A></config>",
+    };
+    for (const std::string& file : files) {
+        WriteBytes(path, file);
+        CConfigManagement config(path);
+        EXPECT_FALSE(config.HasKey("/A")) << file;
+        EXPECT_EQ(config.GetBackupPath(), path + ".bak") << file;
+    }
+}
+
+TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
+    const std::string head = "<config><A><x>1</x><big>";
+    const std::string value(8u << 20, 'v');
+    WriteBytes(path, head + value + "</big></A></config>");
+    {
+        CConfigManagement config(path);
+        EXPECT_EQ(config.Read("/A/big", "").length(), value.size());
+        EXPECT_EQ(config.ReadInt("/A/x", 0), 1);
+    }
+    std::string refs;
+    for (int i = 0; i < 300000; ++i)
+        refs += "&#233;&amp;";
+    WriteBytes(path, head + refs + "</big></A></config>");
+    EXPECT_EQ(CConfigManagement(path).Read("/A/big", "").length(), 600000u);
+
+    // Past 16 MB the file is not read, and it is kept before the first save replaces it.
+    const std::string oversized = head + std::string(16u << 20, 'v') + "</big></A></config>";
+    WriteBytes(path, oversized);
+    {
+        CConfigManagement config(path);
+        EXPECT_FALSE(config.HasKey("/A/x"));
+        config.Write("/A/x", 2);
+        ASSERT_TRUE(config.Save());
+    }
+    EXPECT_EQ(ReadBytes(path + ".bak"), oversized);
+    CConfigManagement config(path);
+    EXPECT_EQ(config.ReadInt("/A/x", 0), 2);
+
+    // Settings that would not load again are not saved.
+    config.Write("/A/big", wxString('v', 17u << 20), false);
+    EXPECT_FALSE(config.Save());
+    EXPECT_TRUE(config.GetLastError().Contains("16 MB")) << config.GetLastError();
+    EXPECT_EQ(CConfigManagement(path).ReadInt("/A/x", 0), 2);
 }
 
 } // namespace

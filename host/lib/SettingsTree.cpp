@@ -1,0 +1,276 @@
+// The settings store's document, read with expat and written by hand, both without recursion.
+#include "host/lib/SettingsTree.h"
+
+#include <expat.h>
+
+#include <climits>
+
+namespace {
+
+// Elements deeper than this are written without line breaks: indentation that grows with the
+// depth would make a deeply nested document's file grow with the square of its depth.
+constexpr size_t IndentedDepth = 32;
+
+bool IsBlank(const std::string& text) {
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+void AppendEscapedText(std::string& out, const std::string& text) {
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        // A bare carriage return would come back as a line feed.
+        case '\r':
+            out += "&#xD;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+void AppendEscapedAttribute(std::string& out, const std::string& value) {
+    for (const char c : value) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        // The parser turns bare white space in attributes into spaces.
+        case '\t':
+            out += "&#x9;";
+            break;
+        case '\n':
+            out += "&#xA;";
+            break;
+        case '\r':
+            out += "&#xD;";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+} // namespace
+
+// Builds the tree from expat's events. Open elements are kept on a stack of indices, so the
+// depth of the file costs memory, never stack.
+struct SettingsTreeBuilder {
+    SettingsTree& tree;
+    XML_Parser parser;
+    std::vector<SettingsTree::Index> open;
+    std::string error;
+
+    void Stop(const char* reason) {
+        if (error.empty())
+            error = reason;
+        XML_StopParser(parser, XML_FALSE);
+    }
+
+    static void OnStart(void* data, const XML_Char* name, const XML_Char** atts) {
+        auto* self = static_cast<SettingsTreeBuilder*>(data);
+        SettingsTree& tree = self->tree;
+        SettingsTree::Index node = SettingsTree::Root;
+        if (self->open.empty()) {
+            if (tree.rootName != name)
+                return self->Stop("the document element is not the settings' own");
+        } else {
+            if (tree.nodes.size() >= SettingsTree::MaxElements)
+                return self->Stop("too many elements");
+            node = tree.AddChild(self->open.back(), name);
+        }
+        self->open.push_back(node);
+        if (atts[0]) {
+            std::string& escaped = tree.attributes[node];
+            for (size_t i = 0; atts[i]; i += 2) {
+                escaped += ' ';
+                escaped += atts[i];
+                escaped += "=\"";
+                AppendEscapedAttribute(escaped, atts[i + 1]);
+                escaped += '"';
+            }
+        }
+    }
+
+    static void OnEnd(void* data, const XML_Char*) {
+        auto* self = static_cast<SettingsTreeBuilder*>(data);
+        SettingsTree::Node& node = self->tree.nodes[self->open.back()];
+        self->open.pop_back();
+        // Indentation between elements is not a value.
+        if (node.first != SettingsTree::None && IsBlank(node.text))
+            node.text.clear();
+    }
+
+    static void OnText(void* data, const XML_Char* text, int length) {
+        auto* self = static_cast<SettingsTreeBuilder*>(data);
+        if (!self->open.empty())
+            self->tree.nodes[self->open.back()].text.append(text, static_cast<size_t>(length));
+    }
+
+    // The store never writes a document type. One in the file could declare entities that
+    // expand without bound or read other files, and with it an undefined entity would be
+    // skipped silently instead of being an error.
+    static void OnDoctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<SettingsTreeBuilder*>(data)->Stop("a document type declaration");
+    }
+
+    static void OnSkippedEntity(void* data, const XML_Char*, int) {
+        static_cast<SettingsTreeBuilder*>(data)->Stop("undefined entity");
+    }
+};
+
+SettingsTree::SettingsTree(const std::string& root) : rootName(root) {
+    Clear();
+}
+
+void SettingsTree::Clear() {
+    nodes.clear();
+    attributes.clear();
+    nodes.push_back(Node{rootName, {}, None, None, None});
+}
+
+SettingsTree::Index SettingsTree::FindChild(Index parent, const std::string& name) const {
+    for (Index child = nodes[parent].first; child != None; child = nodes[child].next) {
+        if (nodes[child].name == name)
+            return child;
+    }
+    return None;
+}
+
+SettingsTree::Index SettingsTree::AddChild(Index parent, const std::string& name) {
+    const auto child = static_cast<Index>(nodes.size());
+    nodes.push_back(Node{name, {}, None, None, None});
+    Node& owner = nodes[parent];
+    if (owner.last == None)
+        owner.first = child;
+    else
+        nodes[owner.last].next = child;
+    owner.last = child;
+    return child;
+}
+
+void SettingsTree::SetText(Index node, const std::string& text) {
+    // The children stay in the array, unreachable, until the tree is cleared or reloaded.
+    nodes[node].first = nodes[node].last = None;
+    nodes[node].text = text;
+}
+
+bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
+    Clear();
+    if (size > MaxFileSize || size > INT_MAX) {
+        error = "larger than 16 MB";
+        return false;
+    }
+    XML_Parser parser = XML_ParserCreate(nullptr);
+    if (!parser) {
+        error = "out of memory";
+        return false;
+    }
+    SettingsTreeBuilder builder{*this, parser, {}, {}};
+    XML_SetUserData(parser, &builder);
+    XML_SetElementHandler(parser, &SettingsTreeBuilder::OnStart, &SettingsTreeBuilder::OnEnd);
+    XML_SetCharacterDataHandler(parser, &SettingsTreeBuilder::OnText);
+    XML_SetStartDoctypeDeclHandler(parser, &SettingsTreeBuilder::OnDoctype);
+    XML_SetSkippedEntityHandler(parser, &SettingsTreeBuilder::OnSkippedEntity);
+    // The whole file in one call: expat then never re-scans a token split across buffers.
+    const bool parsed = XML_Parse(parser, data, static_cast<int>(size), XML_TRUE) == XML_STATUS_OK;
+    if (!parsed) {
+        const std::string reason =
+            builder.error.empty() ? XML_ErrorString(XML_GetErrorCode(parser)) : builder.error;
+        error = "line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
+                std::to_string(XML_GetCurrentColumnNumber(parser) + 1) + ": " + reason;
+    }
+    XML_ParserFree(parser);
+    if (!parsed)
+        Clear();
+    return parsed;
+}
+
+bool SettingsTree::Serialize(std::string& out, std::string& error) const {
+    out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    size_t elements = 0;
+
+    // An element being written: the next child to write, and whether its content is written
+    // without line breaks (deep elements, and elements whose text sits beside children: added
+    // indentation would change their text).
+    struct Frame {
+        Index node;
+        Index nextChild;
+        size_t depth;
+        bool compact;
+    };
+    std::vector<Frame> open;
+
+    // Writes the start of an element; an element with children stays open on the stack.
+    auto start = [&](Index index, size_t depth, bool parentCompact) {
+        const Node& node = nodes[index];
+        ++elements;
+        out += '<';
+        out += node.name;
+        const auto found = attributes.find(index);
+        if (found != attributes.end())
+            out += found->second;
+        if (node.first == None && node.text.empty()) {
+            out += "/>";
+            return;
+        }
+        out += '>';
+        AppendEscapedText(out, node.text);
+        if (node.first == None) {
+            out += "</" + node.name + '>';
+            return;
+        }
+        const bool compact = parentCompact || !node.text.empty() || depth >= IndentedDepth;
+        open.push_back(Frame{index, node.first, depth, compact});
+    };
+    auto newLine = [&](size_t depth) {
+        out += '\n';
+        out.append(2 * depth, ' ');
+    };
+
+    start(Root, 0, false);
+    while (!open.empty() && out.size() <= MaxFileSize) {
+        Frame& top = open.back();
+        if (top.nextChild != None) {
+            const Index child = top.nextChild;
+            top.nextChild = nodes[child].next;
+            const size_t depth = top.depth + 1;
+            const bool compact = top.compact;
+            if (!compact)
+                newLine(depth);
+            start(child, depth, compact); // may grow `open`: `top` is not used after this
+        } else {
+            if (!top.compact)
+                newLine(top.depth);
+            out += "</" + nodes[top.node].name + '>';
+            open.pop_back();
+        }
+    }
+    out += '\n';
+    if (out.size() > MaxFileSize) {
+        error = "the settings would make a file larger than 16 MB";
+        return false;
+    }
+    if (elements > MaxElements) {
+        error = "the settings would have more than " + std::to_string(MaxElements) + " elements";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,59 @@
+// The settings store's document: elements with text, read from and written to XML without
+// recursion, so that no file, however deeply nested, can exhaust the stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// Elements live in one array and refer to each other by index: removing or destroying the
+// tree never walks it recursively. Names and texts are UTF-8.
+class SettingsTree {
+public:
+    // A file larger than this is refused, and a document that would be larger is not written.
+    static constexpr size_t MaxFileSize = 16u * 1024 * 1024;
+    // More elements than this are refused: no settings file comes near it, and a file of
+    // millions of tiny elements would take more memory than the settings are worth.
+    static constexpr size_t MaxElements = 1000000;
+
+    using Index = int32_t;
+    static constexpr Index None = -1;
+    static constexpr Index Root = 0;
+
+    explicit SettingsTree(const std::string& rootName);
+
+    // Replaces the tree by the document in `data`. On failure the tree is left empty (the root
+    // alone) and `error` says why, with the line and column where the parser stopped.
+    bool Parse(const char* data, size_t size, std::string& error);
+    // The whole document: declaration, elements indented by two spaces. Returns false (and
+    // says why) when the document would exceed MaxFileSize or MaxElements.
+    bool Serialize(std::string& out, std::string& error) const;
+
+    // Removes every element below the root.
+    void Clear();
+
+    // The first child of that name, or None.
+    Index FindChild(Index parent, const std::string& name) const;
+    Index AddChild(Index parent, const std::string& name);
+    // Replaces the element's content (children included) by the text.
+    void SetText(Index node, const std::string& text);
+    const std::string& Text(Index node) const { return nodes[node].text; }
+
+private:
+    struct Node {
+        std::string name;
+        std::string text;
+        Index first = None;
+        Index last = None;
+        Index next = None;
+    };
+
+    std::string rootName;
+    std::vector<Node> nodes;
+    // The attributes of the few elements that have any, already escaped: ` a="1" b="2"`.
+    std::unordered_map<Index, std::string> attributes;
+
+    friend struct SettingsTreeBuilder;
+};
