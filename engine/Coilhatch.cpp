@@ -7,11 +7,12 @@
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
 #include "host/lib/Services.h"
-#include "registry/ScriptList.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
+
+#include <cassert>
 
 const wchar_t* const pluginNameText = L"Coilhatch";
 
@@ -23,7 +24,8 @@ wxPyAPI* coreApi = nullptr;
 } // namespace
 
 CCoilhatch::CCoilhatch()
-    : threadState(nullptr), wxPythonLoaded(false), scriptMenu(nullptr), currentEntry(nullptr) {
+    : threadState(nullptr), wxPythonLoaded(false), menu(*this, *this),
+      completion([this](const wxString& path, bool reload) { return RunScript(path, reload); }) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";
     info.version = "0.1";
@@ -43,17 +45,17 @@ bool CCoilhatch::BuildToolBar(wxToolBar*) {
     return false;
 }
 
+void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
+    menu.Build(menuBar);
+}
+
 bool ImportCoreApi() {
-    // PRECONDITION: the calling thread holds the interpreter lock.
+    assert(PyGILState_Check());
     coreApi = static_cast<wxPyAPI*>(PyCapsule_Import("wx._wxPyAPI", 0));
     return coreApi != nullptr;
 }
 
 wxPyAPI* GetCoreApi() {
-    // The import needs the interpreter lock; without it (or without an interpreter) the table
-    // stays unknown.
-    if (!coreApi && Py_IsInitialized() && PyGILState_Check())
-        ImportCoreApi();
     return coreApi;
 }
 
@@ -84,10 +86,8 @@ void CCoilhatch::OnAttach() {
         return;
     }
 
-    settingsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0) +
-                   wxFILE_SEP_PATH + "Coilhatch.xml";
-    scriptList = new ScriptList;
-    LoadScripts();
+    registry.Open(CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0) +
+                  wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
@@ -117,15 +117,14 @@ void CCoilhatch::OnRelease() {
         interpreter::FinalizeInterpreter();
     }
 
-    SaveScripts();
-    delete scriptList;
-    scriptList = nullptr;
+    registry.Close();
 }
 
 // The table stays as written: the macros end without semicolons.
 // clang-format off
 wxBEGIN_EVENT_TABLE(CCoilhatch, CPlugin)
     EVT_MENU(scriptManagementId, CCoilhatch::OnScriptManagement)
-    wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEBEGIN, wxID_ANY, wxEventHandler(CCoilhatch::OnCompleteBegin))
-    wx__DECLARE_EVT1(wxEVT_EDITOR_COMPLETEEND, wxID_ANY, wxEventHandler(CCoilhatch::OnCompleteEnd))
+    EVT_EDITOR_COMPLETEBEGIN(CCoilhatch::OnCompleteBegin)
+    EVT_EDITOR_COMPLETEEND(CCoilhatch::OnCompleteEnd)
 wxEND_EVENT_TABLE()
+    // clang-format on

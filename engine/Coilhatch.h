@@ -1,18 +1,21 @@
-// The plug-in object: owns the embedded Python engine, the script registry's life, the Python
-// Script submenu and the completion hook. Its members are defined in the folder of the subsystem
-// they belong to (engine/, registry/, menu/, completion/).
+// The plug-in object the editor sees. It owns the embedded Python engine (the interpreter, the
+// start-up script, the runner) and is a thin facade over the parts that live in their own
+// folders: the script list and its settings file (registry/), the Python Script submenu (menu/)
+// and the completion hook (completion/). The parts that run scripts are handed this object's
+// runner; none of them knows the engine.
 #pragma once
 
+#include "completion/CompletionHook.h"
+#include "menu/ScriptMenu.h"
 #include "plugin/Plugin.h"
+#include "registry/ScriptRegistry.h"
 
 #include <wx/string.h>
 
-class wxMenu;
-struct ScriptEntry;
 struct wxPyAPI;
 struct _ts; // the interpreter's PyThreadState
 
-class CCoilhatch : public CPlugin {
+class CCoilhatch : public CPlugin, private ScriptRunner {
 public:
     CCoilhatch();
     ~CCoilhatch() override;
@@ -21,37 +24,37 @@ public:
     CCoilhatch& operator=(const CCoilhatch&) = delete;
 
     void HostHook() override;
-    void BuildMenu(wxMenuBar* menuBar) override; // menu/
+    void BuildMenu(wxMenuBar* menuBar) override;
     bool BuildToolBar(wxToolBar* toolBar) override;
     void OnAttach() override;
     void OnRelease() override;
 
     // Runs a script file: its folder goes on sys.path, its module is imported (and reloaded when
     // asked) and its MpMain called. True only when MpMain ran and raised nothing.
-    bool RunScript(const wxString& path, bool reload);
-
-    // Registry (registry/): the list to and from the settings file.
-    void LoadScripts();
-    void SaveScripts();
-
-    // The Python Script submenu (menu/).
-    void RefreshScriptMenu(bool runAutoScripts);
-    void OnScriptMenu(wxCommandEvent& event);
-    void OnScriptManagement(wxCommandEvent& event);
-
-    // Completion (completion/).
-    void OnCompleteBegin(wxEvent& event);
-    void OnCompleteEnd(wxEvent& event);
-    void RunCompletionScript();
-
+    bool RunScript(const wxString& path, bool reload) override;
     // True while the interpreter runs (attached with wxPython, not yet released).
-    bool IsEngineRunning() const { return threadState != nullptr; }
+    bool IsEngineRunning() const override { return threadState != nullptr; }
 
-    _ts* threadState;          // the main thread state while the lock is released; null = no engine
-    bool wxPythonLoaded;       // the wxPython core interface table was imported
-    wxString settingsPath;     // full path of the settings file
-    wxMenu* scriptMenu;        // the Python Script submenu, owned by the Tools menu once appended
-    ScriptEntry* currentEntry; // the entry LoadScripts/SaveScripts is working on
+    // The script list to and from the settings file.
+    void LoadScripts() { registry.Load(); }
+    void SaveScripts() { registry.Save(); }
+
+    // The Python Script submenu.
+    void RefreshScriptMenu(bool runAutoScripts) { menu.Refresh(runAutoScripts); }
+    void OnScriptMenu(wxCommandEvent& event) { menu.OnScriptMenu(event); }
+    void OnScriptManagement(wxCommandEvent& event) { menu.OnScriptManagement(event); }
+
+    // Completion.
+    void OnCompleteBegin(wxCommandEvent& event) { completion.OnCompleteBegin(event); }
+    void OnCompleteEnd(wxCommandEvent& event) { completion.OnCompleteEnd(event); }
+    void RunCompletionScript() { completion.RunCompletionScript(); }
+
+    _ts* threadState;    // the main thread state while the lock is released; null = no engine
+    bool wxPythonLoaded; // the wxPython core interface table was imported
+
+    ScriptRegistry registry;   // the settings path and the list's life
+    ScriptMenu menu;           // the submenu
+    CompletionHook completion; // completion requests in Python documents
 
 private:
     bool StartEngine();
@@ -62,9 +65,8 @@ private:
 // The plug-in's name, as PluginName() returns it.
 extern const wchar_t* const pluginNameText;
 
-// The command id of the "Script Management" item, drawn when the library is loaded.
-extern const int scriptManagementId;
-
-// wxPython's core interface table; imported on first use.
+// Imports wxPython's core interface table. PRECONDITION: the calling thread holds the
+// interpreter lock.
 bool ImportCoreApi();
+// The table ImportCoreApi imported; null before the engine has started.
 wxPyAPI* GetCoreApi();

@@ -2,17 +2,19 @@
 // the lock's bookkeeping stays wxPython's own (its event dispatch takes the same lock).
 #pragma once
 
-#include <Python.h>
-// wxpy_api.h needs sip's types declared before it.
-#include <sip.h>
-#include <wxpy_api.h>
+#include "engine/PythonApi.h"
+
+#include <cassert>
 
 // Holds the interpreter lock from construction to destruction. Works whether or not the calling
 // thread already holds it (the core interface's block is reentrant).
 // PRECONDITION: the interpreter is running and `api` is its wxPython core interface table.
 class GilGuard {
 public:
-    explicit GilGuard(wxPyAPI* api) : api(api), token(api->p_wxPyBeginBlockThreads()) {}
+    explicit GilGuard(wxPyAPI* api)
+        : api(api), token((assert(api), api->p_wxPyBeginBlockThreads())) {
+        assert(PyGILState_Check());
+    }
     ~GilGuard() { api->p_wxPyEndBlockThreads(token); }
 
     GilGuard(const GilGuard&) = delete;

@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <cassert>
 #include <cstdio>
 
 namespace interpreter {
@@ -84,11 +85,13 @@ bool StartInterpreter() {
 void FinalizeInterpreter() {
     if (!Py_IsInitialized())
         return;
+    assert(PyGILState_Check());
     UnregisterWxCleanup();
     Py_Finalize();
 }
 
 void KeepApplicationWrapper() {
+    assert(PyGILState_Check());
     // Held until the process ends, like the interpreter itself: never destroyed, since a
     // destructor at exit would run without the interpreter lock.
     static PyRef* applicationWrapper = nullptr;
@@ -102,6 +105,7 @@ void KeepApplicationWrapper() {
 }
 
 PyRef FileSystemText(const wxString& text) {
+    assert(PyGILState_Check());
     if (text.empty())
         return PyRef::Steal(PyUnicode_FromStringAndSize("", 0));
     // The bytes the toolkit uses for this name on disk, decoded as Python decodes names it reads
@@ -117,6 +121,7 @@ PyRef FileSystemText(const wxString& text) {
 }
 
 bool AddToSysPath(const wxString& folder) {
+    assert(PyGILState_Check());
     PyRef pyfolder = FileSystemText(folder);
     if (!pyfolder)
         return false;
@@ -134,6 +139,7 @@ bool AddToSysPath(const wxString& folder) {
 }
 
 bool RunStartupScript() {
+    assert(PyGILState_Check());
     PyRef pycode = PyRef::Steal(Py_CompileString(startupScript, startupScriptName, Py_file_input));
     if (!pycode)
         return false;
@@ -146,6 +152,7 @@ bool RunStartupScript() {
 }
 
 void RunShutdownWork() {
+    assert(PyGILState_Check());
     UnregisterWxCleanup();
     // Runs the scripts' atexit functions and forgets them; it reports their errors itself.
     PyRef pyatexit = PyRef::Steal(PyImport_ImportModule("atexit"));

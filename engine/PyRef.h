@@ -3,27 +3,36 @@
 // owner is written down and no reference is dropped by hand.
 //
 // PRECONDITION for every operation that touches a non-null object (construction by Borrow,
-// copying, assignment, destruction): the calling thread holds the interpreter lock.
+// copying, assignment, destruction): the calling thread holds the interpreter lock. Debug builds
+// check it.
 #pragma once
 
 #include <Python.h>
 
+#include <cassert>
 #include <utility>
 
 class PyRef {
 public:
     PyRef() = default;
-    ~PyRef() { Py_XDECREF(object); }
+    ~PyRef() {
+        assert(!object || PyGILState_Check());
+        Py_XDECREF(object);
+    }
 
     // Takes over a new reference (a null pointer makes an empty PyRef).
     static PyRef Steal(PyObject* newReference) { return PyRef(newReference); }
     // Takes a reference of its own to a borrowed object.
     static PyRef Borrow(PyObject* borrowed) {
+        assert(!borrowed || PyGILState_Check());
         Py_XINCREF(borrowed);
         return PyRef(borrowed);
     }
 
-    PyRef(const PyRef& other) : object(other.object) { Py_XINCREF(object); }
+    PyRef(const PyRef& other) : object(other.object) {
+        assert(!object || PyGILState_Check());
+        Py_XINCREF(object);
+    }
     PyRef(PyRef&& other) noexcept : object(std::exchange(other.object, nullptr)) {}
     PyRef& operator=(PyRef other) noexcept {
         std::swap(object, other.object);

@@ -53,7 +53,7 @@ TEST_F(EngineAttach, RedirectsTheStreamsQuietlyAndPutsTheProgramFolderOnThePathO
     EXPECT_TRUE(Output().empty()) << Output(); // the start-up script itself writes nothing
     ASSERT_NE(scriptList, nullptr);
     EXPECT_EQ(scriptList->GetCount(), 0u);
-    EXPECT_EQ(plugin->settingsPath, plugins.Path() + "/Coilhatch.xml");
+    EXPECT_EQ(plugin->registry.settingsPath, plugins.Path() + "/Coilhatch.xml");
     EXPECT_EQ(Eval("sys.path.count('" COILHATCH_BIN_DIR "')"), "1");
     // Tracebacks through the catchers name the start-up script.
     EXPECT_EQ(Eval("sys.stderr.write.__code__.co_filename"), "coilhatch/startup.py");
@@ -152,7 +152,7 @@ TEST(EngineAttachFolders, WithoutWxPythonExactlyTwoMessagesAndReleaseOnlyFinaliz
     EXPECT_FALSE(attach.plugin.IsEngineRunning());
     EXPECT_FALSE(attach.plugin.wxPythonLoaded);
     EXPECT_EQ(scriptList, nullptr);
-    EXPECT_TRUE(attach.plugin.settingsPath.empty());
+    EXPECT_TRUE(attach.plugin.registry.settingsPath.empty());
     EXPECT_FALSE(Py_IsInitialized());
 
     // No engine: scripts do not run, and nothing is shown.

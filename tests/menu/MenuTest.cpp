@@ -119,11 +119,11 @@ TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
     ASSERT_EQ(tools->GetMenuItemCount(), 2u);
     wxMenuItem* last = tools->FindItemByPosition(1);
     EXPECT_EQ(last->GetItemLabelText(), "Python Script");
-    EXPECT_EQ(last->GetSubMenu(), plugin.scriptMenu);
+    EXPECT_EQ(last->GetSubMenu(), plugin.menu.scriptMenu);
     EXPECT_TRUE(last->GetHelp().empty());
     const std::vector<wxString> expected{"Script Management", separatorLabel};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
-    ExpectFixedItems(Items(plugin.scriptMenu));
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
+    ExpectFixedItems(Items(plugin.menu.scriptMenu));
     EXPECT_TRUE(EditorEnvironment::OutputText().empty());
 }
 
@@ -141,7 +141,7 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     plugin.BuildMenu(env.MenuBar());
 
     wxMenu* menu = SubMenu();
-    ASSERT_EQ(menu, plugin.scriptMenu);
+    ASSERT_EQ(menu, plugin.menu.scriptMenu);
     // The name shows as a file name without folder and extension, "&" and tab included as text.
     const std::vector<wxString> expected{
         "Script Management", separatorLabel, "count", "starter", "a.b", "R&D Ctrl+S", "dir/", " "};
@@ -171,7 +171,7 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     modal.SetDialogHandler([](wxDialog*) { return wxID_OK; });
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
-    items = Items(plugin.scriptMenu);
+    items = Items(plugin.menu.scriptMenu);
     ASSERT_EQ(items.size(), 8u);
     EXPECT_FALSE(items[3]->IsEnabled());
     EXPECT_EQ(items[3]->GetId(), starter->menuId);
@@ -191,7 +191,7 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
     plugin.BuildMenu(env.MenuBar());
 
     const std::vector<wxString> expected{"Script Management", separatorLabel, "same", "same"};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_NE(first->menuId, second->menuId);
     EXPECT_TRUE(Choose(second->menuId));
     EXPECT_EQ(Occurrences("ran second"), 1);
@@ -234,7 +234,7 @@ TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
 
     const std::vector<wxString> expected{
         "Script Management", separatorLabel, "one", "missing", "raises", "manual", "two"};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxString> boxes = modal.TakeTexts();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_TRUE(boxes[0].StartsWith("Python script does not exist:")) << boxes[0];
@@ -270,8 +270,8 @@ TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
     scriptList->modified = true;
     EXPECT_TRUE(Choose(scriptManagementId));
     const std::vector<wxString> expected{"Script Management", separatorLabel, "kept"};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
-    EXPECT_EQ(plugin.scriptMenu->FindItem(goneId), nullptr);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
+    EXPECT_EQ(plugin.menu.scriptMenu->FindItem(goneId), nullptr);
     EXPECT_FALSE(Choose(goneId)); // nothing handles the id any more
 }
 
@@ -279,7 +279,7 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     ASSERT_NO_FATAL_FAILURE(Attach());
     ScriptEntry* old = AddEntry("old.py", Script("old.py", "ran old"));
     plugin.BuildMenu(env.MenuBar());
-    const std::vector<wxMenuItem*> before = Items(plugin.scriptMenu);
+    const std::vector<wxMenuItem*> before = Items(plugin.menu.scriptMenu);
 
     // Closed without a change: the submenu is left as it was, item for item.
     modal.SetDialogHandler([&](wxDialog* dialog) {
@@ -294,7 +294,7 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     });
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
-    EXPECT_EQ(Items(plugin.scriptMenu), before);
+    EXPECT_EQ(Items(plugin.menu.scriptMenu), before);
 
     // "Add", then a location picked for the new entry, as the user does in the dialog.
     const wxString added = Script("added.py", "ran added");
@@ -317,8 +317,8 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     EXPECT_EQ(entry->location, added);
 
     const std::vector<wxString> expected{"Script Management", separatorLabel, "old", "PyScript"};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
-    const std::vector<wxMenuItem*> after = Items(plugin.scriptMenu);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
+    const std::vector<wxMenuItem*> after = Items(plugin.menu.scriptMenu);
     EXPECT_EQ(after[2]->GetId(), old->menuId);
     EXPECT_EQ(after[3]->GetId(), entry->menuId);
     EXPECT_EQ(after[3]->GetHelp(), "python script");
@@ -338,7 +338,7 @@ TEST_F(MenuTest, NoToolsMenuIsToldAndNothingIsBuiltOrRun) {
     EXPECT_EQ(boxes[0].text, "There is no 'Tools' menu!");
     EXPECT_EQ(boxes[0].caption, "Marrowpad");
     EXPECT_TRUE(boxes[0].style & wxICON_INFORMATION);
-    EXPECT_EQ(plugin.scriptMenu, nullptr);
+    EXPECT_EQ(plugin.menu.scriptMenu, nullptr);
     EXPECT_EQ(Occurrences("ran auto"), 0);
 }
 
@@ -346,10 +346,10 @@ TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsOnlyManagementAndSaysWhy) {
     // Not attached: no interpreter and no script list, as after a failed start of Python.
     plugin.BuildMenu(env.MenuBar());
 
-    ASSERT_EQ(SubMenu(), plugin.scriptMenu);
+    ASSERT_EQ(SubMenu(), plugin.menu.scriptMenu);
     const std::vector<wxString> expected{"Script Management", separatorLabel};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
-    ExpectFixedItems(Items(plugin.scriptMenu));
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
+    ExpectFixedItems(Items(plugin.menu.scriptMenu));
 
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 0);
@@ -359,7 +359,7 @@ TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsOnlyManagementAndSaysWhy) {
     EXPECT_EQ(boxes[0].caption, "Marrowpad");
 
     plugin.RefreshScriptMenu(true);
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -441,7 +441,7 @@ TEST_F(MenuTranslationTest, ALocaleThatRenamesToolsHidesTheEditorsToolsMenu) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "There is no 'Tools' menu!"); // never translated
     EXPECT_EQ(boxes[0].caption, "Marrowpad (fr)");
-    EXPECT_EQ(plugin.scriptMenu, nullptr);
+    EXPECT_EQ(plugin.menu.scriptMenu, nullptr);
 }
 
 TEST_F(MenuTranslationTest, TranslatedToolsMenuGetsTranslatedItems) {
@@ -459,7 +459,7 @@ TEST_F(MenuTranslationTest, TranslatedToolsMenuGetsTranslatedItems) {
     ASSERT_EQ(tools->GetMenuItemCount(), 1u);
     EXPECT_EQ(tools->FindItemByPosition(0)->GetItemLabelText(), "Script Python");
     const std::vector<wxString> expected{"Gestion des scripts", separatorLabel, "names"};
-    EXPECT_EQ(Labels(plugin.scriptMenu), expected);
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
 
     modal.SetDialogHandler([](wxDialog* dialog) {
         EXPECT_EQ(dialog->GetTitle(), "Gestion des scripts Python");

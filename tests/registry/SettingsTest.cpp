@@ -1,6 +1,6 @@
-#include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
+#include "registry/ScriptRegistry.h"
 #include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
@@ -40,7 +40,7 @@ wxString Sections(int from, int to) {
 class RegistrySettings : public testing_support::WxTest {
 protected:
     void SetUp() override {
-        plugin.settingsPath = dir.File("Coilhatch.xml");
+        registry.settingsPath = dir.File("Coilhatch.xml");
         scriptList = new ScriptList;
     }
     void TearDown() override {
@@ -64,25 +64,25 @@ protected:
     }
 
     TempDir dir;
-    CCoilhatch plugin;
+    ScriptRegistry registry;
 };
 
 TEST_F(RegistrySettings, FirstStartWithoutFileLoadsNothingAndSavesAnEmptyRegistry) {
-    plugin.LoadScripts();
+    registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 0u);
-    EXPECT_FALSE(wxFileName::FileExists(plugin.settingsPath));
+    EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath));
 
-    plugin.SaveScripts();
-    CConfigManagement saved(plugin.settingsPath);
+    registry.Save();
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_TRUE(saved.HasKey("/Coilhatch/Counts"));
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 0);
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script0"));
-    EXPECT_EQ(plugin.currentEntry, nullptr);
+    EXPECT_EQ(registry.currentEntry, nullptr);
 }
 
 TEST_F(RegistrySettings, MissingSectionGivesDefaultsAndIsWrittenBackInFull) {
     WriteSettings(File("2", Section(0, "first", true, true)));
-    plugin.LoadScripts();
+    registry.Load();
     ASSERT_EQ(scriptList->GetCount(), 2u);
     const ScriptEntry* first = scriptList->Get(0);
     EXPECT_TRUE(first->autoRun);
@@ -98,8 +98,8 @@ TEST_F(RegistrySettings, MissingSectionGivesDefaultsAndIsWrittenBackInFull) {
     EXPECT_TRUE(second->description.empty());
     EXPECT_FALSE(scriptList->modified);
 
-    plugin.SaveScripts();
-    CConfigManagement saved(plugin.settingsPath);
+    registry.Save();
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 2);
     for (const char* key : {"autoRun", "autoReload", "name", "location", "description"})
         EXPECT_TRUE(saved.HasKey(wxString("/Coilhatch/Script1/") + key)) << key;
@@ -110,11 +110,11 @@ TEST_F(RegistrySettings, MissingSectionGivesDefaultsAndIsWrittenBackInFull) {
 
 TEST_F(RegistrySettings, SectionsAtOrBeyondCountsAreIgnoredAndDroppedAtSave) {
     WriteSettings(File("1", Sections(0, 3) + Section(7, "far")));
-    plugin.LoadScripts();
+    registry.Load();
     EXPECT_EQ(LoadedNames(), std::vector<wxString>{"s0"});
 
-    plugin.SaveScripts();
-    CConfigManagement saved(plugin.settingsPath);
+    registry.Save();
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
     EXPECT_TRUE(saved.HasKey("/Coilhatch/Script0/name"));
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script1"));
@@ -123,7 +123,7 @@ TEST_F(RegistrySettings, SectionsAtOrBeyondCountsAreIgnoredAndDroppedAtSave) {
 
 TEST_F(RegistrySettings, MoreSectionsThanFitLoadTheFirst31AndTellTheUserOnce) {
     WriteSettings(File("33", Sections(0, 33)));
-    plugin.LoadScripts();
+    registry.Load();
     ASSERT_EQ(scriptList->GetCount(), 31u);
     EXPECT_EQ(scriptList->Get(0)->name, "s0");
     EXPECT_EQ(scriptList->Get(30)->name, "s30");
@@ -135,8 +135,8 @@ TEST_F(RegistrySettings, MoreSectionsThanFitLoadTheFirst31AndTellTheUserOnce) {
     EXPECT_TRUE(boxes[0].style & wxOK);
     EXPECT_TRUE(boxes[0].style & wxCENTRE);
 
-    plugin.SaveScripts();
-    CConfigManagement saved(plugin.settingsPath);
+    registry.Save();
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 31);
     EXPECT_EQ(saved.Read("/Coilhatch/Script30/name", ""), "s30");
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script31"));
@@ -145,14 +145,14 @@ TEST_F(RegistrySettings, MoreSectionsThanFitLoadTheFirst31AndTellTheUserOnce) {
 
 TEST_F(RegistrySettings, ExactlyFullListIsNoOverflow) {
     WriteSettings(File("31", Sections(0, 31)));
-    plugin.LoadScripts();
+    registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 31u);
     EXPECT_EQ(modal.PendingCount(), 0u);
 }
 
 TEST_F(RegistrySettings, HugeCountReadsOnlyWhatFitsWithOneMessage) {
     WriteSettings(File("2147483647", Sections(0, 33)));
-    plugin.LoadScripts();
+    registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 31u);
     EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{outOfRange});
 }
@@ -160,7 +160,7 @@ TEST_F(RegistrySettings, HugeCountReadsOnlyWhatFitsWithOneMessage) {
 TEST_F(RegistrySettings, NegativeCountReadsNoSection) {
     for (const char* counts : {"-1", "-2147483648"}) {
         WriteSettings(File(counts, Sections(0, 3)));
-        plugin.LoadScripts();
+        registry.Load();
         EXPECT_EQ(scriptList->GetCount(), 0u) << counts;
     }
 }
@@ -168,23 +168,23 @@ TEST_F(RegistrySettings, NegativeCountReadsNoSection) {
 TEST_F(RegistrySettings, TruncatedFileLoadsNothingAndIsReplacedAtSave) {
     const wxString whole = File("2", Sections(0, 2));
     WriteSettings(whole.Left(whole.length() / 2));
-    plugin.LoadScripts();
+    registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 0u);
 
     Add("new", "/s/new.py", "", false, false);
-    plugin.SaveScripts();
-    CConfigManagement saved(plugin.settingsPath);
+    registry.Save();
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
     EXPECT_EQ(saved.Read("/Coilhatch/Script0/name", ""), "new");
 }
 
 TEST_F(RegistrySettings, RemovingTheMiddleOfThreeRenumbersTheSections) {
     WriteSettings(File("3", Sections(0, 3)));
-    plugin.LoadScripts();
+    registry.Load();
     ASSERT_TRUE(scriptList->Remove(1));
-    plugin.SaveScripts();
+    registry.Save();
 
-    CConfigManagement saved(plugin.settingsPath);
+    CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 2);
     EXPECT_EQ(saved.Read("/Coilhatch/Script0/name", ""), "s0");
     EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "s2");
@@ -212,10 +212,10 @@ TEST_F(RegistrySettings, OrderAndTextSurviveSaveAndLoad) {
     for (int i = 0; i < 3; ++i)
         oldIds.push_back(Add(names[i], locations[i], descriptions[i], i == 0, i == 1)->menuId);
 
-    plugin.SaveScripts();
+    registry.Save();
     delete scriptList;
     scriptList = new ScriptList;
-    plugin.LoadScripts();
+    registry.Load();
 
     ASSERT_EQ(scriptList->GetCount(), 3u);
     for (unsigned i = 0; i < 3; ++i) {
@@ -237,13 +237,13 @@ TEST_F(RegistrySettings, WithoutAListTheFileIsLeftAlone) {
     delete scriptList;
     scriptList = nullptr;
 
-    plugin.LoadScripts();
-    plugin.SaveScripts();
-    EXPECT_EQ(ReadFile(plugin.settingsPath), original);
+    registry.Load();
+    registry.Save();
+    EXPECT_EQ(ReadFile(registry.settingsPath), original);
 
-    wxRemoveFile(plugin.settingsPath);
-    plugin.SaveScripts();
-    EXPECT_FALSE(wxFileName::FileExists(plugin.settingsPath));
+    wxRemoveFile(registry.settingsPath);
+    registry.Save();
+    EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath));
 }
 
 } // namespace

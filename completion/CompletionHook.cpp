@@ -1,11 +1,11 @@
-// The completion hook: a completion started in a Python document runs the completion script
-// below the plug-ins folder (reloaded on every request); completions in other documents are left
-// to the editor. When a completion ends, the current editor's call tip is closed.
-#include "engine/Coilhatch.h"
+#include "completion/CompletionHook.h"
+
 #include "host/lib/Services.h"
 
 #include <wx/filename.h>
 #include <wx/stc/stc.h>
+
+#include <utility>
 
 namespace {
 
@@ -17,7 +17,9 @@ wxString CompletionScriptPath(const wxString& pluginsPath) {
 
 } // namespace
 
-void CCoilhatch::OnCompleteBegin(wxEvent& event) {
+CompletionHook::CompletionHook(RunScriptFunction runScript) : runScript(std::move(runScript)) {}
+
+void CompletionHook::OnCompleteBegin(wxCommandEvent& event) {
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
     if (editor == nullptr)
         return;
@@ -29,15 +31,15 @@ void CCoilhatch::OnCompleteBegin(wxEvent& event) {
     event.Skip(true);
 }
 
-void CCoilhatch::OnCompleteEnd(wxEvent&) {
+void CompletionHook::OnCompleteEnd(wxCommandEvent&) {
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
     if (editor != nullptr)
         editor->CallTipCancel();
 }
 
-void CCoilhatch::RunCompletionScript() {
+void CompletionHook::RunCompletionScript() {
     // Without an engine the runner drops the request quietly: no message box on every
     // keystroke. Built anew for every request, so a moved plug-ins folder is followed at once.
     const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
-    RunScript(CompletionScriptPath(pluginsPath), true);
+    runScript(CompletionScriptPath(pluginsPath), true);
 }

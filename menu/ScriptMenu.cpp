@@ -1,8 +1,6 @@
-// The "Python Script" submenu of the editor's Tools menu: "Script Management", a separator and
-// one item per registered script. Building it runs the scripts marked to run automatically;
-// choosing a script's item runs that script.
+#include "menu/ScriptMenu.h"
+
 #include "dialog/ManagePythonScript.h"
-#include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
 #include "menu/ScriptIcon.h"
 #include "registry/ScriptList.h"
@@ -17,9 +15,6 @@
 #include <exception>
 
 namespace {
-
-// The window id of the management dialog.
-constexpr int managementDialogId = 10000;
 
 // Appends what the submenu always holds: "Script Management" with its icon, then a separator.
 void AppendFixedItems(wxMenu* menu) {
@@ -63,7 +58,10 @@ void ReportMenuFailure(const char* what) {
 
 } // namespace
 
-void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
+ScriptMenu::ScriptMenu(wxEvtHandler& commands, ScriptRunner& runner)
+    : commands(commands), runner(runner) {}
+
+void ScriptMenu::Build(wxMenuBar* menuBar) {
     try {
         const int toolsIndex =
             menuBar ? menuBar->FindMenu(wxGetTranslation("&Tools")) : wxNOT_FOUND;
@@ -78,7 +76,7 @@ void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
         AppendFixedItems(scriptMenu);
         toolsMenu->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
 
-        RefreshScriptMenu(true);
+        Refresh(true);
     } catch (const std::exception& error) {
         ReportMenuFailure(error.what());
     } catch (...) {
@@ -86,16 +84,16 @@ void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
     }
 }
 
-void CCoilhatch::RefreshScriptMenu(bool runAutoScripts) {
+void ScriptMenu::Refresh(bool runAutoScripts) {
     // Without an interpreter the submenu keeps just "Script Management" and the separator.
-    if (!threadState || !scriptMenu)
+    if (!runner.IsEngineRunning() || !scriptMenu)
         return;
 
     // Items are removed by the ids they carry themselves, so the items (and handlers) of entries
     // deleted since the last rebuild go as well. Walk a copy: Destroy changes the menu's list.
     const wxMenuItemList items = scriptMenu->GetMenuItems();
     for (wxMenuItem* item : items) {
-        Disconnect(item->GetId(), wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
+        commands.Unbind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, item->GetId());
         scriptMenu->Destroy(item);
     }
     AppendFixedItems(scriptMenu);
@@ -111,20 +109,20 @@ void CCoilhatch::RefreshScriptMenu(bool runAutoScripts) {
         wxMenuItem* item = scriptMenu->Append(entry->menuId, ScriptItemLabel(entry->name),
                                               entry->description, wxITEM_NORMAL);
         // A second BuildMenu may meet ids that are still connected: one handler per id.
-        Disconnect(entry->menuId, wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
-        Connect(entry->menuId, wxEVT_MENU, wxCommandEventHandler(CCoilhatch::OnScriptMenu));
+        commands.Unbind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, entry->menuId);
+        commands.Bind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, entry->menuId);
         if (entry->autoRun) {
             // Auto-run scripts run once, when the editor builds its menus, never from the menu.
             item->Enable(false);
             if (runAutoScripts) {
                 const wxString location = entry->location;
-                RunScript(location, false); // a failure is reported by the runner; go on
+                runner.RunScript(location, false); // a failure is reported by the runner; go on
             }
         }
     }
 }
 
-void CCoilhatch::OnScriptMenu(wxCommandEvent& event) {
+void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
     try {
         if (!scriptList)
             return;
@@ -132,7 +130,7 @@ void CCoilhatch::OnScriptMenu(wxCommandEvent& event) {
             const ScriptEntry* entry = scriptList->Get(index);
             if (entry && entry->menuId == event.GetId()) {
                 const wxString location = entry->location;
-                RunScript(location, entry->autoReload);
+                runner.RunScript(location, entry->autoReload);
                 return;
             }
         }
@@ -144,10 +142,10 @@ void CCoilhatch::OnScriptMenu(wxCommandEvent& event) {
     }
 }
 
-void CCoilhatch::OnScriptManagement(wxCommandEvent&) {
+void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
     try {
         // Without Python there is no script list to show or edit.
-        if (!threadState || !scriptList) {
+        if (!runner.IsEngineRunning() || !scriptList) {
             wxMessageBox(wxGetTranslation("Python could not be started, so Python scripts can "
                                           "neither be managed nor run.\nSee the messages shown "
                                           "when the editor started."),
@@ -155,14 +153,14 @@ void CCoilhatch::OnScriptManagement(wxCommandEvent&) {
             return;
         }
 
-        ManagePythonScript dialog(CAppManagement::Get()->GetAppWindow(), managementDialogId,
+        ManagePythonScript dialog(CAppManagement::Get()->GetAppWindow(), ID_MANAGEPYTHONSCRIPT,
                                   wxGetTranslation("Python Script Management"), wxDefaultPosition,
                                   wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL);
         dialog.ShowModal();
 
         // The flag stays set once the dialog has changed anything, so every later close rebuilds.
         if (scriptList && scriptList->modified)
-            RefreshScriptMenu(false);
+            Refresh(false);
     } catch (const std::exception& error) {
         ReportMenuFailure(error.what());
     } catch (...) {

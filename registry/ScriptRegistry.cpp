@@ -1,5 +1,6 @@
 // The script list to and from the settings file "Coilhatch.xml" in the plug-ins folder.
-#include "engine/Coilhatch.h"
+#include "registry/ScriptRegistry.h"
+
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 
@@ -14,7 +15,22 @@ wxString SectionPrefix(unsigned index) {
 
 } // namespace
 
-void CCoilhatch::LoadScripts() {
+void ScriptRegistry::Open(const wxString& path) {
+    settingsPath = path;
+    if (!scriptList)
+        scriptList = new ScriptList;
+    Load();
+}
+
+void ScriptRegistry::Close() {
+    if (!scriptList)
+        return;
+    Save();
+    delete scriptList;
+    scriptList = nullptr;
+}
+
+void ScriptRegistry::Load() {
     if (!scriptList)
         return;
 
@@ -41,7 +57,7 @@ void CCoilhatch::LoadScripts() {
     }
 }
 
-void CCoilhatch::SaveScripts() {
+void ScriptRegistry::Save() {
     if (!scriptList)
         return;
 
