@@ -27,6 +27,13 @@ wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent)
 // Sent to the main frame: open the file named by the event's string (or bring its tab forward).
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
 
+// Event-table entries for the editor's events, for any id.
+#define EVT_EDITOR_COMPLETEBEGIN(func) \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
+#define EVT_EDITOR_COMPLETEEND(func) \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
+#define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))
+
 // ---------------------------------------------------------------------------------------------
 // Named items: "PluginsPath" (the plug-ins folder) and "ExecPath" (the program folder), neither
 // with a trailing separator.
