@@ -1,5 +1,11 @@
 // The registry's life: the one script list, read from the settings file "Coilhatch.xml" in the
 // plug-ins folder when the plug-in is attached and written back when it is released.
+//
+// No script section present in the file is lost by a load and a save: the sections that exist
+// are loaded in the order of their numbers, whatever "Counts" says, and a file that disagrees
+// with itself (a wrong or unreadable "Counts", gaps in the numbers, more scripts than fit, an
+// unreadable flag) or cannot be parsed is kept as a backup before the save replaces it; the user
+// is told where.
 #pragma once
 
 #include <wx/string.h>
@@ -22,10 +28,18 @@ public:
     // Does nothing when no list is open.
     void Close();
 
-    // The list to and from the settings file. Both do nothing while no list exists.
+    // The list to and from the settings file. Both do nothing while no list exists. A save that
+    // fails is told to the user in a message box naming the file and the reason.
     void Load();
     void Save();
 
+    // Sections are looked for under the numbers 0 to SectionSearchLimit - 1: a hand-edited file
+    // may skip numbers, and no file the plug-in writes goes beyond MaxScriptNum - 1.
+    static constexpr unsigned SectionSearchLimit = 1000;
+
     wxString settingsPath;               // full path of the settings file
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them
+
+private:
+    bool backupDue = false; // the last load found the file inconsistent: keep it at the next save
 };

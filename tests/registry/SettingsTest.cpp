@@ -7,6 +7,8 @@
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 using testing_support::MessageBoxRecord;
@@ -63,8 +65,21 @@ protected:
         return names;
     }
 
+    // Expects exactly one message box, telling that the file will be kept and where; remembers
+    // that place.
+    void ExpectBackupAnnounced(std::vector<MessageBoxRecord> boxes = {}) {
+        if (boxes.empty())
+            boxes = modal.TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        backupPath = registry.settingsPath + ".bak";
+        EXPECT_TRUE(boxes[0].text.Contains(registry.settingsPath)) << boxes[0].text;
+        EXPECT_TRUE(boxes[0].text.Contains("\"" + backupPath + "\"")) << boxes[0].text;
+        EXPECT_TRUE(boxes[0].style & wxICON_WARNING);
+    }
+
     TempDir dir;
     ScriptRegistry registry;
+    wxString backupPath;
 };
 
 TEST_F(RegistrySettings, FirstStartWithoutFileLoadsNothingAndSavesAnEmptyRegistry) {
@@ -80,44 +95,58 @@ TEST_F(RegistrySettings, FirstStartWithoutFileLoadsNothingAndSavesAnEmptyRegistr
     EXPECT_EQ(registry.currentEntry, nullptr);
 }
 
-TEST_F(RegistrySettings, MissingSectionGivesDefaultsAndIsWrittenBackInFull) {
-    WriteSettings(File("2", Section(0, "first", true, true)));
+TEST_F(RegistrySettings, AnAbsentSectionMakesNoEntryAndTheFileIsKept) {
+    const wxString original = File("2", Section(0, "first", true, true));
+    WriteSettings(original);
     registry.Load();
-    ASSERT_EQ(scriptList->GetCount(), 2u);
+    ASSERT_EQ(scriptList->GetCount(), 1u);
     const ScriptEntry* first = scriptList->Get(0);
     EXPECT_TRUE(first->autoRun);
     EXPECT_TRUE(first->autoReload);
     EXPECT_EQ(first->name, "first");
     EXPECT_EQ(first->location, "/s/first.py");
     EXPECT_EQ(first->description, "about first");
-    const ScriptEntry* second = scriptList->Get(1);
-    EXPECT_FALSE(second->autoRun);
-    EXPECT_FALSE(second->autoReload);
-    EXPECT_TRUE(second->name.empty());
-    EXPECT_TRUE(second->location.empty());
-    EXPECT_TRUE(second->description.empty());
     EXPECT_FALSE(scriptList->modified);
+    ExpectBackupAnnounced();
 
     registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
     CConfigManagement saved(registry.settingsPath);
-    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 2);
-    for (const char* key : {"autoRun", "autoReload", "name", "location", "description"})
-        EXPECT_TRUE(saved.HasKey(wxString("/Coilhatch/Script1/") + key)) << key;
-    EXPECT_FALSE(saved.ReadBool("/Coilhatch/Script1/autoRun", true));
-    EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", "x"), "");
+    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
+    EXPECT_FALSE(saved.HasKey("/Coilhatch/Script1"));
     EXPECT_TRUE(saved.ReadBool("/Coilhatch/Script0/autoReload", false));
 }
 
-TEST_F(RegistrySettings, SectionsAtOrBeyondCountsAreIgnoredAndDroppedAtSave) {
-    WriteSettings(File("1", Sections(0, 3) + Section(7, "far")));
+TEST_F(RegistrySettings, MissingKeysInASectionGiveDefaultsWithoutAMessage) {
+    WriteSettings(File("2", Section(0, "first") + "<Script1><name>bare</name></Script1>"));
     registry.Load();
-    EXPECT_EQ(LoadedNames(), std::vector<wxString>{"s0"});
+    ASSERT_EQ(scriptList->GetCount(), 2u);
+    const ScriptEntry* second = scriptList->Get(1);
+    EXPECT_EQ(second->name, "bare");
+    EXPECT_FALSE(second->autoRun);
+    EXPECT_FALSE(second->autoReload);
+    EXPECT_TRUE(second->location.empty());
+    EXPECT_TRUE(second->description.empty());
 
     registry.Save();
     CConfigManagement saved(registry.settingsPath);
-    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
-    EXPECT_TRUE(saved.HasKey("/Coilhatch/Script0/name"));
-    EXPECT_FALSE(saved.HasKey("/Coilhatch/Script1"));
+    for (const char* key : {"autoRun", "autoReload", "name", "location", "description"})
+        EXPECT_TRUE(saved.HasKey(wxString("/Coilhatch/Script1/") + key)) << key;
+    EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath + ".bak"));
+}
+
+TEST_F(RegistrySettings, SectionsBeyondCountsAreLoadedInTheOrderOfTheirNumbers) {
+    const wxString original = File("1", Section(7, "far") + Sections(0, 3));
+    WriteSettings(original);
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"s0", "s1", "s2", "far"}));
+    ExpectBackupAnnounced();
+
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+    CConfigManagement saved(registry.settingsPath);
+    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 4);
+    EXPECT_EQ(saved.Read("/Coilhatch/Script3/name", ""), "far");
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script7"));
 }
 
@@ -128,14 +157,18 @@ TEST_F(RegistrySettings, MoreSectionsThanFitLoadTheFirst31AndTellTheUserOnce) {
     EXPECT_EQ(scriptList->Get(0)->name, "s0");
     EXPECT_EQ(scriptList->Get(30)->name, "s30");
 
-    const std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
+    std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[0].text, outOfRange);
     EXPECT_EQ(boxes[0].caption, wxString(wxMessageBoxCaptionStr));
     EXPECT_TRUE(boxes[0].style & wxOK);
     EXPECT_TRUE(boxes[0].style & wxCENTRE);
+    // The two sections that did not fit are not lost: the file is kept as it is.
+    boxes.erase(boxes.begin());
+    ExpectBackupAnnounced(boxes);
 
     registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), File("33", Sections(0, 33)));
     CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 31);
     EXPECT_EQ(saved.Read("/Coilhatch/Script30/name", ""), "s30");
@@ -154,25 +187,102 @@ TEST_F(RegistrySettings, HugeCountReadsOnlyWhatFitsWithOneMessage) {
     WriteSettings(File("2147483647", Sections(0, 33)));
     registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 31u);
-    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{outOfRange});
+    std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes[0].text, outOfRange);
+    boxes.erase(boxes.begin());
+    ExpectBackupAnnounced(boxes);
 }
 
-TEST_F(RegistrySettings, NegativeCountReadsNoSection) {
-    for (const char* counts : {"-1", "-2147483648"}) {
-        WriteSettings(File(counts, Sections(0, 3)));
+// Each of these "Counts" once made the load skip sections that the next save then deleted.
+TEST_F(RegistrySettings, AWrongCountsNeverCostsASection) {
+    const char* const wrong[] = {"three",       "",  "-1", "3.0", nullptr, "2147483648",
+                                 "-2147483648", "2", "31", "0x3"};
+    for (const char* counts : wrong) {
+        SCOPED_TRACE(counts ? counts : "(no Counts)");
+        TempDir folder;
+        registry.settingsPath = folder.File("Coilhatch.xml");
+        wxString original = File(counts ? counts : "", Sections(0, 3));
+        if (!counts)
+            original.Replace("<Counts></Counts>", "");
+        folder.Write("Coilhatch.xml", original);
+        scriptList->DeleteAll();
+
         registry.Load();
-        EXPECT_EQ(scriptList->GetCount(), 0u) << counts;
+        EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
+        ExpectBackupAnnounced();
+
+        registry.Save();
+        EXPECT_EQ(ReadFile(backupPath), original);
+        CConfigManagement saved(registry.settingsPath);
+        EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 3);
+        EXPECT_EQ(saved.Read("/Coilhatch/Script2/name", ""), "s2");
+        EXPECT_FALSE(saved.HasKey("/Coilhatch/Script3"));
     }
 }
 
-TEST_F(RegistrySettings, TruncatedFileLoadsNothingAndIsReplacedAtSave) {
+TEST_F(RegistrySettings, FilesThePluginWritesLoadAsTheyWereWithoutAMessage) {
+    for (unsigned count : {0u, 1u, 2u, 30u, 31u}) {
+        SCOPED_TRACE(count);
+        scriptList->DeleteAll();
+        for (unsigned i = 0; i < count; ++i)
+            Add(wxString::Format("n%u", i), wxString::Format("/s/%u.py", i), "d", i % 2, i % 3);
+        registry.Save();
+        const wxString written = ReadFile(registry.settingsPath);
+        scriptList->DeleteAll();
+
+        registry.Load();
+        EXPECT_EQ(modal.PendingCount(), 0u);
+        ASSERT_EQ(scriptList->GetCount(), count);
+        for (unsigned i = 0; i < count; ++i) {
+            EXPECT_EQ(scriptList->Get(i)->name, wxString::Format("n%u", i));
+            EXPECT_EQ(scriptList->Get(i)->autoReload, i % 3 != 0);
+        }
+        registry.Save();
+        EXPECT_EQ(ReadFile(registry.settingsPath), written);
+        EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath + ".bak"));
+    }
+}
+
+TEST_F(RegistrySettings, AFlagThatCannotBeReadKeepsTheFile) {
+    const wxString original =
+        File("1", "<Script0><autoRun>maybe</autoRun><name>m</name></Script0>");
+    WriteSettings(original);
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), std::vector<wxString>{"m"});
+    ExpectBackupAnnounced();
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+}
+
+TEST_F(RegistrySettings, TheBackupIsMadeOnceAndNeverOverwritten) {
+    const wxString original = File("5", Sections(0, 2));
+    WriteSettings(original);
+    registry.Load();
+    ExpectBackupAnnounced();
+    registry.Save();
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+    EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath + ".bak1"));
+
+    // The next start finds a consistent file and keeps the old backup as it is.
+    scriptList->DeleteAll();
+    registry.Load();
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+}
+
+TEST_F(RegistrySettings, TruncatedFileLoadsNothingIsToldAndKept) {
     const wxString whole = File("2", Sections(0, 2));
     WriteSettings(whole.Left(whole.length() / 2));
     registry.Load();
     EXPECT_EQ(scriptList->GetCount(), 0u);
+    ExpectBackupAnnounced();
 
     Add("new", "/s/new.py", "", false, false);
     registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), whole.Left(whole.length() / 2));
     CConfigManagement saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
     EXPECT_EQ(saved.Read("/Coilhatch/Script0/name", ""), "new");
@@ -229,6 +339,20 @@ TEST_F(RegistrySettings, OrderAndTextSurviveSaveAndLoad) {
             EXPECT_NE(entry->menuId, old);
     }
     EXPECT_FALSE(scriptList->modified);
+}
+
+TEST_F(RegistrySettings, AFailedSaveIsToldWithTheFileAndTheReason) {
+    // A folder that is a regular file cannot take the settings, for any user.
+    dir.Write("plugins", "not a folder");
+    registry.settingsPath = dir.Path() + "/plugins/Coilhatch.xml";
+    Add("kept", "/s/kept.py", "", false, false);
+    registry.Save();
+
+    const std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.Contains(registry.settingsPath)) << boxes[0].text;
+    EXPECT_TRUE(boxes[0].text.Contains(wxString(strerror(ENOTDIR)))) << boxes[0].text;
+    EXPECT_TRUE(boxes[0].style & wxICON_ERROR);
 }
 
 TEST_F(RegistrySettings, WithoutAListTheFileIsLeftAlone) {
