@@ -15,8 +15,8 @@ public:
     // A file larger than this is refused, and a document that would be larger is not written.
     static constexpr size_t MaxFileSize = 16u * 1024 * 1024;
     // More elements than this are refused: no settings file comes near it, and a file of
-    // millions of tiny elements would take more memory than the settings are worth.
-    static constexpr size_t MaxElements = 1000000;
+    // millions of tiny elements would take seconds and more memory than settings are worth.
+    static constexpr size_t MaxElements = 250000;
 
     using Index = int32_t;
     static constexpr Index None = -1;

@@ -516,6 +516,13 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     WriteBytes(path, head + refs + "</big></A></config>");
     EXPECT_EQ(CConfigManagement(path).Read("/A/big", "").length(), 600000u);
 
+    // So many elements that no settings file has them: damage, whatever the file's size.
+    std::string elements = "<config><x>1</x>";
+    for (int i = 0; i < 300000; ++i)
+        elements += "<a/>";
+    WriteBytes(path, elements + "</config>");
+    EXPECT_FALSE(CConfigManagement(path).HasKey("/x"));
+
     // Past 16 MB the file is not read, and it is kept before the first save replaces it.
     const std::string oversized = head + std::string(16u << 20, 'v') + "</big></A></config>";
     WriteBytes(path, oversized);
