@@ -24,7 +24,10 @@ wxPyAPI* coreApi = nullptr;
 } // namespace
 
 CCoilhatch::CCoilhatch()
-    : threadState(nullptr), wxPythonLoaded(false), menu(*this, *this),
+    : threadState(nullptr), wxPythonLoaded(false),
+      menu(*this, scriptManagementId,
+           {[this] { return IsEngineRunning(); },
+            [this](const wxString& path, bool reload) { return RunScript(path, reload); }}),
       completion([this](const wxString& path, bool reload) { return RunScript(path, reload); }) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";

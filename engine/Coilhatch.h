@@ -15,7 +15,7 @@
 struct wxPyAPI;
 struct _ts; // the interpreter's PyThreadState
 
-class CCoilhatch : public CPlugin, private ScriptRunner {
+class CCoilhatch : public CPlugin {
 public:
     CCoilhatch();
     ~CCoilhatch() override;
@@ -31,9 +31,9 @@ public:
 
     // Runs a script file: its folder goes on sys.path, its module is imported (and reloaded when
     // asked) and its MpMain called. True only when MpMain ran and raised nothing.
-    bool RunScript(const wxString& path, bool reload) override;
+    bool RunScript(const wxString& path, bool reload);
     // True while the interpreter runs (attached with wxPython, not yet released).
-    bool IsEngineRunning() const override { return threadState != nullptr; }
+    bool IsEngineRunning() const { return threadState != nullptr; }
 
     // The script list to and from the settings file.
     void LoadScripts() { registry.Load(); }
@@ -61,6 +61,10 @@ private:
 
     wxDECLARE_EVENT_TABLE();
 };
+
+// The command id of the "Script Management" item, drawn when the library is loaded, before the
+// event table is built from it.
+extern const int scriptManagementId;
 
 // The plug-in's name, as PluginName() returns it.
 extern const wchar_t* const pluginNameText;

@@ -13,12 +13,13 @@
 #include <wx/msgdlg.h>
 
 #include <exception>
+#include <utility>
 
 namespace {
 
 // Appends what the submenu always holds: "Script Management" with its icon, then a separator.
-void AppendFixedItems(wxMenu* menu) {
-    auto* item = new wxMenuItem(menu, scriptManagementId, wxGetTranslation("Script Management"),
+void AppendFixedItemsTo(wxMenu* menu, int managementId) {
+    auto* item = new wxMenuItem(menu, managementId, wxGetTranslation("Script Management"),
                                 wxEmptyString, wxITEM_NORMAL);
     // The toolkit takes a menu item's bitmap before the item is appended. (Only Windows has a
     // second, "unchecked" bitmap; a normal item has none, so one bitmap is all there is.)
@@ -58,8 +59,12 @@ void ReportMenuFailure(const char* what) {
 
 } // namespace
 
-ScriptMenu::ScriptMenu(wxEvtHandler& commands, ScriptRunner& runner)
-    : commands(commands), runner(runner) {}
+ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
+    : commands(commands), managementId(managementId), runner(std::move(runner)) {}
+
+void ScriptMenu::AppendFixedItems() {
+    AppendFixedItemsTo(scriptMenu, managementId);
+}
 
 void ScriptMenu::Build(wxMenuBar* menuBar) {
     try {
@@ -73,7 +78,7 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
         wxMenu* toolsMenu = menuBar->GetMenu(toolsIndex);
 
         scriptMenu = new wxMenu(0);
-        AppendFixedItems(scriptMenu);
+        AppendFixedItems();
         toolsMenu->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
 
         Refresh(true);
@@ -86,7 +91,7 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
 
 void ScriptMenu::Refresh(bool runAutoScripts) {
     // Without an interpreter the submenu keeps just "Script Management" and the separator.
-    if (!runner.IsEngineRunning() || !scriptMenu)
+    if (!runner.engineRunning() || !scriptMenu)
         return;
 
     // Items are removed by the ids they carry themselves, so the items (and handlers) of entries
@@ -96,7 +101,7 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
         commands.Unbind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, item->GetId());
         scriptMenu->Destroy(item);
     }
-    AppendFixedItems(scriptMenu);
+    AppendFixedItems();
 
     if (!scriptList)
         return;
@@ -116,7 +121,7 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
             item->Enable(false);
             if (runAutoScripts) {
                 const wxString location = entry->location;
-                runner.RunScript(location, false); // a failure is reported by the runner; go on
+                runner.runScript(location, false); // a failure is reported by the runner; go on
             }
         }
     }
@@ -130,7 +135,7 @@ void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
             const ScriptEntry* entry = scriptList->Get(index);
             if (entry && entry->menuId == event.GetId()) {
                 const wxString location = entry->location;
-                runner.RunScript(location, entry->autoReload);
+                runner.runScript(location, entry->autoReload);
                 return;
             }
         }
@@ -145,7 +150,7 @@ void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
 void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
     try {
         // Without Python there is no script list to show or edit.
-        if (!runner.IsEngineRunning() || !scriptList) {
+        if (!runner.engineRunning() || !scriptList) {
             wxMessageBox(wxGetTranslation("Python could not be started, so Python scripts can "
                                           "neither be managed nor run.\nSee the messages shown "
                                           "when the editor started."),

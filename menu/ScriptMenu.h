@@ -5,32 +5,27 @@
 
 #include <wx/string.h>
 
+#include <functional>
+
 class wxCommandEvent;
 class wxEvtHandler;
 class wxMenu;
 class wxMenuBar;
 
-// The command id of the "Script Management" item. It is drawn while the library is loaded, in the
-// same file as the plug-in object's event table, which is built from it.
-extern const int scriptManagementId;
-
 // What the submenu needs of the engine that runs scripts.
-class ScriptRunner {
-public:
+struct ScriptRunner {
     // True while scripts can run (the interpreter started with wxPython).
-    virtual bool IsEngineRunning() const = 0;
-    // Runs a script file; a failure has been reported to the user when it returns false.
-    virtual bool RunScript(const wxString& path, bool reload) = 0;
-
-protected:
-    ~ScriptRunner() = default;
+    std::function<bool()> engineRunning;
+    // Runs a script file (path, reload); a failure has been reported when it returns false.
+    std::function<bool(const wxString& path, bool reload)> runScript;
 };
 
 class ScriptMenu {
 public:
     // `commands` is the handler the editor sends menu commands to (the plug-in object); the
-    // script items' handlers are bound there.
-    ScriptMenu(wxEvtHandler& commands, ScriptRunner& runner);
+    // script items' handlers are bound there. `managementId` is the command id of the
+    // "Script Management" item.
+    ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner);
 
     ScriptMenu(const ScriptMenu&) = delete;
     ScriptMenu& operator=(const ScriptMenu&) = delete;
@@ -47,6 +42,9 @@ public:
     wxMenu* scriptMenu = nullptr; // owned by the Tools menu once appended
 
 private:
+    void AppendFixedItems();
+
     wxEvtHandler& commands;
-    ScriptRunner& runner;
+    const int managementId;
+    const ScriptRunner runner;
 };
