@@ -3,6 +3,12 @@
 //
 // CPlugin's constructor and destructor live in the editor's library (libmarrowpad); everything
 // else here is compiled into each plug-in module as well, which exports it under these names.
+//
+// The layout of these classes is a binary contract: the editor and every built plug-in agree on
+// the order of the virtual operations and on the members' types and order. Any change to either
+// (adding, removing or reordering a virtual operation or a member, changing a member's type)
+// breaks every plug-in built before it: bump MP_PLUGIN_INTERFACE_VERSION and rebuild them all.
+// Adding a non-virtual helper or a new class leaves built plug-ins working.
 #pragma once
 
 #include <wx/event.h>
@@ -11,6 +17,9 @@
 #include <cstdint>
 
 #define MP_INTERFACE __attribute__((visibility("default")))
+
+// The version of the layout below; see the note at the top of this file.
+constexpr int MP_PLUGIN_INTERFACE_VERSION = 1;
 
 class wxMenuBar;
 class wxToolBar;

@@ -9,7 +9,8 @@ scripts/setup.sh
 cmake_args=()
 if [ "${1:-}" = "--sanitize" ]; then
   export COILHATCH_BUILD_DIR=build-asan
-  cmake_args+=(-DCOILHATCH_SANITIZE=ON)
+  # A debug build: the interpreter-lock preconditions are checked by assertions.
+  cmake_args+=(-DCOILHATCH_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug)
   # The editor's library and the plug-in module both carry the interface classes, as every
   # plug-in does; that is not an ODR fault. Leaks of the toolkit and of the interpreter (which
   # is kept until the process ends) are suppressed; ours are reported.
@@ -17,6 +18,8 @@ if [ "${1:-}" = "--sanitize" ]; then
   export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 fi
+# CI sets COILHATCH_WERROR=ON: a warning in our code fails the build there.
+cmake_args+=(-DCOILHATCH_WERROR="${COILHATCH_WERROR:-OFF}")
 build_dir=${COILHATCH_BUILD_DIR:-build}
 scripts/build.sh "${cmake_args[@]}"
 
