@@ -7,6 +7,8 @@
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
+
 namespace {
 
 const char* const countsKey = "/Coilhatch/Counts";
@@ -65,10 +67,12 @@ void ScriptRegistry::Load() {
     unsigned found = 0;
     bool numbered = true; // the sections found are 0, 1, 2 ... without gaps
     bool overflow = false;
-    for (unsigned i = 0; i < SectionSearchLimit; ++i) {
+    long long searchEnd = std::max<long long>(counts, SectionGap);
+    for (unsigned i = 0; i < SectionSearchLimit && i < searchEnd; ++i) {
         const wxString prefix = SectionPrefix(i);
         if (!config.HasKey(prefix))
             continue;
+        searchEnd = std::max<long long>(searchEnd, i + 1ll + SectionGap);
         numbered = numbered && i == found;
         ++found;
         if (scriptList->GetCount() >= MaxScriptNum) {

@@ -33,8 +33,12 @@ public:
     void Load();
     void Save();
 
-    // Sections are looked for under the numbers 0 to SectionSearchLimit - 1: a hand-edited file
-    // may skip numbers, and no file the plug-in writes goes beyond MaxScriptNum - 1.
+    // A hand-edited file may skip numbers, so sections are looked for beyond the gaps: up to the
+    // number "Counts" names and SectionGap numbers past the last section found, never at or
+    // beyond SectionSearchLimit. (Every look costs a walk over the file's sections; a file of a
+    // hundred thousand of them still loads in a fraction of a second.) No file the plug-in
+    // writes goes beyond MaxScriptNum - 1.
+    static constexpr unsigned SectionGap = 64;
     static constexpr unsigned SectionSearchLimit = 1000;
 
     wxString settingsPath;               // full path of the settings file

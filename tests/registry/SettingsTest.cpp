@@ -117,6 +117,20 @@ TEST_F(RegistrySettings, AnAbsentSectionMakesNoEntryAndTheFileIsKept) {
     EXPECT_TRUE(saved.ReadBool("/Coilhatch/Script0/autoReload", false));
 }
 
+TEST_F(RegistrySettings, SectionsAreFoundAcrossGapsAndUpToCounts) {
+    // 60 and 120 lie within a gap's reach of the section before; 700 only "Counts" reaches.
+    WriteSettings(File("3", Section(120, "c") + Section(0, "a") + Section(60, "b")));
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"a", "b", "c"}));
+    ExpectBackupAnnounced();
+
+    scriptList->DeleteAll();
+    WriteSettings(File("701", Section(0, "a") + Section(700, "far")));
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"a", "far"}));
+    ExpectBackupAnnounced();
+}
+
 TEST_F(RegistrySettings, MissingKeysInASectionGiveDefaultsWithoutAMessage) {
     WriteSettings(File("2", Section(0, "first") + "<Script1><name>bare</name></Script1>"));
     registry.Load();
