@@ -8,6 +8,17 @@
 
 namespace {
 
+// The interface's layout is what every built plug-in was compiled against. A change here must come
+// with a new MP_PLUGIN_INTERFACE_VERSION (and these figures with it).
+static_assert(MP_PLUGIN_INTERFACE_VERSION == 1, "a new layout version: update the figures below");
+static_assert(sizeof(CPluginInfo) == 8 * sizeof(wxString), "CPluginInfo holds eight texts");
+static_assert(sizeof(CDockInfo) == 5 * sizeof(std::int32_t), "CDockInfo holds five values");
+// CPlugin's own members after the toolkit's event handler: type (in the handler's tail padding on
+// x86-64), info, hostData and its padding.
+static_assert(sizeof(void*) != 8 ||
+                  sizeof(CPlugin) - sizeof(wxEvtHandler) == sizeof(CPluginInfo) + 8,
+              "CPlugin's own members changed");
+
 struct Tool : CToolPlugin {
     void HostHook() override {}
     void KindHook() override {}
