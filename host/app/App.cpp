@@ -16,6 +16,11 @@
 #include <string>
 
 void CConsoleWriter::Write(const wxString& text) {
+    std::lock_guard<std::mutex> lock(mutex);
+    WriteLocked(text);
+}
+
+void CConsoleWriter::WriteLocked(const wxString& text) {
     if (text.empty())
         return;
     const wxScopedCharBuffer utf8 = text.utf8_str();
@@ -25,7 +30,9 @@ void CConsoleWriter::Write(const wxString& text) {
 }
 
 void CConsoleWriter::WriteLine(const wxString& text) {
-    Write((atLineStart ? wxString() : wxString("\n")) + text + "\n");
+    // The message output writes as it appends, so nothing of it waits to come before the line.
+    std::lock_guard<std::mutex> lock(mutex);
+    WriteLocked((atLineStart ? wxString() : wxString("\n")) + text + "\n");
 }
 
 // In batch mode nobody answers dialogs: message boxes are written to standard output and
@@ -98,8 +105,10 @@ bool CMarrowpadApp::OnInit() {
     CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
 
     if (commandLine.batch) {
+        // Every byte, in order, written on the thread that appends: nothing waits for the
+        // editor to be idle, so nothing is lost when it never is.
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
-            [this](const wxString& piece) { console.Write(piece); });
+            [this](const wxString& text) { console.Write(text); });
         batchHook = std::make_unique<CBatchDialogHook>(console);
         // A toolkit assertion would ask in a dialog that nobody answers: it goes to the log.
         wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
@@ -110,6 +119,10 @@ bool CMarrowpadApp::OnInit() {
 
     CMainFrame* mainFrame = new CMainFrame;
     frame = mainFrame;
+    // Nobody reads the pane in batch mode, and standard output gets everything: laying out a
+    // flood of output there would only hold the run up.
+    if (commandLine.batch)
+        CMessageOutputPane::Detach(mainFrame->GetOutputPane());
     SetTopWindow(mainFrame);
     CSyntaxEditor* first = nullptr;
     for (const auto& file : commandLine.files) {

@@ -9,11 +9,13 @@
 #include <wx/weakref.h>
 
 #include <memory>
+#include <mutex>
 
 class CMainFrame;
 class wxEventLoopBase;
 
 // Standard output, written as text arrives, knowing whether it stands at the start of a line.
+// Any thread may write: the message output writes on the thread that appends.
 class CConsoleWriter {
 public:
     void Write(const wxString& text);
@@ -21,6 +23,9 @@ public:
     void WriteLine(const wxString& text);
 
 private:
+    void WriteLocked(const wxString& text);
+
+    std::mutex mutex;
     bool atLineStart = true;
 };
 

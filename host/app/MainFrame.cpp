@@ -18,16 +18,12 @@
 #include <wx/splitter.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
-#include <wx/weakref.h>
 
 #include <cstring>
 
 namespace {
 
 const char* const appName = "Marrowpad";
-
-// The most characters the output pane holds.
-constexpr long maxOutputLength = 4000000;
 
 // The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
 bool ReadText(const wxString& path, wxString& text) {
@@ -103,21 +99,9 @@ CMainFrame::CMainFrame()
     splitter->SetSashGravity(1.0);
     splitter->SplitHorizontally(notebook, outputPanel, -170);
 
-    // The pane shows the pieces joined; it may go before the output does.
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
-        [pane = wxWeakRef<wxTextCtrl>(outputPane)](const wxString& piece) {
-            if (!pane)
-                return;
-            pane->AppendText(piece);
-            // The pane keeps the latest output: past the limit, the older half goes, from the
-            // start of a line.
-            if (pane->GetLastPosition() > maxOutputLength) {
-                long column = 0;
-                long line = 0;
-                pane->PositionToXY(pane->GetLastPosition() - maxOutputLength / 2, &column, &line);
-                pane->Remove(0, pane->XYToPosition(0, line));
-            }
-        });
+    // The pane shows what is new, joined, whenever the editor is free; it may go before the
+    // output does.
+    CMessageOutputPane::Attach(outputPane, CMessageOutputManagement::Get()->GetMessageOutput(0));
 
     CAppManagement::Get()->SetAppWindow(this);
     CEditorManagement::Get()->SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
@@ -221,6 +205,7 @@ void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
 }
 
 wxString CMainFrame::GetOutputText() const {
+    CMessageOutputPane::ShowPending(outputPane);
     return outputPane->GetValue();
 }
 

@@ -35,8 +35,9 @@ public:
     // Brings the editor's tab forward.
     void ShowDocument(CSyntaxEditor* editor);
     size_t GetDocumentCount() const;
-    // What the message output pane shows.
+    // What the message output pane shows, once what waits for it has reached it.
     wxString GetOutputText() const;
+    wxTextCtrl* GetOutputPane() const { return outputPane; }
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
     // the editor's own word completion runs when none of them handles it.

@@ -16,6 +16,7 @@
 #include <vector>
 
 class wxFrame;
+class wxTextCtrl;
 class wxXmlDocument;
 class wxXmlNode;
 
@@ -166,46 +167,81 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// One message output pane. Append may be called from any thread: text from another thread is
-// queued and reaches the pane through the UI thread, in order.
+// One message output. Append may be called from any thread: the text is stored at once, in
+// order, and never waits for the user-interface thread; panes show it when that thread is free.
 class MP_INTERFACE CMessageOutput {
 public:
-    using Sink = std::function<void(const wxString& piece)>;
+    using Sink = std::function<void(const wxString& text)>;
+    // Characters [from, from + count) of a text being appended.
+    using TextPart = std::function<wxString(size_t from, size_t count)>;
 
     void Append(const wxString& text);
+    // Appends a text of `length` characters that is read part by part, so that a text of
+    // hundreds of megabytes is never copied whole: only its latest part is kept.
+    void Append(size_t length, const TextPart& part);
 
-    // Everything appended so far (pieces joined), and the pieces themselves: the last
-    // MaxHistory pieces, so that a script printing for hours cannot take all memory.
+    // Everything appended so far (pieces joined), and the pieces themselves: the latest
+    // MaxHistory pieces, at most MaxHistoryLength characters (a longer piece keeps its end),
+    // so that a script printing for hours cannot take all memory.
     wxString GetText() const;
     std::vector<wxString> GetPieces() const;
     void Clear();
 
-    // Where pieces go once they reach the UI thread (the pane, standard output in batch mode).
+    // A sink gets every text appended from now on, whole and in order, on the appending
+    // thread before Append returns (standard output in batch mode). It must not append.
     void AddSink(Sink sink);
     void ClearSinks();
 
-    // Delivers text that other threads appended. Runs on the UI thread.
+    // A view (a pane) takes what was appended since it last took. `wake` is called on the
+    // appending thread when text arrives for a view that had none waiting; `show` is called on
+    // the UI thread by DeliverPending.
+    int AddView(std::function<void()> wake, std::function<void()> show);
+    void RemoveView(int view);
+    // The text waiting for the view: its latest MaxViewLength characters at most; `cut` tells
+    // whether older text was left out.
+    wxString TakeForView(int view, bool& cut);
+
+    // Has every view show what waits for it now. Runs on the UI thread.
     void DeliverPending();
 
-    // At most this many pieces from other threads wait for delivery; more are dropped (and
-    // the drop is told in the output) rather than let a runaway thread take all memory.
-    static constexpr size_t MaxPending = 100000;
     static constexpr size_t MaxHistory = 1000000;
+    static constexpr size_t MaxHistoryLength = 8000000;
+    static constexpr size_t MaxViewLength = 4000000;
 
 private:
-    void Deliver(const wxString& text);
-    void Deliver(const std::vector<wxString>& batch);
-    // Delivers at most `limit` of the pieces other threads queued; true when none is left.
-    bool DeliverQueued(size_t limit);
-    void WatchIdleTime();
+    struct View {
+        int id = 0;
+        std::function<void()> wake;
+        std::function<void()> show;
+        wxString waiting;
+        bool cut = false;
+    };
+    void Store(const wxString& tail, size_t length);
 
+    std::mutex appendMutex; // one Append at a time, so that sinks see the stored order
     mutable std::mutex mutex;
-    std::deque<wxString> pending; // appended on other threads, not yet delivered
-    size_t dropped = 0;           // pieces refused since the last delivery emptied the queue
-    std::deque<wxString> pieces;  // delivered, the last MaxHistory
+    std::deque<wxString> pieces; // the latest pieces
+    size_t historyLength = 0;    // characters in `pieces`
     std::vector<Sink> sinks;
-    bool deliveryRequested = false; // the UI thread has been woken for the pending text
-    bool watchingIdleTime = false;  // an idle handler of the application delivers
+    std::vector<View> views;
+    int lastView = 0;
+};
+
+// Shows a message output in a multi-line text control: what is new, joined into one
+// AppendText, when the editor is idle and every 100 ms (also from inside nested event loops).
+// The control keeps the latest MaxLength characters, from the start of a line, and shows
+// control characters other than line feed and tab as their pictures (U+2400 + code).
+class MP_INTERFACE CMessageOutputPane {
+public:
+    // From now on until the control is destroyed.
+    static void Attach(wxTextCtrl* control, CMessageOutput* output);
+    static void Detach(wxTextCtrl* control);
+    // Shows in the control, now, what waits for it. Runs on the UI thread.
+    static void ShowPending(wxTextCtrl* control);
+    // The text as the control shows it.
+    static wxString Visible(const wxString& text);
+
+    static constexpr long MaxLength = 4000000;
 };
 
 class MP_INTERFACE CMessageOutputManagement {
