@@ -1,17 +1,24 @@
 // Completion latency: one completion request in a Python document (the editor's completion
-// event through the plug-in, the completion script reloaded and run, the list shown), against
-// jedi's own complete() on the same text and caret in the same interpreter.
+// event through the plug-in, the completion script reloaded and run, the list or call tip
+// shown), against jedi's own complete() on the same text, caret and file in the same
+// interpreter; and the first request after attach against a warm one.
 //
-//   coilhatch_bench completion [--lines N] [--requests N]
+//   coilhatch_bench completion [--file F] [--caret L:C] [--lines N] [--requests N]
+//
+// --file opens F (its path is the document's, as in the editor); without it the document is a
+// generated one of --lines lines ending in "os.pa". --caret puts the caret on line L (from 1)
+// after C characters (from 0); the default is the end of the document.
 #include "bench/Bench.h"
 #include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
 #include <wx/arrstr.h>
+#include <wx/dir.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
+#include <wx/utils.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -50,27 +57,69 @@ wxString ReadText(const wxString& path) {
     return text;
 }
 
-// Times one jedi complete() at the current editor's caret and appends the seconds to
-// times.txt beside itself.
+// Times one jedi complete() at the current editor's caret, with the document's file as the
+// completion script gives it, and appends the seconds to times.txt beside itself.
 const char* const baselineScript = R"(import os, time, warnings
 import jedi, MpAPI
 
 def MpMain():
-    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()
+    management = MpAPI.CEditorManagement_Get()
+    editor = management.GetCurrentEditor()
     caret = editor.GetCurrentPos()
     line = editor.LineFromPosition(caret)
     column = len(editor.GetTextRange(editor.PositionFromLine(line), caret))
     text = editor.GetText()
+    path = management.GetCurrentFilePath() or None
     start = time.perf_counter()
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        script = jedi.Script(code=text, path=None, environment=jedi.InterpreterEnvironment())
-        found = script.complete(line + 1, column)
+        script = jedi.Script(code=text, path=path, environment=jedi.InterpreterEnvironment())
+        script.complete(line + 1, column)
     seconds = time.perf_counter() - start
-    assert any(c.name == "path" for c in found)
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "times.txt"), "a") as f:
         f.write(repr(seconds) + "\n")
 )";
+
+// Shows what the completion script would show at the current editor's caret, and appends the
+// seconds the editor takes to show it (the list's or call tip's popup alone) to shows.txt.
+const char* const showScript = R"(import os, time
+import autocomp_core, MpAPI
+
+def MpMain():
+    management = MpAPI.CEditorManagement_Get()
+    editor = management.GetCurrentEditor()
+    text, line, column, caret, before = autocomp_core.request_from_editor(editor)
+    found = autocomp_core.completions(text, line, column, management.GetCurrentFilePath() or None)
+    start = time.perf_counter()
+    autocomp_core.show(editor, caret, before, *found)
+    seconds = time.perf_counter() - start
+    editor.AutoCompCancel()
+    editor.CallTipCancel()
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "shows.txt"), "a") as f:
+        f.write(repr(seconds) + "\n")
+)";
+
+// Writes "1" to ready.txt beside itself when no warm-up of the completion is running.
+const char* const probeScript = R"(import os, sys
+
+def MpMain():
+    core = sys.modules.get("autocomp_core")
+    ready = core is None or core.warm_up_ended()
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "ready.txt"), "w") as f:
+        f.write("1" if ready else "0")
+)";
+
+// The seconds written one a line to a file, without the first `skip`.
+std::vector<double> ReadTimes(const wxString& path, size_t skip) {
+    std::vector<double> times;
+    const wxArrayString lines = wxSplit(ReadText(path), '\n');
+    for (size_t i = skip; i < lines.size(); ++i) {
+        double value = 0;
+        if (lines[i].ToCDouble(&value))
+            times.push_back(value);
+    }
+    return times;
+}
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -79,37 +128,121 @@ double Median(std::vector<double> values) {
 }
 
 const int warmUp = 3;
+const double warmUpAllowance = 3.0; // seconds the warm-up is given before the first request
+
+struct Options {
+    wxString file;
+    long line = 0; // from 1; 0: the end of the document
+    long column = 0;
+    int lines = 2000;
+    int requests = 30;
+};
+
+bool ParseCaret(const char* text, Options& options) {
+    char* end = nullptr;
+    options.line = std::strtol(text, &end, 10);
+    if (end == text || *end != ':' || options.line < 1)
+        return false;
+    const char* columnText = end + 1;
+    options.column = std::strtol(columnText, &end, 10);
+    return end != columnText && *end == '\0' && options.column >= 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; i += 2) {
+        if (i + 1 >= argc)
+            return false;
+        const char* value = argv[i + 1];
+        if (std::strcmp(argv[i], "--lines") == 0)
+            options.lines = std::atoi(value);
+        else if (std::strcmp(argv[i], "--requests") == 0)
+            options.requests = std::atoi(value);
+        else if (std::strcmp(argv[i], "--file") == 0)
+            options.file = wxString::FromUTF8(value);
+        else if (std::strcmp(argv[i], "--caret") == 0) {
+            if (!ParseCaret(value, options))
+                return false;
+        } else
+            return false;
+    }
+    return options.lines >= 10 && options.requests >= 1;
+}
+
+// What a request left in the editor.
+enum class Shown { List, CallTip, Nothing };
+
+const char* ShownName(Shown shown) {
+    switch (shown) {
+    case Shown::List:
+        return "list";
+    case Shown::CallTip:
+        return "call tip";
+    default:
+        return "nothing";
+    }
+}
+
+Shown TakeShown(CSyntaxEditor* editor) {
+    const Shown shown = editor->AutoCompActive()  ? Shown::List
+                        : editor->CallTipActive() ? Shown::CallTip
+                                                  : Shown::Nothing;
+    editor->AutoCompCancel();
+    editor->CallTipCancel();
+    return shown;
+}
+
+// Copies the shipped completion folder (the script, its engine, the warm-up) below `plugins`.
+bool CopyCompletionFiles(const wxString& plugins) {
+    const wxString sep = wxFileName::GetPathSeparator();
+    const wxString relative = "python" + sep + "autocomplete";
+    const wxString shipped = wxString(COILHATCH_PLUGINS_DIR) + sep + relative;
+    wxArrayString files;
+    wxDir::GetAllFiles(shipped, &files, "*.py", wxDIR_FILES);
+    bool copied = false;
+    for (const wxString& file : files) {
+        const wxString text = ReadText(file);
+        if (text.empty() ||
+            !WriteText(plugins + sep + relative + sep + wxFileName(file).GetFullName(), text))
+            return false;
+        copied = copied || wxFileName(file).GetFullName() == "autocomp.py";
+    }
+    return copied;
+}
 
 } // namespace
 
 int Completion(int argc, char** argv) {
-    int documentLines = 2000;
-    int requests = 30;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--lines") == 0)
-            documentLines = std::atoi(argv[i + 1]);
-        else if (std::strcmp(argv[i], "--requests") == 0)
-            requests = std::atoi(argv[i + 1]);
-    }
-    if (documentLines < 10 || requests < 1) {
-        std::fprintf(stderr,
-                     "usage: coilhatch_bench completion [--lines N>=10] [--requests N>=1]\n");
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: coilhatch_bench completion [--file F] [--caret L:C] "
+                             "[--lines N>=10] [--requests N>=1]\n");
         return 2;
     }
+    wxString text;
+    if (!options.file.empty()) {
+        options.file = wxFileName(options.file).GetAbsolutePath();
+        text = ReadText(options.file);
+        if (text.empty()) {
+            std::fprintf(stderr, "cannot read %s as UTF-8 text\n", options.file.utf8_str().data());
+            return 1;
+        }
+    } else {
+        text = Document(options.lines);
+    }
 
-    // A plug-ins folder of its own with the shipped completion script.
+    // A plug-ins folder of its own with the shipped completion files.
     char dirTemplate[] = "/tmp/coilhatch-bench-XXXXXX";
     if (mkdtemp(dirTemplate) == nullptr)
         return 1;
     const wxString plugins = dirTemplate;
     const wxString sep = wxFileName::GetPathSeparator();
-    const wxString relative = "python" + sep + "autocomplete" + sep + "autocomp.py";
-    const wxString shipped = ReadText(wxString(COILHATCH_PLUGINS_DIR) + sep + relative);
     const wxString baseline = plugins + sep + "jedi_baseline.py";
-    const wxString baselineText = baselineScript;
-    if (shipped.empty() || !WriteText(plugins + sep + relative, shipped) ||
-        !WriteText(baseline, baselineText)) {
+    const wxString probe = plugins + sep + "warm_probe.py";
+    const wxString showOnly = plugins + sep + "show_only.py";
+    if (!CopyCompletionFiles(plugins) || !WriteText(baseline, baselineScript) ||
+        !WriteText(probe, probeScript) || !WriteText(showOnly, showScript)) {
         std::fprintf(stderr, "cannot set up %s (is the completion script built?)\n", dirTemplate);
+        wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);
         return 1;
     }
 
@@ -118,62 +251,116 @@ int Completion(int argc, char** argv) {
     CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins);
     CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
     auto* editor = new CSyntaxEditor(frame);
-    editor->SetLexerForFile("bench.py");
-    editor->SetText(Document(documentLines));
-    editor->GotoPos(editor->GetLength());
+    editor->SetLexerForFile(options.file.empty() ? wxString("bench.py") : options.file);
+    editor->SetFilePath(options.file);
+    editor->SetText(text);
+    int status = 0;
+    if (options.line == 0) {
+        editor->GotoPos(editor->GetLength());
+    } else if (options.line > editor->GetLineCount()) {
+        std::fprintf(stderr, "the document has %d lines\n", editor->GetLineCount());
+        status = 2;
+    } else {
+        const int line = static_cast<int>(options.line - 1);
+        const int start = editor->PositionFromLine(line);
+        const int end = editor->GetLineEndPosition(line);
+        int caret = start;
+        for (long i = 0; i < options.column && caret < end; ++i)
+            caret = editor->PositionAfter(caret);
+        editor->GotoPos(caret);
+    }
     CEditorManagement::Get()->SetCurrentEditorProvider([editor] { return editor; });
     frame->Show(); // the list is a popup of the shown editor, as in the editor program
 
-    int status = 0;
     CCoilhatch plugin;
-    plugin.OnAttach();
-    if (!plugin.IsEngineRunning()) {
-        std::fprintf(stderr, "the plug-in's engine did not start\n");
-        status = 1;
-    } else {
+    if (status == 0) {
+        plugin.OnAttach();
+        if (!plugin.IsEngineRunning()) {
+            std::fprintf(stderr, "the plug-in's engine did not start\n");
+            status = 1;
+        }
+    }
+    if (status == 0) {
         auto request = [&] {
             wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
             plugin.ProcessEvent(event);
         };
+
+        // The warm-up runs in the background; it is given a while, as a user would after start.
+        const auto attached = Clock::now();
+        const wxString readyFile = plugins + sep + "ready.txt";
+        double warmUpSeconds = -1;
+        for (;;) {
+            plugin.RunScript(probe, false);
+            const double since = std::chrono::duration<double>(Clock::now() - attached).count();
+            if (ReadText(readyFile) == "1") {
+                warmUpSeconds = since;
+                break;
+            }
+            if (since >= warmUpAllowance)
+                break;
+            wxMilliSleep(20); // the warm-up thread runs meanwhile: no lock is held here
+        }
+
+        const double first = Seconds(request);
+        const Shown firstShown = TakeShown(editor);
+
         // Requests and baseline calls alternate, so that load on the machine hits both alike.
         std::vector<double> requestTimes;
-        int shown = 0;
-        for (int i = 0; i < warmUp + requests; ++i) {
+        int shownCounts[3] = {0, 0, 0};
+        for (int i = 0; i < warmUp + options.requests; ++i) {
             const double seconds = Seconds(request);
+            const Shown shown = TakeShown(editor);
             if (i >= warmUp) {
                 requestTimes.push_back(seconds);
-                shown += editor->AutoCompActive() ? 1 : 0;
+                ++shownCounts[static_cast<int>(shown)];
             }
-            editor->AutoCompCancel();
             plugin.RunScript(baseline, false);
+            plugin.RunScript(showOnly, false);
         }
-        std::vector<double> jediTimes;
-        const wxArrayString lines = wxSplit(ReadText(plugins + sep + "times.txt"), '\n');
-        for (size_t i = warmUp; i < lines.size(); ++i) {
-            double value = 0;
-            if (lines[i].ToCDouble(&value))
-                jediTimes.push_back(value);
-        }
-        if (jediTimes.size() != static_cast<size_t>(requests)) {
-            std::fprintf(stderr, "the baseline ran %zu times of %d\n", jediTimes.size(), requests);
+        const std::vector<double> jediTimes = ReadTimes(plugins + sep + "times.txt", warmUp);
+        const std::vector<double> showTimes = ReadTimes(plugins + sep + "shows.txt", warmUp);
+        if (jediTimes.size() != static_cast<size_t>(options.requests) ||
+            showTimes.size() != jediTimes.size()) {
+            std::fprintf(stderr, "the baseline ran %zu times and the show %zu times of %d\n",
+                         jediTimes.size(), showTimes.size(), options.requests);
             status = 1;
         } else {
+            const int caret = editor->GetCurrentPos();
+            const int line = editor->LineFromPosition(caret);
+            const wxString before = editor->GetTextRange(editor->PositionFromLine(line), caret);
             const double perRequest = Median(requestTimes);
             const double jedi = Median(jediTimes);
-            std::printf("completion, %d-line document, caret after \"os.pa\", median of %d "
-                        "requests after %d warm-up\n",
-                        documentLines, requests, warmUp);
-            std::printf("  completion request (event -> script reloaded -> list shown): %8.2f ms\n",
+            std::printf("completion, %s (%d lines), caret %d:%zu after \"%s\"\n",
+                        options.file.empty() ? "generated document"
+                                             : options.file.utf8_str().data(),
+                        editor->GetLineCount(), line + 1, before.length(),
+                        before.Strip(wxString::both).Right(40).utf8_str().data());
+            std::printf("  median of %d requests after %d warm-up; shown: list %d, call tip %d, "
+                        "nothing %d\n",
+                        options.requests, warmUp, shownCounts[0], shownCounts[1], shownCounts[2]);
+            std::printf("  completion request (event -> script reloaded -> shown):      %8.2f ms\n",
                         perRequest * 1e3);
             std::printf("  jedi Script(...).complete() alone, same interpreter:         %8.2f ms\n",
                         jedi * 1e3);
+            const double showing = Median(showTimes);
+            std::printf("  the editor showing the same list or call tip alone:          %8.2f ms\n",
+                        showing * 1e3);
+            if (warmUpSeconds >= 0)
+                std::printf("  warm-up ended %.0f ms after attach\n", warmUpSeconds * 1e3);
+            else
+                std::printf("  warm-up still running %.0f s after attach\n", warmUpAllowance);
+            std::printf("  first request after attach (%s shown):%*s%8.2f ms\n",
+                        ShownName(firstShown),
+                        static_cast<int>(23 - std::strlen(ShownName(firstShown))), "", first * 1e3);
             std::printf("  ratio request / jedi: %.2f\n", perRequest / jedi);
-            std::printf("  lists shown: %d of %d\n", shown, requests);
-            if (shown != requests)
-                status = 1;
+            std::printf("  ratio request without the editor's showing / jedi: %.2f\n",
+                        (perRequest - showing) / jedi);
+            std::printf("  ratio first / warm: %.2f\n", first / perRequest);
         }
     }
-    plugin.OnRelease();
+    if (plugin.IsEngineRunning())
+        plugin.OnRelease();
     CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
     CAppManagement::Get()->SetAppWindow(nullptr);
     frame->Destroy();

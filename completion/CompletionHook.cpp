@@ -9,10 +9,11 @@
 
 namespace {
 
-// The completion script, relative to the plug-ins folder.
-wxString CompletionScriptPath(const wxString& pluginsPath) {
+// A file of the completion's folder below the plug-ins folder.
+wxString CompletionFilePath(const wxString& name) {
+    const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
     const wxString sep = wxFileName::GetPathSeparator();
-    return pluginsPath + sep + "python" + sep + "autocomplete" + sep + "autocomp.py";
+    return pluginsPath + sep + "python" + sep + "autocomplete" + sep + name;
 }
 
 } // namespace
@@ -40,6 +41,12 @@ void CompletionHook::OnCompleteEnd(wxCommandEvent&) {
 void CompletionHook::RunCompletionScript() {
     // Without an engine the runner drops the request quietly: no message box on every
     // keystroke. Built anew for every request, so a moved plug-ins folder is followed at once.
-    const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
-    runScript(CompletionScriptPath(pluginsPath), true);
+    runScript(CompletionFilePath("autocomp.py"), true);
+}
+
+void CompletionHook::Warm() {
+    // The warm-up is an optimisation: without its script the first request does the work.
+    const wxString path = CompletionFilePath("warmup.py");
+    if (wxFileName::FileExists(path))
+        runScript(path, false);
 }

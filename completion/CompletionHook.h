@@ -1,6 +1,8 @@
 // The completion hook: a completion started in a Python document runs the completion script
 // below the plug-ins folder (reloaded on every request); completions in other documents are left
-// to the editor. When a completion ends, the current editor's call tip is closed.
+// to the editor. When a completion ends, the current editor's call tip is closed. Once the engine
+// runs, the warm-up script beside the completion script readies the completion's own imports in
+// the background, so that the first request does not pay for them.
 #pragma once
 
 #include <wx/string.h>
@@ -19,6 +21,9 @@ public:
     void OnCompleteBegin(wxCommandEvent& event);
     void OnCompleteEnd(wxCommandEvent& event);
     void RunCompletionScript();
+    // Runs the warm-up script beside the completion script, if it is there; it returns at once
+    // and works on in a thread of its own. Quiet when the script is missing.
+    void Warm();
 
 private:
     RunScriptFunction runScript;

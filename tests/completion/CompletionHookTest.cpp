@@ -8,8 +8,11 @@
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/stc/stc.h>
+#include <wx/utils.h>
 
+#include <chrono>
 #include <memory>
+#include <vector>
 
 using testing_support::EditorEnvironment;
 using testing_support::ReadFile;
@@ -19,9 +22,31 @@ namespace {
 
 const wxString sep = wxFileName::GetPathSeparator();
 
-wxString ScriptRelative() {
-    return "python" + sep + "autocomplete" + sep + "autocomp.py";
+wxString CompletionFile(const wxString& name) {
+    return "python" + sep + "autocomplete" + sep + name;
 }
+
+wxString ScriptRelative() {
+    return CompletionFile("autocomp.py");
+}
+
+// A warm-up script that records each run in calls.log beside it.
+const char* const countingWarmUp = R"(import os
+
+def MpMain():
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "calls.log"), "a") as f:
+        f.write("warm\n")
+)";
+
+// Writes "1" to warm.txt beside itself once no warm-up of the completion runs.
+const char* const warmUpProbe = R"(import os, sys
+
+def MpMain():
+    core = sys.modules.get("autocomp_core")
+    ended = core is None or core.warm_up_ended()
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "warm.txt"), "w") as f:
+        f.write("1" if ended else "0")
+)";
 
 // A completion script that records each run of its top level and of MpMain in calls.log.
 const char* const countingScript = R"(import os
@@ -76,6 +101,29 @@ protected:
         editor->SetLexerForFile(fileName);
         editor->SetText(text);
         editor->GotoPos(editor->GetLength());
+    }
+
+    // Copies shipped files of the completion's folder to the test's plug-ins folder.
+    void CopyShipped(const std::vector<wxString>& names) {
+        for (const wxString& name : names) {
+            const wxString shipped = wxString(COILHATCH_PLUGINS_DIR) + sep + CompletionFile(name);
+            const wxString text = ReadFile(shipped);
+            ASSERT_FALSE(text.empty()) << shipped;
+            plugins.Write(CompletionFile(name), text);
+        }
+    }
+
+    // Waits until the completion's warm-up has ended (a minute at most).
+    void WaitForWarmUp() {
+        const wxString probe = plugins.Write("warm_probe.py", warmUpProbe);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        for (;;) {
+            ASSERT_TRUE(plugin.RunScript(probe, false));
+            if (ReadFile(plugins.File("warm.txt")) == "1")
+                return;
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the warm-up did not end";
+            wxMilliSleep(20); // the warm-up's thread runs meanwhile: no lock is held here
+        }
     }
 
     TempDir plugins;
@@ -164,6 +212,43 @@ TEST_F(CompletionHookTest, MissingScriptShowsTheRunnerMessageOnEveryRequest) {
     EXPECT_EQ(texts[1], expected);
 }
 
+TEST_F(CompletionHookTest, AttachRunsTheWarmUpScriptOnce) {
+    plugins.Write(CompletionFile("warmup.py"), countingWarmUp);
+    Attach();
+    EXPECT_EQ(Calls(), "warm\n");
+
+    UseCountingScript();
+    Open("tool.py", "import os\n");
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(Begin());
+    wxString calls = Calls();
+    EXPECT_TRUE(calls.StartsWith("warm\n")) << calls;
+    EXPECT_EQ(calls.Replace("warm\n", ""), 1u) << "requests do not warm up again";
+    EXPECT_EQ(calls.Replace("main\n", ""), 2u);
+}
+
+// The shipped scripts, a request at once after attach: it waits for the warm-up's thread (or
+// answers without jedi when that takes too long), and never holds the editor for good.
+TEST_F(CompletionHookTest, FirstRequestDuringTheWarmUpIsAnswered) {
+    CopyShipped({"autocomp.py", "autocomp_core.py", "warmup.py"});
+    Attach();
+    Open("tool.py", "import os\nos.pa");
+    EXPECT_TRUE(Begin());
+    ASSERT_TRUE(editor->AutoCompActive());
+    editor->AutoCompSelect("path");
+    EXPECT_EQ(editor->AutoCompGetCurrentText(), "path");
+    EXPECT_FALSE(EnvironmentOutputHasTraceback()) << EditorEnvironment::OutputText();
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+TEST_F(CompletionHookTest, WithoutAWarmUpScriptAttachIsQuiet) {
+    UseCountingScript();
+    Attach();
+    EXPECT_EQ(Calls(), "");
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    EXPECT_FALSE(EnvironmentOutputHasTraceback());
+}
+
 TEST_F(CompletionHookTest, WithoutAnEngineNothingRunsAndNothingIsShown) {
     // Not attached: the engine-less state. Neither the script nor the runner's message appears.
     Open("tool.py", "import os\n");
@@ -180,12 +265,15 @@ class CompletionScriptTest : public CompletionHookTest, public ::testing::WithPa
 protected:
     void SetUp() override {
         CompletionHookTest::SetUp();
-        const wxString shipped = wxString(COILHATCH_PLUGINS_DIR) + sep + ScriptRelative();
-        const wxString script = ReadFile(shipped);
-        ASSERT_FALSE(script.empty()) << shipped;
-        plugins.Write(ScriptRelative(), script);
+        // Without jedi there is no warm-up: its import would race with hiding jedi.
+        CopyShipped(GetParam()
+                        ? std::vector<wxString>{"autocomp.py", "autocomp_core.py", "warmup.py"}
+                        : std::vector<wxString>{"autocomp.py", "autocomp_core.py"});
         Attach();
-        if (!GetParam()) {
+        if (GetParam()) {
+            // A request during the warm-up may answer without jedi; these cases test jedi's.
+            WaitForWarmUp();
+        } else {
             const wxString hide = plugins.Write("hide_jedi.py", "import sys\n"
                                                                 "def MpMain():\n"
                                                                 "    sys.modules['jedi'] = None\n");
@@ -274,6 +362,17 @@ TEST_P(CompletionScriptTest, LongDocument) {
     text += "os.pa";
     Open("tool.py", text);
     ASSERT_EQ(editor->GetLineCount(), 5000);
+    if (GetParam()) {
+        // A request has about 2 s; jedi's first parse of this document may take longer on a
+        // busy machine. It is made beforehand, as an earlier request would have made it.
+        const wxString prime = plugins.Write("prime.py", "import jedi, MpAPI\n"
+                                                         "def MpMain():\n"
+                                                         "    text = MpAPI.CEditorManagement_Get()"
+                                                         ".GetCurrentEditor().GetText()\n"
+                                                         "    jedi.Script(code=text, environment="
+                                                         "jedi.InterpreterEnvironment())\n");
+        ASSERT_TRUE(plugin.RunScript(prime, false));
+    }
     EXPECT_TRUE(Begin());
     EXPECT_EQ(Pick("path"), "path");
 }

@@ -14,6 +14,7 @@ HERE = os.environ.get("COILHATCH_AUTOCOMP_DIR") or os.path.join(
 sys.path.insert(0, HERE)
 
 import autocomp  # noqa: E402
+import autocomp_core  # noqa: E402
 
 
 def long_document(lines):
@@ -94,7 +95,7 @@ class Cases:
 
 class WithJedi(Cases, unittest.TestCase):
     def setUp(self):
-        if autocomp._load_jedi() is None:
+        if autocomp_core._load_jedi() is None:
             self.skipTest("jedi is not installed")
 
 

@@ -1,0 +1,541 @@
+"""The completion engine behind the completion script.
+
+The completion script is reloaded on every request and stays a thin entry; this module is
+imported once and cached, so a request pays only for what jedi needs: the document's text is
+read once, and signatures are worked out only when a call tip may be shown.
+
+jedi is imported and warmed in a thread of its own once the plug-in is loaded (start_warm_up);
+a request that arrives meanwhile waits for it, in short slices, so that pending calls (a stop
+from the editor) still run while it waits.
+"""
+
+import builtins
+import inspect
+import keyword
+import re
+import sys
+import time
+import warnings
+
+# Line ends as the editor and jedi (parso) see them; str.splitlines would also split at form
+# feeds and Unicode separators, and the line numbers would then disagree with jedi's.
+_LINE_END = re.compile(r"\r\n|\r|\n")
+
+# Strings (with their prefixes), comments and brackets, in document order. Unterminated
+# strings and comments run to the end of the text.
+_CHUNK = re.compile(
+    r"""
+      (?P<comment>\#[^\r\n]*)
+    | (?P<string>[rRbBuUfF]{0,2}
+        (?: '''(?:\\.|[^\\])*?(?:'''|\Z)
+          | \"\"\"(?:\\.|[^\\])*?(?:\"\"\"|\Z)
+          | '(?:\\.|[^\\'\r\n])*(?:'|(?=[\r\n])|\Z)
+          | "(?:\\.|[^\\"\r\n])*(?:"|(?=[\r\n])|\Z)))
+    | (?P<open>[(\[{])
+    | (?P<close>[)\]}])
+    | (?P<name>[^\W\d]\w*)
+    """,
+    re.VERBOSE | re.DOTALL,
+)
+
+_WORD_BEFORE = re.compile(r"\w+\Z")
+_DOTTED_BEFORE = re.compile(r"([^\W\d]\w*(?:\s*\.\s*[^\W\d]\w*)*)\s*\.\s*\Z")
+_CALLEE_BEFORE = re.compile(r"([^\W\d]\w*(?:\s*\.\s*[^\W\d]\w*)*)\s*\Z")
+# "import a, b as c, d" or "from d" up to the module being typed.
+_IMPORT_MODULE = re.compile(
+    r"^\s*(?:import\s+(?:[\w.]+\s*(?:as\s+\w+\s*)?,\s*)*|from\s+)([\w.]*)\Z"
+)
+# "from m import a, b as c, " up to the name being typed.
+_FROM_IMPORT = re.compile(
+    r"^\s*from\s+([\w.]+)\s+import\s+(?:\(?\s*(?:\w+\s*(?:as\s+\w+\s*)?,\s*)*)\Z"
+)
+_IMPORT_LINE = re.compile(r"^[ \t]*import[ \t]+([^\r\n#;]+)", re.MULTILINE)
+_FROM_LINE = re.compile(
+    r"^[ \t]*from[ \t]+([\w.]+)[ \t]+import[ \t]+\(?([^\r\n#;)]+)", re.MULTILINE
+)
+
+# A call tip shows at most this many signatures (overloads).
+_MAX_SIGNATURES = 3
+
+
+def split_lines(text):
+    """The document's lines without their line ends."""
+    return _LINE_END.split(text)
+
+
+def completions(text, line, column, path=None):
+    """What to offer at a caret: (prefix_len, items, calltip).
+
+    line counts from 1 and column from 0, in characters of that line (jedi's convention); both
+    are clamped to the text. prefix_len is the number of characters of the word before the caret
+    that the items complete; items is a sorted list without duplicates; calltip is the signature
+    of the call whose parentheses hold the caret, or None. The call tip is only worked out when
+    a list would not take its place: when nothing of a word is typed yet, or nothing matches.
+    When nothing is typed and the caret is inside a call, the call tip is what the editor shows,
+    and items is then left empty.
+    """
+    lines = split_lines(text)
+    line = min(max(int(line), 1), len(lines))
+    column = min(max(int(column), 0), len(lines[line - 1]))
+    return _complete(text, line, column, path, lines[line - 1][:column], lines)
+
+
+def _complete(text, line, column, path, before, lines=None):
+    """completions() at a caret known to lie in the text; before is the caret line's text up to
+    the caret. lines (the text split) is only needed without jedi and is made when missing."""
+    # A comment needs a "#" before the caret on its line; only then is the text scanned.
+    if "#" in before:
+        if _scan(text[: _offset_of_line(text, line) + column])[0] == "comment":
+            return 0, [], None
+    jedi = _load_jedi()
+    if jedi is not None:
+        try:
+            return _jedi_completions(jedi, text, line, column, path, before)
+        except Exception:  # jedi has its own faults on odd input; the fallback still answers
+            pass
+    if lines is None:
+        lines = split_lines(text)
+    return _fallback_completions(text, lines, line, column)
+
+
+def sort_items(names):
+    """Sorted without duplicates, in the order the editor's case-insensitive list needs."""
+    unique = {name for name in names if name and not any(c.isspace() or c == "?" for c in name)}
+    return sorted(unique, key=lambda name: (name.upper(), name))
+
+
+def _load_jedi():
+    """jedi, or None when it cannot be imported or its warm-up did not end in time."""
+    if not _wait_for_warm_up():
+        return None
+    try:
+        import jedi
+    except Exception:  # not installed, or broken: complete without it
+        return None
+    return jedi
+
+
+# -- jedi -----------------------------------------------------------------------------------
+
+
+def _script(jedi, text, path):
+    # The editor's own interpreter: no helper process, and the modules it can import.
+    return jedi.Script(code=text, path=path, environment=jedi.InterpreterEnvironment())
+
+
+def _jedi_completions(jedi, text, line, column, path, before):
+    typed = _prefix_length(before)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        script = _script(jedi, text, path)
+        if not typed:
+            # Nothing of a word typed: inside a call the editor shows the call tip instead of
+            # the list, so the list is not worked out. Outside a call jedi answers at once.
+            calltip = _calltip(script, line, column)
+            if calltip:
+                return 0, [], calltip
+        found = script.complete(line, column)
+        prefix_len = found[0].get_completion_prefix_length() if found else typed
+        items = sort_items(c.name for c in found)
+        calltip = None
+        if typed and not items:
+            calltip = _calltip(script, line, column)
+    return prefix_len, items, calltip
+
+
+def _calltip(script, line, column):
+    signatures = script.get_signatures(line, column)
+    if not signatures:
+        return None
+    return "\n".join(s.to_string() for s in signatures[:_MAX_SIGNATURES])
+
+
+def _prefix_length(before):
+    word = _WORD_BEFORE.search(before)
+    return len(word.group()) if word else 0
+
+
+# -- without jedi ---------------------------------------------------------------------------
+
+
+def _fallback_completions(text, lines, line, column):
+    before_line = lines[line - 1][:column]
+    # Line ends differ in length (\r\n): measure the text itself up to the caret's line.
+    offset = _offset_of_line(text, line) + column
+    before = text[:offset]
+    state, stack = _scan(before)
+    if state == "comment":
+        return 0, [], None
+
+    word = _WORD_BEFORE.search(before_line)
+    prefix = word.group() if word else ""
+    items = []
+    if state != "string" and not prefix[:1].isdigit():
+        rest = before_line[: len(before_line) - len(prefix)]
+        after_word = re.match(r"\w*", text[offset:]).end()
+        document = text[: offset - len(prefix)] + " " + text[offset + after_word :]
+        items = _candidates(document, rest, prefix)
+        items = [n for n in items if _matches(n, prefix)]
+    items = sort_items(items)
+
+    calltip = None
+    if (not prefix or not items) and stack:
+        calltip = _fallback_calltip(text, before[: stack[-1]])
+    return len(prefix), items, calltip
+
+
+def _offset_of_line(text, line):
+    """Offset of the line's first character (line ends differ in length)."""
+    if line <= 1:
+        return 0
+    for number, end in enumerate(_LINE_END.finditer(text), 2):
+        if number == line:
+            return end.end()
+    return len(text)
+
+
+def _scan(before):
+    """Where the caret stands ("code", "string" or "comment") and the offsets of the brackets
+    still open before it."""
+    stack = []
+    state = "code"
+    for chunk in _CHUNK.finditer(before):
+        kind = chunk.lastgroup
+        state = "code"
+        if kind == "open":
+            stack.append(chunk.start())
+        elif kind == "close":
+            if stack:
+                stack.pop()
+        elif kind == "comment":
+            if chunk.end() == len(before):
+                state = "comment"
+        elif kind == "string" and chunk.end() == len(before) and not _closed(chunk.group()):
+            state = "string"
+    return state, stack
+
+
+def _closed(literal):
+    body = literal.lstrip("rRbBuUfF")
+    quote = body[:3] if body[:3] in ("'''", '"""') else body[:1]
+    return len(body) >= 2 * len(quote) and body.endswith(quote) and not body.endswith("\\" + quote)
+
+
+def _matches(name, prefix):
+    if not name.lower().startswith(prefix.lower()):
+        return False
+    return prefix.startswith("_") or not name.startswith("_")
+
+
+def _candidates(document, rest, prefix):
+    """Every name that may stand at the caret, before filtering by the typed prefix."""
+    module = _IMPORT_MODULE.match(rest)
+    if module:
+        return _module_names(module.group(1))
+    source = _FROM_IMPORT.match(rest)
+    if source:
+        found = _resolve_module(source.group(1))
+        names = list(_module_names(source.group(1) + "."))
+        return names + (dir(found) if found is not None else [])
+    dotted = _DOTTED_BEFORE.search(rest)
+    if dotted:
+        base = re.sub(r"\s+", "", dotted.group(1))
+        found = _resolve(document, base)
+        if found is not _MISSING:
+            return _attributes(found)
+        return _document_attributes(document)
+    names = set(keyword.kwlist) | set(dir(builtins)) | _document_names(document)
+    return list(names)
+
+
+_MISSING = object()
+
+
+def _module_names(dotted):
+    """Modules to offer after "import" or "from": top-level ones, or a package's own."""
+    package, _, _ = dotted.rpartition(".")
+    if package:
+        lead = package + "."
+        loaded = [key for key in list(sys.modules) if key.startswith(lead)]
+        names = {key[len(lead) :].split(".")[0] for key in loaded}
+        found = sys.modules.get(package)
+        paths = getattr(found, "__path__", None)
+        if paths:
+            names |= _iter_module_names(list(paths))
+        return list(names)
+    names = {key.split(".")[0] for key in list(sys.modules)}
+    names |= set(sys.builtin_module_names)
+    names |= _iter_module_names(None)
+    return list(names)
+
+
+def _iter_module_names(paths):
+    import pkgutil
+
+    try:
+        return {info.name for info in pkgutil.iter_modules(paths)}
+    except Exception:  # an unreadable folder on the path
+        return set()
+
+
+def _resolve_module(name):
+    """A module the interpreter has already loaded; nothing is imported for completion."""
+    return sys.modules.get(name)
+
+
+def _import_bindings(document):
+    """Names the document's import statements bind, to the dotted names they stand for."""
+    bound = {}
+    for statement in _IMPORT_LINE.finditer(document):
+        for part in statement.group(1).split(","):
+            words = part.split()
+            if len(words) == 3 and words[1] == "as":
+                bound[words[2]] = words[0]
+            elif len(words) == 1:
+                top = words[0].split(".")[0]
+                bound[top] = top
+    for statement in _FROM_LINE.finditer(document):
+        source = statement.group(1)
+        for part in statement.group(2).split(","):
+            words = part.split()
+            if len(words) == 3 and words[1] == "as":
+                bound[words[2]] = source + "." + words[0]
+            elif len(words) == 1 and words[0] != "*":
+                bound[words[0]] = source + "." + words[0]
+    return bound
+
+
+def _resolve(document, dotted):
+    """The object a dotted name of the document stands for, or _MISSING. Only modules already
+    loaded, their attributes and the builtins are looked at; no code of the document runs."""
+    parts = dotted.split(".")
+    bound = _import_bindings(document)
+    target = bound.get(parts[0])
+    if target is not None:
+        found = _lookup_loaded(target)
+    elif hasattr(builtins, parts[0]):
+        found = getattr(builtins, parts[0])
+    else:
+        return _MISSING
+    for part in parts[1:]:
+        if found is _MISSING:
+            break
+        attribute = _safe_getattr(found, part)
+        if attribute is _MISSING and inspect.ismodule(found):
+            # A submodule that is loaded but not bound in its package.
+            attribute = sys.modules.get(found.__name__ + "." + part, _MISSING)
+        found = attribute
+    return found
+
+
+def _lookup_loaded(dotted):
+    if dotted in sys.modules:
+        return sys.modules[dotted]
+    module, _, attribute = dotted.rpartition(".")
+    if module in sys.modules:
+        return _safe_getattr(sys.modules[module], attribute)
+    return _MISSING
+
+
+def _safe_getattr(obj, name):
+    try:
+        return inspect.getattr_static(obj, name)
+    except Exception:
+        return _MISSING
+
+
+def _attributes(obj):
+    try:
+        return [name for name in dir(obj) if isinstance(name, str)]
+    except Exception:  # a __dir__ of its own that fails
+        return []
+
+
+def _document_names(document):
+    return {m.group() for m in _CHUNK.finditer(document) if m.lastgroup == "name"}
+
+
+def _document_attributes(document):
+    return {m.group(1) for m in re.finditer(r"\.\s*([^\W\d]\w*)", _code_only(document))}
+
+
+def _code_only(document):
+    """The document with its strings and comments blanked out."""
+    def blank(chunk):
+        return " " if chunk.lastgroup in ("string", "comment") else chunk.group()
+
+    return _CHUNK.sub(blank, document)
+
+
+def _fallback_calltip(text, before_bracket):
+    callee = _CALLEE_BEFORE.search(before_bracket)
+    if not callee:
+        return None
+    dotted = re.sub(r"\s+", "", callee.group(1))
+    if keyword.iskeyword(dotted.split(".")[-1]):
+        return None
+    name = dotted.split(".")[-1]
+    code = _code_only(text)
+    pattern = r"^[ \t]*(?:async[ \t]+)?def[ \t]+" + re.escape(name) + r"[ \t]*\(([^)]*)\)"
+    definition = re.search(pattern, code, re.MULTILINE)
+    if definition and "." not in dotted:
+        params = " ".join(definition.group(1).split())
+        return "%s(%s)" % (name, params)
+    found = _resolve(text, dotted)
+    if found is _MISSING:
+        return None
+    try:
+        return name + str(inspect.signature(found))
+    except Exception:  # builtins without a signature
+        doc = getattr(found, "__doc__", None)
+        first = doc.strip().splitlines()[0] if isinstance(doc, str) and doc.strip() else ""
+        return first if first.startswith(name + "(") else None
+
+
+# -- the editor -----------------------------------------------------------------------------
+
+
+def request_from_editor(editor):
+    """(text, line, column, caret, before) of a wx.stc.StyledTextCtrl: line from 1 and column
+    in characters, as completions() takes them; caret is the editor's position (in bytes) and
+    before the caret line's text up to the caret."""
+    caret = editor.GetCurrentPos()
+    line = editor.LineFromPosition(caret)
+    before = editor.GetTextRange(editor.PositionFromLine(line), caret)
+    return editor.GetText(), line + 1, len(before), caret, before
+
+
+def show(editor, caret, before, prefix_len, items, calltip):
+    """Shows the list, or the call tip when nothing of a word is typed yet (the editor shows
+    one or the other, never both)."""
+    if items and (prefix_len or not calltip):
+        typed = before[len(before) - prefix_len :] if prefix_len else ""
+        editor.AutoCompSetSeparator(ord(" "))
+        editor.AutoCompSetIgnoreCase(True)
+        # Ignoring case changes the order the list must have; the control sorts it to match,
+        # which also keeps lists that others show later in this editor in order.
+        editor.AutoCompSetOrder(1)  # wx.stc.STC_ORDER_PERFORMSORT
+        editor.AutoCompSetDropRestOfWord(True)
+        # The editor counts the typed part in bytes of its UTF-8 text.
+        editor.AutoCompShow(len(typed.encode("utf-8")), " ".join(items))
+    elif calltip:
+        editor.CallTipShow(caret, calltip)
+
+
+def _document_path(management):
+    """The current document's file, or None (never saved, or an editor without the call)."""
+    try:
+        return management.GetCurrentFilePath() or None
+    except Exception:
+        return None
+
+
+def main():
+    """One completion request in the editor's current editor."""
+    import MpAPI
+
+    management = MpAPI.CEditorManagement_Get()
+    editor = management.GetCurrentEditor()
+    if editor is None:
+        return
+    text, line, column, caret, before = request_from_editor(editor)
+    prefix_len, items, calltip = _complete(text, line, column, _document_path(management), before)
+    show(editor, caret, before, prefix_len, items, calltip)
+
+
+# -- warm-up --------------------------------------------------------------------------------
+
+# Set once the warm-up has ended (whether or not jedi could be had); None when none started.
+_warm_up_done = None
+
+# How long a request waits for the warm-up: the editor's budget for the completion script is
+# about 2 s, and a request past this answers without jedi rather than be stopped.
+WARM_UP_WAIT = 1.5
+# The wait is cut into slices so that pending calls run between them.
+_WAIT_SLICE = 0.05
+
+# The warm-up parses the current document too, when it is a Python file of at most this size.
+_MAX_WARM_FILE = 2 * 1024 * 1024
+
+_WARM_TEXT = "import os\nos.pa"
+
+
+def start_warm_up(path=None):
+    """Imports jedi and runs a first completion in a daemon thread, then parses the Python file
+    at path (the current document's), so that the first request finds jedi ready. Only the
+    first call starts anything."""
+    global _warm_up_done
+    if _warm_up_done is not None:
+        return
+    import threading
+
+    _warm_up_done = threading.Event()
+    thread = threading.Thread(
+        target=_warm_up, args=(_warm_up_done, path), name="completion warm-up", daemon=True
+    )
+    thread.start()
+
+
+def warm_up_ended():
+    """True when no warm-up is running."""
+    return _warm_up_done is None or _warm_up_done.is_set()
+
+
+def _warm_up(done, path):
+    try:
+        # The module the editor's current editor is wrapped in, loaded here rather than by the
+        # first request.
+        import wx.stc  # noqa: F401
+    except Exception:
+        pass
+    # No warnings.catch_warnings() here: it swaps the interpreter's filters for every thread,
+    # and a script running meanwhile on the editor's thread could be left with ours.
+    try:
+        import jedi
+
+        script = _script(jedi, _WARM_TEXT, None)
+        script.complete(2, 5)
+        script.get_signatures(2, 5)
+        text = _read_python_file(path)
+        if text is not None:
+            # jedi keeps the parse by the file's path: a request in that document only parses
+            # what changed since. A completion at its end builds what jedi keeps with the
+            # parse (the names of the document and their scopes).
+            _script(jedi, text, path).complete(len(split_lines(text)), 0)
+    except BaseException:  # a warm-up that fails only leaves the work to the first request
+        pass
+    finally:
+        done.set()
+
+
+def _read_python_file(path):
+    if not path or not path.lower().endswith((".py", ".pyw")):
+        return None
+    try:
+        import os
+
+        if os.path.getsize(path) > _MAX_WARM_FILE:
+            return None
+        with open(path, encoding="utf-8", errors="replace", newline="") as f:
+            return f.read()
+    except OSError:
+        return None
+
+
+def _wait_for_warm_up():
+    """False when a warm-up is still running after WARM_UP_WAIT seconds."""
+    done = _warm_up_done
+    if done is None:
+        return True
+    deadline = time.monotonic() + WARM_UP_WAIT
+    while not done.wait(_WAIT_SLICE):
+        if time.monotonic() >= deadline:
+            return False
+    return True
+
+
+def warm_up_in_editor():
+    """The warm-up for the editor: the current document's file is parsed too, if it has one."""
+    import MpAPI
+
+    start_warm_up(_document_path(MpAPI.CEditorManagement_Get()))
