@@ -6,6 +6,7 @@
 
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
+#include "engine/Watchdog.h"
 #include "host/lib/Services.h"
 
 #include <wx/filename.h>
@@ -28,7 +29,11 @@ CCoilhatch::CCoilhatch()
       menu(*this, scriptManagementId,
            {[this] { return IsEngineRunning(); },
             [this](const wxString& path, bool reload) { return RunScript(path, reload); }}),
-      completion([this](const wxString& path, bool reload) { return RunScript(path, reload); }) {
+      completion([this](const wxString& path, bool reload) {
+          // A completion request runs for about 2 s at most; a longer one ends without a word.
+          const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
+          return RunScript(path, reload);
+      }) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";
     info.version = "0.1";

@@ -6,6 +6,7 @@
 #include "engine/Interpreter.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"
+#include "engine/Watchdog.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
@@ -23,6 +24,11 @@ void ShowRunnerMessage(const wxString& text) {
 // PRECONDITION: the engine runs and the calling thread does not hold the interpreter lock.
 bool RunModule(const wxString& moduleName, const wxString& folder, bool reload) {
     GilGuard gil(GetCoreApi());
+    // The run can be stopped (engine/Watchdog.h); one that starts while another runs on this
+    // thread (a command handled while a script lets the editor run) is refused quietly.
+    watchdog::Run run(moduleName);
+    if (run.Refused())
+        return false;
 
     // The folder goes on sys.path once; a failure is reported and the run goes on.
     if (!interpreter::AddToSysPath(folder))
@@ -30,6 +36,7 @@ bool RunModule(const wxString& moduleName, const wxString& folder, bool reload) 
 
     PyRef pymodule;
     {
+        const watchdog::Watched watched(run);
         PyRef pyname = interpreter::FileSystemText(moduleName);
         if (pyname)
             pymodule = PyRef::Steal(PyImport_Import(pyname.Get()));
@@ -46,18 +53,21 @@ bool RunModule(const wxString& moduleName, const wxString& folder, bool reload) 
         // Our own reference: MpMain may rebind its module's names while it runs.
         PyRef pymain = dict ? PyRef::Borrow(PyDict_GetItemString(dict, "MpMain")) : PyRef();
         if (pymain && PyCallable_Check(pymain.Get())) {
+            const watchdog::Watched watched(run);
             PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
             failed = !pyresult || PyErr_Occurred();
         } else {
             const report::PendingErrorKeeper keep;
             ShowRunnerMessage(wxGetTranslation("There is no MpMain function on module."));
         }
+    } else if (run.EndQuietly()) {
+        return false; // stopped quietly: no message, no report
     } else {
         const report::PendingErrorKeeper keep; // the import error, reported below
         ShowRunnerMessage(wxGetTranslation("There is no module:") + moduleName);
     }
 
-    if (failed)
+    if (failed && !run.EndQuietly())
         report::ReportFailure();
     return !failed;
 }

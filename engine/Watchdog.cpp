@@ -1,0 +1,282 @@
+#include "engine/Gil.h"
+
+#include "engine/Watchdog.h"
+
+#include "engine/Coilhatch.h"
+
+#include "host/lib/Services.h"
+
+#include <wx/app.h>
+#include <wx/apptrait.h>
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/evtloop.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+#include <wx/thread.h>
+#include <wx/utils.h>
+#include <wx/weakref.h>
+
+#include <atomic>
+#include <cassert>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace watchdog {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What the watchdog thread shares with the editor's thread. Never destroyed: the thread waits
+// on it until the process ends.
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool threadStarted = false;
+    // A pending call is queued or running: at most one at a time, so that the interpreter's
+    // small queue of pending calls never fills up with ours.
+    std::atomic<bool> queued{false};
+};
+
+Shared& TheShared() {
+    static Shared* const shared = new Shared;
+    return *shared;
+}
+
+thread_local const Limits* currentLimits = nullptr;
+thread_local RunState* currentRun = nullptr;
+
+int Tick(void*);
+
+void WatchLoop() {
+    Shared& shared = TheShared();
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    for (;;) {
+        shared.changed.wait(lock, [&] { return shared.armed; });
+        // A timed wait in this thread only: the editor's thread never waits for it.
+        if (shared.changed.wait_for(lock, tickInterval, [&] { return !shared.armed; }))
+            continue;
+        if (shared.queued.exchange(true))
+            continue; // the last one has not run yet
+        // Unlocked meanwhile: the editor's thread arms and disarms holding the interpreter lock.
+        lock.unlock();
+        if (Py_AddPendingCall(&Tick, nullptr) == 0) {
+            // The interpreter notices a pending call that another thread queued only when
+            // its main thread takes the lock anew. Asking for the lock makes the script's
+            // thread hand it over within the interpreter's switch interval (5 ms).
+            const GilGuard gil(GetCoreApi());
+        } else {
+            shared.queued = false; // the queue is full: try again at the next tick
+        }
+        lock.lock();
+    }
+}
+
+void SetArmed(bool armed) {
+    Shared& shared = TheShared();
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.armed = armed;
+        if (armed && !shared.threadStarted) {
+            shared.threadStarted = true;
+            std::thread(WatchLoop).detach();
+        }
+    }
+    shared.changed.notify_all();
+}
+
+// The small window of a long run. Stop (or Esc, or closing the window) asks the run to stop.
+class RunningWindow : public wxDialog {
+public:
+    RunningWindow(wxWindow* parent, const wxString& name, std::function<void()> stop)
+        : wxDialog(parent, wxID_ANY, "Python Script", wxDefaultPosition, wxDefaultSize, wxCAPTION) {
+        auto* sizer = new wxBoxSizer(wxVERTICAL);
+        sizer->Add(new wxStaticText(this, wxID_ANY,
+                                    "Running " + wxControl::EscapeMnemonics(name) +
+                                        wxString(wxUniChar(0x2026))),
+                   0, wxALL, 12);
+        // The cancel id makes Esc press it.
+        auto* button = new wxButton(this, wxID_CANCEL, "Stop");
+        sizer->Add(button, 0, wxALIGN_CENTER_HORIZONTAL | wxLEFT | wxRIGHT | wxBOTTOM, 12);
+        SetSizerAndFit(sizer);
+        if (parent)
+            CentreOnParent();
+        // Not skipped: the dialog's own handling would hide the window while the script runs.
+        Bind(
+            wxEVT_BUTTON, [stop](wxCommandEvent&) { stop(); }, wxID_CANCEL);
+        Bind(wxEVT_CLOSE_WINDOW, [stop](wxCloseEvent& event) {
+            if (!event.CanVeto()) {
+                event.Skip();
+                return;
+            }
+            event.Veto();
+            stop();
+        });
+    }
+};
+
+} // namespace
+
+class RunState {
+public:
+    RunState(const wxString& name, const Limits& limits)
+        : name(name), limits(limits), start(Clock::now()), watching(wxThread::IsMain()) {}
+
+    ~RunState() {
+        // The editor takes input again before the window goes.
+        disabler.reset();
+        if (window) {
+            window->Hide();
+            window->Destroy();
+        }
+    }
+
+    void Arm() {
+        if (!watching || armedDepth++ > 0)
+            return;
+        armedLoop = wxEventLoopBase::GetActive();
+        SetArmed(true);
+    }
+
+    void Disarm() {
+        if (!watching || --armedDepth > 0)
+            return;
+        SetArmed(false);
+    }
+
+    bool Armed() const { return armedDepth > 0; }
+
+    // Between two Python instructions of the script, holding the interpreter lock. Returns -1
+    // with KeyboardInterrupt set to stop the script.
+    int OnTick() {
+        const Clock::time_point now = Clock::now();
+        if (wxEventLoopBase::GetActive() != armedLoop) {
+            // Python code runs inside a dialog of the script's own (a handler of it): the
+            // script waits for the user, and its time starts anew when the dialog ends.
+            start = now;
+            return 0;
+        }
+        if (limits.budget.count() > 0 && now - start >= limits.budget)
+            stopRequested = true;
+        if (!stopRequested && now - start >= windowDelay && wxTheApp) {
+            ShowWindow();
+            LetEditorRun();
+        }
+        if (PyErr_Occurred())
+            return -1; // left by Python code that ran meanwhile; raised in the script
+        if (!stopRequested)
+            return 0;
+        stopRequested = false;
+        stopped = true;
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return -1;
+    }
+
+    wxString name;
+    Limits limits;
+    Clock::time_point start;
+    bool stopped = false;
+
+private:
+    void ShowWindow() {
+        if (window)
+            return;
+        wxWindow* parent = CAppManagement::Get()->GetAppWindow();
+        if (parent && (!parent->IsShown() || parent->IsBeingDeleted()))
+            parent = nullptr; // a run at start, before the editor's window is shown
+        window = new RunningWindow(parent, name, [this] { stopRequested = true; });
+        window->Show();
+        window->FindWindow(wxID_CANCEL)->SetFocus();
+        // The rest of the editor takes no input while the window is up.
+        disabler = std::make_unique<wxWindowDisabler>(window.get());
+    }
+
+    // One round of the editor's events: the window's, timers (the output pane shows what was
+    // printed) and idle work. A run at start has no event loop yet: one is made for it.
+    void LetEditorRun() {
+        if (wxEventLoopBase* loop = wxEventLoopBase::GetActive()) {
+            loop->YieldFor(wxEVT_CATEGORY_ALL);
+            return;
+        }
+        if (!ownLoop)
+            ownLoop.reset(wxTheApp->GetTraits()->CreateEventLoop());
+        if (!ownLoop)
+            return;
+        wxEventLoopActivator activator(ownLoop.get());
+        ownLoop->YieldFor(wxEVT_CATEGORY_ALL);
+    }
+
+    const bool watching; // on the editor's thread, where the interpreter makes pending calls
+    int armedDepth = 0;
+    wxEventLoopBase* armedLoop = nullptr;
+    bool stopRequested = false;
+    wxWeakRef<wxDialog> window;
+    std::unique_ptr<wxWindowDisabler> disabler;
+    std::unique_ptr<wxEventLoopBase> ownLoop;
+};
+
+namespace {
+
+int Tick(void*) {
+    assert(PyGILState_Check());
+    // The next tick may be queued once this one has done its work.
+    struct Done {
+        ~Done() { TheShared().queued = false; }
+    } done;
+    // Pending calls are made on the interpreter's main thread, the editor's.
+    RunState* run = currentRun;
+    if (!run || !run->Armed())
+        return 0; // queued just before the run's code ended
+    try {
+        return run->OnTick();
+    } catch (...) {
+        // Nothing escapes into the interpreter's loop; the script goes on.
+        return PyErr_Occurred() ? -1 : 0;
+    }
+}
+
+} // namespace
+
+LimitsScope::LimitsScope(const Limits& limits) : outer(currentLimits), limits(limits) {
+    currentLimits = &this->limits;
+}
+
+LimitsScope::~LimitsScope() {
+    currentLimits = outer;
+}
+
+Run::Run(const wxString& name) {
+    if (currentRun)
+        return;
+    state = std::make_unique<RunState>(name, currentLimits ? *currentLimits : Limits());
+    currentRun = state.get();
+}
+
+Run::~Run() {
+    if (state)
+        currentRun = nullptr;
+}
+
+bool Run::EndQuietly() {
+    assert(PyGILState_Check());
+    if (!state || !state->stopped || !state->limits.quiet)
+        return false;
+    PyErr_Clear();
+    return true;
+}
+
+Watched::Watched(Run& run) : state(run.state.get()) {
+    if (state)
+        state->Arm();
+}
+
+Watched::~Watched() {
+    if (state)
+        state->Disarm();
+}
+
+} // namespace watchdog

@@ -1,0 +1,242 @@
+// Stopping a running script: the window that comes up after about a second, its Stop button and
+// Esc, the editor locked meanwhile, output reaching the pane while the script runs, a run at
+// start, a run refused while another runs, and a script waiting in a dialog of its own.
+#include "tests/engine/EngineFixture.h"
+
+#include <wx/button.h>
+#include <wx/dialog.h>
+#include <wx/evtloop.h>
+#include <wx/frame.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+using namespace engine_test;
+
+namespace {
+
+// A timer that calls a function on every tick (ticks come while a running script lets the
+// editor handle its events).
+class Repeater : public wxTimer {
+public:
+    explicit Repeater(std::function<void()> tick) : onTick(std::move(tick)) { Start(20); }
+    ~Repeater() override { Stop(); }
+    void Notify() override { onTick(); }
+
+private:
+    std::function<void()> onTick;
+};
+
+// The shown window with a "Stop" button, if any.
+wxDialog* RunningWindow() {
+    for (wxWindow* window : wxTopLevelWindows) {
+        auto* dialog = dynamic_cast<wxDialog*>(window);
+        if (!dialog || !dialog->IsShown() || dialog->IsBeingDeleted())
+            continue;
+        for (wxWindow* child : dialog->GetChildren())
+            if (dynamic_cast<wxButton*>(child) && child->GetLabel() == "Stop")
+                return dialog;
+    }
+    return nullptr;
+}
+
+wxString WindowText(wxDialog* dialog) {
+    for (wxWindow* child : dialog->GetChildren())
+        if (auto* text = dynamic_cast<wxStaticText*>(child))
+            return text->GetLabel();
+    return {};
+}
+
+void PressStop(wxDialog* dialog) {
+    wxWindow* button = nullptr;
+    for (wxWindow* child : dialog->GetChildren())
+        if (child->GetLabel() == "Stop")
+            button = child;
+    wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+    click.SetEventObject(button);
+    button->GetEventHandler()->ProcessEvent(click);
+}
+
+const char* const loopingScript = "def MpMain():\n"
+                                  "    while True:\n"
+                                  "        pass\n";
+
+// In a script: whether the window is shown, as wxPython sees the editor's windows.
+const char* const windowCheck = "import time, wx\n"
+                                "def shown():\n"
+                                "    for w in wx.GetTopLevelWindows():\n"
+                                "        if isinstance(w, wx.Dialog) and w.IsShown() and any(\n"
+                                "                isinstance(c, wx.Button) and c.GetLabel() == "
+                                "'Stop'\n"
+                                "                for c in w.GetChildren()):\n"
+                                "            return True\n"
+                                "    return False\n";
+
+const wxString ellipsis(wxUniChar(0x2026));
+
+} // namespace
+
+class EngineStop : public EngineTest {};
+
+TEST_F(EngineStop, StopButtonInterruptsTheScriptWhichIsReportedAndTheEditorGoesOn) {
+    editor->Frame()->Show();
+    wxString text;
+    wxWindow* parent = nullptr;
+    bool frameEnabled = true;
+    Repeater presser([&] {
+        if (wxDialog* window = RunningWindow()) {
+            text = WindowText(window);
+            parent = window->GetParent();
+            frameEnabled = editor->Frame()->IsEnabled();
+            PressStop(window);
+        }
+    });
+    EXPECT_FALSE(plugin->RunScript(Script("looping.py", loopingScript), false));
+    presser.Stop();
+
+    EXPECT_EQ(text, "Running looping" + ellipsis);
+    EXPECT_EQ(parent, editor->Frame());
+    EXPECT_FALSE(frameEnabled); // the rest of the editor took no input
+    EXPECT_TRUE(editor->Frame()->IsEnabled());
+    EXPECT_EQ(RunningWindow(), nullptr);
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    EXPECT_TRUE(Output().Contains("Traceback (most recent call last):")) << Output();
+    EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
+    EXPECT_TRUE(Output().EndsWith(wxString(50, '-') + "\n")) << Output(); // the report's end
+
+    ClearOutput();
+    EXPECT_TRUE(
+        plugin->RunScript(Script("later.py", "def MpMain():\n    print('later')\n"), false));
+    EXPECT_EQ(Output(), "later\n");
+}
+
+TEST_F(EngineStop, EscInTheWindowPressesStop) {
+    int presses = 0;
+    Repeater escaper([&] {
+        if (wxDialog* window = RunningWindow()) {
+            ++presses;
+            wxKeyEvent escape(wxEVT_CHAR_HOOK);
+            escape.m_keyCode = WXK_ESCAPE;
+            escape.SetEventObject(window);
+            window->GetEventHandler()->ProcessEvent(escape);
+        }
+    });
+    EXPECT_FALSE(plugin->RunScript(Script("escaped.py", loopingScript), false));
+    EXPECT_EQ(presses, 1);
+    EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
+}
+
+// The window is looked for by the script itself: absent after a short while of running,
+// present after about a second.
+TEST_F(EngineStop, WindowComesOnlyForAScriptRunningAboutASecondAndGoesWithIt) {
+    EXPECT_TRUE(plugin->RunScript(Script("quick.py", wxString(windowCheck) +
+                                                         "def MpMain():\n"
+                                                         "    t0 = time.monotonic()\n"
+                                                         "    while time.monotonic() - t0 < 0.3:\n"
+                                                         "        pass\n"
+                                                         "    print('quick', shown())\n"),
+                                  false));
+    EXPECT_EQ(Output(), "quick False\n");
+
+    ClearOutput();
+    EXPECT_TRUE(plugin->RunScript(
+        Script("slow.py", wxString(windowCheck) +
+                              "def MpMain():\n"
+                              "    t0 = time.monotonic()\n"
+                              "    while not shown() and time.monotonic() - t0 < 20:\n"
+                              "        pass\n"
+                              "    print('slow', shown(), time.monotonic() - t0 > 0.9)\n"),
+        false));
+    EXPECT_EQ(Output(), "slow True True\n");
+    EXPECT_EQ(RunningWindow(), nullptr);
+}
+
+TEST_F(EngineStop, OutputReachesThePaneWhileTheScriptRuns) {
+    auto* pane = new wxTextCtrl(editor->Frame(), wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                wxTE_MULTILINE, wxDefaultValidator, "stoptestpane");
+    CMessageOutputPane::Attach(pane, CMessageOutputManagement::Get()->GetMessageOutput(0));
+    editor->Frame()->Show();
+    EXPECT_TRUE(
+        plugin->RunScript(Script("progress.py", "import time, wx\n"
+                                                "def MpMain():\n"
+                                                "    print('first')\n"
+                                                "    pane = wx.FindWindowByName('stoptestpane')\n"
+                                                "    t0 = time.monotonic()\n"
+                                                "    while 'first' not in pane.GetValue():\n"
+                                                "        if time.monotonic() - t0 > 20:\n"
+                                                "            print('never')\n"
+                                                "            return\n"
+                                                "    print('seen')\n"),
+                          false));
+    EXPECT_EQ(Output(), "first\nseen\n");
+}
+
+// Auto-run scripts run while the editor starts: no event loop runs yet and its window is not
+// shown.
+TEST_F(EngineStop, RunAtStartBeforeTheEditorsWindowIsShownCanBeStopped) {
+    wxEventLoopBase* const loop = wxEventLoopBase::GetActive();
+    wxEventLoopBase::SetActive(nullptr);
+    bool seen = false;
+    wxWindow* parent = editor->Frame();
+    Repeater presser([&] {
+        if (wxDialog* window = RunningWindow()) {
+            seen = true;
+            parent = window->GetParent();
+            PressStop(window);
+        }
+    });
+    const bool ran = plugin->RunScript(Script("atstart.py", loopingScript), false);
+    wxEventLoopBase::SetActive(loop);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(parent, nullptr);
+    EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
+}
+
+// While a script runs, the editor handles events; a command that would run a script then is
+// refused without a word, and the running script is unharmed.
+TEST_F(EngineStop, RunStartedWhileAScriptRunsIsRefused) {
+    const wxString other = Script("other.py", "def MpMain():\n    print('other ran')\n");
+    int nested = -1;
+    Repeater presser([&] {
+        if (wxDialog* window = RunningWindow()) {
+            if (nested < 0) {
+                nested = plugin->RunScript(other, false) ? 1 : 0;
+                return; // the script keeps running: the next tick stops it
+            }
+            PressStop(window);
+        }
+    });
+    EXPECT_FALSE(plugin->RunScript(Script("holder.py", loopingScript), false));
+    EXPECT_EQ(nested, 0);
+    EXPECT_FALSE(Output().Contains("other ran")) << Output();
+    EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
+    EXPECT_EQ(modal.PendingCount(), 0u);
+
+    ClearOutput();
+    EXPECT_TRUE(plugin->RunScript(other, false));
+    EXPECT_EQ(Output(), "other ran\n");
+}
+
+// A script that shows a dialog of its own waits for the user, however long: Python code that
+// runs inside the dialog's loop brings up no window and is not stopped.
+TEST_F(EngineStop, ScriptWaitingInItsOwnDialogIsNotTakenForARunawayOne) {
+    ASSERT_TRUE(Exec(windowCheck));
+    modal.SetDialogHandler([](wxDialog*) {
+        wxGUIEventLoop loop;
+        wxEventLoopActivator activator(&loop);
+        // A handler of the dialog, busy for longer than the window's delay.
+        Exec("t0 = time.monotonic()\n"
+             "while time.monotonic() - t0 < 1.5:\n"
+             "    pass\n"
+             "print('inside', shown())\n");
+        return wxID_OK;
+    });
+    EXPECT_TRUE(plugin->RunScript(Script("asking.py", "import wx\n"
+                                                      "def MpMain():\n"
+                                                      "    dialog = wx.Dialog(None)\n"
+                                                      "    print('answer', dialog.ShowModal())\n"
+                                                      "    dialog.Destroy()\n"),
+                                  false));
+    EXPECT_EQ(Output(), wxString::Format("inside False\nanswer %d\n", wxID_OK));
+}
