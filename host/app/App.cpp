@@ -4,11 +4,15 @@
 #include "host/lib/Services.h"
 
 #include <wx/apptrait.h>
+#include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/evtloop.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#include <wx/stopwatch.h>
+#include <wx/timer.h>
 
 #include <unistd.h>
 
@@ -61,6 +65,53 @@ private:
     CConsoleWriter& console;
 };
 
+// --stop-after: presses the "Stop" button of a shown dialog (a plug-in's window of a running
+// script) once that window has been up for the given time, and again every such time while it
+// stays. The timer fires while the running script lets the editor handle its events.
+class CStopPresser : public wxTimer {
+public:
+    explicit CStopPresser(double seconds) : limitMs(static_cast<long>(seconds * 1000)) {
+        Start(50);
+    }
+    ~CStopPresser() override { Stop(); }
+
+    void Notify() override {
+        wxButton* button = FindStopButton();
+        if (!button) {
+            shown = nullptr;
+            return;
+        }
+        if (shown != button) {
+            shown = button;
+            watch.Start();
+        }
+        if (watch.Time() < limitMs)
+            return;
+        wxLogMessage("--stop-after: Stop pressed in \"%s\".", button->GetParent()->GetLabel());
+        watch.Start();
+        wxCommandEvent click(wxEVT_BUTTON, button->GetId());
+        click.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(click);
+    }
+
+private:
+    static wxButton* FindStopButton() {
+        for (wxWindow* window : wxTopLevelWindows) {
+            if (!dynamic_cast<wxDialog*>(window) || !window->IsShown() ||
+                window->IsBeingDeleted())
+                continue;
+            if (auto* button = dynamic_cast<wxButton*>(wxWindow::FindWindowByLabel("Stop", window)))
+                if (button->IsEnabled())
+                    return button;
+        }
+        return nullptr;
+    }
+
+    const long limitMs;
+    wxWeakRef<wxButton> shown;
+    wxStopWatch watch;
+};
+
 namespace {
 
 // The folder of the running program, read from the system rather than from argv[0].
@@ -110,6 +161,9 @@ bool CMarrowpadApp::OnInit() {
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
             [this](const wxString& text) { console.Write(text); });
         batchHook = std::make_unique<CBatchDialogHook>(console);
+        // From the start: scripts that run automatically run while the plug-ins load.
+        if (commandLine.stopAfter >= 0)
+            stopPresser = std::make_unique<CStopPresser>(commandLine.stopAfter);
         // A toolkit assertion would ask in a dialog that nobody answers: it goes to the log.
         wxSetAssertHandler([](const wxString& file, int line, const wxString& func,
                               const wxString& cond, const wxString& msg) {

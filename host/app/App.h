@@ -49,4 +49,5 @@ private:
     wxWeakRef<CMainFrame> frame;
     CConsoleWriter console;
     std::unique_ptr<class CBatchDialogHook> batchHook;
+    std::unique_ptr<class CStopPresser> stopPresser; // --stop-after
 };

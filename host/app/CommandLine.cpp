@@ -66,8 +66,8 @@ bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLin
             value = arg.AfterFirst('=');
             hasValue = true;
         }
-        const bool takesValue =
-            name == "--plugins-dir" || name == "--select" || name == "--complete";
+        const bool takesValue = name == "--plugins-dir" || name == "--select" ||
+                                name == "--complete" || name == "--stop-after";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = wxString::Format("option %s needs a value", name);
@@ -98,6 +98,14 @@ bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLin
                 return false;
             }
             commandLine.complete = true;
+        } else if (name == "--stop-after") {
+            double seconds = -1;
+            if (!value.ToCDouble(&seconds) || !(seconds >= 0 && seconds <= 1e6)) {
+                error = wxString::Format(
+                    "option --stop-after needs a number of seconds, 0 or more (got \"%s\")", value);
+                return false;
+            }
+            commandLine.stopAfter = seconds;
         } else if (name == "--batch") {
             commandLine.batch = true;
         } else if (name == "--help" || name == "-h") {
@@ -122,6 +130,8 @@ wxString CommandLineUsage() {
            "                     completion there, as Ctrl+Space does\n"
            "  --batch            no event loop for a person: make the selections and the\n"
            "                     completion, then release the plug-ins and exit\n"
+           "  --stop-after S     (batch) press Stop for any script still running after S\n"
+           "                     seconds\n"
            "  --help             show this text\n";
 }
 

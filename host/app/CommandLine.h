@@ -16,6 +16,7 @@ struct CommandLine {
     int completeLine = 0;   // from 1
     int completeColumn = 0; // from 1
     bool batch = false;
+    double stopAfter = -1; // seconds (batch); negative: Stop is never pressed
     bool help = false;
     std::vector<wxString> files;
 };

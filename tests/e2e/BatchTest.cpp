@@ -209,3 +209,53 @@ TEST(E2EBatch, ModulesThatAreNoPluginsAreReportedAndSkipped) {
     EXPECT_TRUE(result.err.Contains("x.so")) << Describe(result);
     EXPECT_TRUE(result.err.Contains("noentry.so")) << Describe(result);
 }
+
+TEST(E2EBatch, StopAfterStopsEveryLoopingScriptAndTheEditorGoesOn) {
+    TempDir scripts;
+    const wxString looping = scripts.Write("looping.py", "def MpMain():\n"
+                                                         "    print('looping')\n"
+                                                         "    while True:\n"
+                                                         "        pass\n");
+    const wxString after = scripts.Write("after.py", "def MpMain():\n    print('after')\n");
+    PluginsFolder plugins({{"looping", looping}, {"after", after}});
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--stop-after", "1", "--select",
+                   "Tools/Python Script/looping", "--select", "Tools/Python Script/looping",
+                   "--select", "Tools/Python Script/after"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    // Each run is stopped and reported; the last selection runs as usual.
+    wxString out = result.out;
+    EXPECT_EQ(out.Replace("KeyboardInterrupt", ""), 2u) << Describe(result);
+    EXPECT_EQ(out.Replace("Traceback (most recent call last):", ""), 2u) << Describe(result);
+    EXPECT_TRUE(result.out.StartsWith("looping\n")) << Describe(result);
+    EXPECT_TRUE(result.out.EndsWith("after\n")) << Describe(result);
+}
+
+// Scripts marked to run automatically run while the editor starts, before its main loop.
+TEST(E2EBatch, StopAfterStopsAScriptRunAtStart) {
+    TempDir scripts;
+    const wxString looping =
+        scripts.Write("startloop.py", "def MpMain():\n    while True:\n        pass\n");
+    PluginsFolder plugins({});
+    plugins.Write(
+        "Coilhatch.xml",
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch><Counts>1</Counts>"
+        "<Script0><autoRun>1</autoRun><autoReload>0</autoReload><name>startloop</name>"
+        "<location>" +
+            looping +
+            "</location><description>test</description></Script0>"
+            "</Coilhatch></config>\n");
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--stop-after", "0.5"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("KeyboardInterrupt")) << Describe(result);
+}
+
+TEST(E2EBatch, StopAfterNeedsSecondsZeroOrMore) {
+    for (const char* value : {"soon", "-1", ""}) {
+        SCOPED_TRACE(value);
+        const ProcessResult result = RunEditor({"--batch", "--stop-after", value});
+        EXPECT_EQ(result.status, 2) << Describe(result);
+        EXPECT_TRUE(result.err.Contains("--stop-after")) << Describe(result);
+    }
+}
