@@ -457,7 +457,8 @@ _WAIT_SLICE = 0.05
 # The warm-up parses the current document too, when it is a Python file of at most this size.
 _MAX_WARM_FILE = 2 * 1024 * 1024
 
-_WARM_TEXT = "import os\nos.pa"
+# A first completion and a first call tip: the caret stands in a call after a typed word.
+_WARM_TEXT = "import os\nos.path.join(os.pa"
 
 
 def start_warm_up(path=None):
@@ -494,8 +495,9 @@ def _warm_up(done, path):
         import jedi
 
         script = _script(jedi, _WARM_TEXT, None)
-        script.complete(2, 5)
-        script.get_signatures(2, 5)
+        caret = len(split_lines(_WARM_TEXT)[-1])
+        script.complete(2, caret)
+        script.get_signatures(2, caret)
         text = _read_python_file(path)
         if text is not None:
             # jedi keeps the parse by the file's path: a request in that document only parses
