@@ -128,9 +128,10 @@ def _jedi_completions(jedi, text, line, column, path, before):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         script = _script(jedi, text, path)
-        if not typed:
+        if not typed and not before.endswith("."):
             # Nothing of a word typed: inside a call the editor shows the call tip instead of
             # the list, so the list is not worked out. Outside a call jedi answers at once.
+            # After a dot the attributes are wanted, call or no call ("print(os.").
             calltip = _calltip(script, line, column)
             if calltip:
                 return 0, [], calltip

@@ -63,6 +63,11 @@ class Cases:
         self.assertEqual(prefix, 0)
         self.assertTrue(tip and tip.startswith("print("), tip)
 
+    def test_attributes_after_a_dot_inside_a_call(self):
+        prefix, items, _ = self.complete("import os\nprint(os.")
+        self.assertEqual(prefix, 0)
+        self.assertIn("path", items)
+
     def test_syntax_error_elsewhere(self):
         _, items, _ = self.complete("def broken(:\n    pass\nimport os\nos.pa")
         self.assertIn("path", items)
