@@ -8,6 +8,11 @@
 
 #include <wx/app.h>
 #include <wx/menu.h>
+#include <wx/stopwatch.h>
+#include <wx/textctrl.h>
+
+#include <thread>
+#include <vector>
 
 using testing_support::ProcessEventsUntil;
 using testing_support::TempDir;
@@ -193,4 +198,90 @@ TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
     frame->ReleasePlugins();
     EXPECT_TRUE(seen.released);
     EXPECT_TRUE(seen.editorAliveAtRelease);
+}
+
+// Threads that print while the user-interface thread waits for them (as a script joining its
+// threads does) lose nothing: every line is in the output at once, each thread's in its order,
+// and the pane shows them all once the editor is idle.
+TEST_F(AppFrame, OutputFromThreadsArrivesWholeInOrderAndReachesThePaneWhenIdle) {
+    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    output->Clear();
+    const int threads = 3;
+    const int lines = 100000;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([output, t] {
+            for (int i = 0; i < lines; ++i)
+                output->Append(wxString::Format("%d %d\n", t, i));
+        });
+    for (auto& writer : writers)
+        writer.join();
+
+    const wxArrayString got = wxSplit(output->GetText(), '\n', '\0');
+    ASSERT_EQ(got.size(), static_cast<size_t>(threads * lines + 1)); // and the empty last
+    std::vector<long> next(threads, 0);
+    for (size_t k = 0; k + 1 < got.size(); ++k) {
+        long t = -1;
+        long i = -1;
+        ASSERT_TRUE(got[k].BeforeFirst(' ').ToLong(&t) && got[k].AfterFirst(' ').ToLong(&i))
+            << got[k].utf8_str();
+        ASSERT_TRUE(t >= 0 && t < threads);
+        ASSERT_EQ(i, next[static_cast<size_t>(t)]++) << "thread " << t;
+    }
+
+    // Nobody asks the pane to show it: idle time does.
+    wxTextCtrl* pane = frame->GetOutputPane();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return pane->GetLastPosition() > 0; }));
+    EXPECT_TRUE(ProcessEventsUntil([&] {
+        return static_cast<size_t>(pane->GetLastPosition()) == output->GetText().length();
+    })) << pane->GetLastPosition()
+        << " of " << output->GetText().length();
+    EXPECT_EQ(pane->GetValue(), output->GetText());
+}
+
+// The toolkit would refuse a whole batch holding a NUL; the pane shows control characters as
+// their pictures, while the output keeps them as written.
+TEST_F(AppFrame, ControlCharactersAreShownAsPicturesAndKeptInTheOutput) {
+    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    output->Clear();
+    std::thread writer([output] {
+        for (int i = 0; i < 100; ++i)
+            output->Append(i == 50 ? wxString("nul\0here\n", 9) : wxString::Format("%d\n", i));
+    });
+    writer.join();
+    output->Append(wxString("\x01\x1b[0m\ttab\r\n"));
+
+    const wxString written = output->GetText();
+    EXPECT_NE(written.find(wxString("nul\0here\n", 9)), wxString::npos);
+    EXPECT_TRUE(written.EndsWith("\x01\x1b[0m\ttab\r\n"));
+
+    const wxString shown = frame->GetOutputText();
+    EXPECT_EQ(wxSplit(shown, '\n', '\0').size(), 102u) << shown.utf8_str();
+    EXPECT_TRUE(shown.Contains(wxString::FromUTF8("nul\xe2\x90\x80here\n")));
+    EXPECT_TRUE(
+        shown.EndsWith(wxString::FromUTF8("\xe2\x90\x81\xe2\x90\x9b[0m\ttab\xe2\x90\x8d\n")))
+        << shown.Right(20).utf8_str();
+    EXPECT_TRUE(shown.Contains("49\n"));
+    EXPECT_TRUE(shown.Contains("99\n"));
+}
+
+// A handler that runs for long lets the toolkit run now and then (a nested event loop): the
+// pane shows what was written so far from inside it, not only once the handler returns.
+TEST_F(AppFrame, PaneShowsOutputFromInsideANestedEventLoop) {
+    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    wxTextCtrl* pane = frame->GetOutputPane();
+    ProcessEventsUntil([&] { return false; }, 150); // settles what the frame started with
+    bool shownInside = false;
+    bool ran = false;
+    wxTheApp->CallAfter([&] {
+        output->Append("written inside\n");
+        wxStopWatch watch;
+        while (!shownInside && watch.Time() < 5000) {
+            wxTheApp->Yield(true);
+            shownInside = pane->GetValue().Contains("written inside");
+        }
+        ran = true;
+    });
+    EXPECT_TRUE(ProcessEventsUntil([&] { return ran; }));
+    EXPECT_TRUE(shownInside) << pane->GetValue().utf8_str();
 }

@@ -2,6 +2,7 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <wx/arrstr.h>
 
 #include <unistd.h>
 
@@ -258,4 +259,33 @@ TEST(E2EBatch, StopAfterNeedsSecondsZeroOrMore) {
         EXPECT_EQ(result.status, 2) << Describe(result);
         EXPECT_TRUE(result.err.Contains("--stop-after")) << Describe(result);
     }
+}
+
+// Standard output gets every line a thread prints, in order, while the script waits for the
+// thread; a message box shown afterwards comes after all of it, on a line of its own.
+TEST(E2EBatch, ThreadFloodReachesStandardOutputCompleteAndInOrder) {
+    TempDir scripts;
+    const wxString flood = scripts.Write("flood.py", "import threading, wx\n"
+                                                     "def spam():\n"
+                                                     "    for i in range(300000):\n"
+                                                     "        print(i)\n"
+                                                     "    print('no line end', end='')\n"
+                                                     "def MpMain():\n"
+                                                     "    t = threading.Thread(target=spam)\n"
+                                                     "    t.start()\n"
+                                                     "    t.join()\n"
+                                                     "    wx.MessageBox('done', 'Flood')\n"
+                                                     "    print('after')\n");
+    PluginsFolder plugins({{"flood", flood}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/flood"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const wxArrayString lines = wxSplit(result.out, '\n', '\0');
+    ASSERT_EQ(lines.size(), 300004u) << result.out.Right(200);
+    for (size_t i = 0; i < 300000; ++i)
+        ASSERT_EQ(lines[i], wxString::Format("%zu", i));
+    EXPECT_EQ(lines[300000], "no line end");
+    EXPECT_EQ(lines[300001], "[message box] Flood: done");
+    EXPECT_EQ(lines[300002], "after");
+    EXPECT_EQ(lines[300003], "");
 }
