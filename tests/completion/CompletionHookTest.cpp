@@ -383,3 +383,23 @@ INSTANTIATE_TEST_SUITE_P(Completion, CompletionScriptTest, ::testing::Values(tru
                          });
 
 } // namespace
+
+// A completion script that never ends is stopped after about 2 s without a word: no report, no
+// message box, no window left; the next request runs as usual.
+TEST_F(CompletionHookTest, CompletionScriptPastItsBudgetIsStoppedQuietly) {
+    plugins.Write(ScriptRelative(), "def MpMain():\n"
+                                    "    while True:\n"
+                                    "        pass\n");
+    Attach();
+    Open("doc.py", "import os\nos.");
+    EXPECT_TRUE(Begin());
+    EXPECT_FALSE(EnvironmentOutputHasTraceback()) << EditorEnvironment::OutputText();
+    EXPECT_FALSE(EditorEnvironment::OutputText().Contains("KeyboardInterrupt"));
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    for (wxWindow* window : wxTopLevelWindows)
+        EXPECT_TRUE(window == env->Frame() || !window->IsShown() || window->IsBeingDeleted());
+
+    UseCountingScript();
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(Calls().Contains("main")) << Calls();
+}

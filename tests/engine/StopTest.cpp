@@ -240,3 +240,22 @@ TEST_F(EngineStop, ScriptWaitingInItsOwnDialogIsNotTakenForARunawayOne) {
                                   false));
     EXPECT_EQ(Output(), wxString::Format("inside False\nanswer %d\n", wxID_OK));
 }
+
+// The completion request's budget: past it, the run ends without a message or a report even when
+// it was still importing; the budget binds no later run.
+TEST_F(EngineStop, CompletionBudgetEndsTheRunQuietlyAndBindsNoOtherRun) {
+    plugins.Write("python/autocomplete/autocomp.py", "while True:\n    pass\n");
+    plugin->RunCompletionScript();
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    EXPECT_TRUE(Output().empty()) << Output();
+    EXPECT_EQ(RunningWindow(), nullptr);
+
+    EXPECT_TRUE(plugin->RunScript(Script("longer.py", "import time\n"
+                                                      "def MpMain():\n"
+                                                      "    t0 = time.monotonic()\n"
+                                                      "    while time.monotonic() - t0 < 2.5:\n"
+                                                      "        pass\n"
+                                                      "    print('done')\n"),
+                                  false));
+    EXPECT_EQ(Output(), "done\n");
+}
