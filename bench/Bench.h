@@ -21,5 +21,6 @@ inline double Seconds(const std::function<void()>& f) {
 int EngineAttach(int argc, char** argv);
 int EngineRunScript(int argc, char** argv);
 int Completion(int argc, char** argv);
+int Output(int argc, char** argv);
 
 } // namespace bench

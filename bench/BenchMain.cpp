@@ -15,7 +15,7 @@ public:
 };
 
 int Usage() {
-    std::fprintf(stderr, "usage: coilhatch_bench attach|runscript|completion [options]\n");
+    std::fprintf(stderr, "usage: coilhatch_bench attach|runscript|completion|output [options]\n");
     return 2;
 }
 
@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
         status = bench::EngineRunScript(argc - 1, argv + 1);
     else if (std::strcmp(argv[1], "completion") == 0)
         status = bench::Completion(argc - 1, argv + 1);
+    else if (std::strcmp(argv[1], "output") == 0)
+        status = bench::Output(argc - 1, argv + 1);
     else
         status = Usage();
     wxTheApp->OnExit();
