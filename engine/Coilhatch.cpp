@@ -111,21 +111,75 @@ void CCoilhatch::OnAttach() {
     }
 }
 
+namespace {
+
+// Raised in every other thread of the interpreter once the plug-in is released. Its
+// construction happens before any handler of the thread's code runs (the interpreter normalizes
+// an exception before it enters a handler), and it waits for good, without the lock.
+const char threadStopSource[] = R"(import _thread
+
+
+class ScriptThreadStopped(BaseException):
+    """The editor has released the plug-in: this thread runs no more Python."""
+
+    def __init__(self, *args):
+        lock = _thread.allocate_lock()
+        lock.acquire()
+        lock.acquire()
+)";
+
+// Stops every thread but the calling one at its next step of Python code: threads that scripts
+// left running must never run Python again once the plug-in is released. A thread waiting for
+// the lock stops as soon as it gets it.
+// PRECONDITION: the calling thread holds the interpreter lock.
+void StopScriptThreads() {
+    assert(PyGILState_Check());
+    PyRef pycode =
+        PyRef::Steal(Py_CompileString(threadStopSource, "coilhatch/release.py", Py_file_input));
+    PyRef pyglobals = PyRef::Steal(PyDict_New());
+    PyRef pyname = PyRef::Steal(PyUnicode_FromString("coilhatch.release"));
+    if (pycode && pyglobals && pyname &&
+        PyDict_SetItemString(pyglobals.Get(), "__builtins__", PyEval_GetBuiltins()) == 0 &&
+        PyDict_SetItemString(pyglobals.Get(), "__name__", pyname.Get()) == 0) {
+        PyRef pyresult =
+            PyRef::Steal(PyEval_EvalCode(pycode.Get(), pyglobals.Get(), pyglobals.Get()));
+        PyObject* type = pyresult ? PyDict_GetItemString(pyglobals.Get(), "ScriptThreadStopped")
+                                  : nullptr; // borrowed
+        PyRef pytype = type ? PyRef::Borrow(type) : PyRef();
+        PyThreadState* self = PyThreadState_Get();
+        for (PyThreadState* other =
+                 PyInterpreterState_ThreadHead(PyThreadState_GetInterpreter(self));
+             pytype && other; other = PyThreadState_Next(other)) {
+            if (other != self)
+                PyThreadState_SetAsyncExc(other->thread_id, pytype.Get());
+        }
+    }
+    report::PrintPythonError();
+}
+
+} // namespace
+
 void CCoilhatch::OnRelease() {
+    // The settings are saved before any script code runs again: a script's atexit function may
+    // hang or end the process.
+    registry.Close();
+
     if (wxPythonLoaded) {
-        // The interpreter is not finalized (see engine/Interpreter.h): it gets its shutdown work,
-        // then its lock is given back for whatever Python code the editor may still call
-        // (handlers that scripts bound, threads they left running).
-        GilGuard gil(GetCoreApi());
+        // The interpreter is not finalized (see engine/Interpreter.h). Its lock is taken for the
+        // rest of the process and never given back: no thread a script left running gets to
+        // queue work into an editor that is closing. Python code the editor still calls on this
+        // thread (handlers that scripts bound) finds the lock held by its own thread.
+        GetCoreApi()->p_wxPyBeginBlockThreads(); // the token is never given back
         interpreter::RunShutdownWork();
+        // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
+        // then takes it stops at once.
+        StopScriptThreads();
         threadState = nullptr;
         wxPythonLoaded = false;
     } else {
         // Attaching failed: the interpreter is already finalized, and this does nothing.
         interpreter::FinalizeInterpreter();
     }
-
-    registry.Close();
 }
 
 // The table stays as written: the macros end without semicolons.

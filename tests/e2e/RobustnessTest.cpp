@@ -1,0 +1,163 @@
+// The editor program with the built plug-in, run in batch mode against scripts that try to take
+// it down: what they do must neither crash nor hang the editor, nor cost the user's settings.
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using testing_support::ProcessResult;
+using testing_support::ReadFile;
+using testing_support::RunProcess;
+using testing_support::TempDir;
+
+namespace {
+
+const wxString program = COILHATCH_BIN_DIR "/marrowpad";
+// A run that has not ended after this long is killed and counts as hung (status 128 + 9).
+const wxString timeLimit = "60";
+
+ProcessResult RunEditor(std::vector<wxString> args) {
+    args.insert(args.begin(), {"/usr/bin/timeout", "-s", "KILL", timeLimit, program, "--batch"});
+    return RunProcess(args);
+}
+
+wxString Describe(const ProcessResult& result) {
+    return wxString::Format("status %d\n--- stdout:\n%s\n--- stderr:\n%s", result.status,
+                            result.out, result.err);
+}
+
+struct Script {
+    wxString name;
+    wxString source;
+    bool autoRun = false;
+};
+
+// A plug-ins folder holding the built plug-in and a settings file that registers the scripts.
+// The settings file also holds an element of no use to the plug-in: a save drops it, so its
+// absence tells that the settings were saved.
+class Plugins {
+public:
+    explicit Plugins(const std::vector<Script>& scripts) {
+        Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
+        Link(COILHATCH_PLUGINS_DIR "/python", "python");
+        wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>";
+        xml += wxString::Format("<Counts>%zu</Counts><Unsaved>1</Unsaved>", scripts.size());
+        for (size_t i = 0; i < scripts.size(); ++i) {
+            const wxString path = sources.Write(scripts[i].name + ".py", scripts[i].source);
+            xml += wxString::Format("<Script%zu><autoRun>%d</autoRun><autoReload>0</autoReload>"
+                                    "<name>%s</name><location>%s</location>"
+                                    "<description>test</description></Script%zu>",
+                                    i, scripts[i].autoRun, scripts[i].name, path, i);
+        }
+        xml += "</Coilhatch></config>\n";
+        dir.Write("Coilhatch.xml", xml);
+    }
+
+    void Link(const wxString& target, const wxString& name) const {
+        ASSERT_EQ(symlink(target.utf8_str(), dir.File(name).utf8_str()), 0);
+    }
+    const wxString& Path() const { return dir.Path(); }
+    wxString Settings() const { return ReadFile(dir.File("Coilhatch.xml")); }
+    bool Saved() const {
+        const wxString settings = Settings();
+        return settings.Contains("<Counts>") && !settings.Contains("Unsaved");
+    }
+
+private:
+    TempDir dir;
+    TempDir sources;
+};
+
+ProcessResult RunWith(const Plugins& plugins, const std::vector<wxString>& selections,
+                      const std::vector<wxString>& more = {}) {
+    std::vector<wxString> args{"--plugins-dir", plugins.Path()};
+    for (const wxString& selection : selections) {
+        args.push_back("--select");
+        args.push_back(selection.Contains("/") ? selection : "Tools/Python Script/" + selection);
+    }
+    args.insert(args.end(), more.begin(), more.end());
+    return RunEditor(args);
+}
+
+} // namespace
+
+// A script's atexit function runs after the settings are saved: one that ends the process, or
+// one that looks at the file, finds the settings already written.
+TEST(E2ERobustness, SettingsAreSavedBeforeTheScriptsShutdownWork) {
+    const Plugins exits({Script{"bye", "import atexit, os\n"
+                                       "def MpMain():\n"
+                                       "    atexit.register(os._exit, 0)\n"}});
+    ProcessResult result = RunWith(exits, {"bye"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(exits.Saved()) << exits.Settings();
+
+    const Plugins looks({Script{"look", "import atexit, MpAPI\n"
+                                        "def check():\n"
+                                        "    folder = MpAPI.CNameService_Get()"
+                                        ".GetNameItem('PluginsPath').GetAttribute(0)\n"
+                                        "    text = open(folder + '/Coilhatch.xml').read()\n"
+                                        "    print('saved first:', 'Unsaved' not in text)\n"
+                                        "def MpMain():\n"
+                                        "    atexit.register(check)\n"}});
+    result = RunWith(looks, {"look"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("saved first: True")) << Describe(result);
+}
+
+namespace {
+
+const char* const callAfterFlood = "import threading, wx\n"
+                                   "def flood():\n"
+                                   "    while True:\n"
+                                   "        wx.CallAfter(lambda: None)\n"
+                                   "def MpMain():\n"
+                                   "    threading.Thread(target=flood, daemon=True).start()\n"
+                                   "    print('flooding')\n";
+
+} // namespace
+
+// The thread once queued events into the application being destroyed: closes hung or crashed.
+TEST(E2ERobustness, AThreadFloodingCallAfterNeverHoldsUpTheClose) {
+    const Plugins plugins({Script{"flood", callAfterFlood}});
+    for (int run = 0; run < 5; ++run) {
+        const ProcessResult result = RunWith(plugins, {"flood"});
+        ASSERT_EQ(result.status, 0) << "run " << run << "\n" << Describe(result);
+        EXPECT_TRUE(result.out.StartsWith("flooding\n")) << Describe(result);
+    }
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
+
+TEST(E2ERobustness, FileQuitWorksWhileAThreadFloodsCallAfter) {
+    const Plugins plugins({Script{"flood", callAfterFlood}});
+    const ProcessResult result = RunWith(plugins, {"flood", "File/Quit"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
+
+// Once the plug-in is released no script thread runs Python again, even when Python code runs
+// on the editor's thread afterwards and gives the lock away.
+TEST(E2ERobustness, ScriptThreadsRunNoPythonAfterTheRelease) {
+    const Plugins plugins({Script{"count", "import MpAPI, threading, time, wx\n"
+                                           "ticks = [0]\n"
+                                           "def count():\n"
+                                           "    while True:\n"
+                                           "        ticks[0] += 1\n"
+                                           "        time.sleep(0.001)\n"
+                                           "def late():\n"
+                                           "    seen = ticks[0]\n"
+                                           "    time.sleep(0.3)\n"
+                                           "    print('ticks after release:', ticks[0] - seen)\n"
+                                           "def MpMain():\n"
+                                           "    threading.Thread(target=count, daemon=True)"
+                                           ".start()\n"
+                                           "    frame = MpAPI.CAppManagement_Get()"
+                                           ".GetAppWindow()\n"
+                                           "    frame.Bind(wx.EVT_WINDOW_DESTROY, "
+                                           "lambda e: (late(), e.Skip()))\n"}});
+    const ProcessResult result = RunWith(plugins, {"count"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("ticks after release: 0") ||
+                result.out.Contains("ticks after release: 0"))
+        << Describe(result);
+}
