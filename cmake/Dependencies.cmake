@@ -29,6 +29,12 @@ endif()
 coilhatch_require(wxpython_found "wxPython 4 for ${Python3_EXECUTABLE} (with wxpy_api.h)" python3-wxgtk4.0)
 message(STATUS "wxPython embedding header: ${COILHATCH_WXPYTHON_INCLUDE}")
 
+# The interpreter starts from this absolute path (links resolved), never from a `python3`
+# looked up on PATH: an activated virtual environment or another Python first on PATH would
+# otherwise give it that installation's prefix, standard library and sys.executable.
+file(REAL_PATH "${Python3_EXECUTABLE}" COILHATCH_PYTHON_EXECUTABLE)
+message(STATUS "The embedded interpreter starts as: ${COILHATCH_PYTHON_EXECUTABLE}")
+
 # The soname of the libpython we link, made global before the interpreter starts.
 execute_process(
   COMMAND ${Python3_EXECUTABLE} -c "import sysconfig; print(sysconfig.get_config_var('INSTSONAME'))"
@@ -49,7 +55,8 @@ add_library(coilhatch_python INTERFACE)
 target_include_directories(coilhatch_python SYSTEM INTERFACE ${COILHATCH_WXPYTHON_INCLUDE})
 target_link_libraries(coilhatch_python INTERFACE Python3::Python coilhatch_wx ${CMAKE_DL_LIBS})
 target_compile_definitions(coilhatch_python INTERFACE
-  COILHATCH_PYTHON_SONAME="${COILHATCH_PYTHON_SONAME}")
+  COILHATCH_PYTHON_SONAME="${COILHATCH_PYTHON_SONAME}"
+  COILHATCH_PYTHON_EXECUTABLE="${COILHATCH_PYTHON_EXECUTABLE}")
 
 set(PYBIND11_FINDPYTHON ON)
 find_package(pybind11 CONFIG QUIET)

@@ -37,6 +37,33 @@ void UnregisterWxCleanup() {
     report::PrintPythonError();
 }
 
+// What the start-up script set up, kept until the process ends like the interpreter itself:
+// never destroyed, since a destructor at exit would run without the interpreter lock.
+struct EngineState {
+    PyRef loadScript; // the bound method scriptLoader.load
+    PyRef streams[3]; // sys.stdin, sys.stdout, sys.stderr as the engine set them
+};
+EngineState* engineState = nullptr;
+
+const char* const streamNames[3] = {"stdin", "stdout", "stderr"};
+
+// Takes what the start-up script left in the main module and in sys. Keeps the pending error.
+void KeepEngineState(PyObject* globals, bool streamsSet) {
+    const report::PendingErrorKeeper keep;
+    if (!engineState)
+        engineState = new EngineState;
+    PyObject* loader = PyDict_GetItemString(globals, "coilhatchScripts"); // borrowed
+    if (loader) {
+        PyRef pyloader = PyRef::Borrow(loader);
+        engineState->loadScript = PyRef::Steal(PyObject_GetAttrString(pyloader.Get(), "load"));
+    }
+    if (streamsSet) {
+        for (int i = 0; i < 3; ++i)
+            engineState->streams[i] = PyRef::Borrow(PySys_GetObject(streamNames[i]));
+    }
+    PyErr_Clear();
+}
+
 void FlushStream(const char* name) {
     PyObject* stream = PySys_GetObject(name); // borrowed
     if (!stream || stream == Py_None)
@@ -66,12 +93,20 @@ bool StartInterpreter() {
 
     PyConfig config;
     PyConfig_InitPythonConfig(&config);
+    // The interpreter the plug-in was built for, by its absolute path: its prefix, module path
+    // and sys.executable follow from it, whatever PATH or an activated virtual environment
+    // say. PYTHONPATH and the user's site folder still count, as for python3 itself.
+    PyStatus status =
+        PyConfig_SetBytesString(&config, &config.program_name, COILHATCH_PYTHON_EXECUTABLE);
+    if (!PyStatus_Exception(status))
+        status = PyConfig_SetBytesString(&config, &config.executable, COILHATCH_PYTHON_EXECUTABLE);
     // With inspect set, SystemExit reaching PyErr_Print (ours, or wxPython's event dispatch) is
     // printed as a traceback instead of calling exit(): a script can never close the editor.
     config.inspect = 1;
     // The editor owns the process's signal dispositions.
     config.install_signal_handlers = 0;
-    const PyStatus status = Py_InitializeFromConfig(&config);
+    if (!PyStatus_Exception(status))
+        status = Py_InitializeFromConfig(&config);
     PyConfig_Clear(&config);
     if (PyStatus_Exception(status)) {
         std::fprintf(stderr, "Coilhatch: cannot start Python: %s%s%s\n",
@@ -148,7 +183,37 @@ bool RunStartupScript() {
         return false;
     PyObject* globals = PyModule_GetDict(main); // borrowed
     PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), globals, globals));
+    // The loader is set up before anything that may fail for want of the editor's module, so
+    // that scripts run even when their output cannot be redirected.
+    KeepEngineState(globals, static_cast<bool>(pyresult));
     return static_cast<bool>(pyresult);
+}
+
+void RestoreStreams() {
+    assert(PyGILState_Check());
+    if (!engineState)
+        return;
+    for (int i = 0; i < 3; ++i) {
+        if (engineState->streams[i] &&
+            PySys_GetObject(streamNames[i]) != engineState->streams[i].Get() &&
+            PySys_SetObject(streamNames[i], engineState->streams[i].Get()) != 0)
+            report::PrintPythonError();
+    }
+}
+
+PyRef LoadScript(const wxString& path, const wxString& name, bool reload) {
+    assert(PyGILState_Check());
+    if (!engineState || !engineState->loadScript) {
+        PyErr_SetString(PyExc_RuntimeError, "the start-up script did not set up the script loader");
+        return PyRef();
+    }
+    PyRef pypath = FileSystemText(path);
+    PyRef pyname = pypath ? FileSystemText(name) : PyRef();
+    if (!pyname)
+        return PyRef();
+    return PyRef::Steal(PyObject_CallFunctionObjArgs(engineState->loadScript.Get(), pypath.Get(),
+                                                     pyname.Get(), reload ? Py_True : Py_False,
+                                                     nullptr));
 }
 
 void RunShutdownWork() {

@@ -40,9 +40,19 @@ PyRef FileSystemText(const wxString& text);
 // error pending on failure.
 bool AddToSysPath(const wxString& folder);
 
-// Runs the start-up script in the main module, compiled under its own file name. False with the
-// Python error pending on failure.
+// Runs the start-up script in the main module, compiled under its own file name, and keeps what
+// it set up for the rest of the process: the script loader and the engine's standard streams.
+// False with the Python error pending on failure.
 bool RunStartupScript();
+
+// Puts the engine's own sys.stdin, sys.stdout and sys.stderr back in place, whatever a script or
+// a tool left there. Does nothing before the start-up script has set them up.
+void RestoreStreams();
+
+// The module of the script at `path` (absolute), loaded from that file under `name` (see
+// scriptLoader in engine/startup.py): its top level runs at the first load and, with `reload`,
+// on every later call. Null with a Python error pending on failure.
+PyRef LoadScript(const wxString& path, const wxString& name, bool reload);
 
 // Python's own shutdown work short of finalizing: the atexit functions of scripts and modules
 // (without wxPython's toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors

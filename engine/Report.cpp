@@ -12,6 +12,31 @@ void PrintPythonError() {
         PyErr_Print();
 }
 
+bool EndedQuietly() {
+    assert(PyGILState_Check());
+    if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_SystemExit))
+        return false;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef pytype = PyRef::Steal(type);
+    PyRef pyvalue = PyRef::Steal(value);
+    PyRef pytraceback = PyRef::Steal(traceback);
+    PyRef pycode = pyvalue ? PyRef::Steal(PyObject_GetAttrString(pyvalue.Get(), "code")) : PyRef();
+    bool quiet = false;
+    if (pycode) {
+        // The exit status the interpreter itself would give: None and 0 mean success.
+        quiet = pycode.Get() == Py_None || (PyLong_Check(pycode.Get()) &&
+                                            PyLong_AsLong(pycode.Get()) == 0 && !PyErr_Occurred());
+    }
+    PyErr_Clear();
+    if (!quiet)
+        PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+    return quiet;
+}
+
 void ReportFailure() {
     assert(PyGILState_Check());
     PrintPythonError();

@@ -12,6 +12,11 @@ namespace report {
 // SystemExit is printed like any other error: the interpreter never ends the editor.
 void PrintPythonError();
 
+// A normal end of a script: when the pending error is SystemExit without a code or with code 0
+// (sys.exit(), sys.exit(0), sys.exit(None), raise SystemExit), clears it and returns true. Any
+// other error stays pending, and the result is false.
+bool EndedQuietly();
+
 // Closes the report of a failed run: prints the pending Python error (if any), then runs
 // "sys.stderr.showmsg()", which adds a time stamp and a separator line.
 void ReportFailure();

@@ -21,47 +21,61 @@ void ShowRunnerMessage(const wxString& text) {
     wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxCENTRE);
 }
 
+// The one place where a script's entry function is called.
+// PRECONDITION: the calling thread holds the interpreter lock.
+PyRef CallMpMain(const PyRef& pymain) {
+    return PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+}
+
 // PRECONDITION: the engine runs and the calling thread does not hold the interpreter lock.
-bool RunModule(const wxString& moduleName, const wxString& folder, bool reload) {
+bool RunModule(const wxString& path, const wxString& moduleName, const wxString& folder,
+               bool reload) {
     GilGuard gil(GetCoreApi());
     // The run can be stopped (engine/Watchdog.h); one that starts while another runs on this
     // thread (a command handled while a script lets the editor run) is refused quietly.
     watchdog::Run run(moduleName);
     if (run.Refused())
         return false;
+    // Whatever an earlier script or tool did with the standard streams, this run gets ours.
+    interpreter::RestoreStreams();
 
-    // The folder goes on sys.path once; a failure is reported and the run goes on.
+    // The folder goes on sys.path once, so that modules beside the script import; a failure is
+    // reported and the run goes on.
     if (!interpreter::AddToSysPath(folder))
         report::PrintPythonError();
 
+    // Loaded from its own file, never from whatever the module path finds first under its name.
+    // A failed reload counts as a failed import.
     PyRef pymodule;
     {
         const watchdog::Watched watched(run);
-        PyRef pyname = interpreter::FileSystemText(moduleName);
-        if (pyname)
-            pymodule = PyRef::Steal(PyImport_Import(pyname.Get()));
-        // A failed reload counts as a failed import.
-        if (pymodule && reload)
-            pymodule = PyRef::Steal(PyImport_ReloadModule(pymodule.Get()));
+        pymodule = interpreter::LoadScript(path, moduleName, reload);
     }
 
     bool failed = true;
     if (pymodule) {
-        // sys.modules may hold any object under the name; only a module has a dictionary.
+        // The loader may hand back a module that an import statement made; only a module has a
+        // dictionary.
         PyObject* dict =
             PyModule_Check(pymodule.Get()) ? PyModule_GetDict(pymodule.Get()) : nullptr;
         // Our own reference: MpMain may rebind its module's names while it runs.
         PyRef pymain = dict ? PyRef::Borrow(PyDict_GetItemString(dict, "MpMain")) : PyRef();
         if (pymain && PyCallable_Check(pymain.Get())) {
             const watchdog::Watched watched(run);
-            PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+            PyRef pyresult = CallMpMain(pymain);
             failed = !pyresult || PyErr_Occurred();
+            // sys.exit() with no code or code 0 is a normal end.
+            if (failed && report::EndedQuietly())
+                failed = false;
         } else {
             const report::PendingErrorKeeper keep;
             ShowRunnerMessage(wxGetTranslation("There is no MpMain function on module."));
         }
     } else if (run.EndQuietly()) {
         return false; // stopped quietly: no message, no report
+    } else if (report::EndedQuietly()) {
+        // The top level ended the script normally: nothing to call, nothing to report.
+        return true;
     } else {
         const report::PendingErrorKeeper keep; // the import error, reported below
         ShowRunnerMessage(wxGetTranslation("There is no module:") + moduleName);
@@ -84,7 +98,10 @@ bool CCoilhatch::RunScript(const wxString& path, bool reload) {
             ShowRunnerMessage(wxGetTranslation("Python script does not exist:") + path);
             return false;
         }
-        return RunModule(file.GetName(), file.GetPath(wxPATH_GET_VOLUME), reload);
+        wxFileName absolute(file);
+        absolute.MakeAbsolute();
+        return RunModule(absolute.GetFullPath(), file.GetName(), file.GetPath(wxPATH_GET_VOLUME),
+                         reload);
     } catch (const std::exception& error) {
         // Nothing escapes into the editor's event loop.
         wxLogError("Coilhatch: running %s failed: %s", path, error.what());

@@ -12,6 +12,8 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <wx/stattext.h>
+#include <wx/textdlg.h>
 
 #include <functional>
 #include <memory>
@@ -44,6 +46,49 @@ protected:
             whileShown();
         return ModalRecorder::Enter(dialog);
     }
+};
+
+// One text-entry dialog as the user would have seen it, and how it was answered.
+struct InputBoxRecord {
+    wxString caption;
+    wxString prompt;
+    wxWindow* parent = nullptr;
+};
+
+// Answers the text-entry dialogs that scripts show (input(), sys.stdin) with the given answers
+// in order, then with Cancel; records each dialog.
+class InputAnswers {
+public:
+    InputAnswers(testing_support::ModalRecorder& modal, std::vector<wxString> answers)
+        : answers(std::move(answers)) {
+        modal.SetDialogHandler([this](wxDialog* dialog) { return Answer(dialog); });
+    }
+
+    std::vector<InputBoxRecord> boxes;
+    int others = 0; // dialogs that were no text-entry dialog
+
+private:
+    int Answer(wxDialog* dialog) {
+        auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog);
+        if (!entry) {
+            ++others;
+            return wxID_OK;
+        }
+        // The prompt is the dialog's text: one static text per line.
+        wxString prompt;
+        for (wxWindow* child : entry->GetChildren()) {
+            if (auto* text = dynamic_cast<wxStaticText*>(child))
+                prompt += (prompt.empty() ? "" : "\n") + text->GetLabelText();
+        }
+        boxes.push_back({entry->GetTitle(), prompt, entry->GetParent()});
+        if (next >= answers.size())
+            return wxID_CANCEL;
+        entry->SetValue(answers[next++]);
+        return wxID_OK;
+    }
+
+    std::vector<wxString> answers;
+    size_t next = 0;
 };
 
 // The value of a Python expression, evaluated in the main module, as its str(); "<error>" (and

@@ -62,8 +62,8 @@ TEST_F(EngineRunner, FailedImportShowsTheModuleThenTheTracebackThenTheStamp) {
         {"syntax.py", "def MpMain(:\n", "syntax", "SyntaxError"},
         {"raising.py", "raise ValueError('at import')\ndef MpMain(): pass\n", "raising",
          "ValueError: at import"},
-        // The dot makes it module b of a package a, which does not exist.
-        {"a.b.py", "def MpMain(): pass\n", "a.b", "No module named 'a'"},
+        {"badcoding.py", "# -*- coding: no-such-codec -*-\ndef MpMain(): pass\n", "badcoding",
+         "no-such-codec"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.utf8_string());
@@ -110,13 +110,19 @@ TEST_F(EngineRunner, MissingOrNonCallableMpMainReportsOnlyTheStamp) {
     }
 }
 
-TEST_F(EngineRunner, ScriptNamedLikeAStandardModuleGetsThatModule) {
-    // The folder goes at the end of sys.path, so the standard library's string wins.
-    EXPECT_FALSE(plugin->RunScript(Script("string.py", "def MpMain(): print('mine')\n"), false));
-    auto boxes = modal.TakeMessageBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    ExpectRunnerBox(boxes[0], "There is no MpMain function on module.");
-    EXPECT_EQ(Output().Find("mine"), wxNOT_FOUND);
+TEST_F(EngineRunner, ScriptNamedLikeAStandardModuleRunsItsOwnFile) {
+    // The folder goes at the end of sys.path, where the standard library's string comes first;
+    // the script is loaded from its own file all the same, and the standard module stays.
+    EXPECT_TRUE(plugin->RunScript(Script("string.py", "def MpMain(): print('mine')\n"), false));
+    EXPECT_EQ(Output(), "mine\n");
+    EXPECT_EQ(Eval("hasattr(__import__('string'), 'ascii_letters')"), "True");
+}
+
+TEST_F(EngineRunner, FileNameWithAFurtherDotRunsUnderTheWholeName) {
+    EXPECT_TRUE(plugin->RunScript(Script("a.b.py", "def MpMain(): print(__name__)\n"), false));
+    EXPECT_EQ(Output(), "a.b\n");
+    // Not a module b of a package a: import statements do not see it.
+    EXPECT_EQ(Eval("'a.b' in sys.modules or 'a' in sys.modules"), "False");
 }
 
 TEST_F(EngineRunner, RaisingMpMainReportsWithoutAMessageBox) {
@@ -135,10 +141,10 @@ TEST_F(EngineRunner, SuccessfulRunPrintsThroughTheMessageOutput) {
     EXPECT_EQ(Pieces(), (std::vector<wxString>{"hello", "\n"}));
 }
 
-TEST_F(EngineRunner, ReloadRunsTheTopLevelTwiceOnTheFirstRunThenOnceAndMpMainOnce) {
+TEST_F(EngineRunner, ReloadRunsTheTopLevelOnceOnEveryRunAndMpMainOnce) {
     const wxString path = Script("reloaded.py", printingScript);
     EXPECT_TRUE(plugin->RunScript(path, true));
-    EXPECT_EQ(Output(), "top\ntop\nmain\n");
+    EXPECT_EQ(Output(), "top\nmain\n");
     ClearOutput();
     EXPECT_TRUE(plugin->RunScript(path, true));
     EXPECT_EQ(Output(), "top\nmain\n");
