@@ -14,12 +14,19 @@
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
+#include <wx/regex.h>
 #include <wx/sizer.h>
 #include <wx/splitter.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -74,11 +81,37 @@ bool IsReachable(wxMenuBar* menuBar, wxMenuItem* item) {
     return false;
 }
 
+// A line of a Python traceback that names a place in a source file: `File "PATH", line N`, as
+// a frame or a SyntaxError shows it. False for any other line.
+bool ParseSourcePlace(const wxString& text, wxString& path, long& line) {
+    static const wxRegEx place("File \"(.+)\", line ([0-9]+)");
+    if (!place.IsValid() || !place.Matches(text))
+        return false;
+    path = place.GetMatch(text, 1);
+    return place.GetMatch(text, 2).ToLong(&line) && line > 0;
+}
+
+// GTK 3 shows the images of menu items only when the desktop's settings ask for them, and few
+// do: the editor asks for them itself, so that the bitmaps plug-ins give their items show. The
+// setting is deprecated in GTK 3 but still honoured. It is reached through the symbols of the
+// GTK that the toolkit has loaded, so the editor needs no GTK headers of its own.
+void ShowMenuImages() {
+    using GetSettings = void* (*)();
+    using SetProperties = void (*)(void*, const char*, ...);
+    const auto getSettings =
+        reinterpret_cast<GetSettings>(dlsym(RTLD_DEFAULT, "gtk_settings_get_default"));
+    const auto setProperties = reinterpret_cast<SetProperties>(dlsym(RTLD_DEFAULT, "g_object_set"));
+    void* settings = getSettings ? getSettings() : nullptr;
+    if (settings && setProperties)
+        setProperties(settings, "gtk-menu-images", 1, static_cast<void*>(nullptr));
+}
+
 } // namespace
 
 CMainFrame::CMainFrame()
     : wxFrame(nullptr, wxID_ANY, appName, wxDefaultPosition, wxSize(900, 640)),
       plugins(std::make_unique<CPluginManager>()) {
+    ShowMenuImages();
     BuildMenuBar();
     CreateStatusBar();
 
@@ -93,6 +126,7 @@ CMainFrame::CMainFrame()
                                 wxDefaultSize, wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
     outputPane->SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
     outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
+    outputPane->Bind(wxEVT_LEFT_DCLICK, &CMainFrame::OnOutputDoubleClick, this);
     outputPanel->SetSizer(outputSizer);
 
     splitter->SetMinimumPaneSize(60);
@@ -496,7 +530,36 @@ void CMainFrame::OnAbout(wxCommandEvent&) {
 }
 
 void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
-    OpenFile(event.GetString());
+    CSyntaxEditor* editor = OpenFile(event.GetString());
+    // A positive int is the line, from 1, to put the caret on.
+    if (editor && event.GetInt() > 0) {
+        const int line = std::min(event.GetInt(), editor->GetLineCount()) - 1;
+        editor->GotoLine(line);
+        editor->EnsureVisibleEnforcePolicy(line);
+        UpdateStatus();
+    }
+}
+
+void CMainFrame::OnOutputDoubleClick(wxMouseEvent& event) {
+    event.Skip(); // the pane still selects the word
+    // The first click of the two has put the caret where the mouse is (the pane's own
+    // geometry may not be laid out yet to tell it from the mouse's position).
+    const long position = outputPane->GetInsertionPoint();
+    long column = 0;
+    long lineIndex = 0;
+    wxString path;
+    long line = 0;
+    if (!outputPane->PositionToXY(position, &column, &lineIndex) ||
+        !ParseSourcePlace(outputPane->GetLineText(lineIndex), path, line))
+        return;
+    // "<string>", "<untitled>", a file gone since: nothing to open.
+    if (wxDirExists(path) || !wxFileName::IsFileReadable(path))
+        return;
+    // Opened once the pane is done with the click, so that the editor keeps the focus.
+    auto* open = new wxCommandEvent(wxEVT_EDITOR_OPEN, GetId());
+    open->SetString(path);
+    open->SetInt(static_cast<int>(std::min<long>(line, INT_MAX)));
+    wxQueueEvent(this, open);
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
@@ -525,7 +588,48 @@ void CMainFrame::OnEditorKeyDown(wxKeyEvent& event) {
         StartCompletion(dynamic_cast<CSyntaxEditor*>(event.GetEventObject()));
         return;
     }
+    // Here Ctrl+Alt with a key is never a typed character (AltGr is a key of its own), yet the
+    // styled text control would insert it as a control character before the menus see it: a
+    // menu item's shortcut comes first.
+    if ((event.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT)) == (wxMOD_CONTROL | wxMOD_ALT) &&
+        ChooseShortcut(event))
+        return;
     event.Skip();
+}
+
+bool CMainFrame::ChooseShortcut(const wxKeyEvent& event) {
+    int flags = wxACCEL_NORMAL;
+    if (event.ControlDown())
+        flags |= wxACCEL_CTRL;
+    if (event.AltDown())
+        flags |= wxACCEL_ALT;
+    if (event.ShiftDown())
+        flags |= wxACCEL_SHIFT;
+    int key = event.GetKeyCode();
+    if (key >= 'a' && key <= 'z')
+        key += 'A' - 'a'; // shortcuts hold their letters in upper case
+    wxMenuBar* menuBar = GetMenuBar();
+    std::function<wxMenuItem*(const wxMenu*)> find = [&](const wxMenu* menu) -> wxMenuItem* {
+        for (wxMenuItem* item : menu->GetMenuItems()) {
+            if (item->GetSubMenu()) {
+                if (wxMenuItem* found = find(item->GetSubMenu()))
+                    return found;
+                continue;
+            }
+            const std::unique_ptr<wxAcceleratorEntry> accel(item->GetAccel());
+            if (accel && accel->GetFlags() == flags && accel->GetKeyCode() == key)
+                return item;
+        }
+        return nullptr;
+    };
+    for (size_t i = 0; menuBar && i < menuBar->GetMenuCount(); ++i) {
+        wxMenuItem* item = find(menuBar->GetMenu(i));
+        if (item && IsReachable(menuBar, item)) {
+            item->GetMenu()->SendEvent(item->GetId());
+            return true;
+        }
+    }
+    return false;
 }
 
 void CMainFrame::OnEditorCompletionEnd(wxStyledTextEvent& event) {

@@ -73,9 +73,13 @@ private:
     void OnEditCommand(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnEditorOpen(wxCommandEvent& event);
+    // A double-click on a traceback's `File "PATH", line N` opens the file at that line.
+    void OnOutputDoubleClick(wxMouseEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnPageChanged(wxBookCtrlEvent& event);
     void OnEditorKeyDown(wxKeyEvent& event);
+    // Chooses the reachable menu item whose shortcut is the key; false when none is.
+    bool ChooseShortcut(const wxKeyEvent& event);
     void OnEditorCompletionEnd(wxStyledTextEvent& event);
     void OnEditorUpdateUI(wxStyledTextEvent& event);
     void OnEditorSavePoint(wxStyledTextEvent& event);

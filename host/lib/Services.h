@@ -25,7 +25,8 @@ class wxXmlNode;
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEvent);
 // Sent to plug-ins when a completion list or call tip has ended.
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent);
-// Sent to the main frame: open the file named by the event's string (or bring its tab forward).
+// Sent to the main frame: open the file named by the event's string (or bring its tab forward);
+// a positive int puts the caret on that line, counted from 1.
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
 
 // Event-table entries for the editor's events, for any id.
