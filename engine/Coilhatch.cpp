@@ -14,6 +14,8 @@
 #include <wx/msgdlg.h>
 
 #include <cassert>
+#include <chrono>
+#include <thread>
 
 const wchar_t* const pluginNameText = L"Coilhatch";
 
@@ -118,15 +120,24 @@ namespace {
 // an exception before it enters a handler), and it waits for good, without the lock.
 const char threadStopSource[] = R"(import _thread
 
+stopped = 0
+
 
 class ScriptThreadStopped(BaseException):
     """The editor has released the plug-in: this thread runs no more Python."""
 
     def __init__(self, *args):
+        global stopped
+        stopped += 1
         lock = _thread.allocate_lock()
         lock.acquire()
         lock.acquire()
 )";
+
+// How long the release waits for the other threads to stop. A thread in the middle of a toolkit
+// call (wx.CallAfter from a thread, say) finishes it and stops at once; one that sleeps or waits
+// for input stops later, harmlessly, or never.
+constexpr auto threadStopWait = std::chrono::milliseconds(300);
 
 // Stops every thread but the calling one at its next step of Python code: threads that scripts
 // left running must never run Python again once the plug-in is released. A thread waiting for
@@ -147,11 +158,24 @@ void StopScriptThreads() {
                                   : nullptr; // borrowed
         PyRef pytype = type ? PyRef::Borrow(type) : PyRef();
         PyThreadState* self = PyThreadState_Get();
+        long others = 0;
         for (PyThreadState* other =
                  PyInterpreterState_ThreadHead(PyThreadState_GetInterpreter(self));
              pytype && other; other = PyThreadState_Next(other)) {
             if (other != self)
-                PyThreadState_SetAsyncExc(other->thread_id, pytype.Get());
+                others += PyThreadState_SetAsyncExc(other->thread_id, pytype.Get());
+        }
+        // A thread inside a toolkit call runs without the lock; were the editor to end meanwhile,
+        // the call would meet a toolkit torn down. The lock is lent until each such thread has
+        // come back for it, and so stopped.
+        const auto deadline = std::chrono::steady_clock::now() + threadStopWait;
+        while (others > 0 && std::chrono::steady_clock::now() < deadline) {
+            PyObject* stopped = PyDict_GetItemString(pyglobals.Get(), "stopped"); // borrowed
+            if (!stopped || PyLong_AsLong(stopped) >= others)
+                break;
+            PyThreadState* saved = PyEval_SaveThread();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            PyEval_RestoreThread(saved);
         }
     }
     report::PrintPythonError();

@@ -5,12 +5,14 @@
 #include "menu/ScriptIcon.h"
 #include "registry/ScriptList.h"
 
+#include <wx/app.h>
 #include <wx/bitmap.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/intl.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/weakref.h>
 
 #include <exception>
 #include <utility>
@@ -121,7 +123,14 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
             item->Enable(false);
             if (runAutoScripts) {
                 const wxString location = entry->location;
+                const wxWeakRef<wxMenu> menuAlive(scriptMenu);
                 runner.runScript(location, false); // a failure is reported by the runner; go on
+                // The script may have closed the editor: once the plug-in is released the list
+                // is gone, and with the main window the submenu. No further script runs then.
+                wxFrame* editor = CAppManagement::Get()->GetAppWindow();
+                if (!scriptList || !menuAlive || !editor || editor->IsBeingDeleted() ||
+                    (wxTheApp && wxTheApp->IsScheduledForDestruction(editor)))
+                    return;
             }
         }
     }

@@ -17,7 +17,41 @@ struct CPluginManager::Loaded {
     CPlugin* plugin = nullptr;
 };
 
-CPluginManager::CPluginManager() = default;
+struct CPluginManager::State {
+    std::vector<std::unique_ptr<Loaded>> plugins;
+    int running = 0;         // calls into plug-ins on the stack (a handler may run a nested loop)
+    bool releaseDue = false; // ReleaseAll came while a plug-in was running
+
+    void Release() {
+        releaseDue = false;
+        while (!plugins.empty()) {
+            std::unique_ptr<Loaded> loaded = std::move(plugins.back());
+            plugins.pop_back();
+            loaded->plugin->OnRelease();
+            delete loaded->plugin;
+            // The module itself stays mapped until the process ends: toolkit objects it created
+            // (menus, class information, bitmaps) may outlive its plug-in object.
+        }
+    }
+};
+
+// One call into the plug-ins: a release asked for meanwhile happens when the outermost call
+// returns.
+class CPluginManager::Call {
+public:
+    explicit Call(std::shared_ptr<State> shared) : state(std::move(shared)) { ++state->running; }
+    ~Call() {
+        if (--state->running == 0 && state->releaseDue)
+            state->Release();
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+private:
+    std::shared_ptr<State> state;
+};
+
+CPluginManager::CPluginManager() : state(std::make_shared<State>()) {}
 
 CPluginManager::~CPluginManager() {
     ReleaseAll();
@@ -62,7 +96,8 @@ bool CPluginManager::LoadModule(const wxString& path) {
     }
     wxLogVerbose("Loaded plug-in \"%s\" from \"%s\".", loaded->name, path);
     CPlugin* plugin = loaded->plugin;
-    plugins.push_back(std::move(loaded));
+    state->plugins.push_back(std::move(loaded));
+    const Call call(state);
     plugin->OnAttach();
     return true;
 }
@@ -71,47 +106,51 @@ void CPluginManager::AddPlugin(CPlugin* plugin, const wxString& name) {
     auto loaded = std::make_unique<Loaded>();
     loaded->name = name;
     loaded->plugin = plugin;
-    plugins.push_back(std::move(loaded));
+    state->plugins.push_back(std::move(loaded));
+    const Call call(state);
     plugin->OnAttach();
 }
 
 bool CPluginManager::BuildToolBars(wxToolBar* toolBar) {
+    const Call call(state);
     bool added = false;
-    for (const auto& loaded : plugins)
-        added = loaded->plugin->BuildToolBar(toolBar) || added;
+    // By index: a plug-in's call may end in a release, which empties the list.
+    for (size_t i = 0; i < state->plugins.size() && !state->releaseDue; ++i)
+        added = state->plugins[i]->plugin->BuildToolBar(toolBar) || added;
     return added;
 }
 
 void CPluginManager::BuildMenus(wxMenuBar* menuBar) {
-    for (const auto& loaded : plugins)
-        loaded->plugin->BuildMenu(menuBar);
+    const Call call(state);
+    for (size_t i = 0; i < state->plugins.size() && !state->releaseDue; ++i)
+        state->plugins[i]->plugin->BuildMenu(menuBar);
 }
 
 bool CPluginManager::Dispatch(wxEvent& event) {
+    const Call call(state);
     // Only the plug-ins' own handlers: an event none of them handles goes back to the caller,
     // not on to the application (the frame passes it on itself).
-    for (const auto& loaded : plugins) {
-        if (loaded->plugin->ProcessEventLocally(event))
+    for (size_t i = 0; i < state->plugins.size() && !state->releaseDue; ++i) {
+        if (state->plugins[i]->plugin->ProcessEventLocally(event))
             return true;
     }
     return false;
 }
 
 void CPluginManager::ReleaseAll() {
-    while (!plugins.empty()) {
-        std::unique_ptr<Loaded> loaded = std::move(plugins.back());
-        plugins.pop_back();
-        loaded->plugin->OnRelease();
-        delete loaded->plugin;
-        // The module itself stays mapped until the process ends: toolkit objects it created
-        // (menus, class information, bitmaps) may outlive its plug-in object.
-    }
+    state->releaseDue = true;
+    if (state->running == 0)
+        state->Release();
+}
+
+size_t CPluginManager::GetCount() const {
+    return state->plugins.size();
 }
 
 CPlugin* CPluginManager::GetPlugin(size_t index) const {
-    return index < plugins.size() ? plugins[index]->plugin : nullptr;
+    return index < state->plugins.size() ? state->plugins[index]->plugin : nullptr;
 }
 
 wxString CPluginManager::GetPluginName(size_t index) const {
-    return index < plugins.size() ? plugins[index]->name : wxString();
+    return index < state->plugins.size() ? state->plugins[index]->name : wxString();
 }

@@ -43,13 +43,20 @@ public:
 
     // OnRelease on each plug-in, then destroys them, in reverse order. The modules stay mapped
     // until the process ends (toolkit objects they made may outlive their plug-ins).
+    // Called while a plug-in is running (a script it runs closes the main window), the release
+    // waits until the plug-in's call returns: a plug-in is never released under its own
+    // handler. Nothing is handed to the plug-ins from then on.
     void ReleaseAll();
 
-    size_t GetCount() const { return plugins.size(); }
+    size_t GetCount() const;
     CPlugin* GetPlugin(size_t index) const;
     wxString GetPluginName(size_t index) const;
 
 private:
     struct Loaded;
-    std::vector<std::unique_ptr<Loaded>> plugins;
+    struct State;
+    class Call;
+    // Shared with the calls into plug-ins that are running, so that a release that has to wait
+    // happens even when the manager itself is gone by the time the call returns.
+    std::shared_ptr<State> state;
 };

@@ -120,7 +120,7 @@ const char* const callAfterFlood = "import threading, wx\n"
 // The thread once queued events into the application being destroyed: closes hung or crashed.
 TEST(E2ERobustness, AThreadFloodingCallAfterNeverHoldsUpTheClose) {
     const Plugins plugins({Script{"flood", callAfterFlood}});
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < 10; ++run) {
         const ProcessResult result = RunWith(plugins, {"flood"});
         ASSERT_EQ(result.status, 0) << "run " << run << "\n" << Describe(result);
         EXPECT_TRUE(result.out.StartsWith("flooding\n")) << Describe(result);
@@ -160,4 +160,23 @@ TEST(E2ERobustness, ScriptThreadsRunNoPythonAfterTheRelease) {
     EXPECT_TRUE(result.err.Contains("ticks after release: 0") ||
                 result.out.Contains("ticks after release: 0"))
         << Describe(result);
+}
+
+// An auto-run script that closes the main window runs while the plug-in builds its submenu: the
+// plug-in was released under its own handler, and every start crashed.
+TEST(E2ERobustness, AnAutoRunScriptClosingTheMainWindowEndsTheEditorCleanly) {
+    const Plugins plugins({Script{"closer",
+                                  "import MpAPI\n"
+                                  "def MpMain():\n"
+                                  "    MpAPI.CAppManagement_Get().GetAppWindow().Close()\n"
+                                  "    print('closed')\n",
+                                  true},
+                           Script{"next", "def MpMain():\n    print('next ran')\n", true}});
+    for (int start = 0; start < 2; ++start) {
+        const ProcessResult result = RunWith(plugins, {});
+        EXPECT_EQ(result.status, 0) << "start " << start << "\n" << Describe(result);
+        EXPECT_EQ(result.out, "closed\n") << Describe(result);
+        EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+        EXPECT_TRUE(plugins.Settings().Contains("<name>next</name>")) << plugins.Settings();
+    }
 }
