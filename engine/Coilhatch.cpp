@@ -4,6 +4,8 @@
 
 #include "engine/Coilhatch.h"
 
+#include "engine/Console.h"
+#include "engine/DocumentRunner.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
 #include "engine/Watchdog.h"
@@ -30,7 +32,12 @@ CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false),
       menu(*this, scriptManagementId,
            {[this] { return IsEngineRunning(); },
-            [this](const wxString& path, bool reload) { return RunScript(path, reload); }}),
+            [this](const wxString& path, bool reload) { return RunScript(path, reload); },
+            [this] {
+                if (IsEngineRunning())
+                    console::Show();
+            },
+            [this] { return IsEngineRunning() && document::RunCurrent(); }}),
       completion([this](const wxString& path, bool reload) {
           // A completion request runs for about 2 s at most; a longer one ends without a word.
           const watchdog::LimitsScope limits({std::chrono::seconds(2), true});

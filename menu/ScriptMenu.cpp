@@ -19,14 +19,22 @@
 
 namespace {
 
-// Appends what the submenu always holds: "Script Management" with its icon, then a separator.
-void AppendFixedItemsTo(wxMenu* menu, int managementId) {
+// Appends what the submenu always holds: "Script Management" with its icon, the console and
+// the run of the current document (both need Python), then a separator.
+void AppendFixedItemsTo(wxMenu* menu, int managementId, int consoleId, int runDocumentId,
+                        bool engineRunning) {
     auto* item = new wxMenuItem(menu, managementId, wxGetTranslation("Script Management"),
                                 wxEmptyString, wxITEM_NORMAL);
     // The toolkit takes a menu item's bitmap before the item is appended. (Only Windows has a
     // second, "unchecked" bitmap; a normal item has none, so one bitmap is all there is.)
     item->SetBitmap(wxBitmap(script_icon_xpm));
     menu->Append(item);
+    menu->Append(consoleId, wxGetTranslation("Python Console"),
+                 wxGetTranslation("Opens a Python shell that reaches the editor"), wxITEM_NORMAL)
+        ->Enable(engineRunning);
+    menu->Append(runDocumentId, wxGetTranslation("Run Current Document") + "\tCtrl+Alt+R",
+                 wxGetTranslation("Runs the current document as a Python script"), wxITEM_NORMAL)
+        ->Enable(engineRunning);
     menu->AppendSeparator();
 }
 
@@ -47,6 +55,14 @@ wxString ScriptItemLabel(const wxString& name) {
     return label;
 }
 
+// Told when a command that needs Python is chosen without it.
+void ShowNoPython() {
+    wxMessageBox(wxGetTranslation("Python could not be started, so Python scripts can "
+                                  "neither be managed nor run.\nSee the messages shown "
+                                  "when the editor started."),
+                 wxGetTranslation("Marrowpad"), wxOK | wxICON_INFORMATION);
+}
+
 // A failure of the toolkit (memory, mostly) inside a menu handler is told to the user here; it
 // must never reach the editor's event loop.
 void ReportMenuFailure(const char* what) {
@@ -62,10 +78,19 @@ void ReportMenuFailure(const char* what) {
 } // namespace
 
 ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
-    : commands(commands), managementId(managementId), runner(std::move(runner)) {}
+    : consoleId(wxNewId()), runDocumentId(wxNewId()), commands(commands),
+      managementId(managementId), runner(std::move(runner)) {
+    commands.Bind(wxEVT_MENU, &ScriptMenu::OnConsole, this, consoleId);
+    commands.Bind(wxEVT_MENU, &ScriptMenu::OnRunCurrentDocument, this, runDocumentId);
+}
+
+ScriptMenu::~ScriptMenu() {
+    commands.Unbind(wxEVT_MENU, &ScriptMenu::OnConsole, this, consoleId);
+    commands.Unbind(wxEVT_MENU, &ScriptMenu::OnRunCurrentDocument, this, runDocumentId);
+}
 
 void ScriptMenu::AppendFixedItems() {
-    AppendFixedItemsTo(scriptMenu, managementId);
+    AppendFixedItemsTo(scriptMenu, managementId, consoleId, runDocumentId, runner.engineRunning());
 }
 
 void ScriptMenu::Build(wxMenuBar* menuBar) {
@@ -160,10 +185,7 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
     try {
         // Without Python there is no script list to show or edit.
         if (!runner.engineRunning() || !scriptList) {
-            wxMessageBox(wxGetTranslation("Python could not be started, so Python scripts can "
-                                          "neither be managed nor run.\nSee the messages shown "
-                                          "when the editor started."),
-                         wxGetTranslation("Marrowpad"), wxOK | wxICON_INFORMATION);
+            ShowNoPython();
             return;
         }
 
@@ -175,6 +197,34 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
         // The flag stays set once the dialog has changed anything, so every later close rebuilds.
         if (scriptList && scriptList->modified)
             Refresh(false);
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void ScriptMenu::OnConsole(wxCommandEvent&) {
+    try {
+        if (!runner.engineRunning()) {
+            ShowNoPython();
+            return;
+        }
+        runner.openConsole();
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void ScriptMenu::OnRunCurrentDocument(wxCommandEvent&) {
+    try {
+        if (!runner.engineRunning()) {
+            ShowNoPython();
+            return;
+        }
+        runner.runCurrentDocument(); // a failure is reported by the runner
     } catch (const std::exception& error) {
         ReportMenuFailure(error.what());
     } catch (...) {

@@ -1,6 +1,6 @@
-// The "Python Script" submenu of the editor's Tools menu: "Script Management", a separator and
-// one item per registered script. Building it runs the scripts marked to run automatically;
-// choosing a script's item runs that script.
+// The "Python Script" submenu of the editor's Tools menu: "Script Management", "Python Console",
+// "Run Current Document", a separator and one item per registered script. Building it runs the
+// scripts marked to run automatically; choosing a script's item runs that script.
 #pragma once
 
 #include <wx/string.h>
@@ -18,6 +18,11 @@ struct ScriptRunner {
     std::function<bool()> engineRunning;
     // Runs a script file (path, reload); a failure has been reported when it returns false.
     std::function<bool(const wxString& path, bool reload)> runScript;
+    // Opens the Python console, or brings it forward.
+    std::function<void()> openConsole;
+    // Runs the current document's text as a script; a failure has been reported when it
+    // returns false.
+    std::function<bool()> runCurrentDocument;
 };
 
 class ScriptMenu {
@@ -26,6 +31,7 @@ public:
     // script items' handlers are bound there. `managementId` is the command id of the
     // "Script Management" item.
     ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner);
+    ~ScriptMenu();
 
     ScriptMenu(const ScriptMenu&) = delete;
     ScriptMenu& operator=(const ScriptMenu&) = delete;
@@ -38,6 +44,12 @@ public:
 
     void OnScriptMenu(wxCommandEvent& event);
     void OnScriptManagement(wxCommandEvent& event);
+    void OnConsole(wxCommandEvent& event);
+    void OnRunCurrentDocument(wxCommandEvent& event);
+
+    // The command ids of "Python Console" and "Run Current Document", drawn for this object.
+    const int consoleId;
+    const int runDocumentId;
 
     wxMenu* scriptMenu = nullptr; // owned by the Tools menu once appended
 

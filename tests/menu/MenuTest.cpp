@@ -99,14 +99,14 @@ protected:
 };
 
 void ExpectFixedItems(const std::vector<wxMenuItem*>& items) {
-    ASSERT_GE(items.size(), 2u);
+    ASSERT_GE(items.size(), 4u);
     EXPECT_EQ(items[0]->GetId(), scriptManagementId);
     EXPECT_EQ(items[0]->GetItemLabelText(), "Script Management");
     EXPECT_TRUE(items[0]->GetHelp().empty());
     EXPECT_EQ(items[0]->GetKind(), wxITEM_NORMAL);
     EXPECT_TRUE(items[0]->GetBitmap().IsOk());
     EXPECT_EQ(items[0]->GetBitmap().GetWidth(), 16);
-    EXPECT_TRUE(items[1]->IsSeparator());
+    EXPECT_TRUE(items[3]->IsSeparator());
 }
 
 TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
@@ -121,7 +121,8 @@ TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
     EXPECT_EQ(last->GetItemLabelText(), "Python Script");
     EXPECT_EQ(last->GetSubMenu(), plugin.menu.scriptMenu);
     EXPECT_TRUE(last->GetHelp().empty());
-    const std::vector<wxString> expected{"Script Management", separatorLabel};
+    const std::vector<wxString> expected{"Script Management", "Python Console",
+                                         "Run Current Document", separatorLabel};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
     EXPECT_TRUE(EditorEnvironment::OutputText().empty());
@@ -143,19 +144,27 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     wxMenu* menu = SubMenu();
     ASSERT_EQ(menu, plugin.menu.scriptMenu);
     // The name shows as a file name without folder and extension, "&" and tab included as text.
-    const std::vector<wxString> expected{
-        "Script Management", separatorLabel, "count", "starter", "a.b", "R&D Ctrl+S", "dir/", " "};
+    const std::vector<wxString> expected{"Script Management",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         separatorLabel,
+                                         "count",
+                                         "starter",
+                                         "a.b",
+                                         "R&D Ctrl+S",
+                                         "dir/",
+                                         " "};
     EXPECT_EQ(Labels(menu), expected);
     std::vector<wxMenuItem*> items = Items(menu);
     ExpectFixedItems(items);
-    EXPECT_EQ(items[2]->GetId(), count->menuId);
-    EXPECT_EQ(items[2]->GetHelp(), "Counts");
-    EXPECT_EQ(items[3]->GetId(), starter->menuId);
-    EXPECT_EQ(items[3]->GetHelp(), "Runs at start");
-    EXPECT_EQ(items[4]->GetId(), dotted->menuId);
-    EXPECT_TRUE(items[5]->GetAccel() == nullptr); // a name never takes a shortcut key
-    EXPECT_TRUE(items[2]->IsEnabled());
-    EXPECT_FALSE(items[3]->IsEnabled());
+    EXPECT_EQ(items[4]->GetId(), count->menuId);
+    EXPECT_EQ(items[4]->GetHelp(), "Counts");
+    EXPECT_EQ(items[5]->GetId(), starter->menuId);
+    EXPECT_EQ(items[5]->GetHelp(), "Runs at start");
+    EXPECT_EQ(items[6]->GetId(), dotted->menuId);
+    EXPECT_TRUE(items[7]->GetAccel() == nullptr); // a name never takes a shortcut key
+    EXPECT_TRUE(items[4]->IsEnabled());
+    EXPECT_FALSE(items[5]->IsEnabled());
     EXPECT_EQ(Occurrences("ran starter"), 1);
     EXPECT_EQ(Occurrences("ran count"), 0);
 
@@ -172,9 +181,9 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
     items = Items(plugin.menu.scriptMenu);
-    ASSERT_EQ(items.size(), 8u);
-    EXPECT_FALSE(items[3]->IsEnabled());
-    EXPECT_EQ(items[3]->GetId(), starter->menuId);
+    ASSERT_EQ(items.size(), 10u);
+    EXPECT_FALSE(items[5]->IsEnabled());
+    EXPECT_EQ(items[5]->GetId(), starter->menuId);
     EXPECT_EQ(Occurrences("ran starter"), 1);
     EXPECT_EQ(scriptList->modified, true);
 
@@ -190,7 +199,9 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
 
     plugin.BuildMenu(env.MenuBar());
 
-    const std::vector<wxString> expected{"Script Management", separatorLabel, "same", "same"};
+    const std::vector<wxString> expected{
+        "Script Management", "Python Console", "Run Current Document",
+        separatorLabel,      "same",           "same"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_NE(first->menuId, second->menuId);
     EXPECT_TRUE(Choose(second->menuId));
@@ -232,8 +243,15 @@ TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
 
     plugin.BuildMenu(env.MenuBar());
 
-    const std::vector<wxString> expected{
-        "Script Management", separatorLabel, "one", "missing", "raises", "manual", "two"};
+    const std::vector<wxString> expected{"Script Management",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         separatorLabel,
+                                         "one",
+                                         "missing",
+                                         "raises",
+                                         "manual",
+                                         "two"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxString> boxes = modal.TakeTexts();
     ASSERT_EQ(boxes.size(), 1u);
@@ -269,7 +287,8 @@ TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
     // The rebuild drops the item and its handler.
     scriptList->modified = true;
     EXPECT_TRUE(Choose(scriptManagementId));
-    const std::vector<wxString> expected{"Script Management", separatorLabel, "kept"};
+    const std::vector<wxString> expected{"Script Management", "Python Console",
+                                         "Run Current Document", separatorLabel, "kept"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_EQ(plugin.menu.scriptMenu->FindItem(goneId), nullptr);
     EXPECT_FALSE(Choose(goneId)); // nothing handles the id any more
@@ -316,12 +335,14 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     ScriptEntry* entry = scriptList->Get(1);
     EXPECT_EQ(entry->location, added);
 
-    const std::vector<wxString> expected{"Script Management", separatorLabel, "old", "PyScript"};
+    const std::vector<wxString> expected{
+        "Script Management", "Python Console", "Run Current Document", separatorLabel, "old",
+        "PyScript"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxMenuItem*> after = Items(plugin.menu.scriptMenu);
-    EXPECT_EQ(after[2]->GetId(), old->menuId);
-    EXPECT_EQ(after[3]->GetId(), entry->menuId);
-    EXPECT_EQ(after[3]->GetHelp(), "python script");
+    EXPECT_EQ(after[4]->GetId(), old->menuId);
+    EXPECT_EQ(after[5]->GetId(), entry->menuId);
+    EXPECT_EQ(after[5]->GetHelp(), "python script");
     EXPECT_TRUE(Choose(entry->menuId));
     EXPECT_EQ(Occurrences("ran added"), 1);
 }
@@ -347,7 +368,8 @@ TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsOnlyManagementAndSaysWhy) {
     plugin.BuildMenu(env.MenuBar());
 
     ASSERT_EQ(SubMenu(), plugin.menu.scriptMenu);
-    const std::vector<wxString> expected{"Script Management", separatorLabel};
+    const std::vector<wxString> expected{"Script Management", "Python Console",
+                                         "Run Current Document", separatorLabel};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
 
@@ -458,7 +480,8 @@ TEST_F(MenuTranslationTest, TranslatedToolsMenuGetsTranslatedItems) {
     wxMenu* tools = env.MenuBar()->GetMenu(2);
     ASSERT_EQ(tools->GetMenuItemCount(), 1u);
     EXPECT_EQ(tools->FindItemByPosition(0)->GetItemLabelText(), "Script Python");
-    const std::vector<wxString> expected{"Gestion des scripts", separatorLabel, "names"};
+    const std::vector<wxString> expected{"Gestion des scripts", "Python Console",
+                                         "Run Current Document", separatorLabel, "names"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
 
     modal.SetDialogHandler([](wxDialog* dialog) {

@@ -1,0 +1,164 @@
+// The document runner: a document's text run as the main program, without registering it.
+#include "engine/Gil.h"
+
+#include "engine/DocumentRunner.h"
+
+#include "engine/Coilhatch.h"
+#include "engine/Interpreter.h"
+#include "engine/PyRef.h"
+#include "engine/Report.h"
+#include "engine/Watchdog.h"
+#include "host/lib/Services.h"
+
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+
+#include <cassert>
+#include <cstring>
+#include <exception>
+
+namespace document {
+namespace {
+
+// What tracebacks call a document that was never saved.
+const char untitledName[] = "<untitled>";
+
+// While the document's code runs, sys.modules holds its module as "__main__", so that
+// `import __main__` (and whatever looks a class's module up by name) finds it. The engine's main
+// module is back in its place when the object goes: the engine runs its own statements there.
+// PRECONDITION: the calling thread holds the interpreter lock throughout.
+class MainModuleScope {
+public:
+    explicit MainModuleScope(const PyRef& pymodule)
+        : pymodules(PyRef::Borrow(PyImport_GetModuleDict())),
+          pyengineMain(PyRef::Borrow(PyDict_GetItemString(pymodules.Get(), "__main__"))) {
+        swapped = PyDict_SetItemString(pymodules.Get(), "__main__", pymodule.Get()) == 0;
+        if (!swapped)
+            report::PrintPythonError(); // the code runs all the same
+    }
+    ~MainModuleScope() {
+        if (!swapped)
+            return;
+        const report::PendingErrorKeeper keep; // the document's own error, reported later
+        const int result =
+            pyengineMain ? PyDict_SetItemString(pymodules.Get(), "__main__", pyengineMain.Get())
+                         : PyDict_DelItemString(pymodules.Get(), "__main__");
+        if (result != 0)
+            report::PrintPythonError();
+    }
+
+    MainModuleScope(const MainModuleScope&) = delete;
+    MainModuleScope& operator=(const MainModuleScope&) = delete;
+
+private:
+    PyRef pymodules;
+    PyRef pyengineMain;
+    bool swapped = false;
+};
+
+// The document's code, compiled from the text as the editor holds it: UTF-8, whatever coding
+// line it has. Null with a Python error pending on failure.
+PyRef Compile(const wxString& text, const PyRef& pyfilename) {
+    const wxScopedCharBuffer source = text.utf8_str();
+    if (std::strlen(source.data()) != source.length()) {
+        PyErr_SetString(PyExc_SyntaxError, "source code cannot contain null bytes");
+        return PyRef();
+    }
+    PyCompilerFlags flags;
+    flags.cf_flags = PyCF_IGNORE_COOKIE | PyCF_SOURCE_IS_UTF8;
+    flags.cf_feature_version = PY_MINOR_VERSION;
+    return PyRef::Steal(
+        Py_CompileStringObject(source.data(), pyfilename.Get(), Py_file_input, &flags, -1));
+}
+
+// A fresh module named "__main__", with `__file__` when the document has a file.
+PyRef MainModule(const PyRef& pyfilename, bool hasFile) {
+    PyRef pymodule = PyRef::Steal(PyModule_New("__main__"));
+    if (!pymodule)
+        return PyRef();
+    PyObject* dict = PyModule_GetDict(pymodule.Get()); // borrowed
+    if (PyDict_SetItemString(dict, "__builtins__", PyEval_GetBuiltins()) != 0 ||
+        (hasFile && PyDict_SetItemString(dict, "__file__", pyfilename.Get()) != 0))
+        return PyRef();
+    return pymodule;
+}
+
+// The top level, then MpMain when the module defines one. False with the Python error pending
+// when either raised.
+bool Execute(watchdog::Run& run, const PyRef& pycode, const PyRef& pymodule) {
+    PyObject* dict = PyModule_GetDict(pymodule.Get()); // borrowed
+    {
+        const watchdog::Watched watched(run);
+        PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), dict, dict));
+        if (!pyresult)
+            return false;
+    }
+    // Our own reference: MpMain may rebind its module's names while it runs.
+    PyRef pymain = PyRef::Borrow(PyDict_GetItemString(dict, "MpMain"));
+    if (!pymain || !PyCallable_Check(pymain.Get()))
+        return true;
+    const watchdog::Watched watched(run);
+    PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+    return pyresult && !PyErr_Occurred();
+}
+
+} // namespace
+
+bool RunText(const wxString& text, const wxString& path) {
+    const wxFileName file(path);
+    GilGuard gil(GetCoreApi());
+    // A run started while another runs (from an event handled meanwhile) does not start.
+    watchdog::Run run(path.empty() ? wxString("untitled") : file.GetName());
+    if (run.Refused())
+        return false;
+    // Whatever an earlier script or the console did with the standard streams, this run gets
+    // the engine's.
+    interpreter::RestoreStreams();
+
+    // The folder goes on sys.path once, so that modules beside the document import; a failure
+    // is reported and the run goes on.
+    if (!path.empty() && !interpreter::AddToSysPath(file.GetPath(wxPATH_GET_VOLUME)))
+        report::PrintPythonError();
+
+    PyRef pyfilename = path.empty() ? PyRef::Steal(PyUnicode_FromString(untitledName))
+                                    : interpreter::FileSystemText(path);
+    PyRef pycode = pyfilename ? Compile(text, pyfilename) : PyRef();
+    PyRef pymodule = pycode ? MainModule(pyfilename, !path.empty()) : PyRef();
+    bool failed = true;
+    if (pymodule) {
+        const MainModuleScope scope(pymodule);
+        failed = !Execute(run, pycode, pymodule);
+    }
+    // sys.exit() with no code or code 0 is a normal end; a run stopped quietly has no report.
+    if (failed && report::EndedQuietly())
+        failed = false;
+    if (failed && !run.EndQuietly())
+        report::ReportFailure();
+    return !failed;
+}
+
+bool RunCurrent() {
+    try {
+        CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
+        if (!editor) {
+            wxMessageBox(wxGetTranslation("There is no document to run."), wxMessageBoxCaptionStr,
+                         wxOK | wxCENTRE);
+            return false;
+        }
+        wxString path = editor->GetFilePath();
+        if (!path.empty()) {
+            wxFileName file(path);
+            file.MakeAbsolute();
+            path = file.GetFullPath();
+        }
+        return RunText(editor->GetText(), path);
+    } catch (const std::exception& error) {
+        // Nothing escapes into the editor's event loop.
+        wxLogError("Coilhatch: running the current document failed: %s", error.what());
+        return false;
+    }
+}
+
+} // namespace document
