@@ -19,16 +19,25 @@ const char startupScript[] =
 // The name tracebacks give the start-up script.
 const char startupScriptName[] = "coilhatch/startup.py";
 
+// wxPython's clean-up function, taken when the engine starts: a script may take wx._core out of
+// sys.modules, and a lookup at release would then miss it. Never destroyed (no lock at exit).
+PyRef* wxCleanup = nullptr;
+
 // wxPython registers wx._core._wxPyCleanup with atexit; it would shut the toolkit down under the
 // running editor, which owns it.
 void UnregisterWxCleanup() {
-    PyRef pyname = PyRef::Steal(PyUnicode_FromString("wx._core"));
-    PyRef pycore = pyname ? PyRef::Steal(PyImport_GetModule(pyname.Get())) : PyRef();
-    if (!pycore) {
-        report::PrintPythonError(); // nothing pending when wx was simply never imported
-        return;
+    PyRef pycleanup;
+    if (wxCleanup) {
+        pycleanup = *wxCleanup;
+    } else {
+        PyRef pyname = PyRef::Steal(PyUnicode_FromString("wx._core"));
+        PyRef pycore = pyname ? PyRef::Steal(PyImport_GetModule(pyname.Get())) : PyRef();
+        if (!pycore) {
+            report::PrintPythonError(); // nothing pending when wx was simply never imported
+            return;
+        }
+        pycleanup = PyRef::Steal(PyObject_GetAttrString(pycore.Get(), "_wxPyCleanup"));
     }
-    PyRef pycleanup = PyRef::Steal(PyObject_GetAttrString(pycore.Get(), "_wxPyCleanup"));
     PyRef pyatexit = PyRef::Steal(PyImport_ImportModule("atexit"));
     if (pycleanup && pyatexit) {
         PyRef pyresult =
@@ -137,6 +146,12 @@ void KeepApplicationWrapper() {
     report::PrintPythonError();
     if (pyapp)
         applicationWrapper = new PyRef(std::move(pyapp));
+    PyRef pycore = PyRef::Steal(PyImport_ImportModule("wx._core"));
+    PyRef pycleanup =
+        pycore ? PyRef::Steal(PyObject_GetAttrString(pycore.Get(), "_wxPyCleanup")) : PyRef();
+    report::PrintPythonError();
+    if (pycleanup)
+        wxCleanup = new PyRef(std::move(pycleanup));
 }
 
 PyRef FileSystemText(const wxString& text) {

@@ -180,3 +180,17 @@ TEST(E2ERobustness, AnAutoRunScriptClosingTheMainWindowEndsTheEditorCleanly) {
         EXPECT_TRUE(plugins.Settings().Contains("<name>next</name>")) << plugins.Settings();
     }
 }
+
+// The release finds wxPython's clean-up through a reference taken at the start: looked up at
+// the end, it was missed, ran at the shutdown work and tore the toolkit out from under the
+// editor at every close.
+TEST(E2ERobustness, TakingWxOutOfSysModulesDoesNotCrashTheClose) {
+    const Plugins plugins({Script{"forget", "import sys\n"
+                                            "def MpMain():\n"
+                                            "    del sys.modules['wx._core']\n"
+                                            "    print('forgotten')\n"}});
+    const ProcessResult result = RunWith(plugins, {"forget"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "forgotten\n") << Describe(result);
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
