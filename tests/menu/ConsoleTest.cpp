@@ -269,6 +269,17 @@ TEST_F(ConsoleTest, HistoryAndNamesLastAcrossOpenings) {
     EXPECT_TRUE(Type(shell, "print(answer + 1)").Contains("42\n"));
 }
 
+TEST_F(ConsoleTest, TheEditorClosesSafelyWithTheConsoleOpen) {
+    wxStyledTextCtrl* shell = Open();
+    ASSERT_NE(shell, nullptr);
+    Type(shell, "x = 1");
+    plugin.OnRelease();
+    attached = false;
+    // The console goes with the editor's main window, which the environment destroys.
+    env.Frame()->DestroyChildren();
+    EXPECT_TRUE(ProcessEventsUntil([] { return ConsoleWindows().empty(); }));
+}
+
 TEST(ConsoleWithoutPython, ItemsAreDisabledAndTheCommandSaysWhy) {
     testing_support::ModalRecorder modal;
     TempDir dir;
