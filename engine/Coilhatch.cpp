@@ -118,6 +118,8 @@ void CCoilhatch::OnAttach() {
         }
         report::ReportFailure();
     }
+    // jedi is imported and warmed in the background from now on, not at the first request.
+    completion.Warm();
 }
 
 namespace {
