@@ -1,5 +1,5 @@
 import sys, time
-import codecs, importlib.machinery, importlib.util, io, os, select, threading
+import codecs, collections, importlib.machinery, importlib.util, io, os, select, threading
 import wx
 
 sys.path.append('.')
@@ -134,15 +134,15 @@ class messageStream(io.TextIOBase):
 
 	encoding = 'utf-8'
 	errors = 'strict'
-	pipeLock = threading.Lock()
+	pipeLock = threading.RLock()
 
 	def __init__(self):
 		mom = MpAPI.CMessageOutputManagement_Get()
 		self.ListOutput = mom.GetMessageOutput(0)
 		self.pipe = None
 		self.rawBuffer = None
-		# The last piece written: its unfinished line is the prompt that input() wrote.
-		self.last = ''
+		# The latest pieces written: their unfinished line is the prompt that input() wrote.
+		self.recent = collections.deque(maxlen=16)
 
 	def write(self, msg):
 		if msg.__class__ is not str and not isinstance(msg, str):
@@ -151,7 +151,7 @@ class messageStream(io.TextIOBase):
 			self.pipe.forward()
 		if msg != "":
 			self.ListOutput.Append(msg)
-		self.last = msg
+			self.recent.append(msg)
 		return len(msg)
 
 	def flush(self):
@@ -190,8 +190,13 @@ class messageStream(io.TextIOBase):
 		return self.rawBuffer
 
 	def unfinishedLine(self):
-		last = self.last
-		return '' if last.endswith('\n') else last.rpartition('\n')[2]
+		parts = []
+		for piece in reversed(self.recent):
+			if '\n' in piece:
+				parts.append(piece.rpartition('\n')[2])
+				break
+			parts.append(piece)
+		return ''.join(reversed(parts))
 
 class errCatcher(messageStream):
 	errors = 'backslashreplace'

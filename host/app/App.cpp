@@ -11,12 +11,15 @@
 #include <wx/log.h>
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
+#include <wx/stattext.h>
 #include <wx/stopwatch.h>
+#include <wx/textdlg.h>
 #include <wx/timer.h>
 
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 #include <string>
 
 void CConsoleWriter::Write(const wxString& text) {
@@ -43,7 +46,10 @@ void CConsoleWriter::WriteLine(const wxString& text) {
 // answered OK, every other modal dialog is closed as if by OK without being shown.
 class CBatchDialogHook : public wxModalDialogHook {
 public:
-    explicit CBatchDialogHook(CConsoleWriter& writer) : console(writer) { Register(); }
+    CBatchDialogHook(CConsoleWriter& writer, const std::vector<wxString>& inputs)
+        : console(writer), answers(inputs.begin(), inputs.end()) {
+        Register();
+    }
     ~CBatchDialogHook() override { Unregister(); }
 
 protected:
@@ -56,6 +62,23 @@ protected:
             console.WriteLine("[message box] " + text);
             return wxID_OK;
         }
+        if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog)) {
+            // An input box: answered by the next --input, or cancelled when none is left.
+            wxString prompt;
+            for (wxWindow* child : entry->GetChildren()) {
+                if (auto* line = dynamic_cast<wxStaticText*>(child))
+                    prompt += (prompt.empty() ? "" : "\n") + line->GetLabelText();
+            }
+            wxString text = entry->GetTitle() + ": " + prompt;
+            text.Replace("\r", "\\r");
+            text.Replace("\n", "\\n");
+            console.WriteLine("[input box] " + text);
+            if (answers.empty())
+                return wxID_CANCEL;
+            entry->SetValue(answers.front());
+            answers.pop_front();
+            return wxID_OK;
+        }
         wxLogMessage("Batch mode: the dialog \"%s\" is closed as if by OK.", dialog->GetTitle());
         return wxID_OK;
     }
@@ -63,6 +86,7 @@ protected:
 
 private:
     CConsoleWriter& console;
+    std::deque<wxString> answers;
 };
 
 // --stop-after: presses the "Stop" button of a shown dialog (a plug-in's window of a running
@@ -160,7 +184,7 @@ bool CMarrowpadApp::OnInit() {
         // editor to be idle, so nothing is lost when it never is.
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
             [this](const wxString& text) { console.Write(text); });
-        batchHook = std::make_unique<CBatchDialogHook>(console);
+        batchHook = std::make_unique<CBatchDialogHook>(console, commandLine.inputs);
         // From the start: scripts that run automatically run while the plug-ins load.
         if (commandLine.stopAfter >= 0)
             stopPresser = std::make_unique<CStopPresser>(commandLine.stopAfter);

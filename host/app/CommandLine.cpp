@@ -67,7 +67,7 @@ bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLin
             hasValue = true;
         }
         const bool takesValue = name == "--plugins-dir" || name == "--select" ||
-                                name == "--complete" || name == "--stop-after";
+                                name == "--complete" || name == "--stop-after" || name == "--input";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = wxString::Format("option %s needs a value", name);
@@ -106,6 +106,8 @@ bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLin
                 return false;
             }
             commandLine.stopAfter = seconds;
+        } else if (name == "--input") {
+            commandLine.inputs.push_back(value); // an empty answer is an answer too
         } else if (name == "--batch") {
             commandLine.batch = true;
         } else if (name == "--help" || name == "-h") {
@@ -132,6 +134,8 @@ wxString CommandLineUsage() {
            "                     completion, then release the plug-ins and exit\n"
            "  --stop-after S     (batch) press Stop for any script still running after S\n"
            "                     seconds\n"
+           "  --input TEXT       (batch) the answer to the next input box; repeatable, in\n"
+           "                     order; none left: Cancel\n"
            "  --help             show this text\n";
 }
 

@@ -16,7 +16,8 @@ struct CommandLine {
     int completeLine = 0;   // from 1
     int completeColumn = 0; // from 1
     bool batch = false;
-    double stopAfter = -1; // seconds (batch); negative: Stop is never pressed
+    double stopAfter = -1;        // seconds (batch); negative: Stop is never pressed
+    std::vector<wxString> inputs; // (batch) the answers to input boxes, in order
     bool help = false;
     std::vector<wxString> files;
 };

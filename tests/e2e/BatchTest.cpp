@@ -289,3 +289,59 @@ TEST(E2EBatch, ThreadFloodReachesStandardOutputCompleteAndInOrder) {
     EXPECT_EQ(lines[300002], "after");
     EXPECT_EQ(lines[300003], "");
 }
+
+// Standard input in batch mode: each input box is written as a line of its own and answered by
+// the next --input, or cancelled when none is left; the editor's own standard input is never
+// read, and pdb works through the same boxes.
+TEST(E2EBatch, InputBoxesAreAnsweredByTheInputOptionsInOrder) {
+    TempDir scripts;
+    const wxString ask = scripts.Write("ask.py", "def MpMain():\n"
+                                                 "    print('hello', input('Name? '))\n"
+                                                 "    try:\n"
+                                                 "        input('More? ')\n"
+                                                 "    except EOFError:\n"
+                                                 "        print('no more')\n");
+    PluginsFolder plugins({{"ask", ask}});
+    const ProcessResult result = RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                                            "Tools/Python Script/ask", "--input", "Ann"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "Name? \n[input box] Python Script: Name? \nAnn\nhello Ann\n"
+                          "More? \n[input box] Python Script: More? \nno more\n")
+        << Describe(result);
+}
+
+TEST(E2EBatch, PdbInBatchModeTakesItsCommandsFromTheInputOptions) {
+    TempDir scripts;
+    const wxString debugged = scripts.Write("debugged.py", "def MpMain():\n"
+                                                           "    x = 6\n"
+                                                           "    breakpoint()\n"
+                                                           "    print('done', x)\n");
+    PluginsFolder plugins({{"debugged", debugged}});
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                   "Tools/Python Script/debugged", "--input", "p x * 7", "--input", "c"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("[input box] Python Script: (Pdb) \np x * 7\n42\n"))
+        << Describe(result);
+    EXPECT_TRUE(result.out.EndsWith("c\ndone 6\n")) << Describe(result);
+}
+
+TEST(E2EBatch, ScriptsEndingWithSysExitEndQuietlyAndTheEditorCarriesOn) {
+    TempDir scripts;
+    const wxString quiet = scripts.Write("quiet.py", "import sys\n"
+                                                     "def MpMain():\n"
+                                                     "    print('ran')\n"
+                                                     "    sys.exit()\n");
+    const wxString loud = scripts.Write("loud.py", "import sys\n"
+                                                   "def MpMain():\n"
+                                                   "    sys.exit(2)\n");
+    PluginsFolder plugins({{"quiet", quiet}, {"loud", loud}});
+    const ProcessResult result =
+        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
+                   "Tools/Python Script/quiet", "--select", "Tools/Python Script/loud", "--select",
+                   "Tools/Python Script/quiet"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.StartsWith("ran\nTraceback")) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("SystemExit: 2\n")) << Describe(result);
+    EXPECT_TRUE(result.out.EndsWith(wxString(50, '-') + "\nran\n")) << Describe(result);
+}
