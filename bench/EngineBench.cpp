@@ -6,6 +6,10 @@
 //
 // runscript: RunScript(path, false) on a trivial script, per call around run 100 and around run
 // 10,000 of the same process: what runs leave behind must not make later runs slower.
+//
+// runscript --reload: RunScript(path, true) on a small script of the usual kind, against what
+// any run of that file must cost at least: reading, compiling and executing it and calling its
+// MpMain, in the same interpreter, taking the interpreter lock as a run does.
 #include "engine/Gil.h"
 
 #include "bench/Bench.h"
@@ -149,7 +153,153 @@ int EngineAttach(int argc, char** argv) {
     return 0;
 }
 
+namespace {
+
+// A small script of the usual kind: a few imports (loaded already), a class, some functions, a
+// table, and an MpMain that does a little work.
+const char reloadedScript[] = R"PY(import os, re, sys, time
+import MpAPI
+
+WORD = re.compile(r"\w+")
+LIMITS = {"short": 10, "medium": 100, "long": 1000}
+
+
+class Counter:
+    """Counts the words of a text."""
+
+    def __init__(self, text):
+        self.text = text
+
+    def words(self):
+        return WORD.findall(self.text)
+
+    def count(self):
+        return len(self.words())
+
+    def kind(self):
+        n = self.count()
+        for name, limit in LIMITS.items():
+            if n <= limit:
+                return name
+        return "huge"
+
+
+def describe(counter):
+    return "%d words (%s)" % (counter.count(), counter.kind())
+
+
+def folder_of(path):
+    return os.path.dirname(os.path.abspath(path))
+
+
+def MpMain():
+    counter = Counter("one two three four")
+    return describe(counter)
+)PY";
+
+// Reads, compiles and executes the file in a fresh module dictionary, then calls its MpMain.
+const char compileAndExecSource[] = R"PY(def compile_and_exec(path):
+    with open(path, 'rb') as f:
+        source = f.read()
+    code = compile(source, path, 'exec')
+    module = {'__name__': 'reloaded', '__file__': path, '__builtins__': __builtins__}
+    exec(code, module)
+    return module['MpMain']()
+)PY";
+
+int EngineRunScriptReload(int argc, char** argv) {
+    const int rounds = argc >= 3 ? std::max(3, std::atoi(argv[2])) : 15;
+    const int perRound = 200;
+
+    ScratchDir plugins;
+    ScratchDir scripts;
+    const wxString script = scripts.path + "/reloaded.py";
+    {
+        wxFFile file(script, "w");
+        file.Write(reloadedScript);
+    }
+    Editor editor(plugins.path);
+    CCoilhatch plugin;
+    plugin.OnAttach();
+    if (!plugin.IsEngineRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return 1;
+    }
+
+    PyRef pybaseline;
+    PyRef pypath;
+    {
+        GilGuard gil(GetCoreApi());
+        PyRef pyglobals = PyRef::Steal(PyDict_New());
+        if (pyglobals &&
+            PyDict_SetItemString(pyglobals.Get(), "__builtins__", PyEval_GetBuiltins()) == 0) {
+            PyRef pyresult = PyRef::Steal(PyRun_String(compileAndExecSource, Py_file_input,
+                                                       pyglobals.Get(), pyglobals.Get()));
+            if (pyresult)
+                pybaseline =
+                    PyRef::Borrow(PyDict_GetItemString(pyglobals.Get(), "compile_and_exec"));
+        }
+        pypath = PyRef::Steal(PyUnicode_FromString(script.utf8_str()));
+        if (!pybaseline || !pypath) {
+            PyErr_Print();
+            return 1;
+        }
+    }
+
+    bool ok = true;
+    // One call of the baseline as a run makes it: the lock taken, the file run, the lock given.
+    auto baselineOnce = [&] {
+        GilGuard gil(GetCoreApi());
+        PyRef pyresult = PyRef::Steal(PyObject_CallOneArg(pybaseline.Get(), pypath.Get()));
+        if (!pyresult) {
+            PyErr_Print();
+            ok = false;
+        }
+    };
+    std::vector<double> reloads;
+    std::vector<double> baselines;
+    for (int i = 0; i < 20; ++i) { // warm both
+        ok = plugin.RunScript(script, true) && ok;
+        baselineOnce();
+    }
+    for (int round = 0; round < rounds; ++round) {
+        // Interleaved, so that a slow moment of the machine hits both alike.
+        reloads.push_back(Seconds([&] {
+                              for (int i = 0; i < perRound; ++i)
+                                  ok = plugin.RunScript(script, true) && ok;
+                          }) /
+                          perRound);
+        baselines.push_back(Seconds([&] {
+                                for (int i = 0; i < perRound; ++i)
+                                    baselineOnce();
+                            }) /
+                            perRound);
+    }
+    {
+        GilGuard gil(GetCoreApi());
+        pybaseline.Reset();
+        pypath.Reset();
+    }
+    plugin.OnRelease();
+    if (!ok) {
+        std::fprintf(stderr, "a run failed\n");
+        return 1;
+    }
+    const double reload = Median(reloads);
+    const double baseline = Median(baselines);
+    std::printf("runscript --reload: RunScript(path, true) on a %zu-byte script, %d rounds of %d\n",
+                std::strlen(reloadedScript), rounds, perRound);
+    std::printf("  read + compile + exec + MpMain (median): %.1f us\n", baseline * 1e6);
+    std::printf("  reload run (median):                     %.1f us\n", reload * 1e6);
+    std::printf("ratio reload run / compile+exec: %.2f\n", reload / baseline);
+    return 0;
+}
+
+} // namespace
+
 int EngineRunScript(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--reload") == 0)
+        return EngineRunScriptReload(argc, argv);
     const int total = argc >= 2 ? std::max(300, std::atoi(argv[1])) : 10000;
     const int window = 100; // calls timed at each mark
 
