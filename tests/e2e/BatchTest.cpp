@@ -336,12 +336,30 @@ TEST(E2EBatch, ScriptsEndingWithSysExitEndQuietlyAndTheEditorCarriesOn) {
                                                    "def MpMain():\n"
                                                    "    sys.exit(2)\n");
     PluginsFolder plugins({{"quiet", quiet}, {"loud", loud}});
-    const ProcessResult result =
-        RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--select",
-                   "Tools/Python Script/quiet", "--select", "Tools/Python Script/loud", "--select",
-                   "Tools/Python Script/quiet"});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/quiet",
+         "--select", "Tools/Python Script/loud", "--select", "Tools/Python Script/quiet"});
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_TRUE(result.out.StartsWith("ran\nTraceback")) << Describe(result);
     EXPECT_TRUE(result.out.Contains("SystemExit: 2\n")) << Describe(result);
     EXPECT_TRUE(result.out.EndsWith(wxString(50, '-') + "\nran\n")) << Describe(result);
+}
+
+// Bytes written to the streams' descriptors, by the script or by a child process, reach
+// standard output in order with the text around them, and the editor still exits cleanly.
+TEST(E2EBatch, DescriptorOutputOfScriptsAndChildProcessesArrivesBeforeTheEditorExits) {
+    TempDir scripts;
+    const wxString raw =
+        scripts.Write("raw.py", "import os, subprocess, sys\n"
+                                "def MpMain():\n"
+                                "    print('text')\n"
+                                "    subprocess.run([sys.executable, '-c',\n"
+                                "                    'print(\"from the child\")'],\n"
+                                "                   stdout=sys.stdout, check=True)\n"
+                                "    os.write(sys.stdout.fileno(), b'last\\n')\n");
+    PluginsFolder plugins({{"raw", raw}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/raw"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "text\nfrom the child\nlast\n") << Describe(result);
 }
