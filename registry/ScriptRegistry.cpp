@@ -8,9 +8,12 @@
 #include <wx/msgdlg.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
+const char* const listKey = "/Coilhatch";
+const char* const countsName = "Counts";
 const char* const countsKey = "/Coilhatch/Counts";
 
 wxString SectionPrefix(unsigned index) {
@@ -24,6 +27,31 @@ bool Unreadable(const CConfigManagement& config, const wxString& key, bool isInt
     if (isInt)
         return config.ReadInt(key, 0) != config.ReadInt(key, 1);
     return config.ReadBool(key, false) != config.ReadBool(key, true);
+}
+
+// A script section found below the list's key: an element named "Script" and decimal digits.
+struct Section {
+    wxString number; // its digits without leading zeros ("0" for zero)
+    size_t position; // among the elements below the list's key
+};
+
+// Numbers of any length compare without overflow: a longer one (without leading zeros) is
+// larger.
+bool NumberLess(const wxString& a, const wxString& b) {
+    return a.length() != b.length() ? a.length() < b.length() : a < b;
+}
+
+// Sets `number` and `written` (the plug-in writes no leading zeros) for a section's name.
+bool IsSectionName(const wxString& name, wxString& number, bool& written) {
+    wxString digits;
+    if (!name.StartsWith("Script", &digits) || digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](wxUniChar c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const size_t significant = std::min(digits.find_first_not_of('0'), digits.length() - 1);
+    number = digits.Mid(significant);
+    written = significant == 0;
+    return true;
 }
 
 wxString Joined(const wxArrayString& parts) {
@@ -64,17 +92,45 @@ void ScriptRegistry::Load() {
     if (countsPresent && !countsReadable)
         disagreements.push_back(wxGetTranslation("\"Counts\" is not a number"));
 
-    unsigned found = 0;
-    bool numbered = true; // the sections found are 0, 1, 2 ... without gaps
-    bool overflow = false;
-    long long searchEnd = std::max<long long>(counts, SectionGap);
-    for (unsigned i = 0; i < SectionSearchLimit && i < searchEnd; ++i) {
-        const wxString prefix = SectionPrefix(i);
-        if (!config.HasKey(prefix))
+    // The sections in the order of their numbers, those of one number in the file's order.
+    // Anything else below the list's key, a number used twice or written with leading zeros
+    // is no file the plug-in writes.
+    std::vector<Section> sections;
+    wxString oddName;
+    wxString foreignName;
+    unsigned countsSeen = 0;
+    const wxArrayString children = config.GetChildNames(listKey);
+    for (size_t i = 0; i < children.size(); ++i) {
+        wxString number;
+        bool written = true;
+        if (IsSectionName(children[i], number, written))
+            sections.push_back(Section{number, i});
+        else if (children[i] == countsName)
+            ++countsSeen;
+        else if (foreignName.empty())
+            foreignName = children[i];
+        if (!written && oddName.empty())
+            oddName = children[i];
+    }
+    std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) {
+        return NumberLess(a.number, b.number);
+    });
+    const unsigned found = static_cast<unsigned>(sections.size());
+    wxString repeatedNumber;
+    bool numbered = true; // the numbers are 0, 1, 2 ... without gaps
+    unsigned distinct = 0;
+    for (size_t k = 0; k < sections.size(); ++k) {
+        if (k > 0 && sections[k].number == sections[k - 1].number) {
+            if (repeatedNumber.empty())
+                repeatedNumber = sections[k].number;
             continue;
-        searchEnd = std::max<long long>(searchEnd, i + 1ll + SectionGap);
-        numbered = numbered && i == found;
-        ++found;
+        }
+        numbered = numbered && sections[k].number == wxString::Format("%u", distinct);
+        ++distinct;
+    }
+
+    bool overflow = false;
+    for (const Section& section : sections) {
         if (scriptList->GetCount() >= MaxScriptNum) {
             // The user hears about the overflow once, however many sections are left.
             wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
@@ -82,10 +138,12 @@ void ScriptRegistry::Load() {
             overflow = true;
             break;
         }
+        const wxString prefix = config.GetChildKey(listKey, section.position);
         for (const char* flag : {"/autoRun", "/autoReload"}) {
             if (Unreadable(config, prefix + flag, false))
-                disagreements.push_back(wxString::Format(
-                    wxGetTranslation("\"%s\" of section %u is neither 1 nor 0"), flag + 1, i));
+                disagreements.push_back(
+                    wxString::Format(wxGetTranslation("\"%s\" of section %s is neither 1 nor 0"),
+                                     flag + 1, section.number));
         }
         currentEntry = new ScriptEntry;
         currentEntry->autoRun = config.ReadBool(prefix + "/autoRun", false);
@@ -110,6 +168,17 @@ void ScriptRegistry::Load() {
     if (!numbered && !overflow)
         disagreements.push_back(
             wxGetTranslation("the sections are not numbered from 0 without gaps"));
+    if (!repeatedNumber.empty())
+        disagreements.push_back(wxString::Format(
+            wxGetTranslation("more than one section is numbered %s"), repeatedNumber));
+    if (!oddName.empty())
+        disagreements.push_back(wxString::Format(
+            wxGetTranslation("section \"%s\" is numbered with leading zeros"), oddName));
+    if (countsSeen > 1)
+        disagreements.push_back(wxGetTranslation("\"Counts\" is there more than once"));
+    if (!foreignName.empty())
+        disagreements.push_back(
+            wxString::Format(wxGetTranslation("\"%s\" is not a script section"), foreignName));
 
     // A file the store could not parse is already due for a backup; one that disagrees with
     // itself is made due here, and at the save (a new store object) again.

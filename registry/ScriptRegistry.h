@@ -2,10 +2,11 @@
 // plug-ins folder when the plug-in is attached and written back when it is released.
 //
 // No script section present in the file is lost by a load and a save: the sections that exist
-// are loaded in the order of their numbers, whatever "Counts" says, and a file that disagrees
-// with itself (a wrong or unreadable "Counts", gaps in the numbers, more scripts than fit, an
-// unreadable flag) or cannot be parsed is kept as a backup before the save replaces it; the user
-// is told where.
+// are loaded in the order of their numbers (however large), whatever "Counts" says, and a file
+// that disagrees with itself (a wrong or unreadable "Counts", gaps in the numbers, a number used
+// twice or written with leading zeros, anything else beside the sections, more scripts than fit,
+// an unreadable flag) or cannot be parsed is kept as a backup before the save replaces it; the
+// user is told where.
 #pragma once
 
 #include <wx/string.h>
@@ -32,14 +33,6 @@ public:
     // fails is told to the user in a message box naming the file and the reason.
     void Load();
     void Save();
-
-    // A hand-edited file may skip numbers, so sections are looked for beyond the gaps: up to the
-    // number "Counts" names and SectionGap numbers past the last section found, never at or
-    // beyond SectionSearchLimit. (Every look costs a walk over the file's sections; a file of a
-    // hundred thousand of them still loads in a fraction of a second.) No file the plug-in
-    // writes goes beyond MaxScriptNum - 1.
-    static constexpr unsigned SectionGap = 64;
-    static constexpr unsigned SectionSearchLimit = 1000;
 
     wxString settingsPath;               // full path of the settings file
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them

@@ -7,6 +7,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 
@@ -21,6 +22,28 @@ wxArrayString SplitKey(const wxString& key) {
 std::string Utf8(const wxString& text) {
     const wxScopedCharBuffer buffer = text.utf8_str();
     return std::string(buffer.data(), buffer.length());
+}
+
+// A key's segment: an element's name and which of the children of that name it means ("name"
+// the first, "name[k]" the one after k others).
+struct Segment {
+    std::string name;
+    size_t occurrence = 0;
+};
+
+Segment ParseSegment(const wxString& segment) {
+    const size_t open = segment.find('[');
+    unsigned long occurrence = 0;
+    if (open == wxString::npos || open == 0 || !segment.EndsWith("]"))
+        return Segment{Utf8(segment), 0};
+    const wxString digits = segment.Mid(open + 1, segment.length() - open - 2);
+    // More than nine digits would count past any file's elements.
+    if (digits.empty() || digits.length() > 9 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](wxUniChar c) { return c >= '0' && c <= '9'; }) ||
+        !digits.ToULong(&occurrence))
+        return Segment{Utf8(segment), 0};
+    return Segment{Utf8(segment.Left(open)), occurrence};
 }
 
 // XML 1.0 cannot hold most control characters, lone surrogates, U+FFFE and U+FFFF: a file with
@@ -82,30 +105,67 @@ CConfigManagement::CConfigManagement(const wxString& filePath)
 
 CConfigManagement::~CConfigManagement() = default;
 
-int CConfigManagement::FindNode(const wxString& key) const {
+int CConfigManagement::FindElement(const wxString& key) const {
     SettingsTree::Index node = SettingsTree::Root;
-    for (const wxString& segment : SplitKey(key)) {
-        if (segment.empty())
+    for (const wxString& text : SplitKey(key)) {
+        if (text.empty())
             continue;
-        node = tree->FindChild(node, Utf8(segment));
+        const Segment segment = ParseSegment(text);
+        node = tree->FindChild(node, segment.name, segment.occurrence);
         if (node == SettingsTree::None)
             return SettingsTree::None;
     }
+    return node;
+}
+
+int CConfigManagement::FindNode(const wxString& key) const {
+    const int node = FindElement(key);
     return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
 int CConfigManagement::FindOrCreateNode(const wxString& key) {
     SettingsTree::Index node = SettingsTree::Root;
-    for (const wxString& segment : SplitKey(key)) {
-        if (segment.empty())
+    for (const wxString& text : SplitKey(key)) {
+        if (text.empty())
             continue;
-        const std::string name = Utf8(segment);
-        SettingsTree::Index child = tree->FindChild(node, name);
+        // A later child of a name that is not there yet is added as the next of that name.
+        const Segment segment = ParseSegment(text);
+        SettingsTree::Index child = tree->FindChild(node, segment.name, segment.occurrence);
         if (child == SettingsTree::None)
-            child = tree->AddChild(node, name);
+            child = tree->AddChild(node, segment.name);
         node = child;
     }
     return node == SettingsTree::Root ? SettingsTree::None : node;
+}
+
+wxArrayString CConfigManagement::GetChildNames(const wxString& key) const {
+    wxArrayString names;
+    const int node = FindElement(key);
+    if (node == SettingsTree::None)
+        return names;
+    for (int child = tree->First(node); child != SettingsTree::None; child = tree->Next(child))
+        names.push_back(wxString::FromUTF8(tree->Name(child)));
+    return names;
+}
+
+wxString CConfigManagement::GetChildKey(const wxString& key, size_t index) const {
+    const int node = FindElement(key);
+    if (node == SettingsTree::None)
+        return wxString();
+    int child = tree->First(node);
+    for (size_t i = 0; i < index && child != SettingsTree::None; ++i)
+        child = tree->Next(child);
+    if (child == SettingsTree::None)
+        return wxString();
+    const std::string& name = tree->Name(child);
+    size_t earlier = 0;
+    for (int sibling = tree->First(node); sibling != child; sibling = tree->Next(sibling))
+        earlier += tree->Name(sibling) == name ? 1 : 0;
+    wxString parent = key;
+    while (parent.EndsWith("/"))
+        parent.RemoveLast();
+    const wxString childKey = parent + "/" + wxString::FromUTF8(name);
+    return earlier == 0 ? childKey : childKey + wxString::Format("[%zu]", earlier);
 }
 
 bool CConfigManagement::HasKey(const wxString& key) const {

@@ -68,6 +68,9 @@ private:
 // nested elements below <config>. A missing file presents no keys; a file that cannot be parsed
 // presents no keys and is kept as "<file>.bak" before the first save replaces it; a file that
 // exists but cannot be read is never overwritten. Files larger than 16 MB count as damaged.
+// Where an element holds several children of one name, a plain key means the first of them and
+// "name[k]" the one after k others of that name ("/Coilhatch/Script3[1]/name"); XML names
+// cannot hold brackets, so no element is ever mistaken for such a key.
 class SettingsTree;
 class MP_INTERFACE CConfigManagement {
 public:
@@ -109,7 +112,15 @@ public:
     bool HasKey(const wxString& key) const;
     const wxString& GetPath() const { return path; }
 
+    // The names of the elements directly below the key's element ("/" for the top), in the
+    // file's order, a name held twice listed twice; empty when the key is absent.
+    wxArrayString GetChildNames(const wxString& key) const;
+    // The key that reads and writes the index-th of those children, the first of its name as
+    // "key/name", a later one as "key/name[k]"; empty when there is no such child.
+    wxString GetChildKey(const wxString& key, size_t index) const;
+
 private:
+    int FindElement(const wxString& key) const;
     int FindNode(const wxString& key) const;
     int FindOrCreateNode(const wxString& key);
     void SetText(const wxString& key, const wxString& text);

@@ -146,9 +146,10 @@ void SettingsTree::Clear() {
     nodes.push_back(Node{rootName, {}, None, None, None});
 }
 
-SettingsTree::Index SettingsTree::FindChild(Index parent, const std::string& name) const {
+SettingsTree::Index SettingsTree::FindChild(Index parent, const std::string& name,
+                                            size_t occurrence) const {
     for (Index child = nodes[parent].first; child != None; child = nodes[child].next) {
-        if (nodes[child].name == name)
+        if (nodes[child].name == name && occurrence-- == 0)
             return child;
     }
     return None;

@@ -34,8 +34,12 @@ public:
     // Removes every element below the root.
     void Clear();
 
-    // The first child of that name, or None.
-    Index FindChild(Index parent, const std::string& name) const;
+    // The child of that name, the first (occurrence 0) or a later one, or None.
+    Index FindChild(Index parent, const std::string& name, size_t occurrence = 0) const;
+    // The children in the file's order: First(parent), then Next(child) until None.
+    Index First(Index node) const { return nodes[node].first; }
+    Index Next(Index node) const { return nodes[node].next; }
+    const std::string& Name(Index node) const { return nodes[node].name; }
     Index AddChild(Index parent, const std::string& name);
     // Replaces the element's content (children included) by the text.
     void SetText(Index node, const std::string& text);

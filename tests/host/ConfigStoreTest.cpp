@@ -543,4 +543,66 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     EXPECT_EQ(CConfigManagement(path).ReadInt("/A/x", 0), 2);
 }
 
+TEST_F(HostConfigStore, ChildNamesListOneLevelInTheFilesOrderRepeatsIncluded) {
+    WriteBytes(path, "<config><L><Script9><name>n</name></Script9><Counts>2</Counts>"
+                     "<Script3><name>a</name></Script3><Script3><name>b</name></Script3>"
+                     "<leaf>text</leaf></L><M/></config>");
+    CConfigManagement config(path);
+    EXPECT_EQ(config.GetChildNames("/L"), wxSplit("Script9,Counts,Script3,Script3,leaf", ','));
+    EXPECT_EQ(config.GetChildNames("/"), wxSplit("L,M", ','));
+    EXPECT_EQ(config.GetChildNames(""), wxSplit("L,M", ','));
+    EXPECT_EQ(config.GetChildNames("/L/Script9"), wxArrayString(1, "name"));
+    EXPECT_TRUE(config.GetChildNames("/L/leaf").empty());
+    EXPECT_TRUE(config.GetChildNames("/M").empty());
+    EXPECT_TRUE(config.GetChildNames("/Absent").empty());
+    EXPECT_TRUE(config.GetChildNames("/L/Script3[2]").empty());
+
+    // A key written later is listed after those the file held.
+    config.Write("/L/added", 1);
+    EXPECT_EQ(config.GetChildNames("/L/").Last(), "added");
+}
+
+// A plain key reads the first of several elements of its name; the keys GetChildKey hands out
+// reach each of them, for reading and writing.
+TEST_F(HostConfigStore, RepeatedElementsAreEachReachable) {
+    WriteBytes(path, "<config><L><S><name>first</name></S><other/><S><name>second</name>"
+                     "<on>1</on></S></L></config>");
+    CConfigManagement config(path);
+    EXPECT_EQ(config.Read("/L/S/name", ""), "first");
+    EXPECT_FALSE(config.HasKey("/L/S/on"));
+
+    EXPECT_EQ(config.GetChildKey("/L", 0), "/L/S");
+    EXPECT_EQ(config.GetChildKey("/L/", 1), "/L/other");
+    EXPECT_EQ(config.GetChildKey("/L", 2), "/L/S[1]");
+    EXPECT_TRUE(config.GetChildKey("/L", 3).empty());
+    EXPECT_TRUE(config.GetChildKey("/Absent", 0).empty());
+    EXPECT_EQ(config.Read("/L/S[1]/name", ""), "second");
+    EXPECT_EQ(config.Read("/L/S[0]/name", ""), "first");
+    EXPECT_TRUE(config.ReadBool("/L/S[1]/on", false));
+    EXPECT_FALSE(config.HasKey("/L/S[2]"));
+
+    config.Write("/L/S[1]/name", wxString("changed"), false);
+    EXPECT_EQ(config.Read("/L/S/name", ""), "first");
+    // A later element of a name not held yet is added as the next of that name.
+    config.Write("/L/S[7]/name", wxString("third"), false);
+    EXPECT_EQ(config.GetChildNames("/L"), wxSplit("S,other,S,S", ','));
+    EXPECT_EQ(config.Read("/L/S[2]/name", ""), "third");
+    ASSERT_TRUE(config.Save());
+
+    const CConfigManagement saved(path);
+    EXPECT_EQ(saved.Read("/L/S[1]/name", ""), "changed");
+    EXPECT_EQ(saved.Read("/L/S[2]/name", ""), "third");
+}
+
+// Brackets that do not hold a count are part of the name, as before: such a key is never
+// taken for a later element of another name.
+TEST_F(HostConfigStore, OnlyACountInBracketsAddressesARepeat) {
+    WriteBytes(path, "<config><L><S>1</S><S>2</S></L></config>");
+    const CConfigManagement config(path);
+    for (const char* key : {"/L/S[]", "/L/S[x]", "/L/S[-1]", "/L/S[+1]", "/L/[1]", "/L/S[1",
+                            "/L/S[1]x", "/L/S[99999999999]"})
+        EXPECT_FALSE(config.HasKey(key)) << key;
+    EXPECT_EQ(config.ReadInt("/L/S[01]", 0), 2);
+}
+
 } // namespace

@@ -30,16 +30,44 @@ namespace {
 // A child still working after this long counts as hung.
 constexpr unsigned hangSeconds = 60;
 
-// The names of the sections the file holds, in the order of their numbers.
-std::vector<wxString> SectionNames(const wxString& path) {
+// A section of the file and its place in the order the list loads them: by number, however
+// large, then in the file's order. Within the list's capacity only sections with a name that
+// can be read are followed; past it every section counts, named or not, as it can only live on
+// in the backup. (Each read by position walks the sections before it: names past the capacity
+// would make a file of a hundred thousand sections take minutes.)
+struct NamedSection {
+    size_t place;
+    wxString name;
+};
+
+std::vector<NamedSection> SectionNames(const wxString& path) {
     const CConfigManagement config(path);
-    std::vector<wxString> names;
-    for (unsigned i = 0; i < ScriptRegistry::SectionSearchLimit; ++i) {
-        const wxString key = wxString::Format("/Coilhatch/Script%u/name", i);
-        if (config.HasKey(key))
-            names.push_back(config.Read(key, wxString()));
+    const wxArrayString children = config.GetChildNames("/Coilhatch");
+    std::vector<std::pair<wxString, size_t>> sections; // number without leading zeros, position
+    for (size_t i = 0; i < children.size(); ++i) {
+        wxString digits;
+        if (!children[i].StartsWith("Script", &digits) || digits.empty() ||
+            digits.find_first_not_of("0123456789") != wxString::npos)
+            continue;
+        while (digits.length() > 1 && digits[0] == '0')
+            digits.Remove(0, 1);
+        sections.emplace_back(digits, i);
     }
-    return names;
+    std::stable_sort(sections.begin(), sections.end(), [](const auto& a, const auto& b) {
+        return a.first.length() != b.first.length() ? a.first.length() < b.first.length()
+                                                    : a.first < b.first;
+    });
+    std::vector<NamedSection> named;
+    for (size_t place = 0; place < sections.size(); ++place) {
+        if (place >= MaxScriptNum) {
+            named.push_back(NamedSection{place, wxString()});
+            continue;
+        }
+        const wxString key = config.GetChildKey("/Coilhatch", sections[place].second) + "/name";
+        if (config.HasKey(key))
+            named.push_back(NamedSection{place, config.Read(key, wxString())});
+    }
+    return named;
 }
 
 std::string ReadBytes(const std::string& path) {
@@ -56,7 +84,7 @@ int Replay(const std::string& folder, const std::string& bytes) {
     wxLogNull quiet;
     const std::string path = folder + "/Coilhatch.xml";
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-    const std::vector<wxString> before = SectionNames(path);
+    const std::vector<NamedSection> before = SectionNames(path);
 
     ScriptRegistry registry;
     registry.Open(path);
@@ -65,13 +93,20 @@ int Replay(const std::string& folder, const std::string& bytes) {
     const bool kept = wxFileName::FileExists(path + ".bak");
     if (kept && ReadBytes(path + ".bak") != bytes)
         return BackupWrong;
-    const std::vector<wxString> after = SectionNames(path);
+    // Each saved name stands for one section: two sections of one name need it twice.
+    std::vector<wxString> after;
+    for (const NamedSection& section : SectionNames(path))
+        after.push_back(section.name);
+    const bool rewritten = ReadBytes(path) != bytes;
     size_t lost = 0;
-    for (size_t i = 0; i < before.size(); ++i) {
-        const bool saved = std::find(after.begin(), after.end(), before[i]) != after.end();
+    for (const NamedSection& section : before) {
+        const auto match = std::find(after.begin(), after.end(), section.name);
+        const bool saved = match != after.end();
+        if (saved)
+            after.erase(match);
         // Past the list's capacity a section can only live on in the backup.
-        const bool fits = i < MaxScriptNum;
-        lost += (fits && !saved && ReadBytes(path) != bytes) || (!fits && !kept) ? 1 : 0;
+        const bool fits = section.place < MaxScriptNum;
+        lost += (fits && !saved && rewritten) || (!fits && !kept) ? 1 : 0;
     }
     std::ofstream(folder + "/counts") << before.size() << ' ' << lost << ' ' << kept;
     return lost ? SectionsLost : Fine;

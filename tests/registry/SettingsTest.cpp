@@ -384,4 +384,118 @@ TEST_F(RegistrySettings, WithoutAListTheFileIsLeftAlone) {
     EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath));
 }
 
+// Sections are found however they are numbered: these were never looked for, and the next
+// save deleted them.
+TEST_F(RegistrySettings, EverySectionLoadsInTheOrderOfItsNumberHoweverLarge) {
+    const wxString original = File("1", Section(5000, "far"));
+    WriteSettings(original);
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), std::vector<wxString>{"far"});
+    ExpectBackupAnnounced();
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+    EXPECT_EQ(CConfigManagement(registry.settingsPath).Read("/Coilhatch/Script0/name", ""), "far");
+
+    TempDir other;
+    registry.settingsPath = other.File("Coilhatch.xml");
+    other.Write("Coilhatch.xml", File("5", "<Script99999999999999999999><name>huge</name>"
+                                           "</Script99999999999999999999>" +
+                                               Section(10, "ten") + Section(5000, "far") +
+                                               Section(9, "nine") + Section(0, "zero")));
+    scriptList->DeleteAll();
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"zero", "nine", "ten", "far", "huge"}));
+    ExpectBackupAnnounced();
+}
+
+TEST_F(RegistrySettings, TwoSectionsOfOneNumberBothLoadInTheFilesOrder) {
+    const wxString original = File("3", Section(3, "first", true) + Section(0, "zero") +
+                                            Section(3, "second", false, true));
+    WriteSettings(original);
+    registry.Load();
+    ASSERT_EQ(LoadedNames(), (std::vector<wxString>{"zero", "first", "second"}));
+    EXPECT_TRUE(scriptList->Get(1)->autoRun);
+    EXPECT_FALSE(scriptList->Get(1)->autoReload);
+    EXPECT_FALSE(scriptList->Get(2)->autoRun);
+    EXPECT_TRUE(scriptList->Get(2)->autoReload);
+    EXPECT_EQ(scriptList->Get(2)->location, "/s/second.py");
+    const std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.Contains("more than one section is numbered 3")) << boxes[0].text;
+    ExpectBackupAnnounced(boxes);
+
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+    CConfigManagement saved(registry.settingsPath);
+    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 3);
+    EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "first");
+    EXPECT_EQ(saved.Read("/Coilhatch/Script2/name", ""), "second");
+}
+
+// The plug-in never writes leading zeros: such a section is loaded by its number, and the file
+// is kept.
+TEST_F(RegistrySettings, ASectionNumberedWithLeadingZerosLoadsByItsNumber) {
+    const wxString original =
+        File("3", "<Script02><name>two</name></Script02>" + Section(0, "zero") +
+                      "<Script01><name>one</name></Script01>");
+    WriteSettings(original);
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"zero", "one", "two"}));
+    const std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.Contains("\"Script02\" is numbered with leading zeros"))
+        << boxes[0].text;
+    ExpectBackupAnnounced(boxes);
+    registry.Save();
+    EXPECT_EQ(ReadFile(backupPath), original);
+
+    // "Script00" is section 0, and 0 then appears twice.
+    TempDir other;
+    registry.settingsPath = other.File("Coilhatch.xml");
+    other.Write("Coilhatch.xml",
+                File("2", Section(0, "zero") + "<Script00><name>z</name></Script00>"));
+    scriptList->DeleteAll();
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"zero", "z"}));
+    ExpectBackupAnnounced();
+}
+
+// What the plug-in does not write beside its sections is not loaded, but the save would drop
+// it: the file is kept.
+TEST_F(RegistrySettings, AnythingElseBesideTheSectionsKeepsTheFile) {
+    const char* const strangers[] = {"<Script/>",           "<script1><name>x</name></script1>",
+                                     "<Script-1/>",         "<Script3a><name>x</name></Script3a>",
+                                     "<Notes>mine</Notes>", "<Counts>2</Counts>"};
+    for (const char* stranger : strangers) {
+        SCOPED_TRACE(stranger);
+        TempDir folder;
+        registry.settingsPath = folder.File("Coilhatch.xml");
+        const wxString original = File("2", Section(0, "a") + stranger + Section(1, "b"));
+        folder.Write("Coilhatch.xml", original);
+        scriptList->DeleteAll();
+
+        registry.Load();
+        EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"a", "b"}));
+        ExpectBackupAnnounced();
+        registry.Save();
+        EXPECT_EQ(ReadFile(backupPath), original);
+    }
+}
+
+TEST_F(RegistrySettings, PastTheListsCapacityTheLowestNumbersLoad) {
+    wxString sections;
+    for (int i = 32; i >= 0; --i)
+        sections += Section(i * 1000, wxString::Format("s%d", i));
+    WriteSettings(File("33", sections));
+    registry.Load();
+    ASSERT_EQ(scriptList->GetCount(), 31u);
+    EXPECT_EQ(scriptList->Get(0)->name, "s0");
+    EXPECT_EQ(scriptList->Get(30)->name, "s30");
+    std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, outOfRange);
+    boxes.erase(boxes.begin());
+    ExpectBackupAnnounced(boxes);
+}
+
 } // namespace
