@@ -34,15 +34,15 @@ struct Script {
 };
 
 // A plug-ins folder holding the built plug-in and a settings file that registers the scripts.
-// The settings file also holds an element of no use to the plug-in: a save drops it, so its
-// absence tells that the settings were saved.
+// The settings file also holds a comment: a save drops it, so its absence tells that the
+// settings were saved.
 class Plugins {
 public:
     explicit Plugins(const std::vector<Script>& scripts) {
         Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
         Link(COILHATCH_PLUGINS_DIR "/python", "python");
         wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>";
-        xml += wxString::Format("<Counts>%zu</Counts><Unsaved>1</Unsaved>", scripts.size());
+        xml += wxString::Format("<Counts>%zu</Counts><!--Unsaved-->", scripts.size());
         for (size_t i = 0; i < scripts.size(); ++i) {
             const wxString path = sources.Write(scripts[i].name + ".py", scripts[i].source);
             xml += wxString::Format("<Script%zu><autoRun>%d</autoRun><autoReload>0</autoReload>"
