@@ -49,8 +49,9 @@ void CMessageOutput::Append(size_t length, const TextPart& part) {
     std::lock_guard<std::mutex> order(appendMutex);
     // Only the latest part of a long text is kept; views and history keep less than this.
     const size_t kept = std::min(length, std::max(MaxHistoryLength, MaxViewLength));
-    // wxString shares its buffer between copies; a deep copy is safe to hand to other threads.
-    const wxString tail(part(length - kept, kept).wc_str(), kept);
+    // The text is held in its own buffer (wxString keeps a std::wstring, never shared), so it
+    // may go to other threads as it is.
+    const wxString tail = part(length - kept, kept);
     Store(tail, length);
 
     std::vector<Sink> currentSinks;
