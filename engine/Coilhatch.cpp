@@ -8,6 +8,7 @@
 #include "engine/DocumentRunner.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
+#include "engine/Runner.h"
 #include "engine/Watchdog.h"
 #include "host/lib/Services.h"
 
@@ -23,10 +24,6 @@ const wchar_t* const pluginNameText = L"Coilhatch";
 
 // Drawn while the library is loaded, before the event table below is built from it.
 const int scriptManagementId = wxNewId();
-
-namespace {
-wxPyAPI* coreApi = nullptr;
-} // namespace
 
 CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false),
@@ -66,14 +63,9 @@ void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
     menu.Build(menuBar);
 }
 
-bool ImportCoreApi() {
-    assert(PyGILState_Check());
-    coreApi = static_cast<wxPyAPI*>(PyCapsule_Import("wx._wxPyAPI", 0));
-    return coreApi != nullptr;
-}
-
-wxPyAPI* GetCoreApi() {
-    return coreApi;
+bool CCoilhatch::RunScript(const wxString& path, bool reload) {
+    // Without an engine (attaching failed) no Python code can run.
+    return IsEngineRunning() && runner::RunScriptFile(path, reload);
 }
 
 bool CCoilhatch::StartEngine() {

@@ -6,13 +6,13 @@
 #pragma once
 
 #include "completion/CompletionHook.h"
+#include "engine/CoreApi.h"
 #include "menu/ScriptMenu.h"
 #include "plugin/Plugin.h"
 #include "registry/ScriptRegistry.h"
 
 #include <wx/string.h>
 
-struct wxPyAPI;
 struct _ts; // the interpreter's PyThreadState
 
 class CCoilhatch : public CPlugin {
@@ -68,9 +68,3 @@ extern const int scriptManagementId;
 
 // The plug-in's name, as PluginName() returns it.
 extern const wchar_t* const pluginNameText;
-
-// Imports wxPython's core interface table. PRECONDITION: the calling thread holds the
-// interpreter lock.
-bool ImportCoreApi();
-// The table ImportCoreApi imported; null before the engine has started.
-wxPyAPI* GetCoreApi();

@@ -2,7 +2,7 @@
 
 #include "engine/Console.h"
 
-#include "engine/Coilhatch.h"
+#include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
 

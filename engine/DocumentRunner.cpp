@@ -3,7 +3,7 @@
 
 #include "engine/DocumentRunner.h"
 
-#include "engine/Coilhatch.h"
+#include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"

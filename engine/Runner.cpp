@@ -1,8 +1,8 @@
-// The script runner: the only way a script file is run.
 #include "engine/Gil.h"
 
-#include "engine/Coilhatch.h"
+#include "engine/Runner.h"
 
+#include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"
@@ -88,10 +88,9 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
 
 } // namespace
 
-bool CCoilhatch::RunScript(const wxString& path, bool reload) {
-    // Without an engine (attaching failed) no Python code can run.
-    if (!IsEngineRunning())
-        return false;
+namespace runner {
+
+bool RunScriptFile(const wxString& path, bool reload) {
     try {
         const wxFileName file(path);
         if (!file.FileExists()) {
@@ -108,3 +107,5 @@ bool CCoilhatch::RunScript(const wxString& path, bool reload) {
         return false;
     }
 }
+
+} // namespace runner

@@ -2,7 +2,7 @@
 
 #include "engine/Watchdog.h"
 
-#include "engine/Coilhatch.h"
+#include "engine/CoreApi.h"
 
 #include "host/lib/Services.h"
 
