@@ -157,6 +157,10 @@ CMainFrame::CMainFrame()
 CMainFrame::~CMainFrame() {
     ReleasePlugins();
     plugins.reset();
+    // The editors go while the frame is whole, since an editor's end comes back to the frame;
+    // each tab is removed before its editor is deleted.
+    while (notebook->GetPageCount() > 0)
+        notebook->DeletePage(notebook->GetPageCount() - 1);
     CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
     if (CAppManagement::Get()->GetAppWindow() == this)
         CAppManagement::Get()->SetAppWindow(nullptr);
@@ -280,10 +284,26 @@ CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
         else if (!marked && shown)
             completionsShown.insert(editor);
     });
+    // A script may destroy an editor itself: its tab goes with it, so that nothing reaches the
+    // control afterwards. The editors the frame deletes are no pages any more by then.
+    editor->Bind(wxEVT_DESTROY, [this, editor](wxWindowDestroyEvent& event) {
+        event.Skip();
+        if (event.GetEventObject() == editor)
+            ForgetEditor(editor);
+    });
     const wxString label =
         path.empty() ? wxString::Format("new %d", ++untitledCount) : wxFileName(path).GetFullName();
     notebook->AddPage(editor, label, true);
     return editor;
+}
+
+void CMainFrame::ForgetEditor(wxWindow* editor) {
+    completionsShown.erase(editor);
+    const int page = notebook->FindPage(editor);
+    if (page == wxNOT_FOUND)
+        return;
+    notebook->RemovePage(static_cast<size_t>(page));
+    UpdateStatus();
 }
 
 CSyntaxEditor* CMainFrame::NewDocument() {

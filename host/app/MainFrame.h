@@ -54,6 +54,8 @@ protected:
 private:
     void BuildMenuBar();
     CSyntaxEditor* AddEditor(const wxString& path);
+    // An editor is being destroyed, by the frame or by anyone else: its tab goes.
+    void ForgetEditor(wxWindow* editor);
     int FindDocument(const wxString& path) const;
     CSyntaxEditor* EditorAt(size_t page) const;
     void UpdateTabLabel(CSyntaxEditor* editor);
