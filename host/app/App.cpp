@@ -227,8 +227,9 @@ int CMarrowpadApp::OnRun() {
         ProcessEventsNow(*loop);
     }
 
-    if (!commandLine.batch && status == 0 && FrameAlive())
-        return wxApp::OnRun();
+    // Batch mode answers no question about unsaved documents: the frame just goes.
+    if (!commandLine.batch && status == 0)
+        CloseFrame(!exitRequested);
 
     if (FrameAlive()) {
         frame->ReleasePlugins();
@@ -238,10 +239,32 @@ int CMarrowpadApp::OnRun() {
     return status;
 }
 
+void CMarrowpadApp::CloseFrame(bool runLoopFirst) {
+    // The main loop ends when the frame has closed, or when a script asked the editor to end;
+    // in the second case the frame is closed here, and the plug-ins are released by its close.
+    for (bool runLoop = runLoopFirst; FrameAlive(); runLoop = true) {
+        if (runLoop)
+            wxApp::OnRun();
+        exitRequested = false;
+        if (FrameAlive())
+            frame->Close();
+    }
+}
+
+void CMarrowpadApp::Exit() {
+    // The toolkit's own would end the process at once when no main loop runs.
+    ExitMainLoop();
+}
+
+void CMarrowpadApp::ExitMainLoop() {
+    exitRequested = true;
+    wxApp::ExitMainLoop();
+}
+
 int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
     for (const auto& path : commandLine.selections) {
-        if (!FrameAlive())
-            return 0; // a selection closed the editor
+        if (!FrameAlive() || exitRequested)
+            return 0; // a selection closed the editor, or asked it to end
         wxString error;
         if (!frame->SelectMenuPath(path, error)) {
             std::fprintf(stderr, "marrowpad: %s\n", static_cast<const char*>(error.utf8_str()));
@@ -249,7 +272,7 @@ int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
         }
         ProcessEventsNow(loop);
     }
-    if (commandLine.complete && FrameAlive())
+    if (commandLine.complete && FrameAlive() && !exitRequested)
         PrintCompletion();
     return 0;
 }

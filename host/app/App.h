@@ -36,6 +36,10 @@ public:
 
     bool OnInit() override;
     int OnRun() override;
+    // A script may ask the editor to end (wx.Exit(), ExitMainLoop()), even where there is no main
+    // loop: the editor then closes as its frame's close would, once the running command is done.
+    void Exit() override;
+    void ExitMainLoop() override;
 
 private:
     // The selections, then the completion. Returns the exit status.
@@ -44,10 +48,14 @@ private:
     // Handles everything pending (toolkit events, queued calls, idle work) without waiting.
     void ProcessEventsNow(wxEventLoopBase& loop);
     bool FrameAlive() const;
+    // Closes the frame as a person would: unsaved documents are asked about. Returns when the
+    // frame is gone, running the main loop again whenever the close is cancelled.
+    void CloseFrame(bool runLoopFirst);
 
     CommandLine commandLine;
     wxWeakRef<CMainFrame> frame;
     CConsoleWriter console;
     std::unique_ptr<class CBatchDialogHook> batchHook;
     std::unique_ptr<class CStopPresser> stopPresser; // --stop-after
+    bool exitRequested = false;
 };
