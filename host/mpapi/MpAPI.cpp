@@ -11,6 +11,8 @@
 
 #include <wx/frame.h>
 
+#include <cassert>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -29,20 +31,55 @@ template <> struct is_copy_constructible<CNameItem> : std::false_type {};
 
 namespace {
 
-// A Python str as a wxString. Goes through wchar_t so that every code point arrives unchanged,
-// except lone surrogates (undecodable bytes of a file name, say), which no display can show and
-// which would make the whole text vanish from the pane: they become U+FFFD.
-wxString ToWxString(const py::str& text) {
-    Py_ssize_t size = 0;
-    wchar_t* wide = PyUnicode_AsWideCharString(text.ptr(), &size);
-    if (!wide)
-        throw py::error_already_set();
-    std::unique_ptr<wchar_t, decltype(&PyMem_Free)> owner(wide, PyMem_Free);
-    for (Py_ssize_t i = 0; i < size; ++i) {
-        if (wide[i] >= 0xD800 && wide[i] <= 0xDFFF)
-            wide[i] = 0xFFFD;
+// Characters [from, from + count) of a Python str in its canonical form, as a wxString. Every
+// code point arrives unchanged except lone surrogates (undecodable bytes of a file name, say),
+// which no display can show and which would make the whole text vanish from the pane: they
+// become U+FFFD. Reads only the str's own characters, which never change, so it needs no
+// interpreter lock as long as a reference to the str is held.
+wxString StrSlice(int kind, const void* data, size_t from, size_t count) {
+    wxString slice;
+    {
+        wxStringBufferLength buffer(slice, count);
+        wxChar* out = buffer;
+        auto copy = [out, from, count](const auto* chars) {
+            for (size_t i = 0; i < count; ++i) {
+                const Py_UCS4 c = chars[from + i];
+                out[i] = c >= 0xD800 && c <= 0xDFFF ? wxChar(0xFFFD) : static_cast<wxChar>(c);
+            }
+        };
+        if (kind == PyUnicode_1BYTE_KIND)
+            copy(static_cast<const Py_UCS1*>(data));
+        else if (kind == PyUnicode_2BYTE_KIND)
+            copy(static_cast<const Py_UCS2*>(data));
+        else
+            copy(static_cast<const Py_UCS4*>(data));
+        buffer.SetLength(count);
     }
-    return wxString(wide, static_cast<size_t>(size));
+    return slice;
+}
+
+// A Python str, ready for StrSlice. The text must be kept referenced while it is read.
+struct StrView {
+    explicit StrView(const py::handle& text) {
+        if (!PyUnicode_Check(text.ptr()))
+            throw py::type_error("a str is needed, not " +
+                                 std::string(Py_TYPE(text.ptr())->tp_name));
+        if (PyUnicode_READY(text.ptr()) < 0)
+            throw py::error_already_set();
+        kind = PyUnicode_KIND(text.ptr());
+        data = PyUnicode_DATA(text.ptr());
+        length = static_cast<size_t>(PyUnicode_GET_LENGTH(text.ptr()));
+    }
+    wxString Slice(size_t from, size_t count) const { return StrSlice(kind, data, from, count); }
+
+    int kind = PyUnicode_1BYTE_KIND;
+    const void* data = nullptr;
+    size_t length = 0;
+};
+
+wxString ToWxString(const py::str& text) {
+    const StrView view(text);
+    return view.Slice(0, view.length);
 }
 
 py::str ToPyString(const wxString& text) {
@@ -66,6 +103,70 @@ py::object WrapWxObject(void* object, const char* className) {
     return py::reinterpret_steal<py::object>(pyobject);
 }
 
+// The wrappers handed out for the editor's own windows (its editors, its main frame): one per
+// window, the same each time. When the toolkit destroys the window its wrapper is marked
+// deleted, as wxPython marks the windows it made, so that a script that kept it gets a
+// RuntimeError instead of taking the editor down.
+class WindowWrappers {
+public:
+    // The wrapper of the window as an instance of the wxPython class (`Window` the class that
+    // names); needs the interpreter lock.
+    template <typename Window> static py::object Wrap(Window* window, const char* className) {
+        assert(PyGILState_Check());
+        if (!window)
+            return py::none();
+        auto& held = Held();
+        const auto known = held.find(window);
+        if (known != held.end())
+            return known->second;
+        py::object wrapper = WrapWxObject(static_cast<void*>(window), className);
+        // Taken now: the lookup at the window's end must not run a script's import machinery.
+        static py::object* setDeleted =
+            new py::object(py::module_::import("wx.siplib").attr("setdeleted"));
+        held.emplace(window, wrapper);
+        const wxWindow* const key = window;
+        window->Bind(wxEVT_DESTROY, [key](wxWindowDestroyEvent& event) {
+            event.Skip();
+            // A child's end may pass by its parent.
+            if (event.GetEventObject() == key)
+                Forget(key, *setDeleted);
+        });
+        return wrapper;
+    }
+
+private:
+    // Runs on the thread that destroys the window, which may or may not hold the interpreter
+    // lock; nothing may escape into the toolkit's event handling.
+    static void Forget(const wxWindow* window, const py::object& setDeleted) {
+        if (!Py_IsInitialized() || _Py_IsFinalizing())
+            return;
+        const PyGILState_STATE state = PyGILState_Ensure();
+        {
+            auto& held = Held();
+            const auto known = held.find(window);
+            if (known != held.end()) {
+                const py::object wrapper = std::move(known->second);
+                held.erase(known);
+                try {
+                    setDeleted(wrapper);
+                } catch (py::error_already_set& error) {
+                    error.discard_as_unraisable("marking a destroyed window's wrapper deleted");
+                } catch (const std::exception&) {
+                    PyErr_Clear();
+                }
+            }
+        }
+        PyGILState_Release(state);
+    }
+
+    // Never destroyed: its references may be dropped only with the interpreter lock held, which
+    // the end of the process does not give.
+    static std::map<const wxWindow*, py::object>& Held() {
+        static auto* const held = new std::map<const wxWindow*, py::object>;
+        return *held;
+    }
+};
+
 // The singletons are the editor's: Python holds plain references and never deletes them.
 template <typename T> using Unowned = std::unique_ptr<T, py::nodelete>;
 
@@ -79,12 +180,17 @@ PYBIND11_MODULE(MpAPI, m) {
                                                         "One message output pane of the editor.")
         .def(
             "Append",
-            [](CMessageOutput& output, const py::str& text) {
-                const wxString piece = ToWxString(text);
+            [](CMessageOutput& output, const py::object& text) {
+                // Read slice by slice as the output asks: a write of hundreds of megabytes is
+                // never converted whole, and the output keeps only its latest part. `text` holds
+                // the str for the whole call.
+                const StrView view(text);
                 // The output may wait for the user-interface thread's delivery; that thread may
                 // in turn need the interpreter lock for a handler a script bound, so let it go.
                 py::gil_scoped_release release;
-                output.Append(piece);
+                output.Append(view.length, [&view](size_t from, size_t count) {
+                    return view.Slice(from, count);
+                });
             },
             py::arg("text"),
             "Append(text): adds the text to the pane as it is (no line feed is added). May be "
@@ -126,7 +232,8 @@ PYBIND11_MODULE(MpAPI, m) {
                 if (!editor)
                     return py::none();
                 py::module_::import("wx.stc");
-                return WrapWxObject(static_cast<wxStyledTextCtrl*>(editor), "wxStyledTextCtrl");
+                return WindowWrappers::Wrap(static_cast<wxStyledTextCtrl*>(editor),
+                                            "wxStyledTextCtrl");
             },
             "GetCurrentEditor() -> wx.stc.StyledTextCtrl or None: the editor of the current "
             "document, None when no document is open. The control stays the editor's.")
@@ -155,7 +262,7 @@ PYBIND11_MODULE(MpAPI, m) {
                 if (!frame)
                     return py::none();
                 py::module_::import("wx");
-                return WrapWxObject(frame, "wxFrame");
+                return WindowWrappers::Wrap(frame, "wxFrame");
             },
             "GetAppWindow() -> wx.Frame: the editor's main frame. The frame stays the editor's.");
 
