@@ -194,11 +194,20 @@ void CCoilhatch::OnRelease() {
         // rest of the process and never given back: no thread a script left running gets to
         // queue work into an editor that is closing. Python code the editor still calls on this
         // thread (handlers that scripts bound) finds the lock held by its own thread.
-        GetCoreApi()->p_wxPyBeginBlockThreads(); // the token is never given back
+        //
+        // Unless Python code of this thread is waiting below us for the lock it lent to a
+        // toolkit call (a script's timer callback closed the main window): it takes the lock
+        // back when the call returns, and would wait for ever for a lock its own thread keeps.
+        // Then the lock is given back; the stopped threads stay stopped all the same.
+        PyThreadState* mine = PyGILState_GetThisThreadState();
+        const bool pythonBelow = mine && !PyGILState_Check() && mine->gilstate_counter > 1;
+        const wxPyBlock_t token = GetCoreApi()->p_wxPyBeginBlockThreads();
         interpreter::RunShutdownWork();
         // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
         // then takes it stops at once.
         StopScriptThreads();
+        if (pythonBelow)
+            GetCoreApi()->p_wxPyEndBlockThreads(token);
         threadState = nullptr;
         wxPythonLoaded = false;
     } else {

@@ -156,6 +156,22 @@ TEST(E2EWindowSafety, WxExitAndExitMainLoopEndTheEditorThroughItsClose) {
     EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
 }
 
+// A script's timer closed the main window: the release ran inside Python's callback, kept the
+// interpreter lock that the callback had lent to the close, and the callback waited for ever to
+// take it back. Run as a person starts the editor, not in batch mode, so that the timer fires.
+TEST(E2EWindowSafety, AScriptsTimerClosingTheMainWindowEndsTheEditor) {
+    const Plugins plugins({Script{"later",
+                                  "import wx, MpAPI\n"
+                                  "def MpMain():\n"
+                                  "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                                  "    wx.CallLater(200, frame.Close)\n",
+                                  true}});
+    const ProcessResult result = RunProcess(
+        {"/usr/bin/timeout", "-s", "KILL", "60", program, "--plugins-dir", plugins.Path()});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
+
 // The notebook kept the destroyed control as a page: the close crashed in it.
 TEST(E2EWindowSafety, ADocumentsControlDestroyedByAScriptTakesItsTabWithIt) {
     const Plugins plugins(
