@@ -167,6 +167,9 @@ private:
     }
 };
 
+// A text at least this long is appended without the interpreter lock.
+constexpr size_t longText = 64 * 1024;
+
 // The singletons are the editor's: Python holds plain references and never deletes them.
 template <typename T> using Unowned = std::unique_ptr<T, py::nodelete>;
 
@@ -185,12 +188,19 @@ PYBIND11_MODULE(MpAPI, m) {
                 // never converted whole, and the output keeps only its latest part. `text` holds
                 // the str for the whole call.
                 const StrView view(text);
-                // The output may wait for the user-interface thread's delivery; that thread may
-                // in turn need the interpreter lock for a handler a script bound, so let it go.
-                py::gil_scoped_release release;
-                output.Append(view.length, [&view](size_t from, size_t count) {
+                const auto slice = [&view](size_t from, size_t count) {
                     return view.Slice(from, count);
-                });
+                };
+                // The output stores the text at once and never waits for another thread that
+                // could need the interpreter lock, so an ordinary write keeps the lock: giving it
+                // up and taking it back would cost more than the write itself. A long text lets
+                // other threads run while it is converted.
+                if (view.length < longText) {
+                    output.Append(view.length, slice);
+                    return;
+                }
+                py::gil_scoped_release release;
+                output.Append(view.length, slice);
             },
             py::arg("text"),
             "Append(text): adds the text to the pane as it is (no line feed is added). May be "
