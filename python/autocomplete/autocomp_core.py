@@ -460,6 +460,9 @@ _MAX_WARM_FILE = 2 * 1024 * 1024
 
 # A first completion and a first call tip: the caret stands in a call after a typed word.
 _WARM_TEXT = "import os\nos.path.join(os.pa"
+# A call tip on a method of the standard library's typed stubs (re's, which most modules use):
+# the first call tip of that kind loads them.
+_WARM_TIP_TEXT = "import re\nre.compile('').match("
 
 
 def start_warm_up(path=None):
@@ -499,6 +502,7 @@ def _warm_up(done, path):
         caret = len(split_lines(_WARM_TEXT)[-1])
         script.complete(2, caret)
         script.get_signatures(2, caret)
+        _script(jedi, _WARM_TIP_TEXT, None).get_signatures(2, len(split_lines(_WARM_TIP_TEXT)[-1]))
         text = _read_python_file(path)
         if text is not None:
             # jedi keeps the parse by the file's path: a request in that document only parses
