@@ -139,6 +139,8 @@ class messageStream(io.TextIOBase):
 	def __init__(self):
 		mom = MpAPI.CMessageOutputManagement_Get()
 		self.ListOutput = mom.GetMessageOutput(0)
+		# A write is a hot path: Append as a plain function, bound once.
+		self.append = self.ListOutput.Appender()
 		self.pipe = None
 		self.rawBuffer = None
 		# The latest pieces written: their unfinished line is the prompt that input() wrote.
@@ -150,7 +152,7 @@ class messageStream(io.TextIOBase):
 		if self.pipe is not None:
 			self.pipe.forward()
 		if msg != "":
-			self.ListOutput.Append(msg)
+			self.append(msg)
 			self.recent.append(msg)
 		return len(msg)
 

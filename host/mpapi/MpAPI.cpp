@@ -170,6 +170,49 @@ private:
 // A text at least this long is appended without the interpreter lock.
 constexpr size_t longText = 64 * 1024;
 
+void AppendText(CMessageOutput& output, const py::handle& text) {
+    // Read slice by slice as the output asks: a write of hundreds of megabytes is never converted
+    // whole, and the output keeps only its latest part. The caller holds the str for the call.
+    const StrView view(text);
+    const auto slice = [&view](size_t from, size_t count) { return view.Slice(from, count); };
+    // The output stores the text at once and never waits for another thread that could need the
+    // interpreter lock, so an ordinary write keeps the lock: giving it up and taking it back would
+    // cost more than the write itself. A long text lets other threads run while it is converted.
+    if (view.length < longText) {
+        output.Append(view.length, slice);
+        return;
+    }
+    py::gil_scoped_release release;
+    output.Append(view.length, slice);
+}
+
+// Appender(): Append as a plain built-in function bound to its output, without a bound method's
+// argument dispatch, which costs more than the append itself. The engine's streams write through
+// it.
+const char appenderCapsule[] = "MpAPI.CMessageOutput";
+
+PyObject* AppendThrough(PyObject* capsule, PyObject* text) {
+    auto* output = static_cast<CMessageOutput*>(PyCapsule_GetPointer(capsule, appenderCapsule));
+    if (!output)
+        return nullptr;
+    try {
+        AppendText(*output, text);
+    } catch (py::error_already_set& error) {
+        error.restore();
+        return nullptr;
+    } catch (const py::builtin_exception& error) {
+        error.set_error(); // a TypeError stays a TypeError
+        return nullptr;
+    } catch (const std::exception& error) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+        return nullptr;
+    }
+    Py_RETURN_NONE;
+}
+
+PyMethodDef appendThroughDef = {"Append", AppendThrough, METH_O,
+                                "Append(text): adds the text to the message output as it is."};
+
 // The singletons are the editor's: Python holds plain references and never deletes them.
 template <typename T> using Unowned = std::unique_ptr<T, py::nodelete>;
 
@@ -183,28 +226,22 @@ PYBIND11_MODULE(MpAPI, m) {
                                                         "One message output pane of the editor.")
         .def(
             "Append",
-            [](CMessageOutput& output, const py::object& text) {
-                // Read slice by slice as the output asks: a write of hundreds of megabytes is
-                // never converted whole, and the output keeps only its latest part. `text` holds
-                // the str for the whole call.
-                const StrView view(text);
-                const auto slice = [&view](size_t from, size_t count) {
-                    return view.Slice(from, count);
-                };
-                // The output stores the text at once and never waits for another thread that
-                // could need the interpreter lock, so an ordinary write keeps the lock: giving it
-                // up and taking it back would cost more than the write itself. A long text lets
-                // other threads run while it is converted.
-                if (view.length < longText) {
-                    output.Append(view.length, slice);
-                    return;
-                }
-                py::gil_scoped_release release;
-                output.Append(view.length, slice);
-            },
+            [](CMessageOutput& output, const py::object& text) { AppendText(output, text); },
             py::arg("text"),
             "Append(text): adds the text to the pane as it is (no line feed is added). May be "
             "called from any thread; text from other threads reaches the pane in order.")
+        .def(
+            "Appender",
+            [](CMessageOutput& output) {
+                // The output is the editor's and lives as long as the process.
+                py::capsule pyoutput(&output, appenderCapsule);
+                PyObject* function = PyCFunction_New(&appendThroughDef, pyoutput.ptr());
+                if (!function)
+                    throw py::error_already_set();
+                return py::reinterpret_steal<py::object>(function);
+            },
+            "Appender() -> function: Append as a plain function of one argument, for writing "
+            "many small pieces fast.")
         .def(
             "GetText", [](const CMessageOutput& output) { return ToPyString(output.GetText()); },
             "GetText() -> str: everything appended so far, pieces joined.")

@@ -212,3 +212,21 @@ TEST_F(EngineInput, AThreadAsksThroughTheEditorsThread) {
                      "for t in threading.enumerate():\n"
                      "    if t is not threading.main_thread() and not t.daemon: t.join()\n"));
 }
+
+// The streams write through Appender(), Append as a plain function: it must append exactly as
+// Append does, each call one piece, any character kept, and refuse what is not a str.
+TEST_F(EngineStreams, AppenderAppendsAsAppendDoes) {
+    EXPECT_TRUE(Exec("import MpAPI\n"
+                     "out = MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0)\n"
+                     "put = out.Appender()\n"
+                     "put('plain ')\n"
+                     "put('\\u00e9\\u4e2d\\U0001f600 ')\n"
+                     "out.Append('append\\n')\n"
+                     "try:\n"
+                     "    put(b'bytes')\n"
+                     "except TypeError:\n"
+                     "    put('refused\\n')\n"));
+    EXPECT_EQ(Pieces(), (std::vector<wxString>{
+                            "plain ", wxString::FromUTF8("\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80 "),
+                            "append\n", "refused\n"}));
+}
