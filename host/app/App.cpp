@@ -121,8 +121,7 @@ public:
 private:
     static wxButton* FindStopButton() {
         for (wxWindow* window : wxTopLevelWindows) {
-            if (!dynamic_cast<wxDialog*>(window) || !window->IsShown() ||
-                window->IsBeingDeleted())
+            if (!dynamic_cast<wxDialog*>(window) || !window->IsShown() || window->IsBeingDeleted())
                 continue;
             if (auto* button = dynamic_cast<wxButton*>(wxWindow::FindWindowByLabel("Stop", window)))
                 if (button->IsEnabled())
@@ -161,7 +160,7 @@ wxString CleanFolder(const wxString& folder) {
 
 } // namespace
 
-CMarrowpadApp::CMarrowpadApp(CommandLine line) : commandLine(std::move(line)) {}
+CMarrowpadApp::CMarrowpadApp(CCommandLine line) : commandLine(std::move(line)) {}
 
 CMarrowpadApp::~CMarrowpadApp() {
     // The standard-output sink refers to this object.

@@ -31,7 +31,7 @@ private:
 
 class CMarrowpadApp : public wxApp {
 public:
-    explicit CMarrowpadApp(CommandLine commandLine);
+    explicit CMarrowpadApp(CCommandLine commandLine);
     ~CMarrowpadApp() override;
 
     bool OnInit() override;
@@ -52,7 +52,7 @@ private:
     // frame is gone, running the main loop again whenever the close is cancelled.
     void CloseFrame(bool runLoopFirst);
 
-    CommandLine commandLine;
+    CCommandLine commandLine;
     wxWeakRef<CMainFrame> frame;
     CConsoleWriter console;
     std::unique_ptr<class CBatchDialogHook> batchHook;

@@ -44,9 +44,9 @@ wxMenuItem* FindInMenu(wxMenu* menu, const wxString& path, wxMenu** holder) {
 
 } // namespace
 
-bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLine,
+bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLine,
                       wxString& error) {
-    commandLine = CommandLine();
+    commandLine = CCommandLine();
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const wxString& arg = args[i];

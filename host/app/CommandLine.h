@@ -9,7 +9,7 @@ class wxMenu;
 class wxMenuBar;
 class wxMenuItem;
 
-struct CommandLine {
+struct CCommandLine {
     wxString pluginsDir; // empty: plugins/ beside the program
     std::vector<wxString> selections;
     bool complete = false;
@@ -24,7 +24,8 @@ struct CommandLine {
 
 // Reads the arguments (without the program name). False, with a message, when an option is
 // unknown, lacks its value or has a malformed one.
-bool ParseCommandLine(const std::vector<wxString>& args, CommandLine& commandLine, wxString& error);
+bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLine,
+                      wxString& error);
 
 wxString CommandLineUsage();
 

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         args.emplace_back(argv[i], *wxConvFileName);
 
-    CommandLine commandLine;
+    CCommandLine commandLine;
     wxString error;
     if (!ParseCommandLine(args, commandLine, error)) {
         std::fprintf(stderr, "marrowpad: %s\n%s", static_cast<const char*>(error.utf8_str()),

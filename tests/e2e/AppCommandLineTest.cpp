@@ -6,14 +6,14 @@
 
 namespace {
 
-bool Parse(std::vector<wxString> args, CommandLine& line, wxString& error) {
+bool Parse(std::vector<wxString> args, CCommandLine& line, wxString& error) {
     return ParseCommandLine(args, line, error);
 }
 
 } // namespace
 
 TEST(AppCommandLine, ReadsEveryOptionAndTheFilesInOrder) {
-    CommandLine line;
+    CCommandLine line;
     wxString error;
     ASSERT_TRUE(Parse({"--plugins-dir", "/p", "--select", "Tools/A", "a.py", "--select=File/New",
                        "--complete", "3:7", "--batch", "b.txt", "--", "--not-an-option"},
@@ -48,7 +48,7 @@ TEST(AppCommandLine, RejectsWrongOptionsWithAMessage) {
         {"--select", ""},
     };
     for (const auto& args : wrong) {
-        CommandLine line;
+        CCommandLine line;
         wxString error;
         EXPECT_FALSE(Parse(args, line, error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
