@@ -1,5 +1,6 @@
 // The editor program with the built plug-in, run in batch mode against scripts that try to take
 // it down: what they do must neither crash nor hang the editor, nor cost the user's settings.
+#include "tests/support/PluginsFolder.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,10 @@ using testing_support::RunProcess;
 using testing_support::TempDir;
 
 namespace {
+
+using Plugins = testing_support::PluginsFolder;
+using Script = testing_support::ScriptFile;
+using testing_support::Describe;
 
 const wxString program = COILHATCH_BIN_DIR "/marrowpad";
 // A run that has not ended after this long is killed and counts as hung (status 128 + 9).
@@ -28,53 +33,6 @@ ProcessResult RunEditor(std::vector<wxString> args) {
                                "/usr/bin/timeout", "-s", "KILL", timeLimit, program, "--batch"});
     return RunProcess(args);
 }
-
-wxString Describe(const ProcessResult& result) {
-    return wxString::Format("status %d\n--- stdout:\n%s\n--- stderr:\n%s", result.status,
-                            result.out, result.err);
-}
-
-struct Script {
-    wxString name;
-    wxString source;
-    bool autoRun = false;
-};
-
-// A plug-ins folder holding the built plug-in and a settings file that registers the scripts.
-// The settings file also holds a comment: a save drops it, so its absence tells that the
-// settings were saved.
-class Plugins {
-public:
-    explicit Plugins(const std::vector<Script>& scripts) {
-        Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
-        Link(COILHATCH_PLUGINS_DIR "/python", "python");
-        wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>";
-        xml += wxString::Format("<Counts>%zu</Counts><!--Unsaved-->", scripts.size());
-        for (size_t i = 0; i < scripts.size(); ++i) {
-            const wxString path = sources.Write(scripts[i].name + ".py", scripts[i].source);
-            xml += wxString::Format("<Script%zu><autoRun>%d</autoRun><autoReload>0</autoReload>"
-                                    "<name>%s</name><location>%s</location>"
-                                    "<description>test</description></Script%zu>",
-                                    i, scripts[i].autoRun, scripts[i].name, path, i);
-        }
-        xml += "</Coilhatch></config>\n";
-        dir.Write("Coilhatch.xml", xml);
-    }
-
-    void Link(const wxString& target, const wxString& name) const {
-        ASSERT_EQ(symlink(target.utf8_str(), dir.File(name).utf8_str()), 0);
-    }
-    const wxString& Path() const { return dir.Path(); }
-    wxString Settings() const { return ReadFile(dir.File("Coilhatch.xml")); }
-    bool Saved() const {
-        const wxString settings = Settings();
-        return settings.Contains("<Counts>") && !settings.Contains("Unsaved");
-    }
-
-private:
-    TempDir dir;
-    TempDir sources;
-};
 
 ProcessResult RunWith(const Plugins& plugins, const std::vector<wxString>& selections,
                       const std::vector<wxString>& more = {}) {

@@ -4,6 +4,7 @@
 // of megabytes keeps its tail in bounded memory.
 #include "host/app/MainFrame.h"
 #include "host/lib/Services.h"
+#include "tests/support/PluginsFolder.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,58 +22,11 @@ using testing_support::TempDir;
 
 namespace {
 
+using Plugins = testing_support::PluginsFolder;
+using Script = testing_support::ScriptFile;
+using testing_support::Describe;
+
 const wxString program = COILHATCH_BIN_DIR "/marrowpad";
-
-wxString Describe(const ProcessResult& result) {
-    return wxString::Format("status %d\n--- stdout:\n%s\n--- stderr:\n%s", result.status,
-                            result.out.Left(4000), result.err.Left(4000));
-}
-
-struct Script {
-    wxString name;
-    wxString source;
-    bool autoRun = false;
-};
-
-// A plug-ins folder with the built plug-in and a settings file registering the scripts, written
-// on one line: a save lays it out anew.
-class Plugins {
-public:
-    explicit Plugins(const std::vector<Script>& scripts) {
-        Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
-        Link(COILHATCH_PLUGINS_DIR "/python", "python");
-        wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>";
-        xml += wxString::Format("<Counts>%zu</Counts>", scripts.size());
-        for (size_t i = 0; i < scripts.size(); ++i) {
-            const wxString path = sources.Write(scripts[i].name + ".py", scripts[i].source);
-            xml += wxString::Format("<Script%zu><autoRun>%d</autoRun><autoReload>0</autoReload>"
-                                    "<name>%s</name><location>%s</location>"
-                                    "<description>test</description></Script%zu>",
-                                    i, scripts[i].autoRun, scripts[i].name, path, i);
-        }
-        xml += "</Coilhatch></config>\n";
-        dir.Write("Coilhatch.xml", xml);
-        written = ReadFile(dir.File("Coilhatch.xml"));
-    }
-
-    void Link(const wxString& target, const wxString& name) const {
-        ASSERT_EQ(symlink(target.utf8_str(), dir.File(name).utf8_str()), 0);
-    }
-    const wxString& Path() const { return dir.Path(); }
-    wxString Document(const wxString& name, const wxString& text) const {
-        return sources.Write(name, text);
-    }
-    wxString Settings() const { return ReadFile(dir.File("Coilhatch.xml")); }
-    bool Saved() const {
-        const wxString settings = Settings();
-        return settings.Contains("<Counts>") && settings != written;
-    }
-
-private:
-    wxString written;
-    TempDir dir;
-    TempDir sources;
-};
 
 // The editor in batch mode with the documents open, choosing the items in order ("name" is a
 // script's item, "A/B" any other). A run not ended after a minute is killed (status 137).

@@ -1,0 +1,39 @@
+// A plug-ins folder of a test's own for running the editor program as a person would: the built
+// plug-in, and a settings file that registers the test's scripts.
+#pragma once
+
+#include "tests/support/TestSupport.h"
+
+#include <wx/string.h>
+
+#include <vector>
+
+namespace testing_support {
+
+struct ScriptFile {
+    wxString name;   // the script's name, and its file's name without ".py"
+    wxString source; // the file's text
+    bool autoRun = false;
+};
+
+// The settings file also holds a comment: a save drops it, so its absence tells that the
+// settings were saved.
+class PluginsFolder {
+public:
+    explicit PluginsFolder(const std::vector<ScriptFile>& scripts);
+
+    const wxString& Path() const { return dir.Path(); }
+    // Writes a document beside the scripts; its full path.
+    wxString Document(const wxString& name, const wxString& text) const;
+    wxString Settings() const;
+    bool Saved() const;
+
+private:
+    TempDir dir;
+    TempDir sources;
+};
+
+// A run's status and output, for a failed expectation's message.
+wxString Describe(const ProcessResult& result);
+
+} // namespace testing_support
