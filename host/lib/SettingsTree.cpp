@@ -15,7 +15,8 @@ bool IsBlank(const std::string& text) {
     return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
-void AppendEscapedText(std::string& out, const std::string& text) {
+// Escapes text for an element's content or, with `attribute`, for a quoted attribute value.
+void AppendEscaped(std::string& out, const std::string& text, bool attribute) {
     for (const char c : text) {
         switch (c) {
         case '&':
@@ -31,36 +32,15 @@ void AppendEscapedText(std::string& out, const std::string& text) {
         case '\r':
             out += "&#xD;";
             break;
-        default:
-            out += c;
-        }
-    }
-}
-
-void AppendEscapedAttribute(std::string& out, const std::string& value) {
-    for (const char c : value) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
+        // In an attribute the parser turns bare white space into spaces.
         case '"':
-            out += "&quot;";
+            out += attribute ? "&quot;" : "\"";
             break;
-        // The parser turns bare white space in attributes into spaces.
         case '\t':
-            out += "&#x9;";
+            out += attribute ? "&#x9;" : "\t";
             break;
         case '\n':
-            out += "&#xA;";
-            break;
-        case '\r':
-            out += "&#xD;";
+            out += attribute ? "&#xA;" : "\n";
             break;
         default:
             out += c;
@@ -103,7 +83,7 @@ struct SettingsTreeBuilder {
                 escaped += ' ';
                 escaped += atts[i];
                 escaped += "=\"";
-                AppendEscapedAttribute(escaped, atts[i + 1]);
+                AppendEscaped(escaped, atts[i + 1], true);
                 escaped += '"';
             }
         }
@@ -233,7 +213,7 @@ bool SettingsTree::Serialize(std::string& out, std::string& error) const {
             return;
         }
         out += '>';
-        AppendEscapedText(out, node.text);
+        AppendEscaped(out, node.text, false);
         if (node.first == None) {
             out += "</" + node.name + '>';
             return;
