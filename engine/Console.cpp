@@ -5,6 +5,7 @@
 #include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
+#include "engine/Watchdog.h"
 
 #include <wx/log.h>
 
@@ -25,6 +26,25 @@ const char consoleScriptName[] = "coilhatch/console.py";
 // at exit would run without the interpreter lock.
 PyRef* consoleModule = nullptr;
 
+// watched(function): calls the function, a command typed into the console, under the same watch
+// as a script's run: after a second a window offers Stop, which raises KeyboardInterrupt in the
+// command. PRECONDITION (as for any built-in function): the interpreter lock is held.
+PyObject* CallWatched(PyObject*, PyObject* pyfunction) {
+    assert(PyGILState_Check());
+    watchdog::Run run("console");
+    if (run.Refused()) // a command typed while a script runs: it gets that run's watch
+        return PyObject_CallNoArgs(pyfunction);
+    PyRef pyresult;
+    {
+        const watchdog::Watched watched(run);
+        pyresult = PyRef::Steal(PyObject_CallNoArgs(pyfunction));
+    }
+    return pyresult.Release(); // a new reference, or null with the command's error pending
+}
+
+PyMethodDef watchedDef = {"watched", CallWatched, METH_O,
+                          "watched(function): calls it; after a second a window offers Stop."};
+
 PyRef MakeModule() {
     PyRef pycode = PyRef::Steal(Py_CompileString(consoleScript, consoleScriptName, Py_file_input));
     if (!pycode)
@@ -34,6 +54,9 @@ PyRef MakeModule() {
         return PyRef();
     PyObject* dict = PyModule_GetDict(pymodule.Get()); // borrowed
     if (PyDict_SetItemString(dict, "__builtins__", PyEval_GetBuiltins()) != 0)
+        return PyRef();
+    PyRef pywatched = PyRef::Steal(PyCFunction_New(&watchedDef, nullptr));
+    if (!pywatched || PyDict_SetItemString(dict, "watched", pywatched.Get()) != 0)
         return PyRef();
     PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), dict, dict));
     if (!pyresult)

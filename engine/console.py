@@ -47,7 +47,9 @@ class consoleInterpreter(wx.py.interpreter.Interpreter):
 
 	def runcode(self, code):
 		try:
-			exec(code, self.locals)
+			# A command that runs long can be stopped, as a script can (`watched` is the
+			# engine's).
+			watched(lambda: exec(code, self.locals))
 		except SystemExit:
 			# Closed once the command is done, so that it still goes into the history.
 			wx.CallAfter(close)

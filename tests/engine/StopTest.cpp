@@ -2,6 +2,7 @@
 // Esc, the editor locked meanwhile, output reaching the pane while the script runs, a run at
 // start, a run refused while another runs, and a script waiting in a dialog of its own.
 #include "tests/engine/EngineFixture.h"
+#include "tests/support/StopWindow.h"
 
 #include <wx/button.h>
 #include <wx/dialog.h>
@@ -13,50 +14,12 @@
 #include <wx/timer.h>
 
 using namespace engine_test;
+using testing_support::PressStop;
+using testing_support::Repeater;
+using testing_support::RunningWindow;
+using testing_support::WindowText;
 
 namespace {
-
-// A timer that calls a function on every tick (ticks come while a running script lets the
-// editor handle its events).
-class Repeater : public wxTimer {
-public:
-    explicit Repeater(std::function<void()> tick) : onTick(std::move(tick)) { Start(20); }
-    ~Repeater() override { Stop(); }
-    void Notify() override { onTick(); }
-
-private:
-    std::function<void()> onTick;
-};
-
-// The shown window with a "Stop" button, if any.
-wxDialog* RunningWindow() {
-    for (wxWindow* window : wxTopLevelWindows) {
-        auto* dialog = dynamic_cast<wxDialog*>(window);
-        if (!dialog || !dialog->IsShown() || dialog->IsBeingDeleted())
-            continue;
-        for (wxWindow* child : dialog->GetChildren())
-            if (dynamic_cast<wxButton*>(child) && child->GetLabel() == "Stop")
-                return dialog;
-    }
-    return nullptr;
-}
-
-wxString WindowText(wxDialog* dialog) {
-    for (wxWindow* child : dialog->GetChildren())
-        if (auto* text = dynamic_cast<wxStaticText*>(child))
-            return text->GetLabel();
-    return {};
-}
-
-void PressStop(wxDialog* dialog) {
-    wxWindow* button = nullptr;
-    for (wxWindow* child : dialog->GetChildren())
-        if (child->GetLabel() == "Stop")
-            button = child;
-    wxCommandEvent click(wxEVT_BUTTON, button->GetId());
-    click.SetEventObject(button);
-    button->GetEventHandler()->ProcessEvent(click);
-}
 
 const char* const loopingScript = "def MpMain():\n"
                                   "    while True:\n"

@@ -9,6 +9,7 @@
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 #include "tests/support/ScriptEntries.h"
+#include "tests/support/StopWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/frame.h>
@@ -248,6 +249,26 @@ TEST_F(ConsoleTest, TheShellChangesNoBuiltInNameThatScriptsShare) {
     ASSERT_NE(Open(), nullptr);
     EXPECT_EQ(Eval("sorted(k for k in vars(__builtins__))"), before);
     EXPECT_EQ(Eval("callable(exit) and callable(quit)"), "True");
+}
+
+// A command that runs on and on would hold the editor for good: it gets the window with Stop, as
+// a script does, and the KeyboardInterrupt shows in the console, which goes on.
+TEST_F(ConsoleTest, ALongCommandCanBeStopped) {
+    wxStyledTextCtrl* shell = Open();
+    ASSERT_NE(shell, nullptr);
+    wxString text;
+    testing_support::Repeater presser([&] {
+        if (wxDialog* window = testing_support::RunningWindow()) {
+            text = testing_support::WindowText(window);
+            testing_support::PressStop(window);
+        }
+    });
+    // One line that never ends, a Python step at a time (a compound statement would wait for more).
+    EXPECT_TRUE(Type(shell, "any(False for _ in iter(int, 1))").Contains("KeyboardInterrupt"));
+    presser.Stop();
+    EXPECT_EQ(text, "Running console" + wxString(wxUniChar(0x2026)));
+    EXPECT_TRUE(Type(shell, "print(6 * 7)").Contains("42\n"));
+    EXPECT_TRUE(EditorEnvironment::OutputText().empty()) << EditorEnvironment::OutputText();
 }
 
 TEST_F(ConsoleTest, HistoryAndNamesLastAcrossOpenings) {
