@@ -170,7 +170,7 @@ private:
 // A text at least this long is appended without the interpreter lock.
 constexpr size_t longText = 64 * 1024;
 
-void AppendText(CMessageOutput& output, const py::handle& text) {
+void AppendStr(CMessageOutput& output, const py::handle& text) {
     // Read slice by slice as the output asks: a write of hundreds of megabytes is never converted
     // whole, and the output keeps only its latest part. The caller holds the str for the call.
     const StrView view(text);
@@ -196,7 +196,7 @@ PyObject* AppendThrough(PyObject* capsule, PyObject* text) {
     if (!output)
         return nullptr;
     try {
-        AppendText(*output, text);
+        AppendStr(*output, text);
     } catch (py::error_already_set& error) {
         error.restore();
         return nullptr;
@@ -226,7 +226,7 @@ PYBIND11_MODULE(MpAPI, m) {
                                                         "One message output pane of the editor.")
         .def(
             "Append",
-            [](CMessageOutput& output, const py::object& text) { AppendText(output, text); },
+            [](CMessageOutput& output, const py::object& text) { AppendStr(output, text); },
             py::arg("text"),
             "Append(text): adds the text to the pane as it is (no line feed is added). May be "
             "called from any thread; text from other threads reaches the pane in order.")
