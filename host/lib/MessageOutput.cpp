@@ -51,14 +51,9 @@ void CMessageOutput::Append(size_t length, const TextPart& part) {
     const size_t kept = std::min(length, std::max(MaxHistoryLength, MaxViewLength));
     // The text is held in its own buffer (wxString keeps a std::wstring, never shared), so it
     // may go to other threads as it is.
-    const wxString tail = part(length - kept, kept);
-    Store(tail, length);
-
-    std::vector<Sink> currentSinks;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        currentSinks = sinks;
-    }
+    wxString tail = part(length - kept, kept);
+    // Without sinks the output takes the text itself: a write is a hot path.
+    const std::vector<Sink> currentSinks = Store(tail, length);
     if (currentSinks.empty())
         return;
     if (length == kept && length <= sinkPart) {
@@ -75,19 +70,12 @@ void CMessageOutput::Append(size_t length, const TextPart& part) {
     }
 }
 
-void CMessageOutput::Store(const wxString& tail, size_t length) {
+std::vector<CMessageOutput::Sink> CMessageOutput::Store(wxString& tail, size_t length) {
     std::vector<std::function<void()>> wakes;
+    std::vector<Sink> currentSinks;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        pieces.push_back(tail);
-        if (pieces.back().length() > MaxHistoryLength)
-            pieces.back().erase(0, pieces.back().length() - MaxHistoryLength);
-        historyLength += pieces.back().length();
-        while (pieces.size() > 1 &&
-               (pieces.size() > MaxHistory || historyLength > MaxHistoryLength)) {
-            historyLength -= pieces.front().length();
-            pieces.pop_front();
-        }
+        currentSinks = sinks;
         for (auto& view : views) {
             if (view.waiting.empty() && !view.cut)
                 wakes.push_back(view.wake);
@@ -99,10 +87,24 @@ void CMessageOutput::Store(const wxString& tail, size_t length) {
             if (view.waiting.length() > 2 * MaxViewLength)
                 view.cut = KeepLatest(view.waiting, MaxViewLength) || view.cut;
         }
+        // Last, as the views have their copies: the text moves in when no sink needs it after.
+        if (currentSinks.empty())
+            pieces.push_back(std::move(tail));
+        else
+            pieces.push_back(tail);
+        if (pieces.back().length() > MaxHistoryLength)
+            pieces.back().erase(0, pieces.back().length() - MaxHistoryLength);
+        historyLength += pieces.back().length();
+        while (pieces.size() > 1 &&
+               (pieces.size() > MaxHistory || historyLength > MaxHistoryLength)) {
+            historyLength -= pieces.front().length();
+            pieces.pop_front();
+        }
     }
     for (const auto& wake : wakes)
         if (wake)
             wake();
+    return currentSinks;
 }
 
 wxString CMessageOutput::GetText() const {

@@ -228,7 +228,9 @@ private:
         wxString waiting;
         bool cut = false;
     };
-    void Store(const wxString& tail, size_t length);
+    // Keeps the text (taking it when no sink needs it after) and hands it to the views; the
+    // sinks to give it to.
+    std::vector<Sink> Store(wxString& tail, size_t length);
 
     std::mutex appendMutex; // one Append at a time, so that sinks see the stored order
     mutable std::mutex mutex;
