@@ -1,5 +1,5 @@
 import sys, time
-import codecs, collections, importlib.machinery, importlib.util, io, os, select, threading
+import codecs, collections, importlib.machinery, io, os, select, threading, types
 import wx
 
 sys.path.append('.')
@@ -41,8 +41,9 @@ class scriptLoader:
 			# An import statement loaded this very file before its first run as a script.
 			self.scripts[path] = [held, loader, None, None]
 			return held
-		spec = importlib.util.spec_from_file_location(name, path, loader=loader)
-		module = importlib.util.module_from_spec(spec)
+		module = types.ModuleType(name)
+		module.__file__ = path
+		module.__loader__ = loader
 		entry = [module, loader, None, None]
 		registered = held is None and self.importFinds(name, path)
 		if registered:
@@ -79,13 +80,22 @@ class scriptLoader:
 
 	@classmethod
 	def importFinds(cls, name, path):
-		if '.' in name:
+		"""Whether an import statement for the name would load the file at path: the first folder
+		of the module path that holds a package or module of that name (in the order the import
+		system tries them) holds this very file. Built-in modules are never a script's."""
+		if '.' in name or name in sys.builtin_module_names:
 			return False
-		try:
-			spec = importlib.util.find_spec(name)
-		except Exception:
-			return False
-		return spec is not None and cls.isFile(spec.origin, path)
+		suffixes = (importlib.machinery.EXTENSION_SUFFIXES + importlib.machinery.SOURCE_SUFFIXES
+			+ importlib.machinery.BYTECODE_SUFFIXES)
+		for folder in sys.path:
+			folder = folder if isinstance(folder, str) and folder else os.getcwd()
+			if any(os.path.isfile(os.path.join(folder, name, '__init__' + s)) for s in suffixes):
+				return False
+			for suffix in suffixes:
+				candidate = os.path.join(folder, name + suffix)
+				if os.path.isfile(candidate):
+					return cls.isFile(candidate, path)
+		return False
 
 try:
 	coilhatchScripts
