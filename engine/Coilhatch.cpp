@@ -174,9 +174,8 @@ void StopScriptThreads() {
             PyObject* stopped = PyDict_GetItemString(pyglobals.Get(), "stopped"); // borrowed
             if (!stopped || PyLong_AsLong(stopped) >= others)
                 break;
-            PyThreadState* saved = PyEval_SaveThread();
+            const GilRelease lend;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            PyEval_RestoreThread(saved);
         }
     }
     report::PrintPythonError();
@@ -201,13 +200,13 @@ void CCoilhatch::OnRelease() {
         // Then the lock is given back; the stopped threads stay stopped all the same.
         PyThreadState* mine = PyGILState_GetThisThreadState();
         const bool pythonBelow = mine && !PyGILState_Check() && mine->gilstate_counter > 1;
-        const wxPyBlock_t token = GetCoreApi()->p_wxPyBeginBlockThreads();
+        GilGuard gil(GetCoreApi());
         interpreter::RunShutdownWork();
         // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
         // then takes it stops at once.
         StopScriptThreads();
-        if (pythonBelow)
-            GetCoreApi()->p_wxPyEndBlockThreads(token);
+        if (!pythonBelow)
+            gil.KeepForGood();
         threadState = nullptr;
         wxPythonLoaded = false;
     } else {

@@ -15,12 +15,34 @@ public:
         : api(api), token((assert(api), api->p_wxPyBeginBlockThreads())) {
         assert(PyGILState_Check());
     }
-    ~GilGuard() { api->p_wxPyEndBlockThreads(token); }
+    ~GilGuard() {
+        if (!kept)
+            api->p_wxPyEndBlockThreads(token);
+    }
 
     GilGuard(const GilGuard&) = delete;
     GilGuard& operator=(const GilGuard&) = delete;
 
+    // The lock is not given back at the end of the scope: the thread keeps it for the rest of the
+    // process.
+    void KeepForGood() { kept = true; }
+
 private:
     wxPyAPI* api;
     wxPyBlock_t token;
+    bool kept = false;
+};
+
+// Lends the interpreter lock to other threads for its lifetime and takes it back at the end.
+// PRECONDITION: the calling thread holds the lock.
+class GilRelease {
+public:
+    GilRelease() : saved((assert(PyGILState_Check()), PyEval_SaveThread())) {}
+    ~GilRelease() { PyEval_RestoreThread(saved); }
+
+    GilRelease(const GilRelease&) = delete;
+    GilRelease& operator=(const GilRelease&) = delete;
+
+private:
+    PyThreadState* saved;
 };

@@ -61,6 +61,49 @@ wxString Joined(const wxArrayString& parts) {
     return text;
 }
 
+// What the elements below the list's key hold: the sections in the order of their numbers (those
+// of one number in the file's order), and what of them no file the plug-in writes has.
+struct SectionScan {
+    std::vector<Section> sections;
+    bool numbered = true;    // the numbers are 0, 1, 2 ... without gaps
+    wxString repeatedNumber; // the first number used twice
+    wxString oddName;        // the first section numbered with leading zeros
+    wxString foreignName;    // the first element that is neither a section nor "Counts"
+    unsigned countsSeen = 0;
+};
+
+SectionScan ScanSections(const CConfigManagement& config) {
+    SectionScan scan;
+    const wxArrayString children = config.GetChildNames(listKey);
+    for (size_t i = 0; i < children.size(); ++i) {
+        wxString number;
+        bool written = true;
+        if (IsSectionName(children[i], number, written))
+            scan.sections.push_back(Section{number, i});
+        else if (children[i] == countsName)
+            ++scan.countsSeen;
+        else if (scan.foreignName.empty())
+            scan.foreignName = children[i];
+        if (!written && scan.oddName.empty())
+            scan.oddName = children[i];
+    }
+    std::vector<Section>& sections = scan.sections;
+    std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) {
+        return NumberLess(a.number, b.number);
+    });
+    unsigned distinct = 0;
+    for (size_t k = 0; k < sections.size(); ++k) {
+        if (k > 0 && sections[k].number == sections[k - 1].number) {
+            if (scan.repeatedNumber.empty())
+                scan.repeatedNumber = sections[k].number;
+            continue;
+        }
+        scan.numbered = scan.numbered && sections[k].number == wxString::Format("%u", distinct);
+        ++distinct;
+    }
+    return scan;
+}
+
 } // namespace
 
 void ScriptRegistry::Open(const wxString& path) {
@@ -92,42 +135,9 @@ void ScriptRegistry::Load() {
     if (countsPresent && !countsReadable)
         disagreements.push_back(wxGetTranslation("\"Counts\" is not a number"));
 
-    // The sections in the order of their numbers, those of one number in the file's order.
-    // Anything else below the list's key, a number used twice or written with leading zeros
-    // is no file the plug-in writes.
-    std::vector<Section> sections;
-    wxString oddName;
-    wxString foreignName;
-    unsigned countsSeen = 0;
-    const wxArrayString children = config.GetChildNames(listKey);
-    for (size_t i = 0; i < children.size(); ++i) {
-        wxString number;
-        bool written = true;
-        if (IsSectionName(children[i], number, written))
-            sections.push_back(Section{number, i});
-        else if (children[i] == countsName)
-            ++countsSeen;
-        else if (foreignName.empty())
-            foreignName = children[i];
-        if (!written && oddName.empty())
-            oddName = children[i];
-    }
-    std::stable_sort(sections.begin(), sections.end(), [](const Section& a, const Section& b) {
-        return NumberLess(a.number, b.number);
-    });
+    const SectionScan scan = ScanSections(config);
+    const std::vector<Section>& sections = scan.sections;
     const unsigned found = static_cast<unsigned>(sections.size());
-    wxString repeatedNumber;
-    bool numbered = true; // the numbers are 0, 1, 2 ... without gaps
-    unsigned distinct = 0;
-    for (size_t k = 0; k < sections.size(); ++k) {
-        if (k > 0 && sections[k].number == sections[k - 1].number) {
-            if (repeatedNumber.empty())
-                repeatedNumber = sections[k].number;
-            continue;
-        }
-        numbered = numbered && sections[k].number == wxString::Format("%u", distinct);
-        ++distinct;
-    }
 
     bool overflow = false;
     for (const Section& section : sections) {
@@ -165,20 +175,20 @@ void ScriptRegistry::Load() {
         disagreements.push_back(wxString::Format(
             wxGetTranslation("\"Counts\" says %lld, but %u script sections were found"), counts,
             found));
-    if (!numbered && !overflow)
+    if (!scan.numbered && !overflow)
         disagreements.push_back(
             wxGetTranslation("the sections are not numbered from 0 without gaps"));
-    if (!repeatedNumber.empty())
+    if (!scan.repeatedNumber.empty())
         disagreements.push_back(wxString::Format(
-            wxGetTranslation("more than one section is numbered %s"), repeatedNumber));
-    if (!oddName.empty())
+            wxGetTranslation("more than one section is numbered %s"), scan.repeatedNumber));
+    if (!scan.oddName.empty())
         disagreements.push_back(wxString::Format(
-            wxGetTranslation("section \"%s\" is numbered with leading zeros"), oddName));
-    if (countsSeen > 1)
+            wxGetTranslation("section \"%s\" is numbered with leading zeros"), scan.oddName));
+    if (scan.countsSeen > 1)
         disagreements.push_back(wxGetTranslation("\"Counts\" is there more than once"));
-    if (!foreignName.empty())
+    if (!scan.foreignName.empty())
         disagreements.push_back(
-            wxString::Format(wxGetTranslation("\"%s\" is not a script section"), foreignName));
+            wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
     // A file the store could not parse is already due for a backup; one that disagrees with
     // itself is made due here, and at the save (a new store object) again.

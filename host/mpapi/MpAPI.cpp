@@ -140,7 +140,7 @@ private:
     static void Forget(const wxWindow* window, const py::object& setDeleted) {
         if (!Py_IsInitialized() || _Py_IsFinalizing())
             return;
-        const PyGILState_STATE state = PyGILState_Ensure();
+        const py::gil_scoped_acquire gil;
         {
             auto& held = Held();
             const auto known = held.find(window);
@@ -156,7 +156,6 @@ private:
                 }
             }
         }
-        PyGILState_Release(state);
     }
 
     // Never destroyed: its references may be dropped only with the interpreter lock held, which

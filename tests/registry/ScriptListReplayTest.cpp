@@ -137,13 +137,9 @@ TEST_P(ScriptListReplay, DamagedFilesNeitherCrashNorHangNorLoseSections) {
     for (const auto& sample : samples) {
         TempDir folder;
         const std::string local(folder.Path().fn_str());
-        std::fflush(nullptr);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0)
-            _exit(Replay(local, sample.bytes));
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const int status =
+            testing_support::WaitStatusOfChild([&] { return Replay(local, sample.bytes); });
+        ASSERT_NE(status, -1);
         if (WIFSIGNALED(status)) {
             const bool hung = WTERMSIG(status) == SIGALRM;
             ++(hung ? hangs : crashes);

@@ -122,6 +122,17 @@ std::vector<wxString> EditorEnvironment::OutputPieces() {
     return output->GetPieces();
 }
 
+int WaitStatusOfChild(const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    return waitpid(child, &status, 0) == child ? status : -1;
+}
+
 ProcessResult RunProcess(const std::vector<wxString>& args, const wxString& workingDir) {
     ProcessResult result;
     char outName[] = "/tmp/coilhatch-out-XXXXXX";

@@ -114,6 +114,11 @@ struct ProcessResult {
 };
 ProcessResult RunProcess(const std::vector<wxString>& args, const wxString& workingDir = {});
 
+// Runs the function in a child process of this one, so that a crash counts against it alone;
+// the child ends with the function's result. The child's wait status, or -1 when no child could
+// be made.
+int WaitStatusOfChild(const std::function<int()>& body);
+
 // Handles pending events (and idle events) until the condition holds or the limit passes;
 // returns whether it held. Never sleeps for a fixed time to pass a test.
 bool ProcessEventsUntil(const std::function<bool()>& condition, int limitMs = 5000);
