@@ -5,6 +5,7 @@
 #include <wx/filename.h>
 #include <wx/stc/stc.h>
 
+#include <string>
 #include <utility>
 
 namespace {
@@ -18,7 +19,8 @@ wxString CompletionFilePath(const wxString& name) {
 
 } // namespace
 
-CompletionHook::CompletionHook(RunScriptFunction runScript) : runScript(std::move(runScript)) {}
+CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python)
+    : runScript(std::move(runScript)), python(std::move(python)) {}
 
 void CompletionHook::OnCompleteBegin(wxCommandEvent& event) {
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
@@ -26,6 +28,7 @@ void CompletionHook::OnCompleteBegin(wxCommandEvent& event) {
         return;
     if (editor->GetLexer() == wxSTC_LEX_PYTHON) {
         // Python documents are ours: the editor's own word completion does not run.
+        server.EnsureRunning();
         RunCompletionScript();
         return;
     }
@@ -44,9 +47,11 @@ void CompletionHook::RunCompletionScript() {
     runScript(CompletionFilePath("autocomp.py"), true);
 }
 
-void CompletionHook::Warm() {
-    // The warm-up is an optimisation: without its script the first request does the work.
-    const wxString path = CompletionFilePath("warmup.py");
-    if (wxFileName::FileExists(path))
-        runScript(path, false);
+void CompletionHook::StartServer() {
+    const wxString script = CompletionFilePath("autocomp_server.py");
+    if (!wxFileName::FileExists(script))
+        return;
+    const wxString execPath = CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0);
+    const auto fileName = [](const wxString& path) { return std::string(path.fn_str()); };
+    server.Start(fileName(python), fileName(script), fileName(execPath));
 }

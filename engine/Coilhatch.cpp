@@ -35,11 +35,14 @@ CCoilhatch::CCoilhatch()
                     console::Show();
             },
             [this] { return IsEngineRunning() && document::RunCurrent(); }}),
-      completion([this](const wxString& path, bool reload) {
-          // A completion request runs for about 2 s at most; a longer one ends without a word.
-          const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
-          return RunScript(path, reload);
-      }) {
+      completion(
+          [this](const wxString& path, bool reload) {
+              // A completion request runs for about 2 s at most; a longer one ends without a
+              // word.
+              const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
+              return RunScript(path, reload);
+          },
+          COILHATCH_PYTHON_EXECUTABLE) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";
     info.version = "0.1";
@@ -110,8 +113,8 @@ void CCoilhatch::OnAttach() {
         }
         report::ReportFailure();
     }
-    // jedi is imported and warmed in the background from now on, not at the first request.
-    completion.Warm();
+    // The completion server warms up in a process of its own from now on.
+    completion.StartServer();
 }
 
 namespace {
@@ -187,6 +190,7 @@ void CCoilhatch::OnRelease() {
     // The settings are saved before any script code runs again: a script's atexit function may
     // hang or end the process.
     registry.Close();
+    completion.StopServer();
 
     if (wxPythonLoaded) {
         // The interpreter is not finalized (see engine/Interpreter.h). Its lock is taken for the

@@ -1,20 +1,20 @@
-"""The completion engine behind the completion script.
+"""The completion engine: what to offer at a caret of a Python document.
 
-The completion script is reloaded on every request and stays a thin entry; this module is
-imported once and cached, so a request pays only for what jedi needs: the document's text is
-read once, and signatures are worked out only when a call tip may be shown.
+It runs in the completion server (autocomp_server.py), a process of its own, never in the
+interpreter that runs the editor's scripts: nothing jedi imports, caches or sets reaches them.
+A request pays only for what jedi needs: signatures are worked out only when a call tip may be
+shown.
 
-jedi is imported and warmed in a thread of its own once the plug-in is loaded (start_warm_up);
-a request that arrives meanwhile waits for it, in short slices, so that pending calls (a stop
-from the editor) still run while it waits.
+jedi reads modules the way the editor's scripts would import them, except that wxPython is
+looked at as the live module (its stubs take seconds to read) and MpAPI through its type stub.
 """
 
 import builtins
 import inspect
 import keyword
+import os
 import re
 import sys
-import time
 import warnings
 
 # Line ends as the editor and jedi (parso) see them; str.splitlines would also split at form
@@ -63,12 +63,14 @@ def split_lines(text):
     return _LINE_END.split(text)
 
 
-def completions(text, line, column, path=None):
+def completions(text, line, column, path=None, sys_path=None):
     """What to offer at a caret: (prefix_len, items, calltip).
 
     line counts from 1 and column from 0, in characters of that line (jedi's convention); both
-    are clamped to the text. prefix_len is the number of characters of the word before the caret
-    that the items complete; items is a sorted list without duplicates; calltip is the signature
+    are clamped to the text. path is the document's file, sys_path the module path that imports
+    are looked up in (None: this process's own). prefix_len is the number of characters of the
+    word before the caret that the items complete; items is a list without duplicates, in jedi's
+    order (see sort_items); calltip is the signature
     of the call whose parentheses hold the caret, or None. The call tip is only worked out when
     a list would not take its place: when nothing of a word is typed yet, or nothing matches.
     When nothing is typed and the caret is inside a call, the call tip is what the editor shows,
@@ -77,10 +79,10 @@ def completions(text, line, column, path=None):
     lines = split_lines(text)
     line = min(max(int(line), 1), len(lines))
     column = min(max(int(column), 0), len(lines[line - 1]))
-    return _complete(text, line, column, path, lines[line - 1][:column], lines)
+    return _complete(text, line, column, path, sys_path, lines[line - 1][:column], lines)
 
 
-def _complete(text, line, column, path, before, lines=None):
+def _complete(text, line, column, path, sys_path, before, lines=None):
     """completions() at a caret known to lie in the text; before is the caret line's text up to
     the caret. lines (the text split) is only needed without jedi and is made when missing."""
     # A comment needs a "#" before the caret on its line; only then is the text scanned.
@@ -90,7 +92,7 @@ def _complete(text, line, column, path, before, lines=None):
     jedi = _load_jedi()
     if jedi is not None:
         try:
-            return _jedi_completions(jedi, text, line, column, path, before)
+            return _jedi_completions(jedi, text, line, column, path, sys_path, before)
         except Exception:  # jedi has its own faults on odd input; the fallback still answers
             pass
     if lines is None:
@@ -99,35 +101,87 @@ def _complete(text, line, column, path, before, lines=None):
 
 
 def sort_items(names):
-    """Sorted without duplicates, in the order the editor's case-insensitive list needs."""
+    """Without duplicates, in jedi's order: public names, then _private ones, then __dunder__
+    ones, each group in case-insensitive order (the editor's list searches it that way)."""
     unique = {name for name in names if name and not any(c.isspace() or c == "?" for c in name)}
-    return sorted(unique, key=lambda name: (name.upper(), name))
+    return sorted(
+        unique, key=lambda name: (name.startswith("__"), name.startswith("_"), name.lower(), name)
+    )
+
+
+# Modules jedi looks at as live objects, imported, instead of reading their source or stubs:
+# wxPython's stubs are 1.3 MB that take seconds to read on every request.
+LIVE_MODULES = ("wx",)
+
+# Compiled submodules of the live modules are looked at only once imported: wx.stc always (the
+# editor's documents are wx.stc controls), the others when a document names them.
+_LIVE_SUBMODULES = ("wx.stc",)
+_LIVE_NAME = re.compile(r"\b(%s)\s*\.\s*([a-z]\w*)" % "|".join(LIVE_MODULES))
+_live_checked = set()
+
+_jedi = None
+
+
+def load_live_modules(text=""):
+    """Imports the live modules, and the submodules of theirs that the text names."""
+    import importlib
+
+    wanted = ["%s.%s" % m.groups() for m in _LIVE_NAME.finditer(text)]
+    for name in LIVE_MODULES + _LIVE_SUBMODULES + tuple(wanted):
+        if name in _live_checked:
+            continue
+        _live_checked.add(name)
+        try:
+            importlib.import_module(name)
+        except Exception:  # not a module (a class, say), or one that fails to import
+            pass
 
 
 def _load_jedi():
-    """jedi, or None when it cannot be imported or its warm-up did not end in time."""
-    if not _wait_for_warm_up():
-        return None
-    try:
-        import jedi
-    except Exception:  # not installed, or broken: complete without it
-        return None
-    return jedi
+    """jedi, set up for the editor's scripts, or None when it cannot be imported."""
+    global _jedi
+    if _jedi is None:
+        try:
+            import jedi
+        except Exception:  # not installed, or broken: complete without it
+            return None
+        known = list(jedi.settings.auto_import_modules)
+        jedi.settings.auto_import_modules = known + [m for m in LIVE_MODULES if m not in known]
+        _jedi = jedi
+    return _jedi
 
 
 # -- jedi -----------------------------------------------------------------------------------
 
 
-def _script(jedi, text, path):
-    # The editor's own interpreter: no helper process, and the modules it can import.
-    return jedi.Script(code=text, path=path, environment=jedi.InterpreterEnvironment())
+# One jedi project per module path: jedi keeps what it learnt of the modules with it.
+_projects = {}
 
 
-def _jedi_completions(jedi, text, line, column, path, before):
+def _script(jedi, text, path, sys_path):
+    # This process's own interpreter: no helper process of jedi's.
+    project = None
+    if sys_path is not None:
+        # The document's folder is searched too, as it is for a script run from there.
+        folder = os.path.dirname(path) if path else os.getcwd()
+        key = (folder, tuple(sys_path))
+        project = _projects.get(key)
+        if project is None:
+            project = jedi.Project(folder, sys_path=list(sys_path))
+            if len(_projects) >= 16:
+                _projects.clear()
+            _projects[key] = project
+    return jedi.Script(
+        code=text, path=path, environment=jedi.InterpreterEnvironment(), project=project
+    )
+
+
+def _jedi_completions(jedi, text, line, column, path, sys_path, before):
+    load_live_modules(text)
     typed = _prefix_length(before)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        script = _script(jedi, text, path)
+        script = _script(jedi, text, path, sys_path)
         if not typed and not before.endswith("."):
             # Nothing of a word typed: inside a call the editor shows the call tip instead of
             # the list, so the list is not worked out. Outside a call jedi answers at once.
@@ -393,156 +447,3 @@ def _fallback_calltip(text, before_bracket):
         return first if first.startswith(name + "(") else None
 
 
-# -- the editor -----------------------------------------------------------------------------
-
-
-def request_from_editor(editor):
-    """(text, line, column, caret, before) of a wx.stc.StyledTextCtrl: line from 1 and column
-    in characters, as completions() takes them; caret is the editor's position (in bytes) and
-    before the caret line's text up to the caret."""
-    caret = editor.GetCurrentPos()
-    line = editor.LineFromPosition(caret)
-    before = editor.GetTextRange(editor.PositionFromLine(line), caret)
-    return editor.GetText(), line + 1, len(before), caret, before
-
-
-def show(editor, caret, before, prefix_len, items, calltip):
-    """Shows the list, or the call tip when nothing of a word is typed yet (the editor shows
-    one or the other, never both)."""
-    if items and (prefix_len or not calltip):
-        typed = before[len(before) - prefix_len :] if prefix_len else ""
-        editor.AutoCompSetSeparator(ord(" "))
-        editor.AutoCompSetIgnoreCase(True)
-        # Ignoring case changes the order the list must have; the control sorts it to match,
-        # which also keeps lists that others show later in this editor in order.
-        editor.AutoCompSetOrder(1)  # wx.stc.STC_ORDER_PERFORMSORT
-        editor.AutoCompSetDropRestOfWord(True)
-        # The editor counts the typed part in bytes of its UTF-8 text.
-        editor.AutoCompShow(len(typed.encode("utf-8")), " ".join(items))
-    elif calltip:
-        editor.CallTipShow(caret, calltip)
-
-
-def _document_path(management):
-    """The current document's file, or None (never saved, or an editor without the call)."""
-    try:
-        return management.GetCurrentFilePath() or None
-    except Exception:
-        return None
-
-
-def main():
-    """One completion request in the editor's current editor."""
-    import MpAPI
-
-    management = MpAPI.CEditorManagement_Get()
-    editor = management.GetCurrentEditor()
-    if editor is None:
-        return
-    text, line, column, caret, before = request_from_editor(editor)
-    prefix_len, items, calltip = _complete(text, line, column, _document_path(management), before)
-    show(editor, caret, before, prefix_len, items, calltip)
-
-
-# -- warm-up --------------------------------------------------------------------------------
-
-# Set once the warm-up has ended (whether or not jedi could be had); None when none started.
-_warm_up_done = None
-
-# How long a request waits for the warm-up: the editor's budget for the completion script is
-# about 2 s, and a request past this answers without jedi rather than be stopped.
-WARM_UP_WAIT = 1.5
-# The wait is cut into slices so that pending calls run between them.
-_WAIT_SLICE = 0.05
-
-# The warm-up parses the current document too, when it is a Python file of at most this size.
-_MAX_WARM_FILE = 2 * 1024 * 1024
-
-# A first completion and a first call tip: the caret stands in a call after a typed word.
-_WARM_TEXT = "import os\nos.path.join(os.pa"
-# A call tip on a method of the standard library's typed stubs (re's, which most modules use):
-# the first call tip of that kind loads them.
-_WARM_TIP_TEXT = "import re\nre.compile('').match("
-
-
-def start_warm_up(path=None):
-    """Imports jedi and runs a first completion in a daemon thread, then parses the Python file
-    at path (the current document's), so that the first request finds jedi ready. Only the
-    first call starts anything."""
-    global _warm_up_done
-    if _warm_up_done is not None:
-        return
-    import threading
-
-    _warm_up_done = threading.Event()
-    thread = threading.Thread(
-        target=_warm_up, args=(_warm_up_done, path), name="completion warm-up", daemon=True
-    )
-    thread.start()
-
-
-def warm_up_ended():
-    """True when no warm-up is running."""
-    return _warm_up_done is None or _warm_up_done.is_set()
-
-
-def _warm_up(done, path):
-    try:
-        # The module the editor's current editor is wrapped in, loaded here rather than by the
-        # first request.
-        import wx.stc  # noqa: F401
-    except Exception:
-        pass
-    # No warnings.catch_warnings() here: it swaps the interpreter's filters for every thread,
-    # and a script running meanwhile on the editor's thread could be left with ours.
-    try:
-        import jedi
-
-        script = _script(jedi, _WARM_TEXT, None)
-        caret = len(split_lines(_WARM_TEXT)[-1])
-        script.complete(2, caret)
-        script.get_signatures(2, caret)
-        _script(jedi, _WARM_TIP_TEXT, None).get_signatures(2, len(split_lines(_WARM_TIP_TEXT)[-1]))
-        text = _read_python_file(path)
-        if text is not None:
-            # jedi keeps the parse by the file's path: a request in that document only parses
-            # what changed since. A completion at its end builds what jedi keeps with the
-            # parse (the names of the document and their scopes).
-            _script(jedi, text, path).complete(len(split_lines(text)), 0)
-    except BaseException:  # a warm-up that fails only leaves the work to the first request
-        pass
-    finally:
-        done.set()
-
-
-def _read_python_file(path):
-    if not path or not path.lower().endswith((".py", ".pyw")):
-        return None
-    try:
-        import os
-
-        if os.path.getsize(path) > _MAX_WARM_FILE:
-            return None
-        with open(path, encoding="utf-8", errors="replace", newline="") as f:
-            return f.read()
-    except OSError:
-        return None
-
-
-def _wait_for_warm_up():
-    """False when a warm-up is still running after WARM_UP_WAIT seconds."""
-    done = _warm_up_done
-    if done is None:
-        return True
-    deadline = time.monotonic() + WARM_UP_WAIT
-    while not done.wait(_WAIT_SLICE):
-        if time.monotonic() >= deadline:
-            return False
-    return True
-
-
-def warm_up_in_editor():
-    """The warm-up for the editor: the current document's file is parsed too, if it has one."""
-    import MpAPI
-
-    start_warm_up(_document_path(MpAPI.CEditorManagement_Get()))
