@@ -41,7 +41,9 @@ bool IsDisplayVariable(const char* entry) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (dup2(listener, serverListeningFd) < 0)
+    // dup2 onto itself keeps close-on-exec: then the flag is cleared by hand.
+    if (listener == serverListeningFd ? fcntl(listener, F_SETFD, 0) != 0
+                                      : dup2(listener, serverListeningFd) < 0)
         _exit(127);
     // Standard input is not the editor's; standard output (the editor's output in batch mode)
     // is never written to: anything the server prints goes to standard error.

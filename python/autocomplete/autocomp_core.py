@@ -117,7 +117,7 @@ LIVE_MODULES = ("wx",)
 # editor's documents are wx.stc controls), the others when a document names them.
 _LIVE_SUBMODULES = ("wx.stc",)
 _LIVE_NAME = re.compile(r"\b(%s)\s*\.\s*([a-z]\w*)" % "|".join(LIVE_MODULES))
-_live_checked = set()
+_not_modules = set()
 
 _jedi = None
 
@@ -128,13 +128,12 @@ def load_live_modules(text=""):
 
     wanted = ["%s.%s" % m.groups() for m in _LIVE_NAME.finditer(text)]
     for name in LIVE_MODULES + _LIVE_SUBMODULES + tuple(wanted):
-        if name in _live_checked:
+        if name in sys.modules or name in _not_modules:
             continue
-        _live_checked.add(name)
         try:
             importlib.import_module(name)
-        except Exception:  # not a module (a class, say), or one that fails to import
-            pass
+        except Exception:  # not a module (a function, say), or one that fails to import
+            _not_modules.add(name)
 
 
 def _load_jedi():

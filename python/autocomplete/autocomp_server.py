@@ -187,7 +187,7 @@ def main(argv):
     # The editor's end reaches this process as SIGTERM: the temporary folder is removed.
     signal.signal(signal.SIGTERM, _end)
     listener = socket.socket(fileno=LISTENING_FD)
-    work = tempfile.mkdtemp(prefix="coilhatch-completion-")
+    work = tempfile.mkdtemp(prefix="coilhatch-completion-%d-" % os.getpid())
     try:
         Server(listener, exec_path, _stub_folder(exec_path, work)).serve_forever()
     finally:

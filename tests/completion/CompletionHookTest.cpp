@@ -10,7 +10,10 @@
 #include <wx/stc/stc.h>
 #include <wx/utils.h>
 
-#include <chrono>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -30,23 +33,18 @@ wxString ScriptRelative() {
     return CompletionFile("autocomp.py");
 }
 
-// A warm-up script that records each run in calls.log beside it.
-const char* const countingWarmUp = R"(import os
+// Waits up to a minute for the completion server to be warm and writes its process id to
+// server.txt beside itself ("0" when none answered).
+wxString ServerProbe() {
+    return wxString(testing_support::completionServerWait) + R"(
+import os
 
 def MpMain():
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "calls.log"), "a") as f:
-        f.write("warm\n")
+    pid = completion_server()
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "server.txt"), "w") as f:
+        f.write(str(pid))
 )";
-
-// Writes "1" to warm.txt beside itself once no warm-up of the completion runs.
-const char* const warmUpProbe = R"(import os, sys
-
-def MpMain():
-    core = sys.modules.get("autocomp_core")
-    ended = core is None or core.warm_up_ended()
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "warm.txt"), "w") as f:
-        f.write("1" if ended else "0")
-)";
+}
 
 // A completion script that records each run of its top level and of MpMain in calls.log.
 const char* const countingScript = R"(import os
@@ -113,17 +111,18 @@ protected:
         }
     }
 
-    // Waits until the completion's warm-up has ended (a minute at most).
-    void WaitForWarmUp() {
-        const wxString probe = plugins.Write("warm_probe.py", warmUpProbe);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        for (;;) {
-            ASSERT_TRUE(plugin.RunScript(probe, false));
-            if (ReadFile(plugins.File("warm.txt")) == "1")
-                return;
-            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the warm-up did not end";
-            wxMilliSleep(20); // the warm-up's thread runs meanwhile: no lock is held here
-        }
+    // Waits until the completion server answers (a minute at most); its process id.
+    long WaitForServer() {
+        const wxString probe = plugins.Write("server_probe.py", ServerProbe());
+        EXPECT_TRUE(plugin.RunScript(probe, false));
+        long pid = 0;
+        EXPECT_TRUE(ReadFile(plugins.File("server.txt")).ToLong(&pid));
+        EXPECT_GT(pid, 0) << "the completion server did not answer";
+        return pid;
+    }
+
+    void CopyShippedCompletion() {
+        CopyShipped({"autocomp.py", "autocomp_core.py", "autocomp_server.py"});
     }
 
     TempDir plugins;
@@ -212,41 +211,78 @@ TEST_F(CompletionHookTest, MissingScriptShowsTheRunnerMessageOnEveryRequest) {
     EXPECT_EQ(texts[1], expected);
 }
 
-TEST_F(CompletionHookTest, AttachRunsTheWarmUpScriptOnce) {
-    plugins.Write(CompletionFile("warmup.py"), countingWarmUp);
-    Attach();
-    EXPECT_EQ(Calls(), "warm\n");
-
-    UseCountingScript();
-    Open("tool.py", "import os\n");
-    EXPECT_TRUE(Begin());
-    EXPECT_TRUE(Begin());
-    wxString calls = Calls();
-    EXPECT_TRUE(calls.StartsWith("warm\n")) << calls;
-    EXPECT_EQ(calls.Replace("warm\n", ""), 1u) << "requests do not warm up again";
-    EXPECT_EQ(calls.Replace("main\n", ""), 2u);
-}
-
-// The shipped scripts, a request at once after attach: it waits for the warm-up's thread (or
-// answers without jedi when that takes too long), and never holds the editor for good.
-TEST_F(CompletionHookTest, FirstRequestDuringTheWarmUpIsAnswered) {
-    CopyShipped({"autocomp.py", "autocomp_core.py", "warmup.py"});
+// A request at once after attach waits for the server's start, within the request's budget: on
+// a busy machine it may show nothing, never a guess and never a report.
+TEST_F(CompletionHookTest, FirstRequestAfterAttachWaitsForTheServer) {
+    CopyShippedCompletion();
     Attach();
     Open("tool.py", "import os\nos.pa");
     EXPECT_TRUE(Begin());
-    ASSERT_TRUE(editor->AutoCompActive());
-    editor->AutoCompSelect("path");
-    EXPECT_EQ(editor->AutoCompGetCurrentText(), "path");
+    if (editor->AutoCompActive()) {
+        editor->AutoCompSelect("path");
+        EXPECT_EQ(editor->AutoCompGetCurrentText(), "path");
+    }
     EXPECT_FALSE(EnvironmentOutputHasTraceback()) << EditorEnvironment::OutputText();
     EXPECT_EQ(modal.PendingCount(), 0u);
 }
 
-TEST_F(CompletionHookTest, WithoutAWarmUpScriptAttachIsQuiet) {
+TEST_F(CompletionHookTest, WithoutTheServerFileAttachIsQuiet) {
     UseCountingScript();
     Attach();
+    EXPECT_EQ(plugin.completion.Server().Pid(), -1);
     EXPECT_EQ(Calls(), "");
     EXPECT_EQ(modal.PendingCount(), 0u);
     EXPECT_FALSE(EnvironmentOutputHasTraceback());
+}
+
+// The scripts' interpreter is the scripts' alone: completion imports nothing there that a
+// script would see, and changes neither its recursion limit nor its module path.
+TEST_F(CompletionHookTest, ScriptsSeeNothingOfTheCompletion) {
+    CopyShippedCompletion();
+    Attach();
+    WaitForServer();
+    const wxString look = plugins.Write(
+        "look.py",
+        "import os, sys\n"
+        "def MpMain():\n"
+        "    if '/my/own/folder' not in sys.path:\n"
+        "        sys.path.insert(0, '/my/own/folder')\n"
+        "    seen = [m for m in ('jedi', 'parso', 'autocomp_core') if m in sys.modules]\n"
+        "    print('seen', seen, sys.getrecursionlimit(), '/my/own/folder' in sys.path)\n");
+    ASSERT_TRUE(plugin.RunScript(look, false));
+    Open("tool.py", "import os\nos.pa");
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(editor->AutoCompActive());
+    ASSERT_TRUE(plugin.RunScript(look, false));
+    wxString output = EditorEnvironment::OutputText();
+    EXPECT_EQ(output.Freq('\n'), 2u) << output;
+    EXPECT_EQ(output.Replace("seen [] 1000 True\n", ""), 2u) << output;
+}
+
+// A server that dies is started again at the next request; the editor's release ends it.
+TEST_F(CompletionHookTest, TheServerIsStartedAgainAfterItsDeathAndEndsAtRelease) {
+    CopyShippedCompletion();
+    Attach();
+    const long first = WaitForServer();
+    EXPECT_EQ(plugin.completion.Server().Pid(), first);
+    ASSERT_EQ(kill(static_cast<pid_t>(first), SIGKILL), 0);
+    // Dead (a zombie until the plug-in, its parent, reaps it).
+    ASSERT_TRUE(testing_support::ProcessEventsUntil(
+        [first] { return testing_support::ProcessEnded(first); }, 30000));
+
+    Open("tool.py", "import os\nos.pa");
+    EXPECT_TRUE(Begin()); // the request that finds it dead may show nothing
+    const long second = WaitForServer();
+    EXPECT_NE(second, first);
+    EXPECT_EQ(plugin.completion.Server().Pid(), second);
+    EXPECT_TRUE(Begin());
+    EXPECT_TRUE(editor->AutoCompActive());
+
+    plugin.OnRelease();
+    attached = false;
+    // Ended and reaped: no process of that number is left.
+    EXPECT_EQ(kill(static_cast<pid_t>(second), 0), -1);
+    EXPECT_EQ(errno, ESRCH);
 }
 
 TEST_F(CompletionHookTest, WithoutAnEngineNothingRunsAndNothingIsShown) {
@@ -265,20 +301,15 @@ class CompletionScriptTest : public CompletionHookTest, public ::testing::WithPa
 protected:
     void SetUp() override {
         CompletionHookTest::SetUp();
-        // Without jedi there is no warm-up: its import would race with hiding jedi.
-        CopyShipped(GetParam()
-                        ? std::vector<wxString>{"autocomp.py", "autocomp_core.py", "warmup.py"}
-                        : std::vector<wxString>{"autocomp.py", "autocomp_core.py"});
-        Attach();
-        if (GetParam()) {
-            // A request during the warm-up may answer without jedi; these cases test jedi's.
-            WaitForWarmUp();
-        } else {
-            const wxString hide = plugins.Write("hide_jedi.py", "import sys\n"
-                                                                "def MpMain():\n"
-                                                                "    sys.modules['jedi'] = None\n");
-            ASSERT_TRUE(plugin.RunScript(hide, false));
+        CopyShippedCompletion();
+        if (!GetParam()) {
+            // The server (and, harmlessly, the scripts' interpreter) finds a jedi that cannot
+            // be imported first on its path.
+            plugins.Write("nojedi/jedi.py", "raise ImportError('no jedi here')\n");
+            setenv("PYTHONPATH", plugins.File("nojedi").utf8_str(), 1);
         }
+        Attach();
+        WaitForServer();
     }
 
     void TearDown() override {
@@ -362,17 +393,18 @@ TEST_P(CompletionScriptTest, LongDocument) {
     text += "os.pa";
     Open("tool.py", text);
     ASSERT_EQ(editor->GetLineCount(), 5000);
-    if (GetParam()) {
-        // A request has about 2 s; jedi's first parse of this document may take longer on a
-        // busy machine. It is made beforehand, as an earlier request would have made it.
-        const wxString prime = plugins.Write("prime.py", "import jedi, MpAPI\n"
-                                                         "def MpMain():\n"
-                                                         "    text = MpAPI.CEditorManagement_Get()"
-                                                         ".GetCurrentEditor().GetText()\n"
-                                                         "    jedi.Script(code=text, environment="
-                                                         "jedi.InterpreterEnvironment())\n");
-        ASSERT_TRUE(plugin.RunScript(prime, false));
-    }
+    // A request has about 2 s; jedi's first parse of this document may take longer on a busy
+    // machine. It is made beforehand, as an earlier request would have made it.
+    const wxString prime =
+        plugins.Write("prime.py", "import MpAPI, os, sys\n"
+                                  "sys.path.insert(0, os.path.join(os.path.dirname(__file__), "
+                                  "'python', 'autocomplete'))\n"
+                                  "import autocomp\n"
+                                  "def MpMain():\n"
+                                  "    text = MpAPI.CEditorManagement_Get().GetCurrentEditor()"
+                                  ".GetText()\n"
+                                  "    autocomp.ask({'text': text, 'line': 1, 'column': 0}, 60)\n");
+    ASSERT_TRUE(plugin.RunScript(prime, false));
     EXPECT_TRUE(Begin());
     EXPECT_EQ(Pick("path"), "path");
 }

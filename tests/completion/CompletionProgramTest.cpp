@@ -6,21 +6,48 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 using testing_support::RunProcess;
 using testing_support::TempDir;
 
 namespace {
 
-// Waits until the completion's warm-up has ended (at most a minute) and says whether it has.
-const char* const waitForWarmUp = R"(import sys, time
+// Waits for the completion server and prints its process id; with KILL, then kills the editor's own
+// process.
+wxString ServerStatus() {
+    return wxString(testing_support::completionServerWait) + R"(
+import os, signal
+
+KILL = False
 
 def MpMain():
-    core = sys.modules["autocomp_core"]
-    deadline = time.monotonic() + 60
-    while not core.warm_up_ended() and time.monotonic() < deadline:
-        time.sleep(0.05)
-    print("warm-up ended:", core.warm_up_ended())
+    print("server pid:", completion_server(), flush=True)
+    if KILL:
+        os.kill(os.getpid(), signal.SIGKILL)
 )";
+}
+
+// The number after "server pid: " in the output, or 0.
+long ServerPid(const wxString& out) {
+    long pid = 0;
+    const int at = out.Find("server pid: ");
+    if (at != wxNOT_FOUND)
+        out.Mid(at + 12).BeforeFirst('\n').ToLong(&pid);
+    return pid;
+}
+
+// True once the process has ended (a zombie that nobody reaps counts as ended), within 30 s.
+bool EndsSoon(long pid) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!testing_support::ProcessEnded(pid)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
 
 class CompletionProgram : public ::testing::Test {
 protected:
@@ -30,7 +57,7 @@ protected:
                                       wxPATH_MKDIR_FULL));
         for (const wxString name :
              {"Coilhatch.so", "python/autocomplete/autocomp.py",
-              "python/autocomplete/autocomp_core.py", "python/autocomplete/warmup.py"}) {
+              "python/autocomplete/autocomp_core.py", "python/autocomplete/autocomp_server.py"}) {
             const wxString built = wxString(COILHATCH_PLUGINS_DIR) + "/" + name;
             ASSERT_TRUE(wxFileName::FileExists(built)) << built;
             ASSERT_EQ(symlink(built.utf8_str(), (plugins + "/" + name).utf8_str()), 0);
@@ -43,15 +70,32 @@ protected:
                           dir.Path());
     }
 
+    // Registers the status script to run at start.
+    void RunStatusAtStart(bool kill) {
+        wxString text = ServerStatus();
+        if (kill)
+            text.Replace("KILL = False", "KILL = True");
+        const wxString script = dir.Write("scripts/status.py", text);
+        dir.Write("plugins/Coilhatch.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <Coilhatch>\n"
+                  "    <Counts>1</Counts>\n    <Script0>\n      <autoRun>1</autoRun>\n"
+                  "      <autoReload>0</autoReload>\n      <name>status</name>\n"
+                  "      <location>" +
+                      script +
+                      "</location>\n      <description>status</description>\n    </Script0>\n"
+                      "  </Coilhatch>\n</config>\n");
+    }
+
     TempDir dir;
     wxString plugins;
 };
 
 TEST_F(CompletionProgram, PythonDocumentsAreCompletedByTheScript) {
+    RunStatusAtStart(false); // the server has started when the completion is asked for
     const wxString text = "import os\nos.pa\n";
     const auto python = Complete(dir.Write("tool.py", text), "2:6");
     EXPECT_EQ(python.status, 0) << python.err;
-    // The list sorts without regard to case, so os.pardir comes before os.path.
+    // The list is in jedi's order, without regard to case: os.pardir comes before os.path.
     EXPECT_TRUE(python.out.Contains("[completion] pardir\n")) << python.out;
     EXPECT_FALSE(python.out.Contains("Traceback")) << python.out;
     EXPECT_FALSE(python.out.Contains("[message box]")) << python.out;
@@ -65,23 +109,26 @@ TEST_F(CompletionProgram, PythonDocumentsAreCompletedByTheScript) {
 
 // The completion script knows which file the document is, so modules beside it are found (the
 // editor runs in another folder). Only jedi finds them: a script run at start waits for the
-// warm-up, so that the request does not answer without it on a busy machine.
-TEST_F(CompletionProgram, ModulesBesideTheDocumentAreCompleted) {
-    const wxString waiter = dir.Write("scripts/waitwarm.py", waitForWarmUp);
-    dir.Write("plugins/Coilhatch.xml",
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <Coilhatch>\n"
-              "    <Counts>1</Counts>\n    <Script0>\n      <autoRun>1</autoRun>\n"
-              "      <autoReload>0</autoReload>\n      <name>waitwarm.py</name>\n"
-              "      <location>" +
-                  waiter +
-                  "</location>\n      <description>waits</description>\n    </Script0>\n"
-                  "  </Coilhatch>\n</config>\n");
+// server, so that the request does not run out of time on a busy machine.
+TEST_F(CompletionProgram, ModulesBesideTheDocumentAreCompletedAndTheServerEndsWithTheEditor) {
+    RunStatusAtStart(false);
     dir.Write("project/neighbour.py", "def neighbour_function():\n    pass\n");
     const wxString document = dir.Write("project/tool.py", "import neighbour\nneighbour.neigh\n");
     const auto result = Complete(document, "2:16");
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.out.Contains("warm-up ended: True\n")) << result.out;
     EXPECT_TRUE(result.out.Contains("[completion] neighbour_function\n")) << result.out;
+    const long server = ServerPid(result.out);
+    ASSERT_GT(server, 0) << result.out;
+    EXPECT_TRUE(EndsSoon(server));
+}
+
+TEST_F(CompletionProgram, AKilledEditorLeavesNoServerBehind) {
+    RunStatusAtStart(true);
+    const auto result = Complete(dir.Write("tool.py", "import os\n"), "1:1");
+    EXPECT_NE(result.status, 0);
+    const long server = ServerPid(result.out);
+    ASSERT_GT(server, 0) << result.out;
+    EXPECT_TRUE(EndsSoon(server));
 }
 
 TEST_F(CompletionProgram, MissingScriptIsReportedByTheRunner) {

@@ -1,9 +1,10 @@
-"""The completion script's own functions, in a plain interpreter, with jedi and without it."""
+"""The completion engine, server and script, in a plain interpreter, with jedi and without it."""
 
-import _thread
-import importlib
+import contextlib
+import glob
 import os
-import shutil
+import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -15,10 +16,23 @@ from unittest import mock
 HERE = os.environ.get("COILHATCH_AUTOCOMP_DIR") or os.path.join(
     os.path.dirname(os.path.abspath(__file__)), "..", "..", "python", "autocomplete"
 )
+# The folder of MpAPI's type stub.
+STUB_DIR = os.environ.get("COILHATCH_STUB_DIR") or os.path.join(
+    os.path.dirname(os.path.abspath(__file__)), "..", "..", "host", "mpapi"
+)
 sys.path.insert(0, HERE)
 
 import autocomp  # noqa: E402
 import autocomp_core  # noqa: E402
+
+
+@contextlib.contextmanager
+def jedi_as(module):
+    """Completions made with this module as jedi (None: jedi cannot be imported)."""
+    with mock.patch.dict(sys.modules, {"jedi": module}), mock.patch.object(
+        autocomp_core, "_jedi", None
+    ):
+        yield
 
 
 def long_document(lines):
@@ -40,12 +54,12 @@ class Cases:
     """Cases that hold with jedi and without it; the subclasses pick."""
 
     def complete(self, text, line=None, column=None):
-        lines = autocomp.split_lines(text)
+        lines = autocomp_core.split_lines(text)
         if line is None:
             line = len(lines)
         if column is None:
             column = len(lines[line - 1])
-        return autocomp.completions(text, line, column)
+        return autocomp_core.completions(text, line, column)
 
     def test_module_attribute(self):
         prefix, items, _ = self.complete("import os\nos.pa")
@@ -96,10 +110,17 @@ class Cases:
         self.complete("import os\nos.pa", line=40, column=99)
         self.complete("import os\nos.pa", line=0, column=-3)
 
-    def test_items_sorted_for_a_case_insensitive_list(self):
-        _, items, _ = self.complete("import os\nos.")
-        self.assertEqual(items, sorted(set(items), key=lambda n: (n.upper(), n)))
+    def test_items_in_jedis_order(self):
+        _, items, _ = self.complete("import io\nio.TextIOWrapper.")
+        # Public names first, case-insensitively ("_" before letters), then _private, __dunder__.
+        self.assertLess(items.index("write_through"), items.index("writelines"))
+        self.assertEqual(
+            items, sorted(items, key=lambda n: (n.startswith("__"), n.startswith("_"), n.lower()))
+        )
+        self.assertEqual(len(items), len(set(items)))
         self.assertFalse(any(" " in item for item in items))
+        _, items, _ = self.complete("import threading\nthreading.act")
+        self.assertEqual(items[:2], ["active_count", "activeCount"])
 
 
 class WithJedi(Cases, unittest.TestCase):
@@ -107,12 +128,21 @@ class WithJedi(Cases, unittest.TestCase):
         if autocomp_core._load_jedi() is None:
             self.skipTest("jedi is not installed")
 
+    def test_wx_is_read_live(self):
+        for text, wanted in (
+            ("import wx\nwx.Fra", "Frame"),
+            ("import wx\nwx.Frame(None).SetTi", "SetTitle"),
+            ("import wx.stc\nwx.stc.StyledTextCtrl().GetLin", "GetLineCount"),
+        ):
+            with self.subTest(text=text):
+                self.assertIn(wanted, self.complete(text)[1])
+
 
 class WithoutJedi(Cases, unittest.TestCase):
     def setUp(self):
-        patcher = mock.patch.dict(sys.modules, {"jedi": None})
-        patcher.start()
-        self.addCleanup(patcher.stop)
+        patcher = jedi_as(None)
+        patcher.__enter__()
+        self.addCleanup(patcher.__exit__, None, None, None)
 
     def test_own_function_call_tip(self):
         _, _, tip = self.complete("def scale(value, factor=2):\n    pass\nscale(1, ")
@@ -142,8 +172,9 @@ class FaultyJedi(unittest.TestCase):
 
         broken.Script = fail
         broken.InterpreterEnvironment = fail
-        with mock.patch.dict(sys.modules, {"jedi": broken}):
-            _, items, _ = autocomp.completions("import os\nos.pa", 2, 5)
+        broken.settings = types.SimpleNamespace(auto_import_modules=[])
+        with jedi_as(broken):
+            _, items, _ = autocomp_core.completions("import os\nos.pa", 2, 5)
         self.assertIn("path", items)
 
 
@@ -155,6 +186,7 @@ class FakeJedi(types.ModuleType):
         super().__init__("jedi")
         self.calls = []
         self.InterpreterEnvironment = lambda: None
+        self.settings = types.SimpleNamespace(auto_import_modules=[])
         fake = self
 
         class Completion:
@@ -169,7 +201,7 @@ class FakeJedi(types.ModuleType):
                 return signature
 
         class Script:
-            def __init__(self, code=None, path=None, environment=None):
+            def __init__(self, code=None, path=None, environment=None, project=None):
                 fake.calls.append(("Script", code, path))
 
             def complete(self, line, column):
@@ -191,9 +223,9 @@ class OnlyWhatIsShown(unittest.TestCase):
     its place when nothing of a word is typed inside a call."""
 
     def complete(self, jedi, text):
-        lines = autocomp.split_lines(text)
-        with mock.patch.dict(sys.modules, {"jedi": jedi}):
-            return autocomp.completions(text, len(lines), len(lines[-1]))
+        lines = autocomp_core.split_lines(text)
+        with jedi_as(jedi):
+            return autocomp_core.completions(text, len(lines), len(lines[-1]))
 
     def test_a_typed_word_with_matches_asks_for_no_signatures(self):
         jedi = FakeJedi(names=("pardir", "path"), typed="pa", signature="f(x)")
@@ -222,109 +254,6 @@ class OnlyWhatIsShown(unittest.TestCase):
         self.complete(jedi, text)
         self.assertEqual([call for call in jedi.calls if call[0] == "Script"],
                          [("Script", text, None)])
-
-
-class SteppedEvent:
-    """A warm-up's end that comes at the given wait; each wait's timeout is recorded."""
-
-    def __init__(self, ends_at=None, on_wait=None):
-        self.ends_at = ends_at
-        self.on_wait = on_wait
-        self.waits = []
-
-    def wait(self, timeout=None):
-        self.waits.append(timeout)
-        if self.on_wait:
-            self.on_wait(len(self.waits))
-        return self.is_set()
-
-    def is_set(self):
-        return self.ends_at is not None and len(self.waits) >= self.ends_at
-
-
-class WarmUp(unittest.TestCase):
-    def setUp(self):
-        patcher = mock.patch.object(autocomp_core, "_warm_up_done", None)
-        patcher.start()
-        self.addCleanup(patcher.stop)
-
-    def wait_for_the_warm_up(self):
-        deadline = time.monotonic() + 60
-        while not autocomp_core.warm_up_ended():
-            self.assertLess(time.monotonic(), deadline, "the warm-up did not end")
-            time.sleep(0.01)
-
-    def test_a_request_waits_in_slices_then_uses_jedi(self):
-        autocomp_core._warm_up_done = SteppedEvent(ends_at=3)
-        jedi = FakeJedi(names=("path",), typed="pa")
-        with mock.patch.dict(sys.modules, {"jedi": jedi}):
-            self.assertEqual(autocomp.completions("os.pa", 1, 5), (2, ["path"], None))
-        self.assertEqual(autocomp_core._warm_up_done.waits, [0.05] * 3)
-        self.assertIn("complete", jedi.asked())
-
-    def test_a_warm_up_that_does_not_end_is_waited_for_a_while_only(self):
-        autocomp_core._warm_up_done = SteppedEvent()
-        jedi = FakeJedi(names=("not_from_the_fallback",))
-        with mock.patch.object(autocomp_core, "WARM_UP_WAIT", 0.2):
-            with mock.patch.dict(sys.modules, {"jedi": jedi}):
-                _, items, _ = autocomp.completions("import os\nos.pa", 2, 5)
-        # Answered without jedi, which the warm-up's thread may still be using.
-        self.assertEqual(jedi.calls, [])
-        self.assertIn("path", items)
-
-    def test_a_stop_while_waiting_reaches_the_request(self):
-        # The editor stops a request with a pending call that raises KeyboardInterrupt; it runs
-        # between two slices of the wait, and nothing turns it into an answer.
-        def interrupt(count):
-            if count == 2:
-                _thread.interrupt_main()
-
-        autocomp_core._warm_up_done = SteppedEvent(on_wait=interrupt)
-        with self.assertRaises(KeyboardInterrupt):
-            autocomp.completions("import os\nos.pa", 2, 5)
-            self.fail("not stopped")  # reached only if the interrupt came too late
-
-    def test_warms_jedi_and_the_current_document_in_a_thread_once(self):
-        folder = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, folder)
-        document = os.path.join(folder, "tool.py")
-        with open(document, "w", newline="") as f:
-            f.write("import os\r\nvalue = os.sep\r\n")
-        jedi = FakeJedi()
-        with mock.patch.dict(sys.modules, {"jedi": jedi}):
-            autocomp_core.start_warm_up(document)
-            self.wait_for_the_warm_up()
-            autocomp_core.start_warm_up(document)
-            self.wait_for_the_warm_up()
-        scripts = [call for call in jedi.calls if call[0] == "Script"]
-        # Small texts of its own first (a list, call tips), then the document; the second start
-        # did nothing.
-        self.assertEqual([call[2] for call in scripts], [None, None, document], jedi.calls)
-        self.assertEqual(scripts[-1][1], "import os\r\nvalue = os.sep\r\n")
-        # The document's completion at its last line, which its line ends decide.
-        self.assertEqual(jedi.calls[-1], ("complete", 3, 0))
-
-    def test_only_python_files_are_warmed(self):
-        folder = tempfile.mkdtemp()
-        self.addCleanup(shutil.rmtree, folder)
-        notes = os.path.join(folder, "notes.txt")
-        with open(notes, "w") as f:
-            f.write("import os\n")
-        for path in (notes, os.path.join(folder, "missing.py"), None, ""):
-            with self.subTest(path=path):
-                autocomp_core._warm_up_done = None
-                jedi = FakeJedi()
-                with mock.patch.dict(sys.modules, {"jedi": jedi}):
-                    autocomp_core.start_warm_up(path)
-                    self.wait_for_the_warm_up()
-                documents = [c for c in jedi.calls if c[0] == "Script" and c[2] is not None]
-                self.assertEqual(documents, [])
-
-    def test_a_warm_up_without_jedi_ends_and_requests_fall_back(self):
-        with mock.patch.dict(sys.modules, {"jedi": None}):
-            autocomp_core.start_warm_up(None)
-            self.wait_for_the_warm_up()
-            self.assertIn("path", autocomp.completions("import os\nos.pa", 2, 5)[1])
 
 
 class FakeEditor:
@@ -363,86 +292,143 @@ class FakeEditor:
         raise AttributeError(name)
 
 
+
 class EditorSide(unittest.TestCase):
-    def run_main(self, editor):
+    """The completion script: the request it sends and what it shows of the answer."""
+
+    def run_main(self, editor, answer, path="/home/ann/tool.py"):
         api = types.ModuleType("MpAPI")
-        management = types.SimpleNamespace(GetCurrentEditor=lambda: editor)
+        management = types.SimpleNamespace(
+            GetCurrentEditor=lambda: editor, GetCurrentFilePath=lambda: path
+        )
         api.CEditorManagement_Get = lambda: management
-        with mock.patch.dict(sys.modules, {"MpAPI": api, "jedi": None}):
+        asked = []
+        with mock.patch.dict(sys.modules, {"MpAPI": api}), mock.patch.object(
+            autocomp, "ask", lambda request: asked.append(request) or answer
+        ):
             autocomp.MpMain()
+        return asked
 
     def shown(self, editor, name):
         return [call for call in editor.calls if call[0] == name]
 
-    def test_list_counts_the_typed_part_in_bytes(self):
-        editor = FakeEditor("\u00f1ame_long = 1\n\u00f1am")
-        self.run_main(editor)
-        (show,) = self.shown(editor, "AutoCompShow")
-        self.assertEqual(show[1], len("\u00f1am".encode("utf-8")))
-        self.assertIn("\u00f1ame_long", show[2].split(" "))
-        self.assertIn(("AutoCompSetSeparator", ord(" ")), editor.calls)
-
-    def test_call_tip_instead_of_a_list_when_nothing_is_typed(self):
-        editor = FakeEditor("print(")
-        self.run_main(editor)
-        self.assertEqual(self.shown(editor, "AutoCompShow"), [])
-        (tip,) = self.shown(editor, "CallTipShow")
-        self.assertEqual(tip[1], editor.caret)
-        self.assertTrue(tip[2].startswith("print("))
-
-    def test_caret_in_the_middle_of_a_line(self):
-        editor = FakeEditor("import os\nos.pa + 1\n", caret_chars=len("import os\nos.pa"))
-        self.run_main(editor)
-        (show,) = self.shown(editor, "AutoCompShow")
-        self.assertEqual(show[1], 2)
-        self.assertIn("path", show[2].split(" "))
-
-    def test_nothing_to_show(self):
-        editor = FakeEditor("# a comment")
-        self.run_main(editor)
-        self.assertEqual(self.shown(editor, "AutoCompShow") + self.shown(editor, "CallTipShow"), [])
-
-    def test_no_editor(self):
-        self.run_main(None)
-
-    def test_the_document_is_read_once(self):
-        editor = FakeEditor("import os\nos.pa")
-        reads = []
-        text = editor.GetText
-        editor.GetText = lambda: reads.append(1) or text()
-        self.run_main(editor)
-        self.assertEqual(len(reads), 1)
-
-    def test_request_gives_the_line_before_the_caret(self):
+    def test_request_and_list(self):
         editor = FakeEditor("x = 1\n\u00f1am + 2", caret_chars=len("x = 1\n\u00f1am"))
-        text, line, column, caret, before = autocomp_core.request_from_editor(editor)
-        self.assertEqual((text, line, column, caret), (editor.text, 2, 3, 10))
-        # Characters of that line, not the bytes of the typed part.
-        self.assertEqual(before, "\u00f1am")
+        answer = {"prefix_len": 3, "items": ["\u00f1ame", "\u00f1ame_long"], "calltip": None}
+        (request,) = self.run_main(editor, answer)
+        # Line from 1, the column in characters of that line.
+        self.assertEqual(
+            (request["text"], request["line"], request["column"], request["path"]),
+            (editor.text, 2, 3, "/home/ann/tool.py"),
+        )
+        self.assertEqual(request["sys_path"], [p for p in sys.path if isinstance(p, str)])
+        (show,) = self.shown(editor, "AutoCompShow")
+        # The editor counts the typed part in bytes; the items keep the server's order.
+        self.assertEqual(show[1:], (len("\u00f1am".encode("utf-8")), "\u00f1ame \u00f1ame_long"))
+        self.assertIn(("AutoCompSetOrder", 2), editor.calls)
 
+    def test_what_is_shown(self):
+        cases = [
+            # (answer, list shown, call tip shown)
+            ({"prefix_len": 0, "items": [], "calltip": "print(value)"}, False, True),
+            ({"prefix_len": 0, "items": ["path"], "calltip": "f(x)"}, False, True),
+            ({"prefix_len": 2, "items": ["path"], "calltip": "f(x)"}, True, False),
+            ({"prefix_len": 0, "items": [], "calltip": None}, False, False),
+            (None, False, False),  # no answer in time: nothing, never a guess
+        ]
+        for answer, listed, tipped in cases:
+            with self.subTest(answer=answer):
+                editor = FakeEditor("print(pa")
+                self.run_main(editor, answer)
+                self.assertEqual(bool(self.shown(editor, "AutoCompShow")), listed)
+                self.assertEqual(bool(self.shown(editor, "CallTipShow")), tipped)
 
-class Loading(unittest.TestCase):
-    def test_top_level_only_imports(self):
-        # The module is reloaded on every request: loading it must not pull in jedi or MpAPI,
-        # and loading the warm-up script starts nothing before its MpMain.
+    def test_no_editor_asks_nothing(self):
+        self.assertEqual(self.run_main(None, None), [])
+
+    def test_loading_imports_neither_jedi_nor_mpapi(self):
+        # The module is reloaded on every request, in the scripts' interpreter.
         code = (
-            "import sys, threading, autocomp, warmup; "
-            "print('jedi' in sys.modules, 'MpAPI' in sys.modules, threading.active_count())"
+            "import sys, threading, autocomp; "
+            "print('jedi' in sys.modules, 'autocomp_core' in sys.modules, "
+            "'MpAPI' in sys.modules, threading.active_count())"
         )
         out = subprocess.run(
             [sys.executable, "-c", code], cwd=HERE, capture_output=True, text=True, check=True
         ).stdout
-        self.assertEqual(out.split(), ["False", "False", "1"])
+        self.assertEqual(out.split(), ["False", "False", "False", "1"])
 
-    def test_reload_leaves_the_engine_loaded_once(self):
-        module = importlib.reload(autocomp)
-        self.assertIs(module.autocomp_core, sys.modules["autocomp_core"])
-        self.assertIs(module.completions, autocomp_core.completions)
 
-    def test_reload_keeps_working(self):
-        module = importlib.reload(autocomp)
-        self.assertIn("path", module.completions("import os\nos.pa", 2, 5)[1])
+class Server(unittest.TestCase):
+    """The completion server as the plug-in runs it: a process listening on descriptor 3."""
 
+    def setUp(self):
+        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.addCleanup(self.listener.close)
+        self.listener.bind(autocomp.server_address())
+        self.listener.listen(16)
+        self.server = subprocess.Popen(
+            [sys.executable, os.path.join(HERE, "autocomp_server.py"), STUB_DIR],
+            # Descriptor 3 as the plug-in hands it over; the test's own are not inheritable.
+            preexec_fn=self.hand_over_listener,
+            close_fds=False,
+            stdin=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+        )
+        self.addCleanup(self.stop)
+
+    def hand_over_listener(self):
+        os.dup2(self.listener.fileno(), 3)
+        os.set_inheritable(3, True)
+
+    def stop(self):
+        if self.server.poll() is None:
+            self.server.kill()
+        self.server.wait()
+        self.server.stderr.close()
+
+    def complete(self, text, **extra):
+        lines = autocomp_core.split_lines(text)
+        request = {"text": text, "line": len(lines), "column": len(lines[-1]), "path": None}
+        request.update(extra)
+        return autocomp.ask(request, timeout=60)
+
+    def test_answers_with_the_mpapi_stub_and_live_wx(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        chain = "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin"
+        for text, wanted in (
+            ("import os\nos.pa", "path"),
+            (chain, "GetLineCount"),
+            ("import MpAPI\nMpAPI.CAppManagement_Get().GetAppWindow().SetTi", "SetTitle"),
+            ("import MpAPI\nMpAPI.CMessageOutputManagement_Get().GetMessageOutput(0).App",
+             "Appender"),
+            ("import wx\nwx.Fra", "Frame"),
+        ):
+            with self.subTest(text=text):
+                # The stub is found although the program folder is on the scripts' path.
+                answer = self.complete(text, sys_path=sys.path + [STUB_DIR])
+                self.assertIn(wanted, answer["items"])
+        status = autocomp.ask({"status": True}, timeout=60)
+        self.assertEqual(status["pid"], self.server.pid)
+
+    def test_bad_requests_are_dropped_and_the_server_goes_on(self):
+        for data in (b"not json", b"[1, 2]", b'{"line": "x"}', b""):
+            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+                connection.settimeout(60)
+                connection.connect(autocomp.server_address())
+                connection.sendall(data)
+                connection.shutdown(socket.SHUT_WR)
+                self.assertIn(connection.recv(100), (b"",))
+        self.assertIn("print", self.complete("pri")["items"])
+
+    def test_sigterm_ends_it_and_removes_its_folder(self):
+        self.assertIsNotNone(autocomp.ask({"status": True}, timeout=60))
+        pattern = "coilhatch-completion-%d-*" % self.server.pid
+        self.assertTrue(glob.glob(os.path.join(tempfile.gettempdir(), pattern)))
+        self.server.send_signal(signal.SIGTERM)
+        self.assertEqual(self.server.wait(timeout=60), 0)
+        self.assertEqual(glob.glob(os.path.join(tempfile.gettempdir(), pattern)), [])
 
 if __name__ == "__main__":
     unittest.main()

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 namespace testing_support {
@@ -190,5 +191,36 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, int limitMs) {
     }
     return true;
 }
+
+bool ProcessEnded(long pid) {
+    // /proc's files tell no size: read as a stream.
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return true;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && line.compare(close, 4, ") Z ") == 0;
+}
+
+const char* const completionServerWait = R"(
+def completion_server():
+    import json, os, socket, time
+
+    def status():
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(60)
+            connection.connect("\0coilhatch-completion-%d" % os.getpid())
+            connection.sendall(b'{"status": true}')
+            connection.shutdown(socket.SHUT_WR)
+            return json.loads(connection.recv(1000))
+
+    deadline = time.monotonic() + 60
+    try:
+        while not (answer := status())["warm"] and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return answer["pid"]
+    except (OSError, ValueError):
+        return 0
+)";
 
 } // namespace testing_support

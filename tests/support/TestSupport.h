@@ -123,4 +123,12 @@ int WaitStatusOfChild(const std::function<int()>& body);
 // returns whether it held. Never sleeps for a fixed time to pass a test.
 bool ProcessEventsUntil(const std::function<bool()>& condition, int limitMs = 5000);
 
+// True once the process has ended: gone, or a zombie that its parent has not reaped yet.
+bool ProcessEnded(long pid);
+
+// Python source of a function `completion_server()` for scripts run inside the editor: it waits
+// (a minute at most) until the completion server has warmed up and returns its process id, 0
+// when none answered.
+extern const char* const completionServerWait;
+
 } // namespace testing_support
