@@ -6,6 +6,7 @@
 
 #include "engine/Console.h"
 #include "engine/DocumentRunner.h"
+#include "engine/FatalError.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
 #include "engine/Runner.h"
@@ -95,8 +96,8 @@ void CCoilhatch::OnAttach() {
         return;
     }
 
-    registry.Open(CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0) +
-                  wxFILE_SEP_PATH + "Coilhatch.xml");
+    const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
+    registry.Open(pluginsPath + wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
@@ -110,6 +111,9 @@ void CCoilhatch::OnAttach() {
         }
         report::ReportFailure();
     }
+    // A fatal error of the last run is told once; one of this run leaves its report.
+    fatalerror::ShowLastReport(pluginsPath);
+    fatalerror::Watch(pluginsPath);
     // jedi is imported and warmed in the background from now on, not at the first request.
     completion.Warm();
 }

@@ -54,6 +54,22 @@ void RestoreStreams();
 // on every later call. Null with a Python error pending on failure.
 PyRef LoadScript(const wxString& path, const wxString& name, bool reload);
 
+// While the object lives, the folder of a script that runs is first on sys.path, as python3
+// puts the folder of the script it runs, so that modules beside the script win over any other
+// of the same name; it is taken away at the end (an equal entry of sys.path stays).
+// PRECONDITION: the calling thread holds the interpreter lock throughout.
+class FolderFirst {
+public:
+    explicit FolderFirst(const wxString& folder);
+    ~FolderFirst();
+
+    FolderFirst(const FolderFirst&) = delete;
+    FolderFirst& operator=(const FolderFirst&) = delete;
+
+private:
+    PyRef pyentry; // the entry put on sys.path
+};
+
 // Python's own shutdown work short of finalizing: the atexit functions of scripts and modules
 // (without wxPython's toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors
 // are reported. Among the atexit functions is sip's: from then on C++ objects made from Python

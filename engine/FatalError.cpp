@@ -1,0 +1,176 @@
+#include "engine/FatalError.h"
+
+#include "engine/OutputPipe.h"
+#include "engine/Report.h"
+#include "host/lib/Services.h"
+
+#include <wx/ffile.h>
+#include <wx/filename.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace fatalerror {
+
+const char reportFileName[] = "Coilhatch.crash";
+
+namespace {
+
+// The signals faulthandler reports.
+const int fatalSignals[] = {SIGSEGV, SIGFPE, SIGABRT, SIGBUS, SIGILL};
+constexpr int signalSlots = 65;
+
+// What the handler uses, set up once and never freed: the handler may run at any moment.
+struct HandlerState {
+    int memoryReport = -1;     // faulthandler writes here
+    std::string reportPath;    // the file the report is copied to
+    struct sigaction previous[signalSlots];
+};
+HandlerState* handlerState = nullptr;
+volatile sig_atomic_t inForkedChild = 0;
+
+// Only async-signal-safe calls from here to the end of OnFatalSignal.
+void WriteAll(int fd, const char* data, size_t length) {
+    while (fd >= 0 && length > 0) {
+        const ssize_t done = write(fd, data, length);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return;
+        data += done;
+        length -= static_cast<size_t>(done);
+    }
+}
+
+void WriteBoth(int report, const char* data, size_t length) {
+    WriteAll(STDERR_FILENO, data, length);
+    WriteAll(report, data, length);
+}
+
+void CopyReport(int report) {
+    char buffer[4096];
+    off_t offset = 0;
+    bool any = false;
+    for (;;) {
+        const ssize_t got = pread(handlerState->memoryReport, buffer, sizeof buffer, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        WriteBoth(report, buffer, static_cast<size_t>(got));
+        offset += got;
+        any = true;
+    }
+    if (!any) {
+        // faulthandler was turned off, or the interpreter wrote its report itself.
+        const char line[] = "Fatal error: the editor was ended by a signal.\n";
+        WriteAll(report, line, sizeof line - 1);
+    }
+    // What the output pipe still holds: a report that faulthandler wrote to sys.stderr.
+    const int pipe = outputpipe::ReadEnd();
+    for (int round = 0; pipe >= 0 && round < 256; ++round) {
+        const ssize_t got = read(pipe, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        WriteBoth(report, buffer, static_cast<size_t>(got));
+    }
+}
+
+void OnFatalSignal(int signal) {
+    const int savedErrno = errno;
+    if (!inForkedChild && handlerState) {
+        const int report =
+            open(handlerState->reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        CopyReport(report);
+        if (report >= 0)
+            close(report);
+    }
+    if (handlerState && signal > 0 && signal < signalSlots)
+        sigaction(signal, &handlerState->previous[signal], nullptr);
+    else
+        ::signal(signal, SIG_DFL);
+    errno = savedErrno;
+    // Delivered at once (the handler does not block its signal): the process ends as it would
+    // have without us, or the handler that was there before ours runs.
+    raise(signal);
+}
+
+void InForkedChild() {
+    inForkedChild = 1;
+}
+
+} // namespace
+
+void Watch(const wxString& pluginsFolder) {
+    assert(PyGILState_Check());
+    if (!handlerState) {
+        auto* state = new HandlerState;
+        state->memoryReport = memfd_create("coilhatch-fatal-error", MFD_CLOEXEC);
+        state->reportPath = std::string(
+            (pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = OnFatalSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_NODEFER | SA_ONSTACK;
+        for (const int signal : fatalSignals)
+            sigaction(signal, &action, &state->previous[signal]);
+        pthread_atfork(nullptr, nullptr, InForkedChild);
+        handlerState = state;
+    }
+    if (handlerState->memoryReport < 0)
+        return;
+    PyRef pyfaulthandler = PyRef::Steal(PyImport_ImportModule("faulthandler"));
+    PyRef pyenable =
+        pyfaulthandler ? PyRef::Steal(PyObject_GetAttrString(pyfaulthandler.Get(), "enable"))
+                       : PyRef();
+    PyRef pyargs = PyRef::Steal(Py_BuildValue("(i)", handlerState->memoryReport));
+    PyRef pykwargs = PyRef::Steal(Py_BuildValue("{s:O}", "all_threads", Py_True));
+    PyRef pyresult = pyenable && pyargs && pykwargs
+                         ? PyRef::Steal(PyObject_Call(pyenable.Get(), pyargs.Get(), pykwargs.Get()))
+                         : PyRef();
+    report::PrintPythonError();
+}
+
+void ShowLastReport(const wxString& pluginsFolder) {
+    const wxString path = pluginsFolder + wxFILE_SEP_PATH + reportFileName;
+    if (!wxFileName::FileExists(path))
+        return;
+    wxString text;
+    {
+        wxFFile file(path, "rb");
+        if (!file.IsOpened())
+            return;
+        // The end of a long report: the stack of the thread that failed comes first, but
+        // a report of many threads could be long.
+        constexpr wxFileOffset keep = 256 * 1024;
+        const wxFileOffset length = file.Length();
+        if (length > keep)
+            file.Seek(length - keep);
+        std::string bytes(static_cast<size_t>(length > keep ? keep : (length > 0 ? length : 0)),
+                          '\0');
+        const size_t got = bytes.empty() ? 0 : file.Read(bytes.data(), bytes.size());
+        outputpipe::Utf8Decoder decoder;
+        text = decoder.Decode(bytes.data(), got);
+    }
+    wxRemoveFile(path);
+    CMessageOutput* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    if (!output)
+        return;
+    if (!text.empty() && text.Last() != '\n')
+        text += "\n";
+    output->Append("The last run of the editor ended in a fatal error. Its report (" + path +
+                   "):\n" + text + "--------------------------------------------------\n");
+}
+
+} // namespace fatalerror
