@@ -30,9 +30,12 @@ constexpr int signalSlots = 65;
 
 // What the handler uses, set up once and never freed: the handler may run at any moment.
 struct HandlerState {
-    int memoryReport = -1;     // faulthandler writes here
-    std::string reportPath;    // the file the report is copied to
+    int memoryReport = -1;  // faulthandler writes here
+    std::string reportPath; // the file the report is copied to
+    // What ran before the handler that copies the report: what the signal did before Watch.
     struct sigaction previous[signalSlots];
+    // What ran before the handler that stops the pipe's reader: faulthandler's.
+    struct sigaction faultHandler[signalSlots];
 };
 HandlerState* handlerState = nullptr;
 volatile sig_atomic_t inForkedChild = 0;
@@ -69,11 +72,6 @@ void CopyReport(int report) {
         offset += got;
         any = true;
     }
-    if (!any) {
-        // faulthandler was turned off, or the interpreter wrote its report itself.
-        const char line[] = "Fatal error: the editor was ended by a signal.\n";
-        WriteAll(report, line, sizeof line - 1);
-    }
     // What the output pipe still holds: a report that faulthandler wrote to sys.stderr.
     const int pipe = outputpipe::ReadEnd();
     for (int round = 0; pipe >= 0 && round < 256; ++round) {
@@ -83,6 +81,12 @@ void CopyReport(int report) {
         if (got <= 0)
             break;
         WriteBoth(report, buffer, static_cast<size_t>(got));
+        any = true;
+    }
+    if (!any) {
+        // faulthandler was turned off, or the interpreter wrote its report itself.
+        const char line[] = "Fatal error: the editor was ended by a signal.\n";
+        WriteAll(report, line, sizeof line - 1);
     }
 }
 
@@ -103,6 +107,22 @@ void OnFatalSignal(int signal) {
     // Delivered at once (the handler does not block its signal): the process ends as it would
     // have without us, or the handler that was there before ours runs.
     raise(signal);
+}
+
+// Runs first: the pipe's reader stops taking bytes (a report faulthandler writes to sys.stderr
+// stays in the pipe for the copy), then faulthandler writes its report and raises the signal
+// again, which runs OnFatalSignal.
+void OnFatalSignalFirst(int signal, siginfo_t* info, void* context) {
+    outputpipe::StopReading();
+    const struct sigaction& fault = handlerState->faultHandler[signal];
+    if (fault.sa_flags & SA_SIGINFO) {
+        if (fault.sa_sigaction)
+            fault.sa_sigaction(signal, info, context);
+    } else if (fault.sa_handler != SIG_DFL && fault.sa_handler != SIG_IGN) {
+        fault.sa_handler(signal);
+    }
+    // faulthandler was turned off meanwhile: its handler returned.
+    OnFatalSignal(signal);
 }
 
 void InForkedChild() {
@@ -127,6 +147,10 @@ void Watch(const wxString& pluginsFolder) {
             sigaction(signal, &action, &state->previous[signal]);
         pthread_atfork(nullptr, nullptr, InForkedChild);
         handlerState = state;
+    } else if (handlerState->memoryReport >= 0) {
+        // A later attach: faulthandler is enabled anew below, on top of what is there.
+        for (const int signal : fatalSignals)
+            sigaction(signal, &handlerState->faultHandler[signal], nullptr);
     }
     if (handlerState->memoryReport < 0)
         return;
@@ -140,6 +164,13 @@ void Watch(const wxString& pluginsFolder) {
                          ? PyRef::Steal(PyObject_Call(pyenable.Get(), pyargs.Get(), pykwargs.Get()))
                          : PyRef();
     report::PrintPythonError();
+    struct sigaction first;
+    std::memset(&first, 0, sizeof first);
+    first.sa_sigaction = OnFatalSignalFirst;
+    sigemptyset(&first.sa_mask);
+    first.sa_flags = SA_SIGINFO | SA_NODEFER | SA_ONSTACK;
+    for (const int signal : fatalSignals)
+        sigaction(signal, &first, &handlerState->faultHandler[signal]);
 }
 
 void ShowLastReport(const wxString& pluginsFolder) {

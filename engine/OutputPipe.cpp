@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -30,13 +31,14 @@ struct Pipe {
 
 Pipe* thePipe = nullptr;
 std::atomic<int> readEndForHandler{-1};
+volatile sig_atomic_t readingStopped = 0;
 
 // Hands what the pipe holds to the message output. Bounded, so that a writer that never pauses
 // cannot hold the caller here. PRECONDITION: pipe.mutex is held.
 void Forward(Pipe& pipe) {
     CMessageOutput* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
     char buffer[65536];
-    for (int round = 0; round < 64; ++round) {
+    for (int round = 0; round < 64 && !readingStopped; ++round) {
         const ssize_t got = read(pipe.readEnd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
@@ -52,6 +54,8 @@ void ForwardForever(Pipe* pipe) {
     pollfd readable = {pipe->readEnd, POLLIN, 0};
     for (;;) {
         if (poll(&readable, 1, -1) < 0 && errno != EINTR)
+            return;
+        if (readingStopped)
             return;
         const std::lock_guard<std::mutex> lock(pipe->mutex);
         Forward(*pipe);
@@ -136,6 +140,10 @@ void Drain() {
         return;
     const auto lock = LockPipe();
     Forward(*thePipe);
+}
+
+void StopReading() {
+    readingStopped = 1;
 }
 
 int ReadEnd() {

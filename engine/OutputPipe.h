@@ -31,6 +31,10 @@ PyObject* AppendAfterPipe(PyObject* append, PyObject* text);
 // PRECONDITION: the calling thread holds the interpreter lock.
 void Drain();
 
+// From now on the reading thread takes no more bytes (a fatal error's handler copies them).
+// Async-signal-safe.
+void StopReading();
+
 // The pipe's read end, for the fatal-error handler; -1 while there is no pipe.
 int ReadEnd();
 
