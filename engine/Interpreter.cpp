@@ -136,6 +136,18 @@ void IgnoreUnlessHandled(int signal) {
         ::signal(signal, SIG_IGN);
 }
 
+// Python's signal module, when first imported, handles SIGINT (to raise KeyboardInterrupt):
+// imported now, and SIGINT given back to whatever the editor had, a script's `import signal`
+// takes nothing from the editor. signal.signal() still sets what a script asks for.
+void KeepInterruptTheEditors() {
+    struct sigaction editors;
+    const bool known = sigaction(SIGINT, nullptr, &editors) == 0;
+    PyRef pysignal = PyRef::Steal(PyImport_ImportModule("_signal"));
+    PyErr_Clear(); // without the module nothing takes the signal
+    if (known)
+        sigaction(SIGINT, &editors, nullptr);
+}
+
 // The readline module is bound to GNU readline before anything imports it. The toolkit's GL
 // driver has loaded libedit, which defines readline's functions too, into the process's global
 // scope: an ordinary import would bind the module to libedit's (and break its history). Loaded
@@ -208,6 +220,7 @@ bool StartInterpreter() {
                      status.err_msg ? status.err_msg : "");
         return false;
     }
+    KeepInterruptTheEditors();
     PreloadReadline();
     return true;
 }
