@@ -17,8 +17,8 @@
 
 #include <cassert>
 #include <cstring>
-#include <memory>
 #include <exception>
+#include <memory>
 
 namespace document {
 namespace {

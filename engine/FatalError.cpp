@@ -136,8 +136,8 @@ void Watch(const wxString& pluginsFolder) {
     if (!handlerState) {
         auto* state = new HandlerState;
         state->memoryReport = memfd_create("coilhatch-fatal-error", MFD_CLOEXEC);
-        state->reportPath = std::string(
-            (pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
+        state->reportPath =
+            std::string((pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
         struct sigaction action;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = OnFatalSignal;
@@ -155,9 +155,9 @@ void Watch(const wxString& pluginsFolder) {
     if (handlerState->memoryReport < 0)
         return;
     PyRef pyfaulthandler = PyRef::Steal(PyImport_ImportModule("faulthandler"));
-    PyRef pyenable =
-        pyfaulthandler ? PyRef::Steal(PyObject_GetAttrString(pyfaulthandler.Get(), "enable"))
-                       : PyRef();
+    PyRef pyenable = pyfaulthandler
+                         ? PyRef::Steal(PyObject_GetAttrString(pyfaulthandler.Get(), "enable"))
+                         : PyRef();
     PyRef pyargs = PyRef::Steal(Py_BuildValue("(i)", handlerState->memoryReport));
     PyRef pykwargs = PyRef::Steal(Py_BuildValue("{s:O}", "all_threads", Py_True));
     PyRef pyresult = pyenable && pyargs && pykwargs

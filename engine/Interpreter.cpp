@@ -113,8 +113,9 @@ PyObject* DrainPipe(PyObject*, PyObject*) {
 PyMethodDef engineFunctions[] = {
     {"coilhatchOutputDescriptor", OutputDescriptor, METH_O,
      "coilhatchOutputDescriptor(stream): the output pipe's descriptor for stream 1 or 2."},
-    {"coilhatchAppendAfterPipe", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(AppendAfterPipe)),
-     METH_FASTCALL, "coilhatchAppendAfterPipe(append, text): append(text) after the pipe's bytes."},
+    {"coilhatchAppendAfterPipe",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(AppendAfterPipe)), METH_FASTCALL,
+     "coilhatchAppendAfterPipe(append, text): append(text) after the pipe's bytes."},
     {"coilhatchDrainPipe", DrainPipe, METH_NOARGS,
      "coilhatchDrainPipe(): hands what the output pipe holds to the message output."},
 };

@@ -19,6 +19,9 @@ namespace interpreter {
 // Makes the libpython this library is linked against global, so that extension modules loaded
 // later (wx, MpAPI) find its symbols however the editor loaded this library, then starts the
 // interpreter. Python's SystemExit never ends the process: it is reported like any other error.
+// Python installs no signal handler (SIGINT stays the editor's, also once a script imports
+// signal); SIGPIPE and SIGXFSZ are ignored as Python ignores them, unless the editor handles
+// them. The readline module is loaded bound to GNU readline, ahead of any import.
 // An interpreter that an earlier release left running is taken over as it is.
 // On success the calling thread holds the interpreter lock. On failure the reason has been
 // written to the process's standard error and no interpreter runs.

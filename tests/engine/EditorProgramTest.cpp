@@ -67,14 +67,15 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
 // The editor's shown window has loaded libedit (through the GL driver); readline must still be
 // GNU readline, with its history.
 TEST(EditorProgram, ReadlineIsGnuReadline) {
-    PluginsFolder plugins({testing_support::ScriptFile{"rl", "import readline\n"
-                                  "def MpMain():\n"
-                                  "    print('libedit' in readline.__doc__)\n"
-                                  "    readline.clear_history()\n"
-                                  "    readline.add_history('first')\n"
-                                  "    readline.add_history('second')\n"
-                                  "    print(readline.get_current_history_length(),\n"
-                                  "          readline.get_history_item(1))\n"}});
+    PluginsFolder plugins(
+        {testing_support::ScriptFile{"rl", "import readline\n"
+                                           "def MpMain():\n"
+                                           "    print('libedit' in readline.__doc__)\n"
+                                           "    readline.clear_history()\n"
+                                           "    readline.add_history('first')\n"
+                                           "    readline.add_history('second')\n"
+                                           "    print(readline.get_current_history_length(),\n"
+                                           "          readline.get_history_item(1))\n"}});
     const ProcessResult result = RunScriptInEditor(plugins, "rl");
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "False\n2 first\n") << Describe(result);
@@ -82,25 +83,25 @@ TEST(EditorProgram, ReadlineIsGnuReadline) {
 
 // A wx.lib program drawn with the stock colours shows without a toolkit assertion.
 TEST(EditorProgram, AnAgwAuiFrameShowsWithoutAnAssertion) {
-    PluginsFolder plugins(
-        {testing_support::ScriptFile{"auiframe", "import wx\n"
-                      "import wx.lib.agw.aui as aui\n"
-                      "def MpMain():\n"
-                      "    frame = wx.Frame(None, title='aui', size=(500, 400))\n"
-                      "    manager = aui.AuiManager(frame)\n"
-                      "    book = aui.AuiNotebook(frame)\n"
-                      "    for title in ('one', 'two'):\n"
-                      "        book.AddPage(wx.TextCtrl(book, style=wx.TE_MULTILINE), title)\n"
-                      "    manager.AddPane(book, aui.AuiPaneInfo().CenterPane())\n"
-                      "    manager.AddPane(wx.TextCtrl(frame), aui.AuiPaneInfo().Left()\n"
-                      "                    .Caption('side'))\n"
-                      "    manager.Update()\n"
-                      "    frame.Show()\n"
-                      "    frame.Update()\n"
-                      "    wx.SafeYield()\n"
-                      "    manager.UnInit()\n"
-                      "    frame.Destroy()\n"
-                      "    print('shown')\n"}});
+    PluginsFolder plugins({testing_support::ScriptFile{
+        "auiframe", "import wx\n"
+                    "import wx.lib.agw.aui as aui\n"
+                    "def MpMain():\n"
+                    "    frame = wx.Frame(None, title='aui', size=(500, 400))\n"
+                    "    manager = aui.AuiManager(frame)\n"
+                    "    book = aui.AuiNotebook(frame)\n"
+                    "    for title in ('one', 'two'):\n"
+                    "        book.AddPage(wx.TextCtrl(book, style=wx.TE_MULTILINE), title)\n"
+                    "    manager.AddPane(book, aui.AuiPaneInfo().CenterPane())\n"
+                    "    manager.AddPane(wx.TextCtrl(frame), aui.AuiPaneInfo().Left()\n"
+                    "                    .Caption('side'))\n"
+                    "    manager.Update()\n"
+                    "    frame.Show()\n"
+                    "    frame.Update()\n"
+                    "    wx.SafeYield()\n"
+                    "    manager.UnInit()\n"
+                    "    frame.Destroy()\n"
+                    "    print('shown')\n"}});
     const ProcessResult result = RunScriptInEditor(plugins, "auiframe");
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "shown\n") << Describe(result);

@@ -43,12 +43,12 @@ TEST_F(PythonWorld, WxStockObjectsAndTheApplicationAreAsInAWxPythonProgram) {
                      "    raise AssertionError('a second application')\n"));
 
     // wx.lib.inspection asks the application for its top window; wx.CallAfter still works.
-    EXPECT_TRUE(plugin->RunScript(
-        Script("inspector.py", "import wx, wx.lib.inspection\n"
-                             "def MpMain():\n"
-                             "    wx.lib.inspection.InspectionTool().Show()\n"
-                             "    wx.CallAfter(print, 'after')\n"),
-        false));
+    EXPECT_TRUE(
+        plugin->RunScript(Script("inspector.py", "import wx, wx.lib.inspection\n"
+                                                 "def MpMain():\n"
+                                                 "    wx.lib.inspection.InspectionTool().Show()\n"
+                                                 "    wx.CallAfter(print, 'after')\n"),
+                          false));
     wxWindow* inspection = nullptr;
     for (wxWindow* window : wxTopLevelWindows)
         if (window->GetLabel() == "wxPython Widget Inspection Tool")
