@@ -1,6 +1,5 @@
 // The engine inside the editor program, run in batch mode as a command would run it: what only
-// a whole program shows (a fatal error ends it; its shown window has loaded the toolkit's GL
-// driver; toolkit assertions reach its standard error).
+// a whole program shows (a fatal error ends it; toolkit assertions reach its standard error).
 #include "tests/support/PluginsFolder.h"
 
 #include <gtest/gtest.h>
@@ -62,23 +61,6 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
         const ProcessResult third = RunScriptInEditor(plugins, "fine");
         EXPECT_FALSE(third.out.Contains("fatal error")) << Describe(third);
     }
-}
-
-// The editor's shown window has loaded libedit (through the GL driver); readline must still be
-// GNU readline, with its history.
-TEST(EditorProgram, ReadlineIsGnuReadline) {
-    PluginsFolder plugins(
-        {testing_support::ScriptFile{"rl", "import readline\n"
-                                           "def MpMain():\n"
-                                           "    print('libedit' in readline.__doc__)\n"
-                                           "    readline.clear_history()\n"
-                                           "    readline.add_history('first')\n"
-                                           "    readline.add_history('second')\n"
-                                           "    print(readline.get_current_history_length(),\n"
-                                           "          readline.get_history_item(1))\n"}});
-    const ProcessResult result = RunScriptInEditor(plugins, "rl");
-    EXPECT_EQ(result.status, 0) << Describe(result);
-    EXPECT_EQ(result.out, "False\n2 first\n") << Describe(result);
 }
 
 // A wx.lib program drawn with the stock colours shows without a toolkit assertion.

@@ -215,3 +215,20 @@ TEST_F(PythonWorld, TheBindingsKeepNoCapsuleInTheBuiltInNames) {
     EXPECT_TRUE(Exec("MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0).Append('ok')\n"));
     EXPECT_EQ(Output(), "ok");
 }
+
+// The editor's shown window loads the toolkit's GL driver, and with it libedit, which defines
+// readline's functions too, into the process's global scope. readline must still be GNU
+// readline, with its history.
+TEST_F(PythonWorld, ReadlineIsGnuReadlineThoughLibeditIsLoaded) {
+    if (Eval("__import__('ctypes.util').util.find_library('edit')") == "None")
+        GTEST_SKIP() << "no libedit on this system";
+    EXPECT_TRUE(Exec("import ctypes, ctypes.util\n"
+                     "ctypes.CDLL(ctypes.util.find_library('edit'), mode=ctypes.RTLD_GLOBAL)\n"
+                     "import readline\n"
+                     "readline.clear_history()\n"
+                     "readline.add_history('first')\n"
+                     "readline.add_history('second')\n"));
+    EXPECT_EQ(Eval("('libedit' in readline.__doc__, readline.get_current_history_length(), "
+                   "readline.get_history_item(1))"),
+              "(False, 2, 'first')");
+}
