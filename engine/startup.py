@@ -448,11 +448,18 @@ class editorApplication(wx.App):
 		raise RuntimeError("the editor's application runs already")
 
 
+try:
+	coilhatchWxGetApp
+except NameError:
+	# wxPython's own, kept once per process: a later attach finds wx.GetApp replaced.
+	coilhatchWxGetApp = sys.modules['wx._core'].GetApp
+
 def editorApp():
 	"""The editor's application, a wx.App (see editorApplication)."""
-	app = sys.modules['wx._core'].GetApp()
+	app = coilhatchWxGetApp()
 	if app is not None and type(app) is not editorApplication:
-		# The wrapper wxPython keeps for the application becomes one of ours.
+		# The wrapper wxPython keeps for the application (the engine holds it for good, so it is
+		# the one every call returns) becomes one of ours.
 		app.__class__ = editorApplication
 	return app
 
