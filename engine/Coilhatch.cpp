@@ -100,6 +100,9 @@ void CCoilhatch::OnAttach() {
     registry.Open(pluginsPath + wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
+    // A fatal error of the last run is told once; one of this run leaves its report.
+    fatalerror::ShowLastReport(pluginsPath);
+    fatalerror::Watch(pluginsPath);
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
     if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
         report::PrintPythonError();
@@ -111,9 +114,6 @@ void CCoilhatch::OnAttach() {
         }
         report::ReportFailure();
     }
-    // A fatal error of the last run is told once; one of this run leaves its report.
-    fatalerror::ShowLastReport(pluginsPath);
-    fatalerror::Watch(pluginsPath);
     // jedi is imported and warmed in the background from now on, not at the first request.
     completion.Warm();
 }
