@@ -13,10 +13,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 namespace fatalerror {
 
@@ -30,8 +30,10 @@ constexpr int signalSlots = 65;
 
 // What the handler uses, set up once and never freed: the handler may run at any moment.
 struct HandlerState {
-    int memoryReport = -1;  // faulthandler writes here
-    std::string reportPath; // the file the report is copied to
+    int memoryReport = -1; // faulthandler writes here
+    // The file the report is copied to: the plug-ins folder of the latest attach. Each text is
+    // kept for good, so that the handler never reads one that is being freed.
+    std::atomic<const char*> reportPath{nullptr};
     // What ran before the handler that copies the report: what the signal did before Watch.
     struct sigaction previous[signalSlots];
     // What ran before the handler that stops the pipe's reader: faulthandler's.
@@ -93,8 +95,8 @@ void CopyReport(int report) {
 void OnFatalSignal(int signal) {
     const int savedErrno = errno;
     if (!inForkedChild && handlerState) {
-        const int report =
-            open(handlerState->reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const char* const path = handlerState->reportPath.load();
+        const int report = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
         CopyReport(report);
         if (report >= 0)
             close(report);
@@ -136,8 +138,6 @@ void Watch(const wxString& pluginsFolder) {
     if (!handlerState) {
         auto* state = new HandlerState;
         state->memoryReport = memfd_create("coilhatch-fatal-error", MFD_CLOEXEC);
-        state->reportPath =
-            std::string((pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
         struct sigaction action;
         std::memset(&action, 0, sizeof action);
         action.sa_handler = OnFatalSignal;
@@ -152,6 +152,7 @@ void Watch(const wxString& pluginsFolder) {
         for (const int signal : fatalSignals)
             sigaction(signal, &handlerState->faultHandler[signal], nullptr);
     }
+    handlerState->reportPath = strdup((pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
     if (handlerState->memoryReport < 0)
         return;
     PyRef pyfaulthandler = PyRef::Steal(PyImport_ImportModule("faulthandler"));
