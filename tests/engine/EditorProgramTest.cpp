@@ -21,16 +21,19 @@ ProcessResult RunScriptInEditor(const PluginsFolder& plugins, const wxString& na
 
 // The report of a fatal error reaches the editor's standard error, whether faulthandler writes
 // it where the engine set it or to sys.stderr as a script asked, and the next start shows it.
+// (The scripts leave no core file behind.)
 TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShowsIt) {
     const struct {
         const char* name;
         const char* source;
     } cases[] = {
-        {"crash", "import faulthandler\n"
-                  "def MpMain():\n"
-                  "    print('before')\n"
-                  "    faulthandler._sigsegv()\n"},
-        {"crashtostderr", "import ctypes, faulthandler, sys\n"
+        {"crash",
+         "import faulthandler, resource; resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
+         "def MpMain():\n"
+         "    print('before')\n"
+         "    faulthandler._sigsegv()\n"},
+        {"crashtostderr", "import ctypes, faulthandler, resource, sys; "
+                          "resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
                           "def MpMain():\n"
                           "    faulthandler.enable(sys.stderr)\n"
                           "    ctypes.string_at(0)\n"},
