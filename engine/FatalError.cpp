@@ -1,3 +1,5 @@
+#include <Python.h>
+
 #include "engine/FatalError.h"
 
 #include "engine/OutputPipe.h"
@@ -17,6 +19,11 @@
 #include <cassert>
 #include <cerrno>
 #include <cstring>
+
+// The interpreter's own writer of the threads' Python stacks, which faulthandler uses in its
+// handler (exported by libpython, declared in its internal headers only).
+extern "C" const char* _Py_DumpTracebackThreads(int fd, PyInterpreterState* interp,
+                                                PyThreadState* current);
 
 namespace fatalerror {
 
@@ -60,10 +67,42 @@ void WriteBoth(int report, const char* data, size_t length) {
     WriteAll(report, data, length);
 }
 
-void CopyReport(int report) {
+const char* SignalName(int signal) {
+    switch (signal) {
+    case SIGSEGV:
+        return "Segmentation fault";
+    case SIGFPE:
+        return "Floating point exception";
+    case SIGABRT:
+        return "Aborted";
+    case SIGBUS:
+        return "Bus error";
+    default:
+        return "Illegal instruction";
+    }
+}
+
+// The report as faulthandler writes it, for when faulthandler wrote none (a script turned it
+// off). After the interpreter's own fatal error (an abort) standard error has it already.
+void WriteOwnReport(int signal, int report) {
+    const char* const name = SignalName(signal);
+    const char header[] = "Fatal Python error: ";
+    for (const int fd : {report, signal == SIGABRT ? -1 : static_cast<int>(STDERR_FILENO)}) {
+        if (fd < 0)
+            continue;
+        WriteAll(fd, header, sizeof header - 1);
+        WriteAll(fd, name, std::strlen(name));
+        WriteAll(fd, "\n\n", 2);
+        _Py_DumpTracebackThreads(fd, nullptr, nullptr);
+    }
+}
+
+// Copies faulthandler's report and whatever the output pipe still holds (a report that
+// faulthandler wrote to sys.stderr) to standard error and the report's file.
+void CopyReport(int signal, int report) {
     char buffer[4096];
     off_t offset = 0;
-    bool any = false;
+    bool reported = false;
     for (;;) {
         const ssize_t got = pread(handlerState->memoryReport, buffer, sizeof buffer, offset);
         if (got < 0 && errno == EINTR)
@@ -72,9 +111,9 @@ void CopyReport(int report) {
             break;
         WriteBoth(report, buffer, static_cast<size_t>(got));
         offset += got;
-        any = true;
+        reported = true;
     }
-    // What the output pipe still holds: a report that faulthandler wrote to sys.stderr.
+    const char mark[] = "Fatal Python error";
     const int pipe = outputpipe::ReadEnd();
     for (int round = 0; pipe >= 0 && round < 256; ++round) {
         const ssize_t got = read(pipe, buffer, sizeof buffer);
@@ -83,13 +122,10 @@ void CopyReport(int report) {
         if (got <= 0)
             break;
         WriteBoth(report, buffer, static_cast<size_t>(got));
-        any = true;
+        reported = reported || memmem(buffer, static_cast<size_t>(got), mark, sizeof mark - 1);
     }
-    if (!any) {
-        // faulthandler was turned off, or the interpreter wrote its report itself.
-        const char line[] = "Fatal error: the editor was ended by a signal.\n";
-        WriteAll(report, line, sizeof line - 1);
-    }
+    if (!reported)
+        WriteOwnReport(signal, report);
 }
 
 void OnFatalSignal(int signal) {
@@ -97,7 +133,7 @@ void OnFatalSignal(int signal) {
     if (!inForkedChild && handlerState) {
         const char* const path = handlerState->reportPath.load();
         const int report = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
-        CopyReport(report);
+        CopyReport(signal, report);
         if (report >= 0)
             close(report);
     }

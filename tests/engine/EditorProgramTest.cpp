@@ -20,7 +20,8 @@ ProcessResult RunScriptInEditor(const PluginsFolder& plugins, const wxString& na
 } // namespace
 
 // The report of a fatal error reaches the editor's standard error, whether faulthandler writes
-// it where the engine set it or to sys.stderr as a script asked, and the next start shows it.
+// it where the engine set it, or to sys.stderr as a script asked, or not at all (turned off by a
+// script), and the next start shows it.
 // (The scripts leave no core file behind.)
 TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShowsIt) {
     const struct {
@@ -37,6 +38,11 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
                           "def MpMain():\n"
                           "    faulthandler.enable(sys.stderr)\n"
                           "    ctypes.string_at(0)\n"},
+        {"crashwithoutfaulthandler", "import ctypes, faulthandler, resource; "
+                                     "resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
+                                     "def MpMain():\n"
+                                     "    faulthandler.disable()\n"
+                                     "    ctypes.string_at(0)\n"},
     };
     for (const auto& crash : cases) {
         SCOPED_TRACE(crash.name);
