@@ -1,7 +1,6 @@
 import sys, time
 import collections, faulthandler, functools, importlib.machinery, io, os, threading, types
 import wx
-import wx.siplib
 
 # Functions of the engine, put here before this script runs:
 #   coilhatchOutputDescriptor(stream) -> the descriptor of the output pipe for stream 1 or 2
