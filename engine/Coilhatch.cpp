@@ -6,6 +6,7 @@
 
 #include "engine/Console.h"
 #include "engine/DocumentRunner.h"
+#include "engine/FatalError.h"
 #include "engine/Interpreter.h"
 #include "engine/Report.h"
 #include "engine/Runner.h"
@@ -98,10 +99,13 @@ void CCoilhatch::OnAttach() {
         return;
     }
 
-    registry.Open(CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0) +
-                  wxFILE_SEP_PATH + "Coilhatch.xml");
+    const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
+    registry.Open(pluginsPath + wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
+    // A fatal error of the last run is told once; one of this run leaves its report.
+    fatalerror::ShowLastReport(pluginsPath);
+    fatalerror::Watch(pluginsPath);
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
     if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
         report::PrintPythonError();

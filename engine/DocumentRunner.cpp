@@ -18,6 +18,7 @@
 #include <cassert>
 #include <cstring>
 #include <exception>
+#include <memory>
 
 namespace document {
 namespace {
@@ -121,6 +122,10 @@ bool RunText(const wxString& text, const wxString& path) {
     // is reported and the run goes on.
     if (!path.empty() && !interpreter::AddToSysPath(file.GetPath(wxPATH_GET_VOLUME)))
         report::PrintPythonError();
+    // And first while it runs, as python3 puts the folder of the script it runs.
+    std::unique_ptr<interpreter::FolderFirst> first;
+    if (!path.empty())
+        first = std::make_unique<interpreter::FolderFirst>(file.GetPath(wxPATH_GET_VOLUME));
 
     PyRef pyfilename = path.empty() ? PyRef::Steal(PyUnicode_FromString(untitledName))
                                     : interpreter::FileSystemText(path);

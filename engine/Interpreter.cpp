@@ -2,9 +2,11 @@
 
 #include "engine/Interpreter.h"
 
+#include "engine/OutputPipe.h"
 #include "engine/Report.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 
 #include <cassert>
 #include <cstdio>
@@ -49,6 +51,7 @@ void UnregisterWxCleanup() {
 // What the start-up script set up, kept until the process ends like the interpreter itself:
 // never destroyed, since a destructor at exit would run without the interpreter lock.
 struct EngineState {
+    PyRef loader;     // the scriptLoader
     PyRef loadScript; // the bound method scriptLoader.load
     PyRef streams[3]; // sys.stdin, sys.stdout, sys.stderr as the engine set them
 };
@@ -64,6 +67,7 @@ void KeepEngineState(PyObject* globals, bool streamsSet) {
     PyObject* loader = PyDict_GetItemString(globals, "coilhatchScripts"); // borrowed
     if (loader) {
         PyRef pyloader = PyRef::Borrow(loader);
+        engineState->loader = pyloader;
         engineState->loadScript = PyRef::Steal(PyObject_GetAttrString(pyloader.Get(), "load"));
     }
     if (streamsSet) {
@@ -80,6 +84,95 @@ void FlushStream(const char* name) {
     PyRef pystream = PyRef::Borrow(stream);
     PyRef pyresult = PyRef::Steal(PyObject_CallMethod(pystream.Get(), "flush", nullptr));
     report::PrintPythonError();
+}
+
+// coilhatchOutputDescriptor(stream): the output pipe's descriptor for stream 1 or 2.
+PyObject* OutputDescriptor(PyObject*, PyObject* pystream) {
+    const long stream = PyLong_AsLong(pystream);
+    if (stream == -1 && PyErr_Occurred())
+        return nullptr;
+    const int fd = outputpipe::Descriptor(static_cast<int>(stream));
+    return fd < 0 ? nullptr : PyLong_FromLong(fd);
+}
+
+// coilhatchAppendAfterPipe(append, text): append(text) after what the output pipe holds.
+PyObject* AppendAfterPipe(PyObject*, PyObject* const* args, Py_ssize_t count) {
+    if (count != 2) {
+        PyErr_SetString(PyExc_TypeError, "coilhatchAppendAfterPipe(append, text)");
+        return nullptr;
+    }
+    return outputpipe::AppendAfterPipe(args[0], args[1]);
+}
+
+// coilhatchDrainPipe(): hands what the output pipe holds to the message output.
+PyObject* DrainPipe(PyObject*, PyObject*) {
+    outputpipe::Drain();
+    Py_RETURN_NONE;
+}
+
+PyMethodDef engineFunctions[] = {
+    {"coilhatchOutputDescriptor", OutputDescriptor, METH_O,
+     "coilhatchOutputDescriptor(stream): the output pipe's descriptor for stream 1 or 2."},
+    {"coilhatchAppendAfterPipe",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(AppendAfterPipe)), METH_FASTCALL,
+     "coilhatchAppendAfterPipe(append, text): append(text) after the pipe's bytes."},
+    {"coilhatchDrainPipe", DrainPipe, METH_NOARGS,
+     "coilhatchDrainPipe(): hands what the output pipe holds to the message output."},
+};
+
+// Puts the engine's functions into the main module's names, for the start-up script.
+bool AddEngineFunctions(PyObject* globals) {
+    for (PyMethodDef& def : engineFunctions) {
+        PyRef pyfunction = PyRef::Steal(PyCFunction_New(&def, nullptr));
+        if (!pyfunction || PyDict_SetItemString(globals, def.ml_name, pyfunction.Get()) != 0)
+            return false;
+    }
+    return true;
+}
+
+void IgnoreUnlessHandled(int signal) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) == 0 && !(current.sa_flags & SA_SIGINFO) &&
+        current.sa_handler == SIG_DFL)
+        ::signal(signal, SIG_IGN);
+}
+
+// Python's signal module, when first imported, handles SIGINT (to raise KeyboardInterrupt):
+// imported now, and SIGINT given back to whatever the editor had, a script's `import signal`
+// takes nothing from the editor. signal.signal() still sets what a script asks for.
+void KeepInterruptTheEditors() {
+    struct sigaction editors;
+    const bool known = sigaction(SIGINT, nullptr, &editors) == 0;
+    PyRef pysignal = PyRef::Steal(PyImport_ImportModule("_signal"));
+    PyErr_Clear(); // without the module nothing takes the signal
+    if (known)
+        sigaction(SIGINT, &editors, nullptr);
+}
+
+// The readline module is bound to GNU readline before anything imports it. The toolkit's GL
+// driver has loaded libedit, which defines readline's functions too, into the process's global
+// scope: an ordinary import would bind the module to libedit's (and break its history). Loaded
+// here with its own libraries searched first, the later import finds it ready.
+// (AddressSanitizer cannot load libraries that way: such builds keep the ordinary import.)
+void PreloadReadline() {
+#if !defined(__SANITIZE_ADDRESS__)
+    PyRef pyutil = PyRef::Steal(PyImport_ImportModule("importlib.util"));
+    PyRef pyspec =
+        pyutil ? PyRef::Steal(PyObject_CallMethod(pyutil.Get(), "find_spec", "s", "readline"))
+               : PyRef();
+    PyRef pyorigin = pyspec && pyspec.Get() != Py_None
+                         ? PyRef::Steal(PyObject_GetAttrString(pyspec.Get(), "origin"))
+                         : PyRef();
+    PyRef pybytes = pyorigin && PyUnicode_Check(pyorigin.Get())
+                        ? PyRef::Steal(PyUnicode_EncodeFSDefault(pyorigin.Get()))
+                        : PyRef();
+    PyErr_Clear(); // no readline module: nothing to bind
+    if (!pybytes)
+        return;
+    // Deliberately never closed: the module stays loaded for the import to find.
+    if (!dlopen(PyBytes_AsString(pybytes.Get()), RTLD_NOW | RTLD_DEEPBIND))
+        std::fprintf(stderr, "Coilhatch: cannot load the readline module: %s\n", dlerror());
+#endif
 }
 
 } // namespace
@@ -112,8 +205,13 @@ bool StartInterpreter() {
     // With inspect set, SystemExit reaching PyErr_Print (ours, or wxPython's event dispatch) is
     // printed as a traceback instead of calling exit(): a script can never close the editor.
     config.inspect = 1;
-    // The editor owns the process's signal dispositions.
+    // The editor owns the process's signal handlers: Python installs none (SIGINT stays the
+    // editor's). The dispositions Python sets are set, unless the editor handles the signal:
+    // SIGPIPE and SIGXFSZ ignored, so that a write past a pipe's end or past the file-size
+    // limit fails with an error (EPIPE, EFBIG) instead of ending the editor.
     config.install_signal_handlers = 0;
+    IgnoreUnlessHandled(SIGPIPE);
+    IgnoreUnlessHandled(SIGXFSZ);
     if (!PyStatus_Exception(status))
         status = Py_InitializeFromConfig(&config);
     PyConfig_Clear(&config);
@@ -123,6 +221,8 @@ bool StartInterpreter() {
                      status.err_msg ? status.err_msg : "");
         return false;
     }
+    KeepInterruptTheEditors();
+    PreloadReadline();
     return true;
 }
 
@@ -197,6 +297,8 @@ bool RunStartupScript() {
     if (!main)
         return false;
     PyObject* globals = PyModule_GetDict(main); // borrowed
+    if (!AddEngineFunctions(globals))
+        return false;
     PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), globals, globals));
     // The loader is set up before anything that may fail for want of the editor's module, so
     // that scripts run even when their output cannot be redirected.
@@ -229,6 +331,25 @@ PyRef LoadScript(const wxString& path, const wxString& name, bool reload) {
     return PyRef::Steal(PyObject_CallFunctionObjArgs(engineState->loadScript.Get(), pypath.Get(),
                                                      pyname.Get(), reload ? Py_True : Py_False,
                                                      nullptr));
+}
+
+FolderFirst::FolderFirst(const wxString& folder) {
+    assert(PyGILState_Check());
+    PyRef pyfolder = FileSystemText(folder);
+    if (pyfolder && engineState && engineState->loader)
+        pyentry = PyRef::Steal(
+            PyObject_CallMethod(engineState->loader.Get(), "putFirst", "O", pyfolder.Get()));
+    // The run goes on without it.
+    report::PrintPythonError();
+}
+
+FolderFirst::~FolderFirst() {
+    if (!pyentry)
+        return;
+    const report::PendingErrorKeeper keep; // the run's own error, reported later
+    PyRef pyresult = PyRef::Steal(
+        PyObject_CallMethod(engineState->loader.Get(), "takeAway", "O", pyentry.Get()));
+    report::PrintPythonError();
 }
 
 void RunShutdownWork() {

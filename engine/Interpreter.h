@@ -19,6 +19,9 @@ namespace interpreter {
 // Makes the libpython this library is linked against global, so that extension modules loaded
 // later (wx, MpAPI) find its symbols however the editor loaded this library, then starts the
 // interpreter. Python's SystemExit never ends the process: it is reported like any other error.
+// Python installs no signal handler (SIGINT stays the editor's, also once a script imports
+// signal); SIGPIPE and SIGXFSZ are ignored as Python ignores them, unless the editor handles
+// them. The readline module is loaded bound to GNU readline, ahead of any import.
 // An interpreter that an earlier release left running is taken over as it is.
 // On success the calling thread holds the interpreter lock. On failure the reason has been
 // written to the process's standard error and no interpreter runs.
@@ -53,6 +56,22 @@ void RestoreStreams();
 // scriptLoader in engine/startup.py): its top level runs at the first load and, with `reload`,
 // on every later call. Null with a Python error pending on failure.
 PyRef LoadScript(const wxString& path, const wxString& name, bool reload);
+
+// While the object lives, the folder of a script that runs is first on sys.path, as python3
+// puts the folder of the script it runs, so that modules beside the script win over any other
+// of the same name; it is taken away at the end (an equal entry of sys.path stays).
+// PRECONDITION: the calling thread holds the interpreter lock throughout.
+class FolderFirst {
+public:
+    explicit FolderFirst(const wxString& folder);
+    ~FolderFirst();
+
+    FolderFirst(const FolderFirst&) = delete;
+    FolderFirst& operator=(const FolderFirst&) = delete;
+
+private:
+    PyRef pyentry; // the entry put on sys.path
+};
 
 // Python's own shutdown work short of finalizing: the atexit functions of scripts and modules
 // (without wxPython's toolkit clean-up) and the flushing of sys.stdout and sys.stderr. Errors

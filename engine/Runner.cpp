@@ -39,10 +39,12 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
     // Whatever an earlier script or tool did with the standard streams, this run gets ours.
     interpreter::RestoreStreams();
 
-    // The folder goes on sys.path once, so that modules beside the script import; a failure is
-    // reported and the run goes on.
+    // The folder goes on sys.path once, so that modules beside the script import later too (from
+    // its handlers and threads), and first while the script runs; a failure is reported and the
+    // run goes on.
     if (!interpreter::AddToSysPath(folder))
         report::PrintPythonError();
+    const interpreter::FolderFirst first(folder);
 
     // Loaded from its own file, never from whatever the module path finds first under its name.
     // A failed reload counts as a failed import.

@@ -132,6 +132,9 @@ public:
         if (window) {
             window->Hide();
             window->Destroy();
+            // The keyboard goes back where it was before the window came up.
+            if (focused && !focused->IsBeingDeleted())
+                focused->SetFocus();
         }
     }
 
@@ -188,6 +191,7 @@ private:
         wxWindow* parent = CAppManagement::Get()->GetAppWindow();
         if (parent && (!parent->IsShown() || parent->IsBeingDeleted()))
             parent = nullptr; // a run at start, before the editor's window is shown
+        focused = wxWindow::FindFocus();
         window = new RunningWindow(parent, name, [this] { stopRequested = true; });
         window->Show();
         window->FindWindow(wxID_CANCEL)->SetFocus();
@@ -215,6 +219,7 @@ private:
     wxEventLoopBase* armedLoop = nullptr;
     bool stopRequested = false;
     wxWeakRef<wxDialog> window;
+    wxWeakRef<wxWindow> focused; // what had the keyboard before the window came up
     std::unique_ptr<wxWindowDisabler> disabler;
     std::unique_ptr<wxEventLoopBase> ownLoop;
 };

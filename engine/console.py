@@ -8,10 +8,14 @@ editor's run, across openings of the window.
 """
 
 import builtins
+import functools
+import inspect
 import sys
+import types
 
 import wx
 import wx.py.interpreter
+import wx.py.introspect
 import wx.py.shell
 
 import MpAPI
@@ -26,6 +30,44 @@ history = []
 namespace = None
 # sys.stdin, sys.stdout and sys.stderr as the engine set them, taken when the window opens.
 engineStreams = None
+
+
+def formatargspec(args, varargs=None, varkw=None, defaults=None, kwonlyargs=(),
+		kwonlydefaults=None, annotations={}):
+	"""A signature as text, as inspect.formatargspec (gone since Python 3.11) wrote it:
+	'(a, b=1, *args, c, **kwds)'."""
+	def annotated(name):
+		if name in annotations:
+			return name + ': ' + inspect.formatannotation(annotations[name])
+		return name
+	parts = []
+	firstDefault = len(args) - len(defaults or ())
+	for i, arg in enumerate(args):
+		part = annotated(arg)
+		if defaults and i >= firstDefault:
+			part += '=' + repr(defaults[i - firstDefault])
+		parts.append(part)
+	if varargs is not None:
+		parts.append('*' + annotated(varargs))
+	elif kwonlyargs:
+		parts.append('*')
+	for name in kwonlyargs or ():
+		part = annotated(name)
+		if kwonlydefaults and name in kwonlydefaults:
+			part += '=' + repr(kwonlydefaults[name])
+		parts.append(part)
+	if varkw is not None:
+		parts.append('**' + annotated(varkw))
+	text = '(' + ', '.join(parts) + ')'
+	if 'return' in annotations:
+		text += ' -> ' + inspect.formatannotation(annotations['return'])
+	return text
+
+
+# The shell's call tips (shown when '(' is typed) are written with inspect.formatargspec. It gets
+# an inspect of its own that has it; the inspect module that scripts import stays as it is.
+if not hasattr(wx.py.introspect.inspect, 'formatargspec'):
+	wx.py.introspect.inspect = types.SimpleNamespace(**vars(inspect), formatargspec=formatargspec)
 
 
 def currentEditor():
@@ -48,8 +90,9 @@ class consoleInterpreter(wx.py.interpreter.Interpreter):
 	def runcode(self, code):
 		try:
 			# A command that runs long can be stopped, as a script can (`watched` is the
-			# engine's).
-			watched(lambda: exec(code, self.locals))
+			# engine's). No frame of ours comes between this one, which the traceback leaves
+			# out, and the command's own.
+			watched(functools.partial(exec, code, self.locals))
 		except SystemExit:
 			# Closed once the command is done, so that it still goes into the history.
 			wx.CallAfter(close)
@@ -58,6 +101,11 @@ class consoleInterpreter(wx.py.interpreter.Interpreter):
 
 
 class consoleShell(wx.py.shell.Shell):
+	def EnsureCaretVisible(self):
+		# The shell asks for this a moment after each command: after exit() the window is gone.
+		if self:
+			super().EnsureCaretVisible()
+
 	def setBuiltinKeywords(self):
 		# The shell would bind exit, quit and close to texts (and add cd, ls, pwd, sx) in the
 		# built-ins that every script shares.

@@ -1,8 +1,11 @@
 import sys, time
-import codecs, collections, importlib.machinery, io, os, select, threading, types
+import collections, faulthandler, functools, importlib.machinery, io, os, threading, types
 import wx
 
-sys.path.append('.')
+# Functions of the engine, put here before this script runs:
+#   coilhatchOutputDescriptor(stream) -> the descriptor of the output pipe for stream 1 or 2
+#   coilhatchAppendAfterPipe(append, text): append(text) after everything the pipe holds
+#   coilhatchDrainPipe(): hands what the pipe holds to the message output
 
 class scriptLoader:
 	"""Loads each script from its own file, under a module named after the file.
@@ -88,6 +91,8 @@ class scriptLoader:
 		suffixes = (importlib.machinery.EXTENSION_SUFFIXES + importlib.machinery.SOURCE_SUFFIXES
 			+ importlib.machinery.BYTECODE_SUFFIXES)
 		for folder in sys.path:
+			if any(folder is front for front in cls.frontFolders):
+				continue  # a running script's folder, searched first only while it runs
 			folder = folder if isinstance(folder, str) and folder else os.getcwd()
 			if any(os.path.isfile(os.path.join(folder, name, '__init__' + s)) for s in suffixes):
 				return False
@@ -97,6 +102,30 @@ class scriptLoader:
 					return cls.isFile(candidate, path)
 		return False
 
+	# The folders put first on sys.path for a run, each an object of its own (told apart from an
+	# equal entry by identity).
+	frontFolders = []
+
+	@classmethod
+	def putFirst(cls, folder):
+		"""Puts the folder of a script that starts to run first on sys.path, as python3 does for
+		the script it runs, so that the modules beside it win; takeAway ends that."""
+		entry = ''.join((folder, ''))  # a new object
+		cls.frontFolders.append(entry)
+		sys.path.insert(0, entry)
+		return entry
+
+	@classmethod
+	def takeAway(cls, entry):
+		for i, folder in enumerate(sys.path):
+			if folder is entry:
+				del sys.path[i]
+				break
+		for i, front in enumerate(cls.frontFolders):
+			if front is entry:
+				del cls.frontFolders[i]
+				break
+
 try:
 	coilhatchScripts
 except NameError:
@@ -105,70 +134,42 @@ except NameError:
 
 import MpAPI
 
-class outputPipe:
-	"""A pipe whose bytes reach a message output, decoded as UTF-8 (an invalid sequence becomes
-	U+FFFD; a character split between two reads survives). A daemon thread forwards them as they
-	come; each write to the stream forwards what came before it first, so that text written
-	both ways keeps its order."""
-
-	def __init__(self, append):
-		self.append = append
-		self.lock = threading.Lock()
-		self.decoder = codecs.getincrementaldecoder('utf-8')('replace')
-		self.readEnd, self.writeEnd = os.pipe()
-		os.set_blocking(self.readEnd, False)
-		threading.Thread(target=self.forwardForever, name='Coilhatch output pipe',
-				daemon=True).start()
-
-	def forward(self):
-		with self.lock:
-			# Bounded, so that a writer that never pauses cannot hold the caller here.
-			for _ in range(64):
-				try:
-					data = os.read(self.readEnd, 65536)
-				except BlockingIOError:
-					return
-				text = self.decoder.decode(data)
-				if text:
-					self.append(text)
-
-	def forwardForever(self):
-		poller = select.poll()
-		poller.register(self.readEnd, select.POLLIN)
-		while True:
-			poller.poll()
-			self.forward()
-
 class messageStream(io.TextIOBase):
-	"""A text stream that hands every piece written to it to the editor's message output 0."""
+	"""A text stream that hands every piece written to it to the editor's message output 0.
+
+	Its descriptor (fileno()) is one of the engine's output pipe, made at the first call: bytes
+	written there reach the same output, and once the pipe exists every piece written here comes
+	after what the pipe held."""
 
 	encoding = 'utf-8'
 	errors = 'strict'
-	pipeLock = threading.RLock()
+	# The engine's streams, which write through the pipe once it exists.
+	streams = []
+
+	stream = 1  # the descriptor it stands for: 1 standard output, 2 standard error
 
 	def __init__(self):
 		mom = MpAPI.CMessageOutputManagement_Get()
 		self.ListOutput = mom.GetMessageOutput(0)
 		# A write is a hot path: Append as a plain function, bound once.
-		self.append = self.ListOutput.Appender()
-		self.pipe = None
+		self.appendNow = self.ListOutput.Appender()
+		self.append = self.appendNow
 		self.rawBuffer = None
 		# The latest pieces written: their unfinished line is the prompt that input() wrote.
 		self.recent = collections.deque(maxlen=16)
+		messageStream.streams.append(self)
 
 	def write(self, msg):
 		if msg.__class__ is not str and not isinstance(msg, str):
 			raise TypeError('write() argument must be str, not ' + type(msg).__name__)
-		if self.pipe is not None:
-			self.pipe.forward()
 		if msg != "":
 			self.append(msg)
 			self.recent.append(msg)
 		return len(msg)
 
 	def flush(self):
-		if self.pipe is not None:
-			self.pipe.forward()
+		if self.append is not self.appendNow:
+			coilhatchDrainPipe()
 
 	def close(self):
 		# The editor's output cannot be closed.
@@ -187,18 +188,18 @@ class messageStream(io.TextIOBase):
 		return False
 
 	def fileno(self):
-		"""A descriptor whose bytes reach the message output (through a pipe, made once)."""
-		with self.pipeLock:
-			if self.pipe is None:
-				self.pipe = outputPipe(self.ListOutput.Append)
-		return self.pipe.writeEnd
+		"""A descriptor whose bytes reach the message output, in order with what is written here."""
+		fd = coilhatchOutputDescriptor(self.stream)
+		for stream in messageStream.streams:
+			if stream.append is stream.appendNow:
+				stream.append = functools.partial(coilhatchAppendAfterPipe, stream.appendNow)
+		return fd
 
 	@property
 	def buffer(self):
 		"""Bytes written here reach the message output as through fileno()."""
-		with self.pipeLock:
-			if self.rawBuffer is None:
-				self.rawBuffer = io.FileIO(self.fileno(), 'wb', closefd=False)
+		if self.rawBuffer is None:
+			self.rawBuffer = io.FileIO(self.fileno(), 'wb', closefd=False)
 		return self.rawBuffer
 
 	def unfinishedLine(self):
@@ -212,12 +213,13 @@ class messageStream(io.TextIOBase):
 
 class errCatcher(messageStream):
 	errors = 'backslashreplace'
+	stream = 2
 
 	# Closes a failure report: the time, then a separator line. Each ends its line, so that
 	# the next output starts on a line of its own.
 	def showmsg(self):
-		self.ListOutput.Append(time.ctime() + '\n')
-		self.ListOutput.Append('--------------------------------------------------\n')
+		self.append(time.ctime() + '\n')
+		self.append('--------------------------------------------------\n')
 
 class outCatcher(messageStream):
 	pass
@@ -235,6 +237,12 @@ class inCatcher(io.TextIOBase):
 	def __init__(self, output):
 		self.output = output
 		self.pending = ''
+		self.bytes = inBytes(self)
+
+	@property
+	def buffer(self):
+		"""The same input as bytes (argparse.FileType('rb') reads '-' there)."""
+		return self.bytes
 
 	def readline(self, size=-1):
 		if size is None:
@@ -306,7 +314,158 @@ class inCatcher(io.TextIOBase):
 	def seekable(self):
 		return False
 
+class inBytes(io.BufferedIOBase):
+	"""sys.stdin.buffer: the lines the user answers, encoded as UTF-8."""
+
+	def __init__(self, text):
+		self.text = text
+		self.pending = b''
+
+	def more(self):
+		line = self.text.readline()
+		self.pending += line.encode('utf-8')
+		return bool(line)
+
+	def take(self, size):
+		data, self.pending = self.pending[:size], self.pending[size:]
+		return data
+
+	def read(self, size=-1):
+		if size is None or size < 0:
+			while self.more():
+				pass
+			return self.take(len(self.pending))
+		while len(self.pending) < size and self.more():
+			pass
+		return self.take(size)
+
+	def read1(self, size=-1):
+		if not self.pending:
+			self.more()
+		return self.take(len(self.pending) if size is None or size < 0 else size)
+
+	def readline(self, size=-1):
+		if not self.pending:
+			self.more()
+		end = self.pending.find(b'\n') + 1 or len(self.pending)
+		if size is not None and 0 <= size < end:
+			end = size
+		return self.take(end)
+
+	def readinto(self, buffer):
+		data = self.read1(len(buffer))
+		buffer[:len(data)] = data
+		return len(data)
+
+	readinto1 = readinto
+
+	def close(self):
+		pass
+
+	def isatty(self):
+		return False
+
+	def readable(self):
+		return True
+
 sys.stderr = errCatcher()
 sys.stdout = outCatcher()
 sys.stdin = inCatcher(sys.stdout)
+
+
+def forkedChild():
+	"""In a child that a script made with os.fork() (or pty.fork()): the standard streams are the
+	process's own descriptors, as in any Python program, and fatal errors are reported on its own
+	standard error. Nothing here touches the toolkit."""
+	sys.stdin, sys.stdout, sys.stderr = sys.__stdin__, sys.__stdout__, sys.__stderr__
+	if faulthandler.is_enabled() and sys.__stderr__ is not None:
+		faulthandler.enable(sys.__stderr__, all_threads=True)
+
+
+def beforeFork():
+	# The child gets the streams of the process: what they buffer must not be written twice.
+	for stream in (sys.__stdout__, sys.__stderr__):
+		try:
+			if stream is not None:
+				stream.flush()
+		except Exception:
+			pass
+
+
+try:
+	coilhatchForkHooks
+except NameError:
+	# Once per process: a later attach finds them in place.
+	coilhatchForkHooks = (beforeFork, forkedChild)
+	os.register_at_fork(before=lambda: coilhatchForkHooks[0](),
+			after_in_child=lambda: coilhatchForkHooks[1]())
+
+
+class editorApplication(wx.App):
+	"""What wx.GetApp() returns: the editor's own application (a C++ wxApp, not made by
+	wxPython) seen through wx.App's interface. GetTopWindow() is the editor's main window;
+	MainLoop() returns at once, since the editor's loop runs already. Nothing here makes a second
+	application: the one object is the wrapper wxPython made for the running one."""
+
+	stdioWin = None
+	assertMode = wx.APP_ASSERT_EXCEPTION
+
+	def __init__(self, *args, **kwds):
+		raise TypeError("the editor's application exists already; wx.App() makes one of your own")
+
+	def GetTopWindow(self):
+		window = MpAPI.CAppManagement_Get().GetAppWindow()
+		return window if window else wx.PyApp.GetTopWindow(self)
+
+	TopWindow = property(GetTopWindow, wx.App.SetTopWindow)
+
+	# wxPython's own application keeps these in members that the editor's has not.
+	def GetAssertMode(self):
+		return self.assertMode
+
+	def SetAssertMode(self, mode):
+		self.assertMode = mode
+
+	AssertMode = property(GetAssertMode, SetAssertMode)
+
+	def MainLoop(self):
+		return 0
+
+	def OnInit(self):
+		return True
+
+	def OnInitGui(self):
+		return True
+
+	def OnRun(self):
+		return 0
+
+	def OnExit(self):
+		return 0
+
+	def _BootstrapApp(self):
+		raise RuntimeError("the editor's application runs already")
+
+
+try:
+	coilhatchWxGetApp
+except NameError:
+	# wxPython's own, kept once per process: a later attach finds wx.GetApp replaced.
+	coilhatchWxGetApp = sys.modules['wx._core'].GetApp
+
+def editorApp():
+	"""The editor's application, a wx.App (see editorApplication)."""
+	app = coilhatchWxGetApp()
+	if app is not None and type(app) is not editorApplication:
+		# The wrapper wxPython keeps for the application (the engine holds it for good, so it is
+		# the one every call returns) becomes one of ours.
+		app.__class__ = editorApplication
+	return app
+
+
+# As wx.App does before a wxPython program's OnInit: the stock colours, pens, brushes, fonts
+# and cursors (wx.BLACK, wx.NORMAL_FONT, ...) are made valid.
+if editorApp() is not None:
+	wx.StockGDI._initStockObjects()
+wx.GetApp = sys.modules['wx.core'].GetApp = editorApp
 

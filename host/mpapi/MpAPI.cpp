@@ -215,6 +215,19 @@ PyMethodDef appendThroughDef = {"Append", AppendThrough, METH_O,
 // The singletons are the editor's: Python holds plain references and never deletes them.
 template <typename T> using Unowned = std::unique_ptr<T, py::nodelete>;
 
+// pybind11 shares its internals between the modules built with it through a capsule in the
+// built-in names, where every exec() namespace would see it: copy.deepcopy() or pickling such a
+// namespace would fail on it. This module has its own pointer to them once its types are made
+// (pybind11 looks them up once); the capsule goes. Another pybind11 module loaded later makes
+// internals of its own.
+void HideBindingInternals() {
+    py::detail::get_internals();
+    PyObject* builtins = PyEval_GetBuiltins(); // borrowed
+    if (builtins && PyDict_GetItemString(builtins, PYBIND11_INTERNALS_ID) &&
+        PyDict_DelItemString(builtins, PYBIND11_INTERNALS_ID) != 0)
+        throw py::error_already_set();
+}
+
 } // namespace
 
 PYBIND11_MODULE(MpAPI, m) {
@@ -342,4 +355,6 @@ PYBIND11_MODULE(MpAPI, m) {
     m.def(
         "CNameService_Get", [] { return CNameService::Get(); }, py::return_value_policy::reference,
         "CNameService_Get() -> CNameService: the editor's named items.");
+
+    HideBindingInternals();
 }

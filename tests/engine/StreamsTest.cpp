@@ -3,7 +3,11 @@
 // asks the user in a dialog and never reads the editor's own.
 #include "tests/engine/EngineFixture.h"
 
+#include "engine/OutputPipe.h"
+
 #include <unistd.h>
+
+#include <string>
 
 using namespace engine_test;
 using testing_support::ProcessEventsUntil;
@@ -56,10 +60,8 @@ TEST_F(EngineStreams, DescriptorsReachTheOutputInOrderWithTheTextWrittenAround) 
                          "    print('after')\n"
                          "    assert sys.stdout.fileno() != sys.stderr.fileno()\n"),
         false));
-    // Each stream keeps its order; the two pipes are read apart, like two descriptors.
-    wxString text = Output();
-    EXPECT_EQ(text.Replace("raw err\n", ""), 1u) << Output();
-    EXPECT_EQ(text, "before\nraw out\nbuffer\nchild\nafter\n");
+    // Both descriptors are ends of one pipe: the writes keep their order across them.
+    EXPECT_EQ(Output(), "before\nraw out\nraw err\nbuffer\nchild\nafter\n");
 }
 
 TEST_F(EngineStreams, DescriptorBytesArriveWithoutAnotherWriteAndAreDecodedAsUtf8) {
@@ -71,6 +73,36 @@ TEST_F(EngineStreams, DescriptorBytesArriveWithoutAnotherWriteAndAreDecodedAsUtf
                      "os.write(fd, b'\\xa9 \\xff!\\n')\n"));
     EXPECT_TRUE(OutputContains("!\n")) << Output();
     EXPECT_EQ(Output(), wxString::FromUTF8("caf\xc3\xa9 \xef\xbf\xbd!\n"));
+}
+
+// The pipe's bytes are decoded as Python's incremental UTF-8 decoder does with errors='replace',
+// however the bytes are split between reads.
+TEST_F(EngineStreams, ThePipesDecoderDecodesAsPythonsWhereverTheBytesAreSplit) {
+    const std::string samples[] = {
+        "plain ascii",
+        "caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 \xef\xbf\xbd",
+        "\xff\xfe lone \x80\xbf continuation",
+        "\xc0\xaf overlong \xe0\x80\xaf \xf0\x80\x80\xaf",
+        "\xed\xa0\x80 surrogate \xf4\x90\x80\x80 too high \xf5\x80",
+        "cut \xe2\x82 short \xf0\x9f\x98 x \xc3",
+    };
+    for (const std::string& sample : samples) {
+        for (size_t split = 0; split <= sample.size(); ++split) {
+            outputpipe::Utf8Decoder decoder;
+            wxString got = decoder.Decode(sample.data(), split);
+            got += decoder.Decode(sample.data() + split, sample.size() - split);
+            wxString bytes;
+            for (const unsigned char c : sample)
+                bytes += wxString::Format("\\x%02x", c);
+            // Python's decoder, fed the same two parts.
+            const std::string python =
+                "(lambda d, b: d.decode(b[:" + std::to_string(split) + "]) + d.decode(b[" +
+                std::to_string(split) +
+                ":]))(__import__('codecs').getincrementaldecoder('utf-8')('replace'), b'" +
+                std::string(bytes.utf8_str()) + "')";
+            EXPECT_EQ(got, Eval(python.c_str())) << sample << " split at " << split;
+        }
+    }
 }
 
 TEST_F(EngineStreams, FaulthandlerWritesToTheOutput) {

@@ -242,6 +242,10 @@ TEST_F(ConsoleTest, ExitTypedIntoTheConsoleClosesItAndNotTheEditor) {
     Type(shell, "exit()");
     ASSERT_TRUE(ProcessEventsUntil([] { return ConsoleWindows().empty(); }));
     EXPECT_EQ(EngineStreamsInPlace(), "True");
+    // Nothing that the shell left to do after the command complains once the window is gone.
+    ASSERT_TRUE(Exec("import wx\nlater = []\nwx.CallLater(50, later.append, 1)\n"));
+    EXPECT_TRUE(ProcessEventsUntil([] { return Eval("later") == "[1]"; }));
+    EXPECT_TRUE(EditorEnvironment::OutputText().empty()) << EditorEnvironment::OutputText();
 }
 
 TEST_F(ConsoleTest, TheShellChangesNoBuiltInNameThatScriptsShare) {
@@ -269,6 +273,52 @@ TEST_F(ConsoleTest, ALongCommandCanBeStopped) {
     EXPECT_EQ(text, "Running console" + wxString(wxUniChar(0x2026)));
     EXPECT_TRUE(Type(shell, "print(6 * 7)").Contains("42\n"));
     EXPECT_TRUE(EditorEnvironment::OutputText().empty()) << EditorEnvironment::OutputText();
+}
+
+// The keyboard is back in the console once the Stop window has gone, and the stopped command's
+// traceback, like any command's, starts at the command: no frame of the engine's.
+TEST_F(ConsoleTest, AfterStopTheKeyboardIsInTheConsoleAndTracebacksStartAtTheCommand) {
+    wxStyledTextCtrl* shell = Open();
+    ASSERT_NE(shell, nullptr);
+    shell->SetFocus();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return wxWindow::FindFocus() == shell; }));
+    testing_support::Repeater presser([&] {
+        if (wxDialog* window = testing_support::RunningWindow())
+            testing_support::PressStop(window);
+    });
+    const wxString stopped = Type(shell, "any(False for _ in iter(int, 1))");
+    presser.Stop();
+    EXPECT_TRUE(stopped.Contains("KeyboardInterrupt")) << stopped;
+    EXPECT_TRUE(ProcessEventsUntil([&] { return wxWindow::FindFocus() == shell; }));
+
+    const wxString failed = Type(shell, "1/0");
+    EXPECT_TRUE(failed.Contains("ZeroDivisionError")) << failed;
+    for (const wxString& traceback : {stopped, failed}) {
+        EXPECT_FALSE(traceback.Contains("coilhatch/")) << traceback;
+        EXPECT_TRUE(traceback.Contains("File \"<input>\", line 1")) << traceback;
+    }
+}
+
+// '(' shows the call tip of what stands before it, written as Python 3.11 no longer writes it
+// (inspect.formatargspec is gone): no traceback reaches the message output.
+TEST_F(ConsoleTest, AnOpeningParenthesisShowsTheCallTip) {
+    wxStyledTextCtrl* shell = Open();
+    ASSERT_NE(shell, nullptr);
+    Type(shell, "def f(a, b=1, *c, d, e=(2,), **g): 'Does f.'");
+    Type(shell, "");
+    shell->DocumentEnd();
+    shell->AddText("f");
+    wxKeyEvent event(wxEVT_CHAR);
+    event.m_keyCode = '(';
+    event.m_uniChar = '(';
+    event.SetEventObject(shell);
+    shell->GetEventHandler()->ProcessEvent(event);
+    EXPECT_TRUE(shell->CallTipActive());
+    EXPECT_TRUE(EditorEnvironment::OutputText().empty()) << EditorEnvironment::OutputText();
+    EXPECT_EQ(Eval("wx.py.introspect.getCallTip('f(', namespace)[1]", true),
+              "a, b=1, *c, d, e=(2,), **g");
+    // Scripts' inspect is Python's own.
+    EXPECT_EQ(Eval("hasattr(__import__('inspect'), 'formatargspec')"), "False");
 }
 
 TEST_F(ConsoleTest, HistoryAndNamesLastAcrossOpenings) {
