@@ -1,6 +1,6 @@
-// The editor program's frame with the built plug-in module: a person gives two scripts their
-// shortcuts in the Script Management dialog and runs them with those keys while typing in a
-// document.
+// The editor program's frame with the built plug-in module: a person gives scripts their
+// shortcuts in the Script Management dialog and runs them with those keys from anywhere in the
+// editor, a document included.
 #include "host/app/MainFrame.h"
 #include "host/lib/Services.h"
 #include "tests/support/TestSupport.h"
@@ -9,15 +9,64 @@
 #include <wx/dialog.h>
 #include <wx/listbox.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include <unistd.h>
 
+#include <vector>
+
+using testing_support::ProcessEventsUntil;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
 namespace {
 
-class E2EShortcut : public testing_support::WxTest {};
+// The editor with the plug-in and two registered scripts, "first" and "second", each printing
+// "ran NAME"; the first has the shortcut given, if any.
+class E2EShortcut : public testing_support::WxTest {
+protected:
+    void Start(const wxString& firstShortcut) {
+        const wxString module = wxString(COILHATCH_PLUGINS_DIR) + "/Coilhatch.so";
+        ASSERT_EQ(symlink(module.fn_str(), plugins.File("Coilhatch.so").fn_str()), 0);
+        wxString sections;
+        int index = 0;
+        for (const char* name : {"first", "second"}) {
+            const wxString path = scripts.Write(
+                wxString(name) + ".py", wxString("def MpMain():\n    print('ran ") + name + "')\n");
+            const wxString shortcut = index == 0 && !firstShortcut.empty()
+                                          ? "<shortcut>" + firstShortcut + "</shortcut>"
+                                          : wxString();
+            sections += wxString::Format("<Script%d><name>%s</name><location>%s</location>%s"
+                                         "</Script%d>",
+                                         index, name, path, shortcut, index);
+            ++index;
+        }
+        plugins.Write("Coilhatch.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>"
+                                       "<Coilhatch><Counts>2</Counts>" +
+                                           sections + "</Coilhatch></config>\n");
+        CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
+        frame = new CMainFrame;
+        frame->LoadPlugins(plugins.Path());
+    }
+
+    void Close() {
+        frame->ReleasePlugins();
+        frame->Destroy();
+        frame = nullptr;
+        wxTheApp->ProcessIdle();
+    }
+
+    void TearDown() override {
+        if (frame)
+            Close();
+        WxTest::TearDown();
+    }
+
+    TempDir plugins;
+    TempDir scripts;
+    CMainFrame* frame = nullptr;
+};
 
 // A key pressed while the window has the keyboard.
 void Press(wxWindow* window, int key, int modifiers) {
@@ -41,28 +90,7 @@ void SelectRow(wxWindow* dialog, int row) {
 }
 
 TEST_F(E2EShortcut, ShortcutsGivenInTheDialogRunTheirScriptsFromADocument) {
-    TempDir plugins;
-    const wxString module = wxString(COILHATCH_PLUGINS_DIR) + "/Coilhatch.so";
-    ASSERT_EQ(symlink(module.fn_str(), plugins.File("Coilhatch.so").fn_str()), 0);
-    TempDir scripts;
-    wxString sections;
-    for (const char* name : {"first", "second"}) {
-        const wxString path = scripts.Write(
-            wxString(name) + ".py", wxString("def MpMain():\n    print('ran ") + name + "')\n");
-        sections +=
-            wxString::Format("<Script%d><name>%s</name><location>%s</location>"
-                             "</Script%d>",
-                             sections.empty() ? 0 : 1, name, path, sections.empty() ? 0 : 1);
-    }
-    plugins.Write("Coilhatch.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>"
-                                   "<Coilhatch><Counts>2</Counts>" +
-                                       sections + "</Coilhatch></config>\n");
-
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
-    auto* frame = new CMainFrame;
-    frame->LoadPlugins(plugins.Path());
-
+    ASSERT_NO_FATAL_FAILURE(Start(""));
     std::vector<wxString> refused;
     modal.SetDialogHandler([&](wxDialog* dialog) {
         wxWindow* shortcut = dialog->FindWindow(10023);
@@ -93,12 +121,34 @@ TEST_F(E2EShortcut, ShortcutsGivenInTheDialogRunTheirScriptsFromADocument) {
     EXPECT_EQ(output, "ran first\nran second\nran first\n") << output.utf8_str();
     EXPECT_TRUE(document->GetText().empty());
 
-    frame->ReleasePlugins();
-    frame->Destroy();
-    wxTheApp->ProcessIdle();
+    Close();
     const wxString settings = ReadFile(plugins.Path() + "/Coilhatch.xml");
     EXPECT_TRUE(settings.Contains("<shortcut>Ctrl+Alt+1</shortcut>")) << settings.utf8_str();
     EXPECT_TRUE(settings.Contains("<shortcut>F6</shortcut>")) << settings.utf8_str();
+}
+
+// Keystrokes through the display server, as a person types them: skipped where the frame
+// cannot get the keyboard.
+TEST_F(E2EShortcut, RealKeystrokesRunAScriptFromADocumentAndFromTheOutputPane) {
+    ASSERT_NO_FATAL_FAILURE(Start("Ctrl+Alt+1"));
+    CSyntaxEditor* document = frame->NewDocument();
+    frame->Show();
+    frame->Raise();
+    if (!ProcessEventsUntil([&] { return frame->IsActive(); }))
+        GTEST_SKIP() << "the frame does not get the keyboard here";
+    wxUIActionSimulator keyboard;
+    for (wxWindow* focus :
+         {static_cast<wxWindow*>(document), static_cast<wxWindow*>(frame->GetOutputPane())}) {
+        focus->SetFocus();
+        if (!ProcessEventsUntil([&] { return wxWindow::FindFocus() == focus; }))
+            GTEST_SKIP() << "the keyboard does not move here";
+        const wxString before = frame->GetOutputText();
+        keyboard.Char('1', wxMOD_CONTROL | wxMOD_ALT);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputText() != before; }))
+            << focus->GetName().utf8_str();
+        EXPECT_EQ(frame->GetOutputText(), before + "ran first\n");
+    }
+    EXPECT_TRUE(document->GetText().empty());
 }
 
 } // namespace
