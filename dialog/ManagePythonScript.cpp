@@ -125,6 +125,14 @@ void ManagePythonScript::BuildControls() {
     nameRow->Add(nameLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     nameText = new wxTextCtrl(this, ID_NAME_TEXT, wxEmptyString);
     nameRow->Add(nameText, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    // The shortcut shares the name's row, so that the description keeps its height.
+    auto* shortcutLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Shortcut:"),
+                                           wxDefaultPosition, wxSize(70, -1));
+    nameRow->Add(shortcutLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    shortcutText = new ShortcutCtrl(this, ID_SHORTCUT_TEXT);
+    shortcutText->SetMinSize(wxSize(shortcutText->GetTextExtent("Ctrl+Alt+Shift+F12").x + 24, -1));
+    shortcutText->accept = [this](const wxString& shortcut) { return AcceptShortcut(shortcut); };
+    nameRow->Add(shortcutText, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
 
     auto* locationRow = new wxBoxSizer(wxHORIZONTAL);
     detailColumn->Add(locationRow, 0, wxGROW | wxALL, 0);
@@ -138,7 +146,7 @@ void ManagePythonScript::BuildControls() {
                                           wxDefaultPosition, wxDefaultSize,
                                           wxFLP_USE_TEXTCTRL | wxFLP_OPEN | wxFLP_FILE_MUST_EXIST);
     if (wxTextCtrl* pathField = locationPicker->GetTextCtrl())
-        pathField->SetMinSize(wxSize(pathField->GetTextExtent(typicalPath).x + 16, -1));
+        pathField->SetMinSize(wxSize(pathField->GetTextExtent(typicalPath).x + 40, -1));
     locationRow->Add(locationPicker, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     SetBrowseFolder(wxEmptyString);
 
@@ -150,19 +158,7 @@ void ManagePythonScript::BuildControls() {
     descriptionRow->Add(descriptionLabel, 0, wxALL, 5);
     descriptionText = new wxTextCtrl(this, ID_DESCRIPTION_TEXT, wxEmptyString, wxDefaultPosition,
                                      wxDefaultSize, wxTE_MULTILINE);
-    // It takes whatever height the list of names gives the dialog, so that the list keeps its
-    // own height: it asks for no more than a line.
-    descriptionText->SetMinSize(wxSize(-1, descriptionText->GetCharHeight() + 10));
     descriptionRow->Add(descriptionText, 1, wxGROW | wxALL, 5);
-
-    auto* shortcutRow = new wxBoxSizer(wxHORIZONTAL);
-    detailColumn->Add(shortcutRow, 0, wxGROW | wxALL, 0);
-    auto* shortcutLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Shortcut:"),
-                                           wxDefaultPosition, wxSize(70, -1));
-    shortcutRow->Add(shortcutLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
-    shortcutText = new ShortcutCtrl(this, ID_SHORTCUT_TEXT);
-    shortcutText->accept = [this](const wxString& shortcut) { return AcceptShortcut(shortcut); };
-    shortcutRow->Add(shortcutText, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
 
     // The labels share one width of at least 70 pixels, wide enough for the longest of them in
     // the current font and language, so that none is cut off; the check boxes line up with it.

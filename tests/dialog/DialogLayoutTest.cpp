@@ -72,7 +72,7 @@ TEST_F(DialogLayout, ControlsCarryTheirNamesLabelsAndStyles) {
         else if (auto* box = dynamic_cast<wxStaticBox*>(child))
             labels.push_back(box->GetLabel());
     EXPECT_EQ(labels, (std::vector<wxString>{"Name Lists", "Detail",
-                                             "Name :", "Location:", "Description:", "Shortcut:"}));
+                                             "Name :", "Shortcut:", "Location:", "Description:"}));
 }
 
 TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
@@ -113,10 +113,10 @@ TEST_F(DialogLayout, TabOrderIsTheCreationOrder) {
         dialog->FindWindow(10008),
         dialog->FindWindow(10009),
         dialog->nameText,
+        dialog->shortcutText,
         dialog->locationPicker->GetTextCtrl(),
         dialog->locationPicker->GetPickerCtrl(),
         dialog->descriptionText,
-        dialog->shortcutText,
         dialog->autoReloadBox,
         dialog->autoRunBox,
         dialog->FindWindow(wxID_OK),
