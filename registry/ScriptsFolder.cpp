@@ -17,8 +17,7 @@ wxString ScriptsFolderPath() {
         wxFileName::DirName(CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0));
     folder.AppendDir("python");
     folder.AppendDir("scripts");
-    wxString path = folder.GetPath();
-    return path;
+    return folder.GetPath();
 }
 
 bool MakeScriptsFolder(const wxString& folder, wxString* error) {

@@ -51,20 +51,6 @@ TEST_F(ShortcutSettings, AShortcutSurvivesASaveAndALoadAndNoneIsWrittenWhenThere
     EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
 }
 
-TEST_F(ShortcutSettings, AFileWithoutShortcutsLoadsAsBefore) {
-    dir.Write("Coilhatch.xml",
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch><Counts>1</Counts>"
-              "<Script0><autoRun>0</autoRun><autoReload>1</autoReload><name>old</name>"
-              "<location>/s/old.py</location><description>d</description></Script0>"
-              "</Coilhatch></config>\n");
-    registry.Load();
-    ASSERT_EQ(scriptList->GetCount(), 1u);
-    EXPECT_EQ(scriptList->Get(0)->name, "old");
-    EXPECT_TRUE(scriptList->Get(0)->autoReload);
-    EXPECT_TRUE(scriptList->Get(0)->shortcut.empty());
-    EXPECT_EQ(modal.PendingCount(), 0u);
-}
-
 TEST(ScriptsFolder, ListsPythonFilesByNameWithoutHiddenOnesFoldersOrRegisteredFiles) {
     TempDir dir;
     const wxString folder = dir.Path() + "/python/scripts";
