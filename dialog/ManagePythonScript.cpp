@@ -1,10 +1,13 @@
 #include "dialog/ManagePythonScript.h"
 
+#include "dialog/Shortcut.h"
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
+#include "registry/ScriptsFolder.h"
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/filename.h>
 #include <wx/filepicker.h>
 #include <wx/frame.h>
 #include <wx/intl.h>
@@ -22,6 +25,15 @@ namespace {
 void ShowMessage(const wxString& text) {
     wxMessageBox(wxGetTranslation(text), wxMessageBoxCaptionStr, wxOK | wxCENTRE);
 }
+
+// The Location field shows a path of this length whole.
+const char* const typicalPath = "/home/ann/.marrowpad/plugins/python/scripts/wordcount.py";
+
+// The editor's own keys that no menu item shows.
+const struct {
+    const char* shortcut;
+    const char* holder;
+} editorKeys[] = {{"Ctrl+Space", "the editor's completion"}};
 
 } // namespace
 
@@ -45,6 +57,7 @@ void ManagePythonScript::InitMembers() {
     descriptionText = nullptr;
     autoReloadBox = nullptr;
     autoRunBox = nullptr;
+    shortcutText = nullptr;
     shownIndex = -1;
 }
 
@@ -112,16 +125,30 @@ void ManagePythonScript::BuildControls() {
     nameRow->Add(nameLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     nameText = new wxTextCtrl(this, ID_NAME_TEXT, wxEmptyString);
     nameRow->Add(nameText, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    // The shortcut shares the name's row, so that the description keeps its height.
+    auto* shortcutLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Shortcut:"),
+                                           wxDefaultPosition, wxSize(70, -1));
+    nameRow->Add(shortcutLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    shortcutText = new ShortcutCtrl(this, ID_SHORTCUT_TEXT);
+    shortcutText->SetMinSize(wxSize(shortcutText->GetTextExtent("Ctrl+Alt+Shift+F12").x + 24, -1));
+    shortcutText->accept = [this](const wxString& shortcut) { return AcceptShortcut(shortcut); };
+    nameRow->Add(shortcutText, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
 
     auto* locationRow = new wxBoxSizer(wxHORIZONTAL);
     detailColumn->Add(locationRow, 0, wxGROW | wxALL, 0);
     auto* locationLabel = new wxStaticText(this, wxID_STATIC, wxGetTranslation("Location:"),
                                            wxDefaultPosition, wxSize(70, -1));
     locationRow->Add(locationLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    // Python files are offered first; every other file can still be picked.
     locationPicker = new wxFilePickerCtrl(this, ID_LOCATION_PICKER, wxEmptyString, wxEmptyString,
-                                          wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                                          wxGetTranslation("Python files (*.py)") + "|*.py|" +
+                                              wxGetTranslation("All files (*)") + "|*",
+                                          wxDefaultPosition, wxDefaultSize,
                                           wxFLP_USE_TEXTCTRL | wxFLP_OPEN | wxFLP_FILE_MUST_EXIST);
+    if (wxTextCtrl* pathField = locationPicker->GetTextCtrl())
+        pathField->SetMinSize(wxSize(pathField->GetTextExtent(typicalPath).x + 40, -1));
     locationRow->Add(locationPicker, 1, wxALIGN_CENTER_VERTICAL | wxALL, 5);
+    SetBrowseFolder(wxEmptyString);
 
     // The only row that takes extra height.
     auto* descriptionRow = new wxBoxSizer(wxHORIZONTAL);
@@ -136,9 +163,9 @@ void ManagePythonScript::BuildControls() {
     // The labels share one width of at least 70 pixels, wide enough for the longest of them in
     // the current font and language, so that none is cut off; the check boxes line up with it.
     int labelWidth = 70;
-    for (const wxStaticText* label : {nameLabel, locationLabel, descriptionLabel})
+    for (const wxStaticText* label : {nameLabel, locationLabel, descriptionLabel, shortcutLabel})
         labelWidth = std::max(labelWidth, label->GetBestSize().x);
-    for (wxStaticText* label : {nameLabel, locationLabel, descriptionLabel})
+    for (wxStaticText* label : {nameLabel, locationLabel, descriptionLabel, shortcutLabel})
         label->SetMinSize(wxSize(labelWidth, -1));
 
     auto* autoReloadRow = new wxBoxSizer(wxHORIZONTAL);
@@ -188,6 +215,8 @@ void ManagePythonScript::ShowEntry(const ScriptEntry& entry) {
     nameText->ChangeValue(entry.name);
     locationPicker->SetPath(entry.location);
     descriptionText->ChangeValue(entry.description);
+    shortcutText->ChangeValue(entry.shortcut);
+    SetBrowseFolder(entry.location);
 }
 
 void ManagePythonScript::ClearDetails() {
@@ -196,6 +225,15 @@ void ManagePythonScript::ClearDetails() {
     nameText->ChangeValue(wxEmptyString);
     locationPicker->SetPath(wxEmptyString);
     descriptionText->ChangeValue(wxEmptyString);
+    shortcutText->ChangeValue(wxEmptyString);
+    SetBrowseFolder(wxEmptyString);
+}
+
+void ManagePythonScript::SetBrowseFolder(const wxString& location) {
+    wxString folder = location.empty() ? wxString() : wxFileName(location).GetPath();
+    if (folder.empty() || !wxDirExists(folder))
+        folder = ScriptsFolderPath();
+    locationPicker->SetInitialDirectory(wxDirExists(folder) ? folder : wxString());
 }
 
 void ManagePythonScript::OnNameListSelected(wxCommandEvent& event) {
@@ -230,6 +268,9 @@ void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
     nameListBox->SetSelection(row);
     ShowEntry(*entry);
     shownIndex = row;
+    // The new script's name is the first thing to change.
+    nameText->SetFocus();
+    nameText->SelectAll();
 }
 
 void ManagePythonScript::OnDeleteClicked(wxCommandEvent& event) {
@@ -238,6 +279,8 @@ void ManagePythonScript::OnDeleteClicked(wxCommandEvent& event) {
         return;
 
     nameListBox->Delete(static_cast<unsigned>(selection));
+    if (const ScriptEntry* entry = scriptList->Get(static_cast<unsigned>(selection)))
+        deletedIds.push_back(entry->menuId); // its item keeps its shortcut until the rebuild
     scriptList->Remove(static_cast<unsigned>(selection));
     scriptList->modified = true;
     shownIndex = -1;
@@ -286,6 +329,7 @@ void ManagePythonScript::OnLocationChanged(wxFileDirPickerEvent& event) {
         entry->location = locationPicker->GetPath();
         scriptList->modified = true;
     }
+    SetBrowseFolder(locationPicker->GetPath());
     event.Skip();
 }
 
@@ -313,6 +357,49 @@ void ManagePythonScript::OnAutoRunClicked(wxCommandEvent& event) {
     event.Skip();
 }
 
+void ManagePythonScript::OnShortcutUpdated(wxCommandEvent& event) {
+    if (ScriptEntry* entry = CurrentEntry()) {
+        entry->shortcut = shortcutText->GetValue();
+        scriptList->modified = true;
+    }
+    event.Skip();
+}
+
+bool ManagePythonScript::AcceptShortcut(const wxString& shortcut) {
+    const ScriptEntry* current = CurrentEntry();
+    if (shortcut.empty() || !current || !scriptList)
+        return true; // clearing is always allowed; without a script nothing is stored
+    wxString holder;
+    for (const auto& key : editorKeys)
+        if (NormalizedShortcut(key.shortcut) == shortcut)
+            holder = wxGetTranslation(key.holder);
+    for (unsigned i = 0; holder.empty() && i < scriptList->GetCount(); ++i) {
+        const ScriptEntry* other = scriptList->Get(i);
+        if (other && other != current && NormalizedShortcut(other->shortcut) == shortcut)
+            holder = wxString::Format(wxGetTranslation("the script \"%s\""), other->name);
+    }
+    if (holder.empty()) {
+        // The scripts' own items are judged by the list above, as it is now.
+        const auto isScriptItem = [this](int id) {
+            for (unsigned i = 0; i < scriptList->GetCount(); ++i)
+                if (scriptList->Get(i) && scriptList->Get(i)->menuId == id)
+                    return true;
+            return std::find(deletedIds.begin(), deletedIds.end(), id) != deletedIds.end();
+        };
+        const wxFrame* frame = CAppManagement::Get()->GetAppWindow();
+        const wxString item =
+            ShortcutHolderInMenus(frame ? frame->GetMenuBar() : nullptr, shortcut, isScriptItem);
+        if (!item.empty())
+            holder = "\"" + item + "\"";
+    }
+    if (holder.empty())
+        return true;
+    wxMessageBox(
+        wxString::Format(wxGetTranslation("%s is already the shortcut of %s."), shortcut, holder),
+        wxMessageBoxCaptionStr, wxOK | wxICON_INFORMATION);
+    return false;
+}
+
 // The table stays as written: the macros end without semicolons.
 // clang-format off
 wxBEGIN_EVENT_TABLE(ManagePythonScript, wxDialog)
@@ -325,4 +412,5 @@ wxBEGIN_EVENT_TABLE(ManagePythonScript, wxDialog)
     EVT_TEXT(ID_DESCRIPTION_TEXT, ManagePythonScript::OnDescriptionUpdated)
     EVT_CHECKBOX(ID_AUTORELOAD_CHECKBOX, ManagePythonScript::OnAutoReloadClicked)
     EVT_CHECKBOX(ID_AUTORUN_CHECKBOX, ManagePythonScript::OnAutoRunClicked)
+    EVT_TEXT(ID_SHORTCUT_TEXT, ManagePythonScript::OnShortcutUpdated)
 wxEND_EVENT_TABLE()

@@ -4,11 +4,14 @@
 
 #include <wx/dialog.h>
 
+#include <vector>
+
 class wxCheckBox;
 class wxFileDirPickerEvent;
 class wxFilePickerCtrl;
 class wxListBox;
 class wxTextCtrl;
+class ShortcutCtrl;
 struct ScriptEntry;
 
 class ManagePythonScript : public wxDialog {
@@ -17,8 +20,8 @@ class ManagePythonScript : public wxDialog {
 
 public:
     ManagePythonScript();
-    ManagePythonScript(wxWindow* parent, wxWindowID id, const wxString& caption,
-                       const wxPoint& pos, const wxSize& size, long style);
+    ManagePythonScript(wxWindow* parent, wxWindowID id, const wxString& caption, const wxPoint& pos,
+                       const wxSize& size, long style);
 
     bool Create(wxWindow* parent, wxWindowID id, const wxString& caption, const wxPoint& pos,
                 const wxSize& size, long style);
@@ -39,6 +42,11 @@ public:
     void OnDescriptionUpdated(wxCommandEvent& event);
     void OnAutoReloadClicked(wxCommandEvent& event);
     void OnAutoRunClicked(wxCommandEvent& event);
+    void OnShortcutUpdated(wxCommandEvent& event);
+
+    // Whether the shortcut may go to the selected script: false, after telling the user who
+    // holds it, when the editor's menus or another script use it already.
+    bool AcceptShortcut(const wxString& shortcut);
 
     wxListBox* nameListBox;
     wxTextCtrl* nameText;
@@ -46,11 +54,16 @@ public:
     wxTextCtrl* descriptionText;
     wxCheckBox* autoReloadBox;
     wxCheckBox* autoRunBox;
+    ShortcutCtrl* shortcutText;
     int shownIndex; // row whose entry the detail controls show, or -1
 
 private:
     void ShowEntry(const ScriptEntry& entry);
     void ClearDetails();
+    // The browse dialog opens in the folder of that location, or in the scripts folder.
+    void SetBrowseFolder(const wxString& location);
+
+    std::vector<int> deletedIds; // menu ids of the scripts deleted while the dialog is open
 };
 
 // Window ids of the dialog and its controls.
@@ -65,4 +78,5 @@ enum {
     ID_LOCATION_PICKER = 10019,
     ID_AUTORUN_CHECKBOX = 10021,
     ID_DESCRIPTION_TEXT = 10022,
+    ID_SHORTCUT_TEXT = 10023,
 };

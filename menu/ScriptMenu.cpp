@@ -1,28 +1,38 @@
 #include "menu/ScriptMenu.h"
 
 #include "dialog/ManagePythonScript.h"
+#include "dialog/Shortcut.h"
 #include "host/lib/Services.h"
 #include "menu/ScriptIcon.h"
 #include "registry/ScriptList.h"
+#include "registry/ScriptsFolder.h"
 
 #include <wx/app.h>
 #include <wx/bitmap.h>
+#include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/intl.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
-#include <wx/weakref.h>
+#include <wx/textdlg.h>
+#include <wx/utils.h>
 
 #include <exception>
 #include <utility>
 
 namespace {
 
+// The label of the item that writes a new script, with its ellipsis: it asks a name first.
+wxString NewScriptLabel() {
+    return wxGetTranslation(wxString::FromUTF8("New Script\xE2\x80\xA6"));
+}
+
 // Appends what the submenu always holds: "Script Management" with its icon, the console and
-// the run of the current document (both need Python), then a separator.
+// the run of the current document (both need Python), New Script and Open Scripts Folder, then a
+// separator.
 void AppendFixedItemsTo(wxMenu* menu, int managementId, int consoleId, int runDocumentId,
-                        bool engineRunning) {
+                        int newScriptId, int openFolderId, bool engineRunning) {
     auto* item = new wxMenuItem(menu, managementId, wxGetTranslation("Script Management"),
                                 wxEmptyString, wxITEM_NORMAL);
     // The toolkit takes a menu item's bitmap before the item is appended. (Only Windows has a
@@ -35,6 +45,11 @@ void AppendFixedItemsTo(wxMenu* menu, int managementId, int consoleId, int runDo
     menu->Append(runDocumentId, wxGetTranslation("Run Current Document") + "\tCtrl+Alt+R",
                  wxGetTranslation("Runs the current document as a Python script"), wxITEM_NORMAL)
         ->Enable(engineRunning);
+    menu->Append(newScriptId, NewScriptLabel(),
+                 wxGetTranslation("Writes a new script in the scripts folder and opens it"),
+                 wxITEM_NORMAL);
+    menu->Append(openFolderId, wxGetTranslation("Open Scripts Folder"),
+                 wxGetTranslation("Shows the scripts folder in the file manager"), wxITEM_NORMAL);
     menu->AppendSeparator();
 }
 
@@ -53,6 +68,62 @@ wxString ScriptItemLabel(const wxString& name) {
     label.Replace("&", "&&");
     label.Replace("\t", " ");
     return label;
+}
+
+// The file New Script writes: a module with a docstring and an MpMain that uses the current
+// document. `name` is put in the docstring only, escaped.
+wxString ScriptTemplate(wxString name) {
+    name.Replace("\\", "\\\\");
+    name.Replace("\"", "\\\"");
+    return "\"\"\"" + name +
+           ": what the script does, in a line.\n"
+           "\n"
+           "Tools > Python Script > " +
+           name +
+           " runs MpMain(); what it prints shows in the Output pane.\n"
+           "\"\"\"\n"
+           "import MpAPI\n"
+           "import wx\n"
+           "\n"
+           "\n"
+           "def MpMain():\n"
+           "    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()\n"
+           "    if editor is None:\n"
+           "        wx.MessageBox(\"Open a document first.\", __name__)\n"
+           "        return\n"
+           "    print(\"%d lines, %d characters\" % (editor.GetLineCount(), "
+           "editor.GetLength()))\n";
+}
+
+// The line of the template that the editor shows first: the body of MpMain.
+constexpr int templateBodyLine = 10;
+
+// Why the name cannot name a script file, or empty when it can.
+wxString BadScriptName(const wxString& name) {
+    if (name.StartsWith("."))
+        return wxGetTranslation("it starts with a dot");
+    for (const wxUniChar c : name) {
+        if (c == '/' || c == '\\')
+            return wxGetTranslation("it holds a folder separator");
+        if (c < 0x20 || c == 0x7f)
+            return wxGetTranslation("it holds a control character");
+    }
+    return wxString();
+}
+
+// In the editor's batch mode nobody looks at the screen: the folder is told in the message
+// output instead.
+bool ShowFolderInFileManager(const wxString& folder) {
+    if (CNameService::Get()->GetNameItem("BatchMode")->GetAttribute(0) == "1") {
+        CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
+            wxString::Format(wxGetTranslation("Scripts folder: %s\n"), folder));
+        return true;
+    }
+    return wxLaunchDefaultApplication(folder);
+}
+
+void ShowMenuMessage(const wxString& text, long style) {
+    wxMessageBox(text, wxGetTranslation("Marrowpad"), wxOK | style);
 }
 
 // Told when a command that needs Python is chosen without it.
@@ -78,19 +149,29 @@ void ReportMenuFailure(const char* what) {
 } // namespace
 
 ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
-    : consoleId(wxNewId()), runDocumentId(wxNewId()), commands(commands),
+    : consoleId(wxNewId()), runDocumentId(wxNewId()), newScriptId(wxNewId()),
+      openFolderId(wxNewId()), showFolder(ShowFolderInFileManager), commands(commands),
       managementId(managementId), runner(std::move(runner)) {
     commands.Bind(wxEVT_MENU, &ScriptMenu::OnConsole, this, consoleId);
     commands.Bind(wxEVT_MENU, &ScriptMenu::OnRunCurrentDocument, this, runDocumentId);
+    commands.Bind(wxEVT_MENU, &ScriptMenu::OnNewScript, this, newScriptId);
+    commands.Bind(wxEVT_MENU, &ScriptMenu::OnOpenScriptsFolder, this, openFolderId);
 }
 
 ScriptMenu::~ScriptMenu() {
     commands.Unbind(wxEVT_MENU, &ScriptMenu::OnConsole, this, consoleId);
     commands.Unbind(wxEVT_MENU, &ScriptMenu::OnRunCurrentDocument, this, runDocumentId);
+    commands.Unbind(wxEVT_MENU, &ScriptMenu::OnNewScript, this, newScriptId);
+    commands.Unbind(wxEVT_MENU, &ScriptMenu::OnOpenScriptsFolder, this, openFolderId);
+    for (int id : folderIds)
+        commands.Unbind(wxEVT_MENU, &ScriptMenu::OnFolderScript, this, id);
+    if (toolsMenu)
+        toolsMenu->Unbind(wxEVT_MENU_OPEN, &ScriptMenu::OnMenuOpen, this);
 }
 
 void ScriptMenu::AppendFixedItems() {
-    AppendFixedItemsTo(scriptMenu, managementId, consoleId, runDocumentId, runner.engineRunning());
+    AppendFixedItemsTo(scriptMenu, managementId, consoleId, runDocumentId, newScriptId,
+                       openFolderId, runner.engineRunning());
 }
 
 void ScriptMenu::Build(wxMenuBar* menuBar) {
@@ -102,11 +183,19 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
                          wxICON_INFORMATION);
             return;
         }
-        wxMenu* toolsMenu = menuBar->GetMenu(toolsIndex);
+        wxMenu* tools = menuBar->GetMenu(toolsIndex);
 
         scriptMenu = new wxMenu(0);
         AppendFixedItems();
-        toolsMenu->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
+        tools->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
+        // The scripts folder's files are found afresh whenever the Tools menu opens.
+        if (toolsMenu)
+            toolsMenu->Unbind(wxEVT_MENU_OPEN, &ScriptMenu::OnMenuOpen, this);
+        toolsMenu = tools;
+        tools->Bind(wxEVT_MENU_OPEN, &ScriptMenu::OnMenuOpen, this);
+        // Made at the first start, so that the user finds it; a folder that cannot be made is
+        // told when New Script or Open Scripts Folder needs it.
+        MakeScriptsFolder(ScriptsFolderPath());
 
         Refresh(true);
     } catch (const std::exception& error) {
@@ -128,6 +217,8 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
         commands.Unbind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, item->GetId());
         scriptMenu->Destroy(item);
     }
+    folderSeparator = nullptr;
+    folderPaths.clear();
     AppendFixedItems();
 
     if (!scriptList)
@@ -138,8 +229,15 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
         const ScriptEntry* entry = scriptList->Get(index);
         if (!entry)
             continue;
-        wxMenuItem* item = scriptMenu->Append(entry->menuId, ScriptItemLabel(entry->name),
-                                              entry->description, wxITEM_NORMAL);
+        // A shortcut that an item before it holds (the editor's own, or an earlier script's, as
+        // a hand-edited file may give) stays with that item.
+        wxString label = ScriptItemLabel(entry->name);
+        const wxString shortcut = NormalizedShortcut(entry->shortcut);
+        if (!shortcut.empty() &&
+            ShortcutHolderInMenus(scriptMenu->GetMenuBar(), shortcut, nullptr).empty())
+            label += "\t" + shortcut;
+        wxMenuItem* item =
+            scriptMenu->Append(entry->menuId, label, entry->description, wxITEM_NORMAL);
         // A second BuildMenu may meet ids that are still connected: one handler per id.
         commands.Unbind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, entry->menuId);
         commands.Bind(wxEVT_MENU, &ScriptMenu::OnScriptMenu, this, entry->menuId);
@@ -158,6 +256,154 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
                     return;
             }
         }
+    }
+    AppendFolderItems(scriptList->GetCount() > 0);
+}
+
+void ScriptMenu::AppendFolderItems(bool afterScripts) {
+    const std::vector<FolderScript> scripts = ListFolderScripts(ScriptsFolderPath(), scriptList);
+    if (scripts.empty())
+        return;
+    if (afterScripts)
+        folderSeparator = scriptMenu->AppendSeparator();
+    for (size_t i = 0; i < scripts.size(); ++i) {
+        if (i == folderIds.size()) {
+            folderIds.push_back(wxNewId());
+            commands.Bind(wxEVT_MENU, &ScriptMenu::OnFolderScript, this, folderIds.back());
+        }
+        scriptMenu->Append(folderIds[i], ScriptItemLabel(wxFileName(scripts[i].path).GetFullName()),
+                           scripts[i].path, wxITEM_NORMAL);
+        folderPaths.push_back(scripts[i].path);
+    }
+}
+
+void ScriptMenu::RemoveFolderItems() {
+    for (size_t i = 0; i < folderPaths.size(); ++i)
+        if (wxMenuItem* item = scriptMenu->FindChildItem(folderIds[i]))
+            scriptMenu->Destroy(item);
+    folderPaths.clear();
+    if (folderSeparator)
+        scriptMenu->Destroy(folderSeparator);
+    folderSeparator = nullptr;
+}
+
+void ScriptMenu::RefreshFolderScripts() {
+    if (!runner.engineRunning() || !scriptMenu)
+        return;
+    RemoveFolderItems();
+    AppendFolderItems(scriptList && scriptList->GetCount() > 0);
+}
+
+void ScriptMenu::OnMenuOpen(wxMenuEvent& event) {
+    event.Skip(); // the editor and other plug-ins may want it too
+    try {
+        if (toolsMenu && event.GetMenu() == toolsMenu)
+            RefreshFolderScripts();
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void ScriptMenu::OnFolderScript(wxCommandEvent& event) {
+    try {
+        for (size_t i = 0; i < folderPaths.size(); ++i) {
+            if (folderIds[i] == event.GetId()) {
+                // The file is where it is edited: every run takes it as it is now.
+                const wxString path = folderPaths[i];
+                runner.runScript(path, true); // a failure is reported by the runner
+                return;
+            }
+        }
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void ScriptMenu::OnNewScript(wxCommandEvent&) {
+    try {
+        const wxString folder = ScriptsFolderPath();
+        wxString reason;
+        if (!MakeScriptsFolder(folder, &reason)) {
+            ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder \"%s\" could "
+                                                              "not be made: %s."),
+                                             folder, reason),
+                            wxICON_ERROR);
+            return;
+        }
+        wxFrame* frame = CAppManagement::Get()->GetAppWindow();
+        wxString name = wxGetTextFromUser(wxGetTranslation("Name of the new script:"),
+                                          wxGetTranslation("New Script"), wxEmptyString, frame);
+        name.Trim(true).Trim(false);
+        if (name.EndsWith(".py"))
+            name.RemoveLast(3);
+        if (name.empty())
+            return; // cancelled, or nothing given
+        const wxString bad = BadScriptName(name);
+        if (!bad.empty()) {
+            ShowMenuMessage(wxString::Format(wxGetTranslation("\"%s\" cannot name a script "
+                                                              "file: %s."),
+                                             name, bad),
+                            wxICON_WARNING);
+            return;
+        }
+        const wxString path = wxFileName(folder, name + ".py").GetFullPath();
+        if (wxFileName::Exists(path)) {
+            ShowMenuMessage(wxString::Format(wxGetTranslation("A script named \"%s\" exists "
+                                                              "already:\n%s"),
+                                             name, path),
+                            wxICON_WARNING);
+            return;
+        }
+        wxFFile file(path, "wx"); // never replaces a file made meanwhile
+        const wxString source = ScriptTemplate(name);
+        const wxScopedCharBuffer text = source.utf8_str();
+        if (!file.IsOpened() || !file.Write(text.data(), text.length()) || !file.Close()) {
+            ShowMenuMessage(wxString::Format(wxGetTranslation("The script \"%s\" could not be "
+                                                              "written."),
+                                             path),
+                            wxICON_ERROR);
+            return;
+        }
+        RefreshFolderScripts();
+        // The editor opens it with the caret in MpMain.
+        if (frame) {
+            wxCommandEvent open(wxEVT_EDITOR_OPEN, 0);
+            open.SetString(path);
+            open.SetInt(templateBodyLine);
+            frame->ProcessWindowEvent(open);
+        }
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
+void ScriptMenu::OnOpenScriptsFolder(wxCommandEvent&) {
+    try {
+        const wxString folder = ScriptsFolderPath();
+        wxString reason;
+        if (!MakeScriptsFolder(folder, &reason)) {
+            ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder \"%s\" could "
+                                                              "not be made: %s."),
+                                             folder, reason),
+                            wxICON_ERROR);
+            return;
+        }
+        if (!showFolder || !showFolder(folder))
+            ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder is \"%s\".\n"
+                                                              "No file manager could be started "
+                                                              "to show it."),
+                                             folder),
+                            wxICON_INFORMATION);
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
     }
 }
 

@@ -1,16 +1,22 @@
 // The "Python Script" submenu of the editor's Tools menu: "Script Management", "Python Console",
-// "Run Current Document", a separator and one item per registered script. Building it runs the
-// scripts marked to run automatically; choosing a script's item runs that script.
+// "Run Current Document", "New Script…", "Open Scripts Folder", a separator, one item per
+// registered script (with its shortcut), and below a separator of their own the files of the
+// scripts folder. Building it runs the scripts marked to run automatically; choosing a script's
+// item runs that script.
 #pragma once
 
 #include <wx/string.h>
+#include <wx/weakref.h>
 
 #include <functional>
+#include <vector>
 
 class wxCommandEvent;
 class wxEvtHandler;
 class wxMenu;
 class wxMenuBar;
+class wxMenuEvent;
+class wxMenuItem;
 
 // What the submenu needs of the engine that runs scripts.
 struct ScriptRunner {
@@ -46,17 +52,38 @@ public:
     void OnScriptManagement(wxCommandEvent& event);
     void OnConsole(wxCommandEvent& event);
     void OnRunCurrentDocument(wxCommandEvent& event);
+    void OnNewScript(wxCommandEvent& event);
+    void OnOpenScriptsFolder(wxCommandEvent& event);
+    void OnFolderScript(wxCommandEvent& event);
 
-    // The command ids of "Python Console" and "Run Current Document", drawn for this object.
+    // Finds the files of the scripts folder afresh and rebuilds their items (when the Tools
+    // menu opens, and after New Script).
+    void RefreshFolderScripts();
+
+    // The command ids of the fixed items after "Script Management", drawn for this object.
     const int consoleId;
     const int runDocumentId;
+    const int newScriptId;
+    const int openFolderId;
 
     wxMenu* scriptMenu = nullptr; // owned by the Tools menu once appended
 
+    // Shows a folder in the system's file manager; false when none could be started. Tests
+    // replace it.
+    std::function<bool(const wxString& folder)> showFolder;
+
 private:
     void AppendFixedItems();
+    void AppendFolderItems(bool afterScripts);
+    void RemoveFolderItems();
+    void OnMenuOpen(wxMenuEvent& event);
 
     wxEvtHandler& commands;
     const int managementId;
     const ScriptRunner runner;
+
+    wxWeakRef<wxMenu> toolsMenu;           // the editor's Tools menu, told when it opens
+    std::vector<int> folderIds;            // drawn as needed and kept, each bound once
+    std::vector<wxString> folderPaths;     // the file of each folder item, in menu order
+    wxMenuItem* folderSeparator = nullptr; // above the folder items, when scripts precede them
 };

@@ -18,6 +18,7 @@ struct ScriptEntry {
     wxString name;
     wxString location;
     wxString description;
+    wxString shortcut;   // the key combination that runs it, as "Ctrl+Alt+1"; empty for none
     std::int32_t menuId; // never stored; every construction draws a new one
 };
 

@@ -161,6 +161,7 @@ void ScriptRegistry::Load() {
         currentEntry->name = config.Read(prefix + "/name", wxString());
         currentEntry->location = config.Read(prefix + "/location", wxString());
         currentEntry->description = config.Read(prefix + "/description", wxString());
+        currentEntry->shortcut = config.Read(prefix + "/shortcut", wxString());
         if (!scriptList->Add(currentEntry))
             delete currentEntry; // refused: still ours (cannot happen: the count was checked)
         currentEntry = nullptr;
@@ -231,6 +232,9 @@ void ScriptRegistry::Save() {
         config.Write(prefix + "/name", currentEntry->name, false);
         config.Write(prefix + "/location", currentEntry->location, false);
         config.Write(prefix + "/description", currentEntry->description, false);
+        // Written only when set: a file without shortcuts stays as editors before them wrote it.
+        if (!currentEntry->shortcut.empty())
+            config.Write(prefix + "/shortcut", currentEntry->shortcut, false);
     }
     currentEntry = nullptr;
     if (config.Save()) {

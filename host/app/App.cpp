@@ -179,6 +179,8 @@ bool CMarrowpadApp::OnInit() {
     CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
 
     if (commandLine.batch) {
+        // Plug-ins show nothing outside the editor (a file manager, say) in batch mode.
+        CNameService::Get()->GetNameItem("BatchMode")->SetAttribute(0, "1");
         // Every byte, in order, written on the thread that appends: nothing waits for the
         // editor to be idle, so nothing is lost when it never is.
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(

@@ -454,7 +454,15 @@ void CMainFrame::SendCompleteEnd(CSyntaxEditor* editor) {
 
 bool CMainFrame::SelectMenuPath(const wxString& path, wxString& error) {
     wxMenuBar* menuBar = GetMenuBar();
-    menuBar->UpdateMenus(); // as opening the menus would: handlers may enable or disable items
+    // As a person opening the menus along the path: each menu is told it opens (plug-ins may
+    // fill it then), and handlers may enable or disable items.
+    const int top = menuBar->FindMenu(path.BeforeFirst('/'));
+    if (top != wxNOT_FOUND) {
+        wxMenu* opened = menuBar->GetMenu(static_cast<size_t>(top));
+        wxMenuEvent open(wxEVT_MENU_OPEN, 0, opened);
+        wxMenu::ProcessMenuEvent(opened, open, this);
+    }
+    menuBar->UpdateMenus();
     wxMenu* menu = nullptr;
     wxMenuItem* item = FindMenuItemByPath(menuBar, path, &menu);
     if (!item || !menu || !IsReachable(menuBar, item)) {
@@ -608,10 +616,12 @@ void CMainFrame::OnEditorKeyDown(wxKeyEvent& event) {
         StartCompletion(dynamic_cast<CSyntaxEditor*>(event.GetEventObject()));
         return;
     }
-    // Here Ctrl+Alt with a key is never a typed character (AltGr is a key of its own), yet the
-    // styled text control would insert it as a control character before the menus see it: a
-    // menu item's shortcut comes first.
-    if ((event.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT)) == (wxMOD_CONTROL | wxMOD_ALT) &&
+    // A menu item's shortcut comes first, as the editor's accelerators do: the styled text
+    // control would otherwise take Ctrl and Alt combinations itself (Ctrl+Alt with a key is
+    // inserted as a control character, Ctrl+D duplicates the line) before the menus see them.
+    // Keys without Ctrl or Alt are typed text, except the function keys.
+    const bool functionKey = event.GetKeyCode() >= WXK_F1 && event.GetKeyCode() <= WXK_F24;
+    if (((event.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT)) != 0 || functionKey) &&
         ChooseShortcut(event))
         return;
     event.Skip();

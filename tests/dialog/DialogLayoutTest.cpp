@@ -1,5 +1,7 @@
 #include "tests/dialog/DialogFixture.h"
 
+#include "dialog/Shortcut.h"
+
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -70,7 +72,7 @@ TEST_F(DialogLayout, ControlsCarryTheirNamesLabelsAndStyles) {
         else if (auto* box = dynamic_cast<wxStaticBox*>(child))
             labels.push_back(box->GetLabel());
     EXPECT_EQ(labels, (std::vector<wxString>{"Name Lists", "Detail",
-                                             "Name :", "Location:", "Description:"}));
+                                             "Name :", "Shortcut:", "Location:", "Description:"}));
 }
 
 TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
@@ -83,9 +85,10 @@ TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
             widths.push_back(label->GetSize().x);
         }
     }
-    ASSERT_EQ(widths.size(), 3u);
+    ASSERT_EQ(widths.size(), 4u);
     EXPECT_EQ(widths[0], widths[1]);
     EXPECT_EQ(widths[0], widths[2]);
+    EXPECT_EQ(widths[0], widths[3]);
     // The check boxes start where the fields do.
     EXPECT_EQ(dialog->autoRunBox->GetPosition().x, dialog->nameText->GetPosition().x);
     EXPECT_EQ(dialog->autoReloadBox->GetPosition().x, dialog->descriptionText->GetPosition().x);
@@ -110,6 +113,7 @@ TEST_F(DialogLayout, TabOrderIsTheCreationOrder) {
         dialog->FindWindow(10008),
         dialog->FindWindow(10009),
         dialog->nameText,
+        dialog->shortcutText,
         dialog->locationPicker->GetTextCtrl(),
         dialog->locationPicker->GetPickerCtrl(),
         dialog->descriptionText,

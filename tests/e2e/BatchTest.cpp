@@ -32,7 +32,9 @@ class PluginsFolder {
 public:
     explicit PluginsFolder(const std::vector<std::pair<wxString, wxString>>& scripts) {
         Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", "Coilhatch.so");
-        Link(COILHATCH_PLUGINS_DIR "/python", "python");
+        // The shipped Python files are shared; "python/scripts" is the test's own.
+        Link(COILHATCH_PLUGINS_DIR "/python/autocomplete", "python/autocomplete");
+        Link(COILHATCH_PLUGINS_DIR "/python/examples", "python/examples");
         wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>\n  <Coilhatch>\n";
         xml += wxString::Format("    <Counts>%zu</Counts>\n", scripts.size());
         for (size_t i = 0; i < scripts.size(); ++i)

@@ -160,7 +160,9 @@ TEST_F(ConsoleTest, ItemsFollowScriptManagementAndTheRunHasItsShortcut) {
     ASSERT_NE(accel, nullptr);
     EXPECT_EQ(accel->GetFlags(), wxACCEL_CTRL | wxACCEL_ALT);
     EXPECT_EQ(accel->GetKeyCode(), 'R');
-    EXPECT_TRUE(menu->FindItemByPosition(3)->IsSeparator());
+    EXPECT_EQ(menu->FindItemByPosition(3)->GetId(), plugin.menu.newScriptId);
+    EXPECT_EQ(menu->FindItemByPosition(4)->GetId(), plugin.menu.openFolderId);
+    EXPECT_TRUE(menu->FindItemByPosition(5)->IsSeparator());
 }
 
 TEST_F(ConsoleTest, CommandsSeeTheEditorAndScriptsStillPrintToTheOutput) {

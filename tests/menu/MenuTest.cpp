@@ -23,6 +23,7 @@ using testing_support::TempDir;
 namespace {
 
 constexpr const char* separatorLabel = "----";
+const wxString newScriptLabel = wxString::FromUTF8("New Script\xE2\x80\xA6");
 
 class MenuTest : public testing_support::WxTest {
 protected:
@@ -99,14 +100,14 @@ protected:
 };
 
 void ExpectFixedItems(const std::vector<wxMenuItem*>& items) {
-    ASSERT_GE(items.size(), 4u);
+    ASSERT_GE(items.size(), 6u);
     EXPECT_EQ(items[0]->GetId(), scriptManagementId);
     EXPECT_EQ(items[0]->GetItemLabelText(), "Script Management");
     EXPECT_TRUE(items[0]->GetHelp().empty());
     EXPECT_EQ(items[0]->GetKind(), wxITEM_NORMAL);
     EXPECT_TRUE(items[0]->GetBitmap().IsOk());
     EXPECT_EQ(items[0]->GetBitmap().GetWidth(), 16);
-    EXPECT_TRUE(items[3]->IsSeparator());
+    EXPECT_TRUE(items[5]->IsSeparator());
 }
 
 TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
@@ -121,8 +122,9 @@ TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
     EXPECT_EQ(last->GetItemLabelText(), "Python Script");
     EXPECT_EQ(last->GetSubMenu(), plugin.menu.scriptMenu);
     EXPECT_TRUE(last->GetHelp().empty());
-    const std::vector<wxString> expected{"Script Management", "Python Console",
-                                         "Run Current Document", separatorLabel};
+    const std::vector<wxString> expected{"Script Management",    "Python Console",
+                                         "Run Current Document", newScriptLabel,
+                                         "Open Scripts Folder",  separatorLabel};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
     EXPECT_TRUE(EditorEnvironment::OutputText().empty());
@@ -147,6 +149,8 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     const std::vector<wxString> expected{"Script Management",
                                          "Python Console",
                                          "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
                                          separatorLabel,
                                          "count",
                                          "starter",
@@ -157,14 +161,14 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     EXPECT_EQ(Labels(menu), expected);
     std::vector<wxMenuItem*> items = Items(menu);
     ExpectFixedItems(items);
-    EXPECT_EQ(items[4]->GetId(), count->menuId);
-    EXPECT_EQ(items[4]->GetHelp(), "Counts");
-    EXPECT_EQ(items[5]->GetId(), starter->menuId);
-    EXPECT_EQ(items[5]->GetHelp(), "Runs at start");
-    EXPECT_EQ(items[6]->GetId(), dotted->menuId);
-    EXPECT_TRUE(items[7]->GetAccel() == nullptr); // a name never takes a shortcut key
-    EXPECT_TRUE(items[4]->IsEnabled());
-    EXPECT_FALSE(items[5]->IsEnabled());
+    EXPECT_EQ(items[6]->GetId(), count->menuId);
+    EXPECT_EQ(items[6]->GetHelp(), "Counts");
+    EXPECT_EQ(items[7]->GetId(), starter->menuId);
+    EXPECT_EQ(items[7]->GetHelp(), "Runs at start");
+    EXPECT_EQ(items[8]->GetId(), dotted->menuId);
+    EXPECT_TRUE(items[9]->GetAccel() == nullptr); // a name never takes a shortcut key
+    EXPECT_TRUE(items[6]->IsEnabled());
+    EXPECT_FALSE(items[7]->IsEnabled());
     EXPECT_EQ(Occurrences("ran starter"), 1);
     EXPECT_EQ(Occurrences("ran count"), 0);
 
@@ -181,9 +185,9 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
     items = Items(plugin.menu.scriptMenu);
-    ASSERT_EQ(items.size(), 10u);
-    EXPECT_FALSE(items[5]->IsEnabled());
-    EXPECT_EQ(items[5]->GetId(), starter->menuId);
+    ASSERT_EQ(items.size(), 12u);
+    EXPECT_FALSE(items[7]->IsEnabled());
+    EXPECT_EQ(items[7]->GetId(), starter->menuId);
     EXPECT_EQ(Occurrences("ran starter"), 1);
     EXPECT_EQ(scriptList->modified, true);
 
@@ -199,9 +203,14 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
 
     plugin.BuildMenu(env.MenuBar());
 
-    const std::vector<wxString> expected{
-        "Script Management", "Python Console", "Run Current Document",
-        separatorLabel,      "same",           "same"};
+    const std::vector<wxString> expected{"Script Management",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
+                                         separatorLabel,
+                                         "same",
+                                         "same"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_NE(first->menuId, second->menuId);
     EXPECT_TRUE(Choose(second->menuId));
@@ -246,6 +255,8 @@ TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
     const std::vector<wxString> expected{"Script Management",
                                          "Python Console",
                                          "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
                                          separatorLabel,
                                          "one",
                                          "missing",
@@ -287,8 +298,13 @@ TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
     // The rebuild drops the item and its handler.
     scriptList->modified = true;
     EXPECT_TRUE(Choose(scriptManagementId));
-    const std::vector<wxString> expected{"Script Management", "Python Console",
-                                         "Run Current Document", separatorLabel, "kept"};
+    const std::vector<wxString> expected{"Script Management",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
+                                         separatorLabel,
+                                         "kept"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_EQ(plugin.menu.scriptMenu->FindItem(goneId), nullptr);
     EXPECT_FALSE(Choose(goneId)); // nothing handles the id any more
@@ -335,14 +351,19 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     ScriptEntry* entry = scriptList->Get(1);
     EXPECT_EQ(entry->location, added);
 
-    const std::vector<wxString> expected{
-        "Script Management", "Python Console", "Run Current Document", separatorLabel, "old",
-        "PyScript"};
+    const std::vector<wxString> expected{"Script Management",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
+                                         separatorLabel,
+                                         "old",
+                                         "PyScript"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxMenuItem*> after = Items(plugin.menu.scriptMenu);
-    EXPECT_EQ(after[4]->GetId(), old->menuId);
-    EXPECT_EQ(after[5]->GetId(), entry->menuId);
-    EXPECT_EQ(after[5]->GetHelp(), "python script");
+    EXPECT_EQ(after[6]->GetId(), old->menuId);
+    EXPECT_EQ(after[7]->GetId(), entry->menuId);
+    EXPECT_EQ(after[7]->GetHelp(), "python script");
     EXPECT_TRUE(Choose(entry->menuId));
     EXPECT_EQ(Occurrences("ran added"), 1);
 }
@@ -368,8 +389,9 @@ TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsOnlyManagementAndSaysWhy) {
     plugin.BuildMenu(env.MenuBar());
 
     ASSERT_EQ(SubMenu(), plugin.menu.scriptMenu);
-    const std::vector<wxString> expected{"Script Management", "Python Console",
-                                         "Run Current Document", separatorLabel};
+    const std::vector<wxString> expected{"Script Management",    "Python Console",
+                                         "Run Current Document", newScriptLabel,
+                                         "Open Scripts Folder",  separatorLabel};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
 
@@ -480,8 +502,13 @@ TEST_F(MenuTranslationTest, TranslatedToolsMenuGetsTranslatedItems) {
     wxMenu* tools = env.MenuBar()->GetMenu(2);
     ASSERT_EQ(tools->GetMenuItemCount(), 1u);
     EXPECT_EQ(tools->FindItemByPosition(0)->GetItemLabelText(), "Script Python");
-    const std::vector<wxString> expected{"Gestion des scripts", "Python Console",
-                                         "Run Current Document", separatorLabel, "names"};
+    const std::vector<wxString> expected{"Gestion des scripts",
+                                         "Python Console",
+                                         "Run Current Document",
+                                         newScriptLabel,
+                                         "Open Scripts Folder",
+                                         separatorLabel,
+                                         "names"};
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
 
     modal.SetDialogHandler([](wxDialog* dialog) {

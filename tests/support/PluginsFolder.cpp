@@ -16,7 +16,9 @@ void Link(const wxString& target, const wxString& link) {
 
 PluginsFolder::PluginsFolder(const std::vector<ScriptFile>& scripts) {
     Link(COILHATCH_PLUGINS_DIR "/Coilhatch.so", dir.File("Coilhatch.so"));
-    Link(COILHATCH_PLUGINS_DIR "/python", dir.File("python"));
+    // The shipped Python files are shared; "python/scripts" is the test's own.
+    Link(COILHATCH_PLUGINS_DIR "/python/autocomplete", dir.File("python/autocomplete"));
+    Link(COILHATCH_PLUGINS_DIR "/python/examples", dir.File("python/examples"));
     wxString xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>";
     xml += wxString::Format("<Counts>%zu</Counts><!--Unsaved-->", scripts.size());
     for (size_t i = 0; i < scripts.size(); ++i) {
