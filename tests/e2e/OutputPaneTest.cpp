@@ -1,6 +1,7 @@
 // The editor's own side of tracebacks and of the plug-in's menu: a double-click on a traceback's
 // `File "PATH", line N` in the output pane opens that file at that line, the open event carries
 // the line, the editor's menus leave the plug-in's shortcut free, and menu images are asked for.
+#include "host/app/OutputPane.h"
 #include "host/app/MainFrame.h"
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
@@ -8,7 +9,6 @@
 
 #include <wx/app.h>
 #include <wx/menu.h>
-#include <wx/textctrl.h>
 
 #include <dlfcn.h>
 
@@ -34,22 +34,18 @@ protected:
         WxTest::TearDown();
     }
 
-    // Double-clicks the pane's first line that contains `text`, as the mouse would: the first
-    // click has put the caret there, the second arrives at the same place.
+    // Double-clicks the pane's first line that contains `text`, as the control tells it.
     void DoubleClickLineWith(const wxString& text) {
         frame->GetOutputText(); // what waits reaches the pane
-        wxTextCtrl* pane = frame->GetOutputPane();
-        long position = -1;
-        for (int line = 0; line < pane->GetNumberOfLines(); ++line) {
-            if (pane->GetLineText(line).Contains(text)) {
-                position = pane->XYToPosition(4, line);
-                break;
-            }
-        }
-        ASSERT_GE(position, 0) << "no line with " << text.utf8_str();
-        pane->SetInsertionPoint(position);
-        wxMouseEvent click(wxEVT_LEFT_DCLICK);
-        click.SetPosition(pane->PositionToCoords(position));
+        COutputPane* pane = frame->GetOutputPane();
+        int found = -1;
+        for (int line = 0; line < pane->GetLineCount() && found < 0; ++line)
+            if (pane->GetLineText(line).Contains(text))
+                found = line;
+        ASSERT_GE(found, 0) << "no line with " << text.utf8_str();
+        wxStyledTextEvent click(wxEVT_STC_DOUBLECLICK, pane->GetId());
+        click.SetLine(found);
+        click.SetPosition(pane->PositionFromLine(found) + 4);
         click.SetEventObject(pane);
         pane->GetEventHandler()->ProcessEvent(click);
     }
