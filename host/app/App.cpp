@@ -78,7 +78,10 @@ void CConsoleWriter::Append(const char* text, size_t length) {
     const bool burstStarts = waiting.empty();
     waiting.append(text, length);
     atLineStart = text[length - 1] == '\n';
-    if (waiting.size() >= consoleChunk) {
+    // A line that ends after a pause is written at once, so that a trickle of lines keeps its
+    // place before the output of a child process that writes to the same file.
+    if (waiting.size() >= consoleChunk ||
+        (atLineStart && std::chrono::steady_clock::now() - lastWrite >= consoleDelay)) {
         WriteOut();
         return;
     }
@@ -116,6 +119,7 @@ void CConsoleWriter::WriteOut() {
         done += static_cast<size_t>(written);
     }
     waiting.clear();
+    lastWrite = std::chrono::steady_clock::now();
     if (waiting.capacity() > 4 * consoleChunk)
         std::string().swap(waiting);
 }
@@ -146,8 +150,12 @@ void CConsoleWriter::FlushBeforeExit() {
 }
 
 void CConsoleWriter::BeforeFork() {
-    if (CConsoleWriter* writer = activeWriter.load())
+    // What was written before the fork comes before anything the new process writes.
+    if (CConsoleWriter* writer = activeWriter.load()) {
         writer->mutex.lock();
+        if (writer->owner == getpid())
+            writer->WriteOut();
+    }
 }
 
 void CConsoleWriter::AfterForkInParent() {

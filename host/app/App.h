@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,13 +21,13 @@ class CMainFrame;
 class wxEventLoopBase;
 
 // Standard output in batch mode, written in large pieces rather than a system call per piece:
-// text waits in a buffer, which is written out when it holds 64 KB, before each line of the
-// editor's own (a message box, say), 20 ms after a burst of output began (by a thread of the
-// writer's own), when the writer goes, when the process exits, and when it ends without
-// exiting (a script's os._exit(): see FlushBeforeExit). Knows whether the output stands at the
-// start of a line. Any thread may write: the message output writes on the thread that appends.
-// A process forked from the editor writes what it appends itself, never what the editor had
-// waiting.
+// text waits in a buffer, which is written out when it holds 64 KB, when a line ends 20 ms or
+// more after the last write, 20 ms after a burst of output began (by a thread of the writer's
+// own), before each line of the editor's own (a message box, say), before the process forks,
+// when the writer goes, when the process exits, and when it ends without exiting (a script's
+// os._exit(): see FlushBeforeExit). Knows whether the output stands at the start of a line.
+// Any thread may write: the message output writes on the thread that appends. A process
+// forked from the editor writes what it appends itself, never what the editor had waiting.
 class CConsoleWriter {
 public:
     explicit CConsoleWriter(int fd = 1);
@@ -59,6 +60,7 @@ private:
     std::string waiting;
     bool atLineStart = true;
     bool stopping = false;
+    std::chrono::steady_clock::time_point lastWrite;
     std::thread thread;
     pid_t owner; // the process whose output waits
 };

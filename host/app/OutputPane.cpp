@@ -191,14 +191,19 @@ void COutputPane::Write(const std::string& chunk) {
     size_t firstKeep = oldLength;
     bool first = true; // the current line is the document's last line
 
-    // Plain text written at the end of the line: nothing to interpret.
+    // Plain text written at the end of the line: nothing to interpret, nothing to copy.
     if (cursor == oldLength && std::none_of(text.begin(), text.end(), IsSpecial)) {
-        line = text;
-        lineStyles.assign(text.size(), static_cast<char>(style));
         const size_t lastBreak = text.rfind('\n');
         cursor =
             lastBreak == std::string::npos ? oldLength + text.size() : text.size() - lastBreak - 1;
-    } else {
+        SetReadOnly(false);
+        AppendTextRaw(text.data(), static_cast<int>(text.size()));
+        StartStyling(docEnd);
+        SetStyling(static_cast<int>(text.size()), style);
+        SetReadOnly(true);
+        return;
+    }
+    {
         auto load = [&] {
             if (!first || keep == 0)
                 return;

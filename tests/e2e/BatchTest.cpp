@@ -363,3 +363,31 @@ TEST(E2EBatch, DescriptorOutputOfScriptsAndChildProcessesArrivesBeforeTheEditorE
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "text\nfrom the child\nlast\n") << Describe(result);
 }
+
+// Standard output is written in large pieces, yet nothing is lost when a script ends the
+// process without exit handlers, and a forked process writes its own text once, after what
+// came before the fork.
+TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
+    TempDir scripts;
+    const wxString ending = scripts.Write("ending.py", "import os, wx\n"
+                                                       "def MpMain():\n"
+                                                       "    for i in range(2000):\n"
+                                                       "        print(i)\n"
+                                                       "    pid = os.fork()\n"
+                                                       "    if pid == 0:\n"
+                                                       "        print('child')\n"
+                                                       "        os._exit(0)\n"
+                                                       "    os.waitpid(pid, 0)\n"
+                                                       "    wx.MessageBox('box', 'Cap')\n"
+                                                       "    print('parent', end='')\n"
+                                                       "    os._exit(3)\n");
+    PluginsFolder plugins({{"ending", ending}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/ending"});
+    EXPECT_EQ(result.status, 3) << Describe(result);
+    wxString expected;
+    for (int i = 0; i < 2000; ++i)
+        expected += wxString::Format("%d\n", i);
+    expected += "child\n[message box] Cap: box\nparent";
+    EXPECT_EQ(result.out, expected) << Describe(result);
+}
