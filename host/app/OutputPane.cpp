@@ -64,6 +64,205 @@ bool ParseSourcePlace(const wxString& text, wxString& path, long& line) {
     return place.GetMatch(text, 2).ToLong(&line) && line > 0;
 }
 
+// One escape sequence: where it ends (past its last byte; npos when the text ends first; where
+// it starts when it is no sequence at all), and for a control sequence (ESC [) that is not
+// private, its final byte and parameters.
+struct EscapeSequence {
+    size_t end = std::string::npos;
+    char final = 0;
+    std::string parameters;
+};
+
+EscapeSequence ScanEscape(const std::string& text, size_t start) {
+    EscapeSequence sequence;
+    const auto byte = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const size_t size = text.size();
+    const size_t limit = std::min(size, start + maxEscape);
+    size_t end = start + 1;
+    if (end >= size)
+        return sequence;
+    const unsigned char kind = byte(end++);
+    if (kind == '[') {
+        // Parameter and intermediate bytes, then the final byte.
+        while (end < limit && byte(end) >= 0x20 && byte(end) < 0x40)
+            ++end;
+        if (end >= size)
+            return sequence;
+        if (end >= limit || byte(end) < 0x40 || byte(end) > 0x7E) {
+            sequence.end = start; // cut short by a control character: no sequence
+            return sequence;
+        }
+        const std::string parameters = text.substr(start + 2, end - start - 2);
+        if (parameters.empty() || parameters[0] < 0x3C) {
+            sequence.final = static_cast<char>(byte(end));
+            sequence.parameters = parameters;
+        }
+        sequence.end = end + 1;
+        return sequence;
+    }
+    if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' || kind == '_') {
+        // A string, ended by BEL or by ESC \.
+        for (; end < limit; ++end) {
+            if (byte(end) == 0x07) {
+                sequence.end = end + 1;
+                return sequence;
+            }
+            if (byte(end) == 0x1B && end + 1 < size && text[end + 1] == '\\') {
+                sequence.end = end + 2;
+                return sequence;
+            }
+        }
+        if (limit < size)
+            sequence.end = start; // too long for a sequence
+        return sequence;
+    }
+    if (kind < 0x20 || kind > 0x7E) {
+        sequence.end = start;
+        return sequence;
+    }
+    // Intermediate bytes, then the final one.
+    for (unsigned char last = kind; last >= 0x20 && last < 0x30; last = byte(end++))
+        if (end >= size)
+            return sequence;
+    sequence.end = end;
+    return sequence;
+}
+
+// The control's last line and the lines after it as a terminal writes them, held here until
+// they go into the control in one replacement. Of the control's last line only what follows
+// `keep` is held, until something needs the rest.
+class TerminalLines {
+public:
+    TerminalLines(wxStyledTextCtrl& control, int start, size_t length, size_t column)
+        : pane(control), lineStart(start), oldLength(length), keep(length), firstKeep(length),
+          cursor(column) {}
+
+    size_t Cursor() const { return cursor; }
+
+    // Writes characters at the cursor, over those there.
+    void Put(const char* bytes, size_t count, int style) {
+        if (cursor < keep)
+            Load();
+        size_t at = cursor - keep;
+        for (size_t i = 0; i < count;) {
+            if (at >= line.size()) {
+                line.append(bytes + i, count - i);
+                styles.append(count - i, static_cast<char>(style));
+                at = line.size();
+                break;
+            }
+            size_t length = 1;
+            while (i + length < count && IsContinuation(bytes[i + length]))
+                ++length;
+            size_t replaced = 1;
+            while (at + replaced < line.size() && IsContinuation(line[at + replaced]))
+                ++replaced;
+            line.replace(at, replaced, bytes + i, length);
+            styles.replace(at, replaced, length, static_cast<char>(style));
+            at += length;
+            i += length;
+        }
+        cursor = keep + at;
+    }
+
+    void NewLine() {
+        if (first)
+            firstKeep = keep;
+        first = false;
+        done += line;
+        done += '\n';
+        doneStyles += styles;
+        doneStyles += '\0';
+        line.clear();
+        styles.clear();
+        keep = 0;
+        cursor = 0;
+    }
+
+    void Return() { cursor = 0; }
+
+    void Backspace() {
+        if (cursor == 0)
+            return;
+        if (cursor <= keep)
+            Load();
+        size_t at = cursor - keep;
+        do
+            --at;
+        while (at > 0 && IsContinuation(line[at]));
+        cursor = keep + at;
+    }
+
+    // 0: from the cursor to the end of the line; 1: from its start to the cursor; 2: all of it.
+    // Erased characters before the cursor become blanks, as on a screen.
+    void EraseInLine(int mode) {
+        Load();
+        const size_t at = std::min(cursor - keep, line.size());
+        if (mode == 0) {
+            line.resize(at);
+            styles.resize(at);
+            return;
+        }
+        size_t blanks = 0;
+        for (size_t i = 0; i < at; ++i)
+            blanks += IsContinuation(line[i]) ? 0 : 1;
+        const size_t end = mode == 1 ? at : line.size();
+        line.replace(0, end, std::string(blanks, ' '));
+        styles.replace(0, end, std::string(blanks, '\0'));
+        cursor = keep + blanks;
+    }
+
+    // Puts the result into the control.
+    void Apply() {
+        if (first)
+            firstKeep = keep;
+        if (firstKeep == oldLength && done.empty() && line.empty())
+            return;
+        done += line;
+        doneStyles += styles;
+        const int from = lineStart + static_cast<int>(firstKeep);
+        const int end = lineStart + static_cast<int>(oldLength);
+        pane.SetReadOnly(false);
+        if (from < end)
+            pane.DeleteRange(from, end - from);
+        pane.AppendTextRaw(done.data(), static_cast<int>(done.size()));
+        pane.StartStyling(from);
+        pane.SetStyleBytes(static_cast<int>(doneStyles.size()), &doneStyles[0]);
+        pane.SetReadOnly(true);
+    }
+
+private:
+    // Takes the rest of the control's last line.
+    void Load() {
+        if (!first || keep == 0)
+            return;
+        const wxMemoryBuffer cells =
+            pane.GetStyledText(lineStart, lineStart + static_cast<int>(keep));
+        const auto* cell = static_cast<const char*>(cells.GetData());
+        std::string oldText(keep, ' ');
+        std::string oldStyles(keep, '\0');
+        for (size_t i = 0; i < keep && 2 * i + 1 < cells.GetDataLen(); ++i) {
+            oldText[i] = cell[2 * i];
+            oldStyles[i] = cell[2 * i + 1];
+        }
+        line.insert(0, oldText);
+        styles.insert(0, oldStyles);
+        keep = 0;
+    }
+
+    wxStyledTextCtrl& pane;
+    const int lineStart;
+    const size_t oldLength;
+    size_t keep;       // bytes of the current line that stay in the control as they are
+    size_t firstKeep;  // the same for the control's last line
+    size_t cursor;     // bytes from the current line's start
+    bool first = true; // the current line is the control's last line
+    std::string line;  // the current line from `keep` on
+    std::string styles;
+    std::string done; // the lines finished here, from `firstKeep` of the control's last line
+    std::string doneStyles;
+};
+
 } // namespace
 
 uint64_t COutputPane::Attributes::Key() const {
@@ -164,14 +363,12 @@ void COutputPane::Show(const CMessageOutput::ViewText& taken) {
 }
 
 void COutputPane::Write(const std::string& chunk) {
-    const std::string* input = &chunk;
     std::string joined;
     if (!pendingEscape.empty()) {
         joined = std::move(pendingEscape) + chunk;
         pendingEscape.clear();
-        input = &joined;
     }
-    const std::string& text = *input;
+    const std::string& text = joined.empty() ? chunk : joined;
     if (text.empty())
         return;
 
@@ -179,17 +376,6 @@ void COutputPane::Write(const std::string& chunk) {
     const int lineStart = PositionFromLine(LineFromPosition(docEnd));
     const auto oldLength = static_cast<size_t>(docEnd - lineStart);
     cursor = std::min(cursor, oldLength);
-
-    // What replaces the document from the first changed byte of its last line: the lines
-    // finished here, then the current line. Of the document's last line only the part from
-    // `keep` on is held here, until something needs the rest.
-    std::string out;
-    std::string outStyles;
-    std::string line;
-    std::string lineStyles;
-    size_t keep = oldLength;
-    size_t firstKeep = oldLength;
-    bool first = true; // the current line is the document's last line
 
     // Plain text written at the end of the line: nothing to interpret, nothing to copy.
     if (cursor == oldLength && std::none_of(text.begin(), text.end(), IsSpecial)) {
@@ -203,196 +389,50 @@ void COutputPane::Write(const std::string& chunk) {
         SetReadOnly(true);
         return;
     }
-    {
-        auto load = [&] {
-            if (!first || keep == 0)
-                return;
-            const wxMemoryBuffer styled =
-                GetStyledText(lineStart, lineStart + static_cast<int>(keep));
-            const auto* cells = static_cast<const char*>(styled.GetData());
-            std::string oldText(keep, ' ');
-            std::string oldStyles(keep, '\0');
-            for (size_t i = 0; i < keep && 2 * i + 1 < styled.GetDataLen(); ++i) {
-                oldText[i] = cells[2 * i];
-                oldStyles[i] = cells[2 * i + 1];
-            }
-            line.insert(0, oldText);
-            lineStyles.insert(0, oldStyles);
-            keep = 0;
-        };
-        auto put = [&](const char* bytes, size_t count) {
-            if (cursor < keep)
-                load();
-            size_t at = cursor - keep;
-            for (size_t i = 0; i < count;) {
-                if (at >= line.size()) {
-                    line.append(bytes + i, count - i);
-                    lineStyles.append(count - i, static_cast<char>(style));
-                    at = line.size();
-                    break;
-                }
-                // Overwrites one character with one character.
-                size_t length = 1;
-                while (i + length < count && IsContinuation(bytes[i + length]))
-                    ++length;
-                size_t oldChar = 1;
-                while (at + oldChar < line.size() && IsContinuation(line[at + oldChar]))
-                    ++oldChar;
-                line.replace(at, oldChar, bytes + i, length);
-                lineStyles.replace(at, oldChar, length, static_cast<char>(style));
-                at += length;
-                i += length;
-            }
-            cursor = keep + at;
-        };
-        auto newline = [&] {
-            if (first)
-                firstKeep = keep;
-            first = false;
-            out += line;
-            out += '\n';
-            outStyles += lineStyles;
-            outStyles += '\0';
-            line.clear();
-            lineStyles.clear();
-            keep = 0;
-            cursor = 0;
-        };
-        auto eraseInLine = [&](int mode) {
-            load();
-            const size_t at = std::min(cursor - keep, line.size());
-            if (mode == 0) {
-                line.resize(at);
-                lineStyles.resize(at);
-                return;
-            }
-            // Erased characters before the cursor become blanks, as on a screen.
-            size_t blanks = 0;
-            for (size_t i = 0; i < at; ++i)
-                blanks += IsContinuation(line[i]) ? 0 : 1;
-            const size_t end = mode == 1 ? at : line.size();
-            line.replace(0, end, std::string(blanks, ' '));
-            lineStyles.replace(0, end, std::string(blanks, '\0'));
-            cursor = keep + blanks;
-        };
 
-        size_t i = 0;
-        while (i < text.size()) {
-            size_t run = i;
-            while (run < text.size() && !IsSpecial(text[run]) && text[run] != '\n')
-                ++run;
-            if (run > i)
-                put(text.data() + i, run - i);
-            if (run >= text.size())
+    TerminalLines lines(*this, lineStart, oldLength, cursor);
+    size_t i = 0;
+    while (i < text.size()) {
+        size_t run = i;
+        while (run < text.size() && !IsSpecial(text[run]) && text[run] != '\n')
+            ++run;
+        if (run > i)
+            lines.Put(text.data() + i, run - i, style);
+        if (run >= text.size())
+            break;
+        const char c = text[run];
+        i = run + 1;
+        if (c == '\n') {
+            lines.NewLine();
+        } else if (c == '\r') {
+            lines.Return();
+        } else if (c == '\b') {
+            lines.Backspace();
+        } else if (c == '\x1b') {
+            const EscapeSequence sequence = ScanEscape(text, run);
+            if (sequence.end == std::string::npos) {
+                // Cut off by the end of the text: it waits for the rest.
+                pendingEscape = text.substr(run);
                 break;
-            const char c = text[run];
-            i = run + 1;
-            if (c == '\n') {
-                newline();
-            } else if (c == '\r') {
-                cursor = 0;
-            } else if (c == '\b') {
-                if (cursor == 0)
-                    continue;
-                if (cursor <= keep)
-                    load();
-                size_t at = cursor - keep;
-                while (at > 0) {
-                    --at;
-                    if (!IsContinuation(line[at]))
-                        break;
-                }
-                cursor = keep + at;
-            } else if (c == '\x1b') {
-                // Finds the sequence's end; one cut off by the end of the text waits for the
-                // rest.
-                if (i >= text.size()) {
-                    pendingEscape = text.substr(run);
-                    break;
-                }
-                const char kind = text[i];
-                size_t end = i + 1; // past the sequence
-                bool complete = true;
-                bool valid = true;
-                if (kind == '[') {
-                    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-                    while (end < text.size() && byte(end) >= 0x20 && byte(end) < 0x40)
-                        ++end;
-                    if (end >= text.size())
-                        complete = false;
-                    else if (byte(end) < 0x40 || byte(end) > 0x7E)
-                        valid = false; // a control character cuts it short: it stays
-                    else
-                        ++end;
-                } else if (kind == ']' || kind == 'P' || kind == 'X' || kind == '^' ||
-                           kind == '_') {
-                    // A string, ended by BEL or by ESC \.
-                    complete = false;
-                    for (; end < text.size(); ++end) {
-                        if (text[end] == '\x07') {
-                            ++end;
-                            complete = true;
-                            break;
-                        }
-                        if (text[end] == '\x1b' && end + 1 < text.size() && text[end + 1] == '\\') {
-                            end += 2;
-                            complete = true;
-                            break;
-                        }
-                    }
-                } else {
-                    while (end - 1 < text.size() && text[end - 1] >= 0x20 && text[end - 1] < 0x30)
-                        ++end; // intermediate bytes, then the final one
-                    if (end > text.size())
-                        complete = false;
-                }
-                if (!complete) {
-                    if (text.size() - run <= maxEscape) {
-                        pendingEscape = text.substr(run);
-                        break;
-                    }
-                    valid = false;
-                }
-                if (!valid) {
-                    put("\xe2\x90\x9b", 3); // the ESC shows; what follows is text
-                    continue;
-                }
-                if (kind == '[' && end - i >= 2) {
-                    const std::string parameters = text.substr(i + 1, end - i - 2);
-                    const char final = text[end - 1];
-                    const bool isPrivate = !parameters.empty() && parameters[0] >= 0x3C;
-                    if (final == 'm' && !isPrivate)
-                        ApplySgr(parameters);
-                    else if (final == 'K' && !isPrivate)
-                        eraseInLine(parameters.empty() ? 0 : std::atoi(parameters.c_str()));
-                }
-                i = end;
-            } else {
-                // Any other control character shows as its picture (NUL as U+2400).
-                const char picture[3] = {'\xe2', '\x90',
-                                         static_cast<char>(0x80 + static_cast<unsigned char>(c))};
-                put(picture, 3);
             }
+            if (sequence.end == run) {
+                lines.Put("\xe2\x90\x9b", 3, style); // no sequence: the ESC shows
+                continue;
+            }
+            if (sequence.final == 'm')
+                ApplySgr(sequence.parameters);
+            else if (sequence.final == 'K')
+                lines.EraseInLine(std::atoi(sequence.parameters.c_str()));
+            i = sequence.end;
+        } else {
+            // Any other control character shows as its picture (NUL as U+2400).
+            const char picture[3] = {'\xe2', '\x90',
+                                     static_cast<char>(0x80 + static_cast<unsigned char>(c))};
+            lines.Put(picture, 3, style);
         }
-        if (first)
-            firstKeep = keep;
     }
-
-    if (firstKeep == oldLength && out.empty() && line.empty())
-        return;
-    out += line;
-    outStyles += lineStyles;
-    const int from = lineStart + static_cast<int>(firstKeep);
-    SetReadOnly(false);
-    if (from < docEnd)
-        DeleteRange(from, docEnd - from);
-    AppendTextRaw(out.data(), static_cast<int>(out.size()));
-    StartStyling(from);
-    if (std::all_of(outStyles.begin(), outStyles.end(), [](char s) { return s == 0; }))
-        SetStyling(static_cast<int>(outStyles.size()), 0);
-    else
-        SetStyleBytes(static_cast<int>(outStyles.size()), &outStyles[0]);
-    SetReadOnly(true);
+    cursor = lines.Cursor();
+    lines.Apply();
 }
 
 void COutputPane::ApplySgr(const std::string& parameters) {
