@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -323,13 +324,13 @@ void COutputPane::ShowPending() {
 void COutputPane::ClearOutput() {
     // The output first: what it still hands the pane afterwards is newer than the clearing.
     output->Clear();
+    Empty();
+}
+
+void COutputPane::Empty() {
     SetReadOnly(false);
     ClearAll();
     SetReadOnly(true);
-    ResetTerminal();
-}
-
-void COutputPane::ResetTerminal() {
     cursor = 0;
     attributes = Attributes();
     style = 0;
@@ -342,12 +343,8 @@ bool COutputPane::IsAtEnd() const {
 
 void COutputPane::Show(const CMessageOutput::ViewText& taken) {
     const bool follow = IsAtEnd();
-    if (taken.cleared || taken.cut) {
-        SetReadOnly(false);
-        ClearAll();
-        SetReadOnly(true);
-        ResetTerminal();
-    }
+    if (taken.cleared || taken.cut)
+        Empty();
     if (taken.cut) {
         // Older text was left out: the pane starts with the first whole line after the gap.
         const size_t lineEnd = taken.text.find('\n');
@@ -623,18 +620,23 @@ void COutputPane::OnFindDialog(wxFindDialogEvent& event) {
     Find(event.GetFindString(), (event.GetFlags() & wxFR_DOWN) != 0, flags);
 }
 
+std::unique_ptr<wxMenu> COutputPane::MakeContextMenu() const {
+    auto menu = std::make_unique<wxMenu>();
+    menu->Append(wxID_COPY, "&Copy");
+    menu->Append(wxID_SELECTALL, "Select &All");
+    menu->AppendSeparator();
+    menu->Append(ID_FIND, "&Find...\tCtrl+F");
+    menu->Append(ID_FIND_NEXT, "Find &Next\tF3");
+    menu->Append(ID_FIND_PREVIOUS, "Find &Previous\tShift+F3");
+    menu->AppendSeparator();
+    menu->Append(ID_CLEAR_OUTPUT, "Clear Output");
+    menu->Enable(wxID_COPY, GetSelectionStart() != GetSelectionEnd());
+    return menu;
+}
+
 void COutputPane::OnContextMenu(wxContextMenuEvent&) {
-    wxMenu menu;
-    menu.Append(wxID_COPY, "&Copy");
-    menu.Append(wxID_SELECTALL, "Select &All");
-    menu.AppendSeparator();
-    menu.Append(ID_FIND, "&Find...\tCtrl+F");
-    menu.Append(ID_FIND_NEXT, "Find &Next\tF3");
-    menu.Append(ID_FIND_PREVIOUS, "Find &Previous\tShift+F3");
-    menu.AppendSeparator();
-    menu.Append(ID_CLEAR_OUTPUT, "Clear Output");
-    menu.Enable(wxID_COPY, GetSelectionStart() != GetSelectionEnd());
-    PopupMenu(&menu);
+    const std::unique_ptr<wxMenu> menu = MakeContextMenu();
+    PopupMenu(menu.get());
 }
 
 void COutputPane::OnKeyDown(wxKeyEvent& event) {

@@ -10,10 +10,12 @@
 #include "host/lib/Services.h"
 
 #include <wx/fdrepdlg.h>
+#include <wx/menu.h>
 #include <wx/stc/stc.h>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 class COutputPane : public wxStyledTextCtrl {
@@ -37,6 +39,9 @@ public:
 
     // Whether the view shows the last line, so that new output scrolls it along.
     bool IsAtEnd() const;
+
+    // The pane's context menu: Copy, Select All, Find..., Find Next, Find Previous, Clear Output.
+    std::unique_ptr<wxMenu> MakeContextMenu() const;
 
     // The commands of the pane's context menu.
     enum {
@@ -67,7 +72,8 @@ private:
     void ApplySgr(const std::string& parameters);
     int StyleFor(const Attributes& attributes);
     void KeepTail();
-    void ResetTerminal();
+    // Empties the control and starts the terminal afresh.
+    void Empty();
 
     void OnContextMenu(wxContextMenuEvent& event);
     void OnKeyDown(wxKeyEvent& event);

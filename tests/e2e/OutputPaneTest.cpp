@@ -265,6 +265,12 @@ TEST_F(OutputPane, ClearOutputEmptiesThePaneAndTheOutputAndOnlyNewerTextFollows)
     output->Append("\x1b[31mshown\n");
     frame->GetOutputText();
     output->Append("waiting, not shown yet\n");
+    // The context menu's item, as a click on it sends it.
+    const std::unique_ptr<wxMenu> menu = pane->MakeContextMenu();
+    ASSERT_EQ(menu->GetLabelText(COutputPane::ID_CLEAR_OUTPUT), "Clear Output");
+    for (const int id : std::vector<int>{COutputPane::ID_FIND, COutputPane::ID_FIND_NEXT,
+                                         COutputPane::ID_FIND_PREVIOUS, wxID_COPY, wxID_SELECTALL})
+        EXPECT_NE(menu->FindItem(id), nullptr) << id;
     wxCommandEvent clear(wxEVT_MENU, COutputPane::ID_CLEAR_OUTPUT);
     pane->GetEventHandler()->ProcessEvent(clear);
     EXPECT_EQ(pane->GetText(), "");
