@@ -314,6 +314,8 @@ COutputPane::COutputPane(wxWindow* parent, CMessageOutput* source)
 }
 
 COutputPane::~COutputPane() {
+    // Nothing reaches the pane once its own part is gone.
+    CMessageOutputPane::Detach(this);
     delete findDialog;
 }
 

@@ -391,3 +391,20 @@ TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
     expected += "child\n[message box] Cap: box\nparent";
     EXPECT_EQ(result.out, expected) << Describe(result);
 }
+
+// A line printed after a pause is out at once: a child process that writes to the editor's own
+// standard output comes after it, as in a terminal.
+TEST(E2EBatch, ALineAfterAPauseComesBeforeWhatAChildWritesToTheSameFile) {
+    TempDir scripts;
+    const wxString child = scripts.Write("child.py", "import subprocess, time\n"
+                                                     "def MpMain():\n"
+                                                     "    for n in range(3):\n"
+                                                     "        print('step', n)\n"
+                                                     "        subprocess.run(['echo', 'tool'])\n"
+                                                     "        time.sleep(0.03)\n");
+    PluginsFolder plugins({{"child", child}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/child"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "step 0\ntool\nstep 1\ntool\nstep 2\ntool\n") << Describe(result);
+}

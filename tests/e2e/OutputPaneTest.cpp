@@ -422,3 +422,25 @@ TEST_F(OutputPane, TheOutputKeepsEachWriteWholeAndDropsWholeCharactersFromItsSta
     EXPECT_EQ(later.length(), CMessageOutput::MaxHistoryLength);
     EXPECT_TRUE(later.EndsWith(wxString::FromUTF8("b\xf0\x9f\x98\x80") + "cde"));
 }
+
+// A line longer than the pane keeps its end, and the terminal still knows where it is.
+TEST_F(OutputPane, ALineLongerThanThePaneKeepsItsEndAndCanStillBeRewritten) {
+    COutputPane* pane = frame->GetOutputPane();
+    output->Append("before\n" + wxString('x', 3000000));
+    frame->GetOutputText();
+    output->Append(wxString('x', 2000000) + "yz");
+    frame->GetOutputText();
+    EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+    EXPECT_GE(pane->GetLength(), COutputPane::MaxLength / 2);
+    EXPECT_EQ(pane->GetLineCount(), 1);
+    EXPECT_TRUE(pane->GetText().EndsWith("xyz"));
+    output->Append("\rAB\n");
+    const wxString shown = frame->GetOutputText();
+    EXPECT_TRUE(shown.StartsWith("ABx")) << shown.Left(10).utf8_str();
+    EXPECT_TRUE(shown.EndsWith("xyz\n"));
+
+    // An escape sequence that never ends is no sequence: its ESC shows, and the rest as text.
+    output->Append("\x1b]" + wxString('t', 5000) + "\n");
+    EXPECT_TRUE(frame->GetOutputText().EndsWith(wxString::FromUTF8("\xe2\x90\x9b]ttt") +
+                                                wxString('t', 4997) + "\n"));
+}
