@@ -408,3 +408,25 @@ TEST(E2EBatch, ALineAfterAPauseComesBeforeWhatAChildWritesToTheSameFile) {
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "step 0\ntool\nstep 1\ntool\nstep 2\ntool\n") << Describe(result);
 }
+
+// What the pane reads as a terminal would (a bar redrawn with '\r', colours) reaches standard
+// output byte for byte.
+TEST(E2EBatch, ProgressBarsAndColoursReachStandardOutputAsWritten) {
+    TempDir scripts;
+    const wxString bar =
+        scripts.Write("bar.py", "def MpMain():\n"
+                                "    print('\\x1b[1;31mred\\x1b[0m')\n"
+                                "    for i in range(3):\n"
+                                "        print('\\r%d%% \\u2588' % (50 * i), end='')\n"
+                                "    print('\\r\\n\\xe9\\U0001F600\\b\\x00')\n");
+    PluginsFolder plugins({{"bar", bar}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/bar"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    const wxString expected =
+        wxString::FromUTF8("\x1b[1;31mred\x1b[0m\n"
+                           "\r0% \xe2\x96\x88\r50% \xe2\x96\x88"
+                           "\r100% \xe2\x96\x88\r\n\xc3\xa9\xf0\x9f\x98\x80\b") +
+        wxString("\0\n", 2);
+    EXPECT_EQ(result.out, expected) << Describe(result);
+}
