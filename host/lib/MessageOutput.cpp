@@ -426,7 +426,8 @@ void PaneFeeder::Show(bool now) {
 
 // What a plain text control shows of new text.
 void ShowInTextCtrl(wxTextCtrl* pane, const CMessageOutput::ViewText& taken) {
-    wxString text = wxString::FromUTF8(taken.text.data(), taken.text.size());
+    const std::string& bytes = taken.text;
+    wxString text = DecodeUtf8(bytes.begin(), bytes.end(), CountChars(bytes.begin(), bytes.end()));
     if (taken.cleared)
         pane->Clear();
     if (taken.cut) {
