@@ -1,9 +1,14 @@
-// output: a script whose MpMain prints 100,000 lines, run through the plug-in in a frame with a
-// real output pane, against the same loop printing into io.StringIO, in the same run. A sample
-// ends when the pane shows the last line, so the pane's cost is counted.
+// output: a script whose MpMain prints 100,000 lines (or --lines N), run through the plug-in,
+// against the same loop printing into io.StringIO, in the same run. In the window (the
+// default) a sample ends when the editor's Output pane shows the last line and has painted
+// it; with --batch the output goes as in the editor's batch mode, to a file, and a sample ends
+// when the file holds all of it. Each mode also tells how much the process grew in its first
+// run, against the text that the output and the pane keep.
 #include "bench/Bench.h"
 
 #include "engine/Coilhatch.h"
+#include "host/app/App.h"
+#include "host/app/OutputPane.h"
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
@@ -12,14 +17,17 @@
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
-#include <wx/textctrl.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,19 +35,17 @@
 namespace bench {
 namespace {
 
-const int lineCount = 100000;
-
-// The editor's side: named items and a main frame whose pane shows message output 0.
+// The editor's side: named items and a main frame whose Output pane shows message output 0.
 class PaneEditor {
 public:
-    explicit PaneEditor(const wxString& pluginsPath)
+    PaneEditor(const wxString& pluginsPath, bool withPane)
         : frame(new wxFrame(nullptr, wxID_ANY, "Marrowpad", wxDefaultPosition, wxSize(900, 640))),
-          pane(new wxTextCtrl(frame, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
-                              wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP)) {
+          pane(withPane
+                   ? new COutputPane(frame, CMessageOutputManagement::Get()->GetMessageOutput(0))
+                   : nullptr) {
         CAppManagement::Get()->SetAppWindow(frame);
         CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
         CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-        CMessageOutputPane::Attach(pane, CMessageOutputManagement::Get()->GetMessageOutput(0));
         frame->Show();
     }
     ~PaneEditor() {
@@ -49,12 +55,22 @@ public:
     PaneEditor(const PaneEditor&) = delete;
     PaneEditor& operator=(const PaneEditor&) = delete;
 
-    wxTextCtrl* Pane() const { return pane; }
+    COutputPane* Pane() const { return pane; }
 
 private:
     wxFrame* frame;
-    wxTextCtrl* pane;
+    COutputPane* pane;
 };
+
+// The process's resident memory, in bytes.
+long ResidentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6) * 1024;
+    return 0;
+}
 
 wxString TempFolder() {
     std::string templ = (wxFileName::GetTempDir() + "/coilhatch-bench-XXXXXX").utf8_string();
@@ -73,27 +89,45 @@ void ProcessEvents(wxEventLoopBase& loop) {
     wxTheApp->ProcessIdle();
 }
 
-// Runs the event loop as the editor would until the pane holds `last` as its last line; false
-// when it does not within a minute. The toolkit's layout of the lines out of sight, which it
-// goes on with in the background, is not waited for.
-bool WaitForPane(wxEventLoopBase& loop, wxTextCtrl* pane, const wxString& last) {
-    const wxString ending = last + "\n";
+// Runs the event loop as the editor would until the pane holds `last` as its last line, shows
+// it and has painted it; false when it does not within a minute.
+bool WaitForPane(wxEventLoopBase& loop, COutputPane* pane, const wxString& last) {
+    const std::string ending = (last + "\n").utf8_string();
     auto shown = [&] {
-        const long end = pane->GetLastPosition();
-        return end >= static_cast<long>(ending.length()) &&
-               pane->GetRange(end - static_cast<long>(ending.length()), end) == ending;
+        const int end = pane->GetLength();
+        const auto length = static_cast<int>(ending.size());
+        return end >= length && pane->GetTextRangeRaw(end - length, end).data() == ending &&
+               pane->GetFirstVisibleLine() + pane->LinesOnScreen() >= pane->GetLineCount() - 1;
     };
+    bool painted = false;
+    auto onPainted = [&painted](wxStyledTextEvent& event) {
+        event.Skip();
+        painted = true;
+    };
+    pane->Bind(wxEVT_STC_PAINTED, onPainted);
+    bool waitingForPaint = false;
+    bool done = false;
     const auto deadline = Clock::now() + std::chrono::minutes(1);
-    while (Clock::now() < deadline) {
+    while (!done && Clock::now() < deadline) {
         wxTheApp->ProcessPendingEvents();
         while (loop.Pending() && !shown())
             loop.Dispatch();
-        if (!shown())
+        if (!shown()) {
             wxTheApp->ProcessIdle();
-        if (shown())
-            return true;
+            continue;
+        }
+        if (!waitingForPaint) {
+            waitingForPaint = true;
+            painted = false;
+            pane->Refresh();
+        }
+        pane->Update();
+        while (loop.Pending() && !painted)
+            loop.Dispatch();
+        done = painted;
     }
-    return false;
+    pane->Unbind(wxEVT_STC_PAINTED, onPainted);
+    return done;
 }
 
 double Median(std::vector<double> values) {
@@ -105,11 +139,22 @@ double Median(std::vector<double> values) {
 } // namespace
 
 int Output(int argc, char** argv) {
-    const int samples = argc >= 2 ? std::max(1, std::atoi(argv[1])) : 3;
+    int samples = 3;
+    int lineCount = 100000;
+    bool batch = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--lines") == 0 && i + 1 < argc)
+            lineCount = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--batch") == 0)
+            batch = true;
+        else
+            samples = std::max(1, std::atoi(argv[i]));
+    }
     const wxString plugins = TempFolder();
     const wxString scripts = TempFolder();
     const wxString printing = scripts + "/printing.py";
     const wxString buffered = scripts + "/buffered.py";
+    const wxString outFile = scripts + "/stdout.txt";
     WriteFile(printing, wxString::Format("def MpMain():\n"
                                          "    for i in range(%d):\n"
                                          "        print('line', i)\n",
@@ -125,45 +170,97 @@ int Output(int argc, char** argv) {
     wxEventLoopActivator activator(loop.get());
     int status = 0;
     {
-        PaneEditor editor(plugins);
+        PaneEditor editor(plugins, !batch);
         ProcessEvents(*loop); // the frame is up
+        auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+        // Batch mode: standard output, written as the editor writes it, is a file here.
+        const int fd = open(outFile.utf8_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        std::unique_ptr<CConsoleWriter> console;
+        if (batch) {
+            console = std::make_unique<CConsoleWriter>(fd);
+            output->AddSink(
+                [&console](const char* text, size_t length) { console->Write(text, length); });
+        }
         CCoilhatch plugin;
         plugin.OnAttach();
         if (!plugin.IsEngineRunning()) {
             std::fprintf(stderr, "the engine did not start\n");
             return 1;
         }
-        auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
         const wxString last = wxString::Format("line %d", lineCount - 1);
+        const long expectedBytes = [&] {
+            long bytes = 0;
+            for (int i = 0; i < lineCount; ++i)
+                bytes += static_cast<long>(wxString::Format("line %d\n", i).length());
+            return bytes;
+        }();
+        bool ok = true;
+        // One sample: the script's run until its output is where the mode puts it.
+        auto printed = [&](double& ran) {
+            output->Clear();
+            if (batch && ftruncate(fd, 0) == 0)
+                lseek(fd, 0, SEEK_SET);
+            const auto start = Clock::now();
+            ok = plugin.RunScript(printing, false) && ok;
+            ran = std::chrono::duration<double>(Clock::now() - start).count();
+            if (batch) {
+                console->Flush();
+                struct stat written {};
+                ok = fstat(fd, &written) == 0 && written.st_size == expectedBytes && ok;
+            } else {
+                ok = WaitForPane(*loop, editor.Pane(), last) && ok;
+            }
+            return std::chrono::duration<double>(Clock::now() - start).count();
+        };
+
+        // The first run of each, and what the process grew by in it.
+        ok = plugin.RunScript(buffered, false) && ok;
+        ProcessEvents(*loop);
+        const long before = ResidentBytes();
+        double ran = 0;
+        printed(ran);
+        const long grown = ResidentBytes() - before;
+        const size_t keptOutput = output->GetText().utf8_string().size();
+        const size_t keptPane = batch ? 0 : static_cast<size_t>(editor.Pane()->GetLength());
+
         std::vector<double> script;
         std::vector<double> baseline;
-        std::vector<double> run; // the script alone, before the pane shows its output
-        bool ok = true;
+        std::vector<double> run; // the script alone, before its output is all out
         for (int i = 0; i < samples; ++i) {
             // Interleaved, so that a slow moment of the machine hits both alike.
             baseline.push_back(Seconds([&] { ok = plugin.RunScript(buffered, false) && ok; }));
-            output->Clear();
-            editor.Pane()->Clear();
-            const auto start = Clock::now();
-            ok = plugin.RunScript(printing, false) && ok;
-            const auto ran = Clock::now();
-            ok = WaitForPane(*loop, editor.Pane(), last) && ok;
-            const auto shown = Clock::now();
-            script.push_back(std::chrono::duration<double>(shown - start).count());
-            run.push_back(std::chrono::duration<double>(ran - start).count());
+            script.push_back(printed(ran));
+            run.push_back(ran);
         }
         plugin.OnRelease();
+        if (batch) {
+            output->ClearSinks();
+            console.reset();
+        }
+        close(fd);
         if (!ok || !output->GetText().EndsWith(last + "\n")) {
             std::fprintf(stderr, "a run failed\n");
             status = 1;
         } else {
             const double s = Median(script);
             const double b = Median(baseline);
-            std::printf("output: MpMain printing %d lines, %d samples each\n", lineCount, samples);
+            const double mb = 1024.0 * 1024.0;
+            std::printf("output%s: MpMain printing %d lines, %d samples each\n",
+                        batch ? " --batch (to a file)" : " (into the Output pane)", lineCount,
+                        samples);
             std::printf("  into io.StringIO (median):           %.1f ms\n", b * 1e3);
-            std::printf("  into the message output (median):    %.1f ms\n", s * 1e3);
+            std::printf("  %s (median): %.1f ms\n",
+                        batch ? "to the file, all written        "
+                              : "into the pane, shown and painted",
+                        s * 1e3);
             std::printf("    of which the script's run (median): %.1f ms\n", Median(run) * 1e3);
             std::printf("  ratio script / StringIO: %.2f\n", s / b);
+            std::printf("  resident memory grown in the first run: %.1f MB; text kept: %.1f MB "
+                        "(output %.1f MB, pane %.1f MB); kept x 2 + 10 MB = %.1f MB\n",
+                        static_cast<double>(grown) / mb,
+                        static_cast<double>(keptOutput + keptPane) / mb,
+                        static_cast<double>(keptOutput) / mb, static_cast<double>(keptPane) / mb,
+                        static_cast<double>(2 * (keptOutput + keptPane)) / mb + 10);
         }
     }
     wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);

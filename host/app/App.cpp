@@ -1,6 +1,7 @@
 #include "host/app/App.h"
 
 #include "host/app/MainFrame.h"
+#include "host/app/OutputPane.h"
 #include "host/lib/Services.h"
 
 #include <wx/apptrait.h>
@@ -16,30 +17,160 @@
 #include <wx/textdlg.h>
 #include <wx/timer.h>
 
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <string>
 
-void CConsoleWriter::Write(const wxString& text) {
-    std::lock_guard<std::mutex> lock(mutex);
-    WriteLocked(text);
+namespace {
+
+// What waits is written once it holds this much, and a burst after this long.
+constexpr size_t consoleChunk = 64 * 1024;
+constexpr auto consoleDelay = std::chrono::milliseconds(20);
+
+// The writer whose text waits in this process; also the lock that the fork handlers hold.
+std::atomic<CConsoleWriter*> activeWriter{nullptr};
+
+} // namespace
+
+CConsoleWriter::CConsoleWriter(int descriptor) : fd(descriptor), owner(getpid()) {
+    static const bool handlers = [] {
+        pthread_atfork(&CConsoleWriter::BeforeFork, &CConsoleWriter::AfterForkInParent,
+                       &CConsoleWriter::AfterForkInChild);
+        std::atexit(&CConsoleWriter::FlushBeforeExit);
+        return true;
+    }();
+    (void)handlers;
+    activeWriter = this;
 }
 
-void CConsoleWriter::WriteLocked(const wxString& text) {
-    if (text.empty())
+CConsoleWriter::~CConsoleWriter() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        WriteOut();
+        stopping = true;
+    }
+    wake.notify_all();
+    if (thread.joinable()) {
+        if (owner == getpid())
+            thread.join();
+        else
+            thread.detach(); // a forked process has no such thread
+    }
+    CConsoleWriter* self = this;
+    activeWriter.compare_exchange_strong(self, nullptr);
+}
+
+void CConsoleWriter::Write(const char* text, size_t length) {
+    if (length == 0)
         return;
-    const wxScopedCharBuffer utf8 = text.utf8_str();
-    std::fwrite(utf8.data(), 1, utf8.length(), stdout);
-    std::fflush(stdout);
-    atLineStart = text.Last() == '\n';
+    std::lock_guard<std::mutex> lock(mutex);
+    Append(text, length);
+}
+
+void CConsoleWriter::Append(const char* text, size_t length) {
+    const bool burstStarts = waiting.empty();
+    waiting.append(text, length);
+    atLineStart = text[length - 1] == '\n';
+    // A line that ends after a pause is written at once, so that a trickle of lines keeps its
+    // place before the output of a child process that writes to the same file.
+    if (waiting.size() >= consoleChunk ||
+        (atLineStart && std::chrono::steady_clock::now() - lastWrite >= consoleDelay)) {
+        WriteOut();
+        return;
+    }
+    if (!burstStarts)
+        return;
+    if (!thread.joinable() && owner == getpid())
+        thread = std::thread([this] { Run(); });
+    wake.notify_one();
 }
 
 void CConsoleWriter::WriteLine(const wxString& text) {
-    // The message output writes as it appends, so nothing of it waits to come before the line.
+    const wxScopedCharBuffer utf8 = text.utf8_str();
     std::lock_guard<std::mutex> lock(mutex);
-    WriteLocked((atLineStart ? wxString() : wxString("\n")) + text + "\n");
+    if (!atLineStart)
+        Append("\n", 1);
+    waiting.append(utf8.data(), utf8.length());
+    waiting += '\n';
+    atLineStart = true;
+    WriteOut();
+}
+
+void CConsoleWriter::Flush() {
+    std::lock_guard<std::mutex> lock(mutex);
+    WriteOut();
+}
+
+void CConsoleWriter::WriteOut() {
+    size_t done = 0;
+    while (done < waiting.size()) {
+        const ssize_t written = ::write(fd, waiting.data() + done, waiting.size() - done);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            break; // nobody reads it any more: it is dropped
+        done += static_cast<size_t>(written);
+    }
+    waiting.clear();
+    lastWrite = std::chrono::steady_clock::now();
+    if (waiting.capacity() > 4 * consoleChunk)
+        std::string().swap(waiting);
+}
+
+void CConsoleWriter::Run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!stopping) {
+        if (waiting.empty()) {
+            wake.wait(lock);
+            continue;
+        }
+        wake.wait_for(lock, consoleDelay, [this] { return stopping; });
+        WriteOut();
+    }
+}
+
+void CConsoleWriter::FlushBeforeExit() {
+    CConsoleWriter* writer = activeWriter.load();
+    // A process forked without the fork handlers (vfork) shares the editor's memory: it
+    // must not touch the editor's text.
+    if (!writer || writer->owner != getpid())
+        return;
+    std::unique_lock<std::mutex> lock(writer->mutex, std::defer_lock);
+    for (int tries = 0; tries < 200 && !lock.try_lock(); ++tries)
+        usleep(1000);
+    if (lock.owns_lock())
+        writer->WriteOut();
+}
+
+void CConsoleWriter::BeforeFork() {
+    // What was written before the fork comes before anything the new process writes.
+    if (CConsoleWriter* writer = activeWriter.load()) {
+        writer->mutex.lock();
+        if (writer->owner == getpid())
+            writer->WriteOut();
+    }
+}
+
+void CConsoleWriter::AfterForkInParent() {
+    if (CConsoleWriter* writer = activeWriter.load())
+        writer->mutex.unlock();
+}
+
+void CConsoleWriter::AfterForkInChild() {
+    CConsoleWriter* writer = activeWriter.load();
+    if (!writer)
+        return;
+    // What waits is the editor's to write.
+    writer->waiting.clear();
+    writer->owner = getpid();
+    writer->mutex.unlock();
 }
 
 // In batch mode nobody answers dialogs: message boxes are written to standard output and
@@ -184,7 +315,7 @@ bool CMarrowpadApp::OnInit() {
         // Every byte, in order, written on the thread that appends: nothing waits for the
         // editor to be idle, so nothing is lost when it never is.
         CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
-            [this](const wxString& text) { console.Write(text); });
+            [this](const char* text, size_t length) { console.Write(text, length); });
         batchHook = std::make_unique<CBatchDialogHook>(console, commandLine.inputs);
         // From the start: scripts that run automatically run while the plug-ins load.
         if (commandLine.stopAfter >= 0)

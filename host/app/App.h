@@ -8,25 +8,61 @@
 #include <wx/app.h>
 #include <wx/weakref.h>
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 
 class CMainFrame;
 class wxEventLoopBase;
 
-// Standard output, written as text arrives, knowing whether it stands at the start of a line.
-// Any thread may write: the message output writes on the thread that appends.
+// Standard output in batch mode, written in large pieces rather than a system call per piece:
+// text waits in a buffer, which is written out when it holds 64 KB, when a line ends 20 ms or
+// more after the last write, 20 ms after a burst of output began (by a thread of the writer's
+// own), before each line of the editor's own (a message box, say), before the process forks,
+// when the writer goes, when the process exits, and when it ends without exiting (a script's
+// os._exit(): see FlushBeforeExit). Knows whether the output stands at the start of a line.
+// Any thread may write: the message output writes on the thread that appends. A process
+// forked from the editor writes what it appends itself, never what the editor had waiting.
 class CConsoleWriter {
 public:
-    void Write(const wxString& text);
-    // Writes the text as a line of its own, ending the current line first when needed.
+    explicit CConsoleWriter(int fd = 1);
+    ~CConsoleWriter();
+    CConsoleWriter(const CConsoleWriter&) = delete;
+    CConsoleWriter& operator=(const CConsoleWriter&) = delete;
+
+    void Write(const char* text, size_t length);
+    // Writes the text as a line of its own, ending the current line first when needed, after
+    // everything written before it.
     void WriteLine(const wxString& text);
+    // Writes out what waits.
+    void Flush();
+
+    // Writes out what waits in the process's writer, if it has one; for the end of a process
+    // that runs no exit handlers. Waits at most about 200 ms for a thread that is writing.
+    static void FlushBeforeExit();
 
 private:
-    void WriteLocked(const wxString& text);
+    void Append(const char* text, size_t length);
+    void WriteOut(); // with the lock held
+    void Run();      // the thread that writes a burst out once it has waited a little
+    static void BeforeFork();
+    static void AfterForkInParent();
+    static void AfterForkInChild();
 
+    const int fd;
     std::mutex mutex;
+    std::condition_variable wake;
+    std::string waiting;
     bool atLineStart = true;
+    bool stopping = false;
+    std::chrono::steady_clock::time_point lastWrite;
+    std::thread thread;
+    pid_t owner; // the process whose output waits
 };
 
 class CMarrowpadApp : public wxApp {

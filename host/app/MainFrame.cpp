@@ -1,6 +1,7 @@
 #include "host/app/MainFrame.h"
 
 #include "host/app/CommandLine.h"
+#include "host/app/OutputPane.h"
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
 
@@ -14,11 +15,9 @@
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
 #include <wx/panel.h>
-#include <wx/regex.h>
 #include <wx/sizer.h>
 #include <wx/splitter.h>
 #include <wx/stattext.h>
-#include <wx/textctrl.h>
 
 #include <dlfcn.h>
 
@@ -81,16 +80,6 @@ bool IsReachable(wxMenuBar* menuBar, wxMenuItem* item) {
     return false;
 }
 
-// A line of a Python traceback that names a place in a source file: `File "PATH", line N`, as
-// a frame or a SyntaxError shows it. False for any other line.
-bool ParseSourcePlace(const wxString& text, wxString& path, long& line) {
-    static const wxRegEx place("File \"(.+)\", line ([0-9]+)");
-    if (!place.IsValid() || !place.Matches(text))
-        return false;
-    path = place.GetMatch(text, 1);
-    return place.GetMatch(text, 2).ToLong(&line) && line > 0;
-}
-
 // GTK 3 shows the images of menu items only when the desktop's settings ask for them, and few
 // do: the editor asks for them itself, so that the bitmaps plug-ins give their items show. The
 // setting is deprecated in GTK 3 but still honoured. It is reached through the symbols of the
@@ -122,20 +111,14 @@ CMainFrame::CMainFrame()
     auto* outputPanel = new wxPanel(splitter);
     auto* outputSizer = new wxBoxSizer(wxVERTICAL);
     outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
-    outputPane = new wxTextCtrl(outputPanel, wxID_ANY, wxEmptyString, wxDefaultPosition,
-                                wxDefaultSize, wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP);
-    outputPane->SetFont(wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
+    // The pane shows what is new, joined, whenever the editor is free.
+    outputPane = new COutputPane(outputPanel, CMessageOutputManagement::Get()->GetMessageOutput(0));
     outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
-    outputPane->Bind(wxEVT_LEFT_DCLICK, &CMainFrame::OnOutputDoubleClick, this);
     outputPanel->SetSizer(outputSizer);
 
     splitter->SetMinimumPaneSize(60);
     splitter->SetSashGravity(1.0);
     splitter->SplitHorizontally(notebook, outputPanel, -170);
-
-    // The pane shows what is new, joined, whenever the editor is free; it may go before the
-    // output does.
-    CMessageOutputPane::Attach(outputPane, CMessageOutputManagement::Get()->GetMessageOutput(0));
 
     CAppManagement::Get()->SetAppWindow(this);
     CEditorManagement::Get()->SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
@@ -243,8 +226,8 @@ void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
 }
 
 wxString CMainFrame::GetOutputText() const {
-    CMessageOutputPane::ShowPending(outputPane);
-    return outputPane->GetValue();
+    outputPane->ShowPending();
+    return outputPane->GetText();
 }
 
 size_t CMainFrame::GetDocumentCount() const {
@@ -559,35 +542,14 @@ void CMainFrame::OnAbout(wxCommandEvent&) {
 
 void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
     CSyntaxEditor* editor = OpenFile(event.GetString());
-    // A positive int is the line, from 1, to put the caret on.
+    // A positive int is the line, from 1, to select.
     if (editor && event.GetInt() > 0) {
         const int line = std::min(event.GetInt(), editor->GetLineCount()) - 1;
         editor->GotoLine(line);
+        editor->SetSelection(editor->PositionFromLine(line), editor->GetLineEndPosition(line));
         editor->EnsureVisibleEnforcePolicy(line);
         UpdateStatus();
     }
-}
-
-void CMainFrame::OnOutputDoubleClick(wxMouseEvent& event) {
-    event.Skip(); // the pane still selects the word
-    // The first click of the two has put the caret where the mouse is (the pane's own
-    // geometry may not be laid out yet to tell it from the mouse's position).
-    const long position = outputPane->GetInsertionPoint();
-    long column = 0;
-    long lineIndex = 0;
-    wxString path;
-    long line = 0;
-    if (!outputPane->PositionToXY(position, &column, &lineIndex) ||
-        !ParseSourcePlace(outputPane->GetLineText(lineIndex), path, line))
-        return;
-    // "<string>", "<untitled>", a file gone since: nothing to open.
-    if (wxDirExists(path) || !wxFileName::IsFileReadable(path))
-        return;
-    // Opened once the pane is done with the click, so that the editor keeps the focus.
-    auto* open = new wxCommandEvent(wxEVT_EDITOR_OPEN, GetId());
-    open->SetString(path);
-    open->SetInt(static_cast<int>(std::min<long>(line, INT_MAX)));
-    wxQueueEvent(this, open);
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {

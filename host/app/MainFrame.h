@@ -8,12 +8,12 @@
 #include <memory>
 #include <set>
 
+class COutputPane;
 class CPluginManager;
 class CSyntaxEditor;
 class wxNotebook;
 class wxBookCtrlEvent;
 class wxSplitterWindow;
-class wxTextCtrl;
 
 class CMainFrame : public wxFrame {
 public:
@@ -37,7 +37,7 @@ public:
     size_t GetDocumentCount() const;
     // What the message output pane shows, once what waits for it has reached it.
     wxString GetOutputText() const;
-    wxTextCtrl* GetOutputPane() const { return outputPane; }
+    COutputPane* GetOutputPane() const { return outputPane; }
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
     // the editor's own word completion runs when none of them handles it.
@@ -74,9 +74,8 @@ private:
     void OnQuit(wxCommandEvent& event);
     void OnEditCommand(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
+    // Opens the event's file; a positive int selects that line (from 1) and shows it.
     void OnEditorOpen(wxCommandEvent& event);
-    // A double-click on a traceback's `File "PATH", line N` opens the file at that line.
-    void OnOutputDoubleClick(wxMouseEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnPageChanged(wxBookCtrlEvent& event);
     void OnEditorKeyDown(wxKeyEvent& event);
@@ -89,7 +88,7 @@ private:
     std::unique_ptr<CPluginManager> plugins;
     wxSplitterWindow* splitter = nullptr;
     wxNotebook* notebook = nullptr;
-    wxTextCtrl* outputPane = nullptr;
+    COutputPane* outputPane = nullptr;
     std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
     int untitledCount = 0;
     bool pluginsReleased = false;

@@ -5,6 +5,9 @@
 
 #include <wx/init.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -31,4 +34,13 @@ int main(int argc, char** argv) {
     setenv("NO_AT_BRIDGE", "1", 0);
     wxApp::SetInstance(new CMarrowpadApp(std::move(commandLine)));
     return wxEntry(argc, argv);
+}
+
+// The process's _exit, which a script's os._exit() calls, ends the editor without exit
+// handlers: what batch mode's standard output has waiting is written first. The program
+// exports it, so that the libraries it loads (Python's among them) call this one.
+extern "C" __attribute__((visibility("default"))) void _exit(int status) {
+    CConsoleWriter::FlushBeforeExit();
+    syscall(SYS_exit_group, status);
+    __builtin_unreachable();
 }

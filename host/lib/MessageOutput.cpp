@@ -1,8 +1,9 @@
 // The message outputs. Append stores the text at once, on whatever thread calls it, and hands it
 // to the sinks there; it never waits for the user-interface thread, so that a thread printing
 // while that thread joins it cannot deadlock. Panes are views: they take what is new, joined,
-// when the user-interface thread is free, so that a flood costs one AppendText per delivery
-// rather than one per piece.
+// when the user-interface thread is free, so that a flood costs one delivery per tenth of a
+// second rather than one per piece. Text is kept as UTF-8: the history in one double-ended
+// buffer with the pieces' sizes beside it, a byte or two each.
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
@@ -25,11 +26,122 @@ constexpr size_t sinkPart = 1024 * 1024;
 // that thread to pass through an event loop, a nested one included).
 constexpr int paneIntervalMs = 100;
 
-// Keeps the latest `limit` characters of `text`; true when some were dropped.
-bool KeepLatest(wxString& text, size_t limit) {
-    if (text.length() <= limit)
+bool IsContinuation(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+template <typename Iterator> size_t CountChars(Iterator begin, Iterator end) {
+    size_t chars = 0;
+    for (Iterator it = begin; it != end; ++it)
+        chars += IsContinuation(*it) ? 0 : 1;
+    return chars;
+}
+
+// Where the text is after its first `count` characters (UTF-8 that starts with a character).
+template <typename Iterator> Iterator SkipChars(Iterator begin, Iterator end, size_t count) {
+    Iterator it = begin;
+    for (size_t n = 0; n < count && it != end; ++n) {
+        ++it;
+        while (it != end && IsContinuation(*it))
+            ++it;
+    }
+    return it;
+}
+
+// Appends the UTF-8 form of the text. Code points that no encoding holds (lone surrogates, say)
+// become U+FFFD, so that the text stays valid UTF-8 for every reader.
+void EncodeUtf8(const wxString& text, std::string& out) {
+    out.reserve(out.size() + text.length());
+    for (const wxUniChar c : text) {
+        uint32_t code = c.GetValue();
+        if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            code = 0xFFFD;
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (code >> 18));
+            out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+}
+
+// The text of UTF-8 that EncodeUtf8 or a Python str made (NUL characters included).
+template <typename Iterator> wxString DecodeUtf8(Iterator begin, Iterator end, size_t chars) {
+    wxString text;
+    {
+        wxStringBufferLength buffer(text, chars);
+        wxChar* out = buffer;
+        size_t n = 0;
+        for (Iterator it = begin; it != end && n < chars;) {
+            const auto lead = static_cast<unsigned char>(*it++);
+            uint32_t code = lead;
+            int more = 0;
+            if (lead >= 0xF0) {
+                code = lead & 0x07;
+                more = 3;
+            } else if (lead >= 0xE0) {
+                code = lead & 0x0F;
+                more = 2;
+            } else if (lead >= 0xC0) {
+                code = lead & 0x1F;
+                more = 1;
+            }
+            for (; more > 0 && it != end && IsContinuation(*it); --more)
+                code = (code << 6) | (static_cast<unsigned char>(*it++) & 0x3F);
+            out[n++] = static_cast<wxChar>(code);
+        }
+        buffer.SetLength(n);
+    }
+    return text;
+}
+
+// The byte length of the piece that the sizes start with, and how many bytes tell it.
+size_t FrontSize(const std::deque<unsigned char>& sizes, size_t& used) {
+    size_t size = 0;
+    int shift = 0;
+    used = 0;
+    for (const unsigned char byte : sizes) {
+        ++used;
+        size |= static_cast<size_t>(byte & 0x7F) << shift;
+        shift += 7;
+        if (!(byte & 0x80))
+            break;
+    }
+    return size;
+}
+
+void PushSize(std::deque<unsigned char>& sizes, size_t size, bool atFront) {
+    unsigned char bytes[10];
+    size_t count = 0;
+    do {
+        bytes[count++] = static_cast<unsigned char>((size & 0x7F) | 0x80);
+        size >>= 7;
+    } while (size);
+    bytes[count - 1] &= 0x7F;
+    if (atFront)
+        sizes.insert(sizes.begin(), bytes, bytes + count);
+    else
+        sizes.insert(sizes.end(), bytes, bytes + count);
+}
+
+// Keeps at most `limit` bytes of the text, its latest, from the start of a character; true when
+// some were dropped.
+bool KeepLatest(std::string& text, size_t limit) {
+    if (text.size() <= limit)
         return false;
-    text.erase(0, text.length() - limit);
+    size_t from = text.size() - limit;
+    while (from < text.size() && IsContinuation(text[from]))
+        ++from;
+    text.erase(0, from);
     return true;
 }
 
@@ -43,88 +155,137 @@ void CMessageOutput::Append(const wxString& text) {
     });
 }
 
+void CMessageOutput::AppendUtf8(const char* text, size_t length) {
+    if (length == 0)
+        return;
+    std::lock_guard<std::mutex> order(appendMutex);
+    const size_t chars = CountChars(text, text + length);
+    if (chars <= MaxHistoryLength) {
+        Store(text, length, chars, false);
+    } else {
+        // Only the latest part of a long text is kept.
+        const char* from = SkipChars(text, text + length, chars - MaxHistoryLength);
+        Store(from, length - static_cast<size_t>(from - text), MaxHistoryLength, true);
+    }
+    for (const auto& sink : sinks)
+        sink(text, length);
+}
+
 void CMessageOutput::Append(size_t length, const TextPart& part) {
     if (length == 0)
         return;
     std::lock_guard<std::mutex> order(appendMutex);
     // Only the latest part of a long text is kept; views and history keep less than this.
     const size_t kept = std::min(length, std::max(MaxHistoryLength, MaxViewLength));
-    // The text is held in its own buffer (wxString keeps a std::wstring, never shared), so it
-    // may go to other threads as it is.
-    wxString tail = part(length - kept, kept);
-    // Without sinks the output takes the text itself: a write is a hot path.
-    const std::vector<Sink> currentSinks = Store(tail, length);
-    if (currentSinks.empty())
+    std::string tail;
+    EncodeUtf8(part(length - kept, kept), tail);
+    Store(tail.data(), tail.size(), kept, kept < length);
+    if (sinks.empty())
         return;
     if (length == kept && length <= sinkPart) {
-        for (const auto& sink : currentSinks)
-            sink(tail);
+        for (const auto& sink : sinks)
+            sink(tail.data(), tail.size());
         return;
     }
+    std::string piece;
     for (size_t from = 0; from < length; from += sinkPart) {
-        const size_t count = std::min(sinkPart, length - from);
-        const wxString piece =
-            from >= length - kept ? tail.Mid(from - (length - kept), count) : part(from, count);
-        for (const auto& sink : currentSinks)
-            sink(piece);
+        piece.clear();
+        EncodeUtf8(part(from, std::min(sinkPart, length - from)), piece);
+        for (const auto& sink : sinks)
+            sink(piece.data(), piece.size());
     }
 }
 
-std::vector<CMessageOutput::Sink> CMessageOutput::Store(wxString& tail, size_t length) {
+void CMessageOutput::Store(const char* text, size_t length, size_t chars, bool cut) {
     std::vector<std::function<void()>> wakes;
-    std::vector<Sink> currentSinks;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        currentSinks = sinks;
         for (auto& view : views) {
-            if (view.waiting.empty() && !view.cut)
+            if (view.waiting.empty() && !view.cut && !view.cleared)
                 wakes.push_back(view.wake);
-            view.waiting += tail;
-            if (length > tail.length())
-                view.cut = true;
+            view.waiting.append(text, length);
+            view.cut = view.cut || cut;
             // Trimmed now and then rather than on every append: what the view cannot show is
             // dropped before it takes it anyway.
-            if (view.waiting.length() > 2 * MaxViewLength)
+            if (view.waiting.size() > 2 * MaxViewLength)
                 view.cut = KeepLatest(view.waiting, MaxViewLength) || view.cut;
         }
-        // Last, as the views have their copies: the text moves in when no sink needs it after.
-        if (currentSinks.empty())
-            pieces.push_back(std::move(tail));
-        else
-            pieces.push_back(tail);
-        if (pieces.back().length() > MaxHistoryLength)
-            pieces.back().erase(0, pieces.back().length() - MaxHistoryLength);
-        historyLength += pieces.back().length();
-        while (pieces.size() > 1 &&
-               (pieces.size() > MaxHistory || historyLength > MaxHistoryLength)) {
-            historyLength -= pieces.front().length();
-            pieces.pop_front();
-        }
+        history.insert(history.end(), text, text + length);
+        PushSize(pieceSizes, length, false);
+        ++pieceCount;
+        historyChars += chars;
+        KeepHistoryLimits();
     }
     for (const auto& wake : wakes)
         if (wake)
             wake();
-    return currentSinks;
+}
+
+void CMessageOutput::KeepHistoryLimits() {
+    if (pieceCount <= MaxHistory && historyChars <= MaxHistoryLength)
+        return;
+    // Whole pieces go first, while there are too many or the rest hold enough.
+    while (pieceCount > 1) {
+        size_t used = 0;
+        const size_t size = FrontSize(pieceSizes, used);
+        const auto end = history.begin() + static_cast<std::ptrdiff_t>(size);
+        const size_t chars = CountChars(history.begin(), end);
+        if (pieceCount <= MaxHistory && historyChars - chars < MaxHistoryLength)
+            break;
+        history.erase(history.begin(), end);
+        pieceSizes.erase(pieceSizes.begin(),
+                         pieceSizes.begin() + static_cast<std::ptrdiff_t>(used));
+        --pieceCount;
+        historyChars -= chars;
+    }
+    if (historyChars <= MaxHistoryLength)
+        return;
+    // Then the first piece keeps its end.
+    const auto from = SkipChars(history.begin(), history.end(), historyChars - MaxHistoryLength);
+    const auto dropped = static_cast<size_t>(from - history.begin());
+    size_t used = 0;
+    const size_t size = FrontSize(pieceSizes, used);
+    history.erase(history.begin(), from);
+    pieceSizes.erase(pieceSizes.begin(), pieceSizes.begin() + static_cast<std::ptrdiff_t>(used));
+    PushSize(pieceSizes, size - dropped, true);
+    historyChars = MaxHistoryLength;
 }
 
 wxString CMessageOutput::GetText() const {
     std::lock_guard<std::mutex> lock(mutex);
-    wxString text;
-    text.reserve(historyLength);
-    for (const auto& piece : pieces)
-        text += piece;
-    return text;
+    return DecodeUtf8(history.begin(), history.end(), historyChars);
 }
 
 std::vector<wxString> CMessageOutput::GetPieces() const {
     std::lock_guard<std::mutex> lock(mutex);
-    return std::vector<wxString>(pieces.begin(), pieces.end());
+    std::vector<wxString> pieces;
+    pieces.reserve(pieceCount);
+    auto text = history.begin();
+    std::deque<unsigned char> sizes = pieceSizes;
+    while (!sizes.empty()) {
+        size_t used = 0;
+        const size_t size = FrontSize(sizes, used);
+        sizes.erase(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(used));
+        const auto end = text + static_cast<std::ptrdiff_t>(size);
+        pieces.push_back(DecodeUtf8(text, end, CountChars(text, end)));
+        text = end;
+    }
+    return pieces;
 }
 
 void CMessageOutput::Clear() {
     std::lock_guard<std::mutex> lock(mutex);
-    pieces.clear();
-    historyLength = 0;
+    history.clear();
+    history.shrink_to_fit();
+    pieceSizes.clear();
+    pieceSizes.shrink_to_fit();
+    pieceCount = 0;
+    historyChars = 0;
+    for (auto& view : views) {
+        std::string().swap(view.waiting);
+        view.cut = false;
+        view.cleared = true;
+    }
 }
 
 void CMessageOutput::AddSink(Sink sink) {
@@ -156,18 +317,20 @@ void CMessageOutput::RemoveView(int id) {
                 views.end());
 }
 
-wxString CMessageOutput::TakeForView(int id, bool& cut) {
+CMessageOutput::ViewText CMessageOutput::TakeForView(int id) {
     std::lock_guard<std::mutex> lock(mutex);
-    cut = false;
+    ViewText taken;
     for (auto& view : views) {
         if (view.id != id)
             continue;
-        wxString text;
-        text.swap(view.waiting);
-        cut = KeepLatest(text, MaxViewLength) || std::exchange(view.cut, false);
-        return text;
+        taken.text.swap(view.waiting);
+        taken.cut = KeepLatest(taken.text, MaxViewLength) || std::exchange(view.cut, false);
+        taken.cleared = std::exchange(view.cleared, false);
+        // The next burst starts with a buffer of about this one's size.
+        view.waiting.reserve(std::min(taken.text.size(), MaxViewLength));
+        break;
     }
-    return wxString();
+    return taken;
 }
 
 void CMessageOutput::DeliverPending() {
@@ -186,12 +349,12 @@ void CMessageOutput::DeliverPending() {
 
 namespace {
 
-// Feeds one text control from one output. Owned by the control (as its client object), so it
-// goes with it; it never touches the control in its destructor.
+// Feeds one window from one output. Owned by the window (as its client object), so it goes with
+// it; it never touches the window in its destructor.
 class PaneFeeder : public wxClientData {
 public:
-    PaneFeeder(wxTextCtrl* control, CMessageOutput* source)
-        : pane(control), output(source), timer([this] { Show(false); }) {
+    PaneFeeder(wxWindow* window, CMessageOutput* source, CMessageOutputPane::ShowText showText)
+        : pane(window), output(source), show(std::move(showText)), timer([this] { Show(false); }) {
         // Other threads only wake the application: they never refer to this object.
         view = output->AddView([] { wxWakeUpIdle(); }, [this] { Show(); });
         if (wxTheApp)
@@ -223,8 +386,9 @@ private:
         Show(false);
     }
 
-    wxTextCtrl* pane;
+    wxWindow* pane;
     CMessageOutput* output;
+    CMessageOutputPane::ShowText show;
     int view = 0;
     bool showing = false; // a delivery that lets the toolkit run must not start another
     std::chrono::steady_clock::time_point lastShow;
@@ -238,18 +402,35 @@ void PaneFeeder::Show(bool now) {
     const auto start = std::chrono::steady_clock::now();
     if (!now && start < nextShow)
         return; // the timer comes back
-    // The toolkit lays new text out in the background, line by line; while it has work
-    // pending, more text would only pile up behind it (a nested loop that runs until nothing
-    // is pending would not end under a flood). Waiting ends after a second all the same.
+    // The toolkit may lay new text out in the background; while it has work pending, more
+    // text would only pile up behind it (a nested loop that runs until nothing is pending
+    // would not end under a flood). Waiting ends after a second all the same.
     const wxEventLoopBase* loop = wxEventLoopBase::GetActive();
     if (!now && loop && loop->Pending() && start < lastShow + std::chrono::seconds(1))
         return;
-    bool cut = false;
-    wxString text = output->TakeForView(view, cut);
-    if (text.empty() && !cut)
+    const CMessageOutput::ViewText text = output->TakeForView(view);
+    if (text.text.empty() && !text.cut && !text.cleared)
         return;
     showing = true;
-    if (cut) {
+    show(text);
+    showing = false;
+    // Under a flood the pane shows new text about ten times a second, and takes at most about
+    // a third of the user-interface thread's time: the toolkit paints afterwards, and a nested
+    // event loop that runs until nothing is pending must get to its end. What waits meanwhile
+    // comes joined, or, past what the pane keeps, not at all.
+    const auto end = std::chrono::steady_clock::now();
+    lastShow = end;
+    nextShow = end + std::max<std::chrono::steady_clock::duration>(
+                         std::chrono::milliseconds(paneIntervalMs), 2 * (end - start));
+}
+
+// What a plain text control shows of new text.
+void ShowInTextCtrl(wxTextCtrl* pane, const CMessageOutput::ViewText& taken) {
+    const std::string& bytes = taken.text;
+    wxString text = DecodeUtf8(bytes.begin(), bytes.end(), CountChars(bytes.begin(), bytes.end()));
+    if (taken.cleared)
+        pane->Clear();
+    if (taken.cut) {
         // Older text was left out: what the pane shows would no longer join up with it.
         pane->Clear();
         const size_t lineEnd = text.find('\n');
@@ -266,29 +447,25 @@ void PaneFeeder::Show(bool now) {
         pane->PositionToXY(last - CMessageOutputPane::MaxLength / 2, &column, &line);
         pane->Remove(0, pane->XYToPosition(0, line));
     }
-    showing = false;
-    // Under a flood the pane shows new text about ten times a second, and takes at most about
-    // a third of the user-interface thread's time: the toolkit lays the text out afterwards,
-    // and a nested event loop that runs until nothing is pending must get to its end. What
-    // waits meanwhile comes joined, or, past what the pane keeps, not at all.
-    const auto end = std::chrono::steady_clock::now();
-    lastShow = end;
-    nextShow = end + std::max<std::chrono::steady_clock::duration>(
-                         std::chrono::milliseconds(paneIntervalMs), 2 * (end - start));
 }
 
 } // namespace
 
+void CMessageOutputPane::Attach(wxWindow* window, CMessageOutput* output, ShowText show) {
+    window->SetClientObject(new PaneFeeder(window, output, std::move(show)));
+}
+
 void CMessageOutputPane::Attach(wxTextCtrl* control, CMessageOutput* output) {
-    control->SetClientObject(new PaneFeeder(control, output));
+    Attach(control, output,
+           [control](const CMessageOutput::ViewText& text) { ShowInTextCtrl(control, text); });
 }
 
-void CMessageOutputPane::Detach(wxTextCtrl* control) {
-    control->SetClientObject(nullptr);
+void CMessageOutputPane::Detach(wxWindow* window) {
+    window->SetClientObject(nullptr);
 }
 
-void CMessageOutputPane::ShowPending(wxTextCtrl* control) {
-    if (auto* feeder = dynamic_cast<PaneFeeder*>(control->GetClientObject()))
+void CMessageOutputPane::ShowPending(wxWindow* window) {
+    if (auto* feeder = dynamic_cast<PaneFeeder*>(window->GetClientObject()))
         feeder->Show();
 }
 

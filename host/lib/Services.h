@@ -13,10 +13,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class wxFrame;
 class wxTextCtrl;
+class wxWindow;
 class wxXmlDocument;
 class wxXmlNode;
 
@@ -30,9 +32,9 @@ wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent)
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
 
 // Event-table entries for the editor's events, for any id.
-#define EVT_EDITOR_COMPLETEBEGIN(func) \
+#define EVT_EDITOR_COMPLETEBEGIN(func)                                                             \
     wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
-#define EVT_EDITOR_COMPLETEEND(func) \
+#define EVT_EDITOR_COMPLETEEND(func)                                                               \
     wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
 #define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))
 
@@ -181,9 +183,12 @@ private:
 // ---------------------------------------------------------------------------------------------
 // One message output. Append may be called from any thread: the text is stored at once, in
 // order, and never waits for the user-interface thread; panes show it when that thread is free.
+// The text is kept as UTF-8, one buffer for all of it, so that a million small writes cost
+// little more than their text.
 class MP_INTERFACE CMessageOutput {
 public:
-    using Sink = std::function<void(const wxString& text)>;
+    // Gets text as UTF-8.
+    using Sink = std::function<void(const char* text, size_t length)>;
     // Characters [from, from + count) of a text being appended.
     using TextPart = std::function<wxString(size_t from, size_t count)>;
 
@@ -191,12 +196,17 @@ public:
     // Appends a text of `length` characters that is read part by part, so that a text of
     // hundreds of megabytes is never copied whole: only its latest part is kept.
     void Append(size_t length, const TextPart& part);
+    // Appends text that is valid UTF-8 already: the fast way for the many small writes of a
+    // script.
+    void AppendUtf8(const char* text, size_t length);
 
     // Everything appended so far (pieces joined), and the pieces themselves: the latest
     // MaxHistory pieces, at most MaxHistoryLength characters (a longer piece keeps its end),
     // so that a script printing for hours cannot take all memory.
     wxString GetText() const;
     std::vector<wxString> GetPieces() const;
+    // Forgets everything appended so far, and what waits for the views; each view hears of it
+    // with the next text it takes.
     void Clear();
 
     // A sink gets every text appended from now on, whole and in order, on the appending
@@ -204,19 +214,26 @@ public:
     void AddSink(Sink sink);
     void ClearSinks();
 
+    // What waits for a view: UTF-8 text; whether older text was left out before it; whether the
+    // output was cleared before it.
+    struct ViewText {
+        std::string text;
+        bool cut = false;
+        bool cleared = false;
+    };
+
     // A view (a pane) takes what was appended since it last took. `wake` is called on the
     // appending thread when text arrives for a view that had none waiting; `show` is called on
     // the UI thread by DeliverPending.
     int AddView(std::function<void()> wake, std::function<void()> show);
     void RemoveView(int view);
-    // The text waiting for the view: its latest MaxViewLength characters at most; `cut` tells
-    // whether older text was left out.
-    wxString TakeForView(int view, bool& cut);
+    // The text waiting for the view: its latest MaxViewLength bytes at most.
+    ViewText TakeForView(int view);
 
     // Has every view show what waits for it now. Runs on the UI thread.
     void DeliverPending();
 
-    static constexpr size_t MaxHistory = 1000000;
+    static constexpr size_t MaxHistory = 4000000;
     static constexpr size_t MaxHistoryLength = 8000000;
     static constexpr size_t MaxViewLength = 4000000;
 
@@ -225,34 +242,44 @@ private:
         int id = 0;
         std::function<void()> wake;
         std::function<void()> show;
-        wxString waiting;
+        std::string waiting;
         bool cut = false;
+        bool cleared = false;
     };
-    // Keeps the text (taking it when no sink needs it after) and hands it to the views; the
-    // sinks to give it to.
-    std::vector<Sink> Store(wxString& tail, size_t length);
+    // Keeps UTF-8 text of `chars` characters and hands it to the views; `cut` when it is the
+    // tail of a longer text.
+    void Store(const char* text, size_t length, size_t chars, bool cut);
+    void KeepHistoryLimits();
 
     std::mutex appendMutex; // one Append at a time, so that sinks see the stored order
     mutable std::mutex mutex;
-    std::deque<wxString> pieces; // the latest pieces
-    size_t historyLength = 0;    // characters in `pieces`
-    std::vector<Sink> sinks;
+    std::deque<char> history;             // the latest text, UTF-8
+    std::deque<unsigned char> pieceSizes; // the byte length of each piece, as LEB128
+    size_t pieceCount = 0;
+    size_t historyChars = 0;
+    std::vector<Sink> sinks; // changed only under both locks
     std::vector<View> views;
     int lastView = 0;
 };
 
-// Shows a message output in a multi-line text control: what is new, joined into one
-// AppendText, when the editor is idle and every 100 ms (also from inside nested event loops).
-// The control keeps the latest MaxLength characters, from the start of a line, and shows
-// control characters other than line feed and tab as their pictures (U+2400 + code).
+// Shows a message output in a window: what is new, joined, when the editor is idle and every
+// 100 ms (also from inside nested event loops), handed to a function of the window's. A plain
+// multi-line text control can be fed as it is: it keeps the latest MaxLength characters, from
+// the start of a line, and shows control characters other than line feed and tab as their
+// pictures (U+2400 + code).
 class MP_INTERFACE CMessageOutputPane {
 public:
-    // From now on until the control is destroyed.
+    // Gets what is new, as UTF-8, and whether older text was left out before it or the output
+    // was cleared; runs on the UI thread.
+    using ShowText = std::function<void(const CMessageOutput::ViewText& text)>;
+
+    // From now on until the window is destroyed.
+    static void Attach(wxWindow* window, CMessageOutput* output, ShowText show);
     static void Attach(wxTextCtrl* control, CMessageOutput* output);
-    static void Detach(wxTextCtrl* control);
-    // Shows in the control, now, what waits for it. Runs on the UI thread.
-    static void ShowPending(wxTextCtrl* control);
-    // The text as the control shows it.
+    static void Detach(wxWindow* window);
+    // Shows in the window, now, what waits for it. Runs on the UI thread.
+    static void ShowPending(wxWindow* window);
+    // The text as a plain text control shows it.
     static wxString Visible(const wxString& text);
 
     static constexpr long MaxLength = 4000000;

@@ -178,6 +178,18 @@ void AppendStr(CMessageOutput& output, const py::handle& text) {
     // interpreter lock, so an ordinary write keeps the lock: giving it up and taking it back would
     // cost more than the write itself. A long text lets other threads run while it is converted.
     if (view.length < longText) {
+        // The output keeps UTF-8: an ASCII str is that already, and another has its UTF-8 made
+        // once. A str that holds lone surrogates has none, and is converted slice by slice.
+        if (PyUnicode_IS_ASCII(text.ptr())) {
+            output.AppendUtf8(static_cast<const char*>(view.data), view.length);
+            return;
+        }
+        Py_ssize_t size = 0;
+        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size)) {
+            output.AppendUtf8(utf8, static_cast<size_t>(size));
+            return;
+        }
+        PyErr_Clear();
         output.Append(view.length, slice);
         return;
     }

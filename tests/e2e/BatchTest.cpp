@@ -368,3 +368,70 @@ TEST(E2EBatch, DescriptorOutputOfScriptsAndChildProcessesArrivesBeforeTheEditorE
     ASSERT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "text\nfrom the child\nlast\n") << Describe(result);
 }
+
+// Standard output is written in large pieces, yet nothing is lost when a script ends the
+// process without exit handlers, and a forked process writes its own text once, after what
+// came before the fork.
+TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
+    TempDir scripts;
+    const wxString ending = scripts.Write("ending.py", "import os, wx\n"
+                                                       "def MpMain():\n"
+                                                       "    for i in range(2000):\n"
+                                                       "        print(i)\n"
+                                                       "    pid = os.fork()\n"
+                                                       "    if pid == 0:\n"
+                                                       "        print('child')\n"
+                                                       "        os._exit(0)\n"
+                                                       "    os.waitpid(pid, 0)\n"
+                                                       "    wx.MessageBox('box', 'Cap')\n"
+                                                       "    print('parent', end='')\n"
+                                                       "    os._exit(3)\n");
+    PluginsFolder plugins({{"ending", ending}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/ending"});
+    EXPECT_EQ(result.status, 3) << Describe(result);
+    wxString expected;
+    for (int i = 0; i < 2000; ++i)
+        expected += wxString::Format("%d\n", i);
+    expected += "child\n[message box] Cap: box\nparent";
+    EXPECT_EQ(result.out, expected) << Describe(result);
+}
+
+// A line printed after a pause is out at once: a child process that writes to the editor's own
+// standard output comes after it, as in a terminal.
+TEST(E2EBatch, ALineAfterAPauseComesBeforeWhatAChildWritesToTheSameFile) {
+    TempDir scripts;
+    const wxString child = scripts.Write("child.py", "import subprocess, time\n"
+                                                     "def MpMain():\n"
+                                                     "    for n in range(3):\n"
+                                                     "        print('step', n)\n"
+                                                     "        subprocess.run(['echo', 'tool'])\n"
+                                                     "        time.sleep(0.03)\n");
+    PluginsFolder plugins({{"child", child}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/child"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "step 0\ntool\nstep 1\ntool\nstep 2\ntool\n") << Describe(result);
+}
+
+// What the pane reads as a terminal would (a bar redrawn with '\r', colours) reaches standard
+// output byte for byte.
+TEST(E2EBatch, ProgressBarsAndColoursReachStandardOutputAsWritten) {
+    TempDir scripts;
+    const wxString bar =
+        scripts.Write("bar.py", "def MpMain():\n"
+                                "    print('\\x1b[1;31mred\\x1b[0m')\n"
+                                "    for i in range(3):\n"
+                                "        print('\\r%d%% \\u2588' % (50 * i), end='')\n"
+                                "    print('\\r\\n\\xe9\\U0001F600\\b\\x00')\n");
+    PluginsFolder plugins({{"bar", bar}});
+    const ProcessResult result = RunEditor(
+        {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/bar"});
+    ASSERT_EQ(result.status, 0) << Describe(result);
+    const wxString expected =
+        wxString::FromUTF8("\x1b[1;31mred\x1b[0m\n"
+                           "\r0% \xe2\x96\x88\r50% \xe2\x96\x88"
+                           "\r100% \xe2\x96\x88\r\n\xc3\xa9\xf0\x9f\x98\x80\b") +
+        wxString("\0\n", 2);
+    EXPECT_EQ(result.out, expected) << Describe(result);
+}

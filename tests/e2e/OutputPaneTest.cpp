@@ -1,18 +1,22 @@
-// The editor's own side of tracebacks and of the plug-in's menu: a double-click on a traceback's
-// `File "PATH", line N` in the output pane opens that file at that line, the open event carries
-// the line, the editor's menus leave the plug-in's shortcut free, and menu images are asked for.
+// The editor's Output pane: output shown as a terminal shows it (a progress bar redrawn in place,
+// colours), Clear and Find, following the output, and a double-click on a traceback's
+// `File "PATH", line N` that opens that file at that line; and the editor's own side of the
+// plug-in's menu: its menus leave the plug-in's shortcut free, and menu images are asked for.
+#include "host/app/OutputPane.h"
 #include "host/app/MainFrame.h"
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/app.h>
+#include <wx/fdrepdlg.h>
 #include <wx/menu.h>
-#include <wx/textctrl.h>
+#include <wx/statusbr.h>
 
 #include <dlfcn.h>
 
 #include <memory>
+#include <vector>
 
 using testing_support::ProcessEventsUntil;
 using testing_support::TempDir;
@@ -34,22 +38,18 @@ protected:
         WxTest::TearDown();
     }
 
-    // Double-clicks the pane's first line that contains `text`, as the mouse would: the first
-    // click has put the caret there, the second arrives at the same place.
+    // Double-clicks the pane's first line that contains `text`, as the control tells it.
     void DoubleClickLineWith(const wxString& text) {
         frame->GetOutputText(); // what waits reaches the pane
-        wxTextCtrl* pane = frame->GetOutputPane();
-        long position = -1;
-        for (int line = 0; line < pane->GetNumberOfLines(); ++line) {
-            if (pane->GetLineText(line).Contains(text)) {
-                position = pane->XYToPosition(4, line);
-                break;
-            }
-        }
-        ASSERT_GE(position, 0) << "no line with " << text.utf8_str();
-        pane->SetInsertionPoint(position);
-        wxMouseEvent click(wxEVT_LEFT_DCLICK);
-        click.SetPosition(pane->PositionToCoords(position));
+        COutputPane* pane = frame->GetOutputPane();
+        int found = -1;
+        for (int line = 0; line < pane->GetLineCount() && found < 0; ++line)
+            if (pane->GetLineText(line).Contains(text))
+                found = line;
+        ASSERT_GE(found, 0) << "no line with " << text.utf8_str();
+        wxStyledTextEvent click(wxEVT_STC_DOUBLECLICK, pane->GetId());
+        click.SetLine(found);
+        click.SetPosition(pane->PositionFromLine(found) + 4);
         click.SetEventObject(pane);
         pane->GetEventHandler()->ProcessEvent(click);
     }
@@ -80,6 +80,7 @@ TEST_F(OutputPane, DoubleClickOnATracebackFrameOpensItsFileAtItsLine) {
     ASSERT_TRUE(WaitForDocument());
     EXPECT_EQ(frame->GetCurrentEditor()->GetFilePath(), path);
     EXPECT_EQ(CaretLine(), 5);
+    EXPECT_EQ(frame->GetCurrentEditor()->GetSelectedText(), "raise E"); // the line is selected
 
     // Another place in the open file moves the caret there; the file is not opened twice.
     output->Append("  File \"" + path + "\", line 2, in MpMain\n");
@@ -188,4 +189,258 @@ TEST_F(OutputPane, TheEditorAsksTheToolkitToShowMenuImages) {
     int shown = 0;
     getProperties(getSettings(), "gtk-menu-images", &shown, static_cast<void*>(nullptr));
     EXPECT_EQ(shown, 1);
+}
+
+// Pieces written one by one, each shown before the next arrives, as a slow script's would be.
+TEST_F(OutputPane, ThePaneShowsOutputAsATerminalWouldAndTheOutputKeepsItAsWritten) {
+    const struct {
+        std::vector<const char*> pieces;
+        const char* shown;
+    } cases[] = {
+        {{"10%\r20%\r100%\n"}, "100%\n"},
+        {{"load: 1/3", "\rload: 2/3", "\rload: 3/3\n", "done\n"}, "load: 3/3\ndone\n"},
+        {{"abcdef\rXY\n"}, "XYcdef\n"},                    // overwrites, as a screen does
+        {{"abcdef", "\rXY", "\n"}, "XYcdef\n"},            // also across deliveries
+        {{"crlf\r\n", "next\n"}, "crlf\nnext\n"},          // a Windows line end
+        {{"h\xc3\xa9llo\rH\xc3\x89\n"}, "H\xc3\x89llo\n"}, // characters, not bytes
+        {{"ab\bc\n"}, "ac\n"},                             // backspace steps back
+        {{"abcdef\r\x1b[Kxy\n"}, "xy\n"},                  // erase to the end of the line
+        {{"abcdef\r\x1b[2Kxy\n"}, "xy\n"},                 // erase the line
+        {{"\x1b[31mred\x1b[0m plain\n"}, "red plain\n"},
+        {{"\x1b[2J\x1b[?25lcursor\x1b]0;title\x07 \x1b]8;;u\x1b\\link\x1b]8;;\x1b\\ \x1b(Bok\n"},
+         "cursor link ok\n"},                         // other sequences go
+        {{"split \x1b[3", "1mred\n"}, "split red\n"}, // a sequence across two writes
+        {{"a\x01"
+          "b\x07\n"},
+         "a\xe2\x90\x81"
+         "b\xe2\x90\x87\n"}, // other controls as pictures
+        {{"one\ntwo\r", "2\n"}, "one\n2wo\n"},
+    };
+    for (const auto& c : cases) {
+        wxString written;
+        for (const char* piece : c.pieces) {
+            output->Append(wxString::FromUTF8(piece));
+            written += wxString::FromUTF8(piece);
+            frame->GetOutputText(); // shown before the next piece
+        }
+        EXPECT_EQ(frame->GetOutputText(), wxString::FromUTF8(c.shown)) << c.shown;
+        EXPECT_EQ(output->GetText(), written) << c.shown;
+        frame->GetOutputPane()->ClearOutput();
+    }
+}
+
+TEST_F(OutputPane, SgrColoursAndBoldBecomeStyles) {
+    COutputPane* pane = frame->GetOutputPane();
+    output->Append("\x1b[1;31mE\x1b[0mx\x1b[38;5;21mB\x1b[48;2;1;2;3mG\x1b[39;49m \x1b[7mR\x1b[m"
+                   "\x1b[92mg\x1b[22;1mb\n");
+    ASSERT_EQ(frame->GetOutputText(), "ExBG Rgb\n");
+    auto styleOf = [pane](int position) { return pane->GetStyleAt(position); };
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(0)), wxColour(0xCD, 0x31, 0x31));
+    EXPECT_TRUE(pane->StyleGetBold(styleOf(0)));
+    EXPECT_EQ(styleOf(1), 0); // reset
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(2)), wxColour(0, 0, 255));
+    EXPECT_EQ(pane->StyleGetBackground(styleOf(3)), wxColour(1, 2, 3));
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(3)), wxColour(0, 0, 255));
+    EXPECT_EQ(styleOf(4), 0);
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(5)), *wxWHITE); // reverse video
+    EXPECT_EQ(pane->StyleGetBackground(styleOf(5)), *wxBLACK);
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(6)), wxColour(0x14, 0xCE, 0x14));
+    EXPECT_FALSE(pane->StyleGetBold(styleOf(6)));
+    EXPECT_TRUE(pane->StyleGetBold(styleOf(7)));
+    EXPECT_EQ(styleOf(6) == styleOf(7), false);
+    // The same attributes later use the same style.
+    output->Append("\x1b[1;31mE2\x1b[0m\n");
+    frame->GetOutputText();
+    EXPECT_EQ(styleOf(pane->PositionFromLine(1)), styleOf(0));
+    // A bar redrawn in place keeps the colour of what was written last.
+    output->Append("\x1b[32m50%\x1b[0m\r\x1b[31m100%\x1b[0m\n");
+    frame->GetOutputText();
+    const int line = pane->PositionFromLine(2);
+    EXPECT_EQ(pane->GetLineText(2), "100%");
+    EXPECT_EQ(pane->StyleGetForeground(styleOf(line)), wxColour(0xCD, 0x31, 0x31));
+}
+
+TEST_F(OutputPane, ClearOutputEmptiesThePaneAndTheOutputAndOnlyNewerTextFollows) {
+    COutputPane* pane = frame->GetOutputPane();
+    output->Append("\x1b[31mshown\n");
+    frame->GetOutputText();
+    output->Append("waiting, not shown yet\n");
+    // The context menu's item, as a click on it sends it.
+    const std::unique_ptr<wxMenu> menu = pane->MakeContextMenu();
+    ASSERT_EQ(menu->GetLabelText(COutputPane::ID_CLEAR_OUTPUT), "Clear Output");
+    for (const int id : std::vector<int>{COutputPane::ID_FIND, COutputPane::ID_FIND_NEXT,
+                                         COutputPane::ID_FIND_PREVIOUS, wxID_COPY, wxID_SELECTALL})
+        EXPECT_NE(menu->FindItem(id), nullptr) << id;
+    wxCommandEvent clear(wxEVT_MENU, COutputPane::ID_CLEAR_OUTPUT);
+    pane->GetEventHandler()->ProcessEvent(clear);
+    EXPECT_EQ(pane->GetText(), "");
+    EXPECT_EQ(output->GetText(), "");
+    output->Append("new\n");
+    EXPECT_EQ(frame->GetOutputText(), "new\n");
+    EXPECT_EQ(pane->GetStyleAt(0), 0); // the colour went with the text
+
+    // A script that clears the output clears the pane too.
+    output->Clear();
+    output->Append("after\n");
+    EXPECT_EQ(frame->GetOutputText(), "after\n");
+}
+
+TEST_F(OutputPane, FindSelectsTheNextAndThePreviousMatchWrappingAround) {
+    COutputPane* pane = frame->GetOutputPane();
+    output->Append("alpha\nbeta\nAlpha beta\nalphabet\n");
+    frame->GetOutputText();
+    auto selected = [pane] {
+        return std::make_pair(pane->GetSelectionStart(), pane->GetSelectionEnd());
+    };
+    pane->SetSelection(0, 0);
+    EXPECT_TRUE(pane->Find("alpha", true));
+    EXPECT_EQ(selected(), std::make_pair(0, 5));
+    EXPECT_TRUE(pane->FindAgain(true));
+    EXPECT_EQ(selected(), std::make_pair(11, 16)); // any case
+    EXPECT_TRUE(pane->FindAgain(true));
+    EXPECT_EQ(selected(), std::make_pair(22, 27));
+    EXPECT_TRUE(pane->FindAgain(true));
+    EXPECT_EQ(selected(), std::make_pair(0, 5)); // from the start again
+    EXPECT_TRUE(pane->FindAgain(false));
+    EXPECT_EQ(selected(), std::make_pair(22, 27)); // from the end again
+    EXPECT_TRUE(pane->FindAgain(false));
+    EXPECT_EQ(selected(), std::make_pair(11, 16));
+
+    EXPECT_TRUE(pane->Find("alpha", true, wxSTC_FIND_MATCHCASE | wxSTC_FIND_WHOLEWORD));
+    EXPECT_EQ(selected(), std::make_pair(0, 5)); // neither "Alpha" nor "alphabet"
+
+    // F3 and Shift+F3 repeat the search; what is not there leaves the selection and says so.
+    auto press = [pane](int key, int modifiers) {
+        wxKeyEvent down(wxEVT_KEY_DOWN);
+        down.m_keyCode = key;
+        down.m_controlDown = (modifiers & wxMOD_CONTROL) != 0;
+        down.m_shiftDown = (modifiers & wxMOD_SHIFT) != 0;
+        down.SetEventObject(pane);
+        pane->GetEventHandler()->ProcessEvent(down);
+    };
+    press(WXK_F3, wxMOD_NONE);
+    EXPECT_EQ(selected(), std::make_pair(0, 5)); // the only whole "alpha" in that case
+    EXPECT_FALSE(pane->Find("gamma", true));
+    EXPECT_EQ(selected(), std::make_pair(0, 5));
+    EXPECT_EQ(frame->GetStatusBar()->GetStatusText(), "Cannot find \"gamma\" in the output.");
+    pane->Find("beta", true);
+    press(WXK_F3, wxMOD_SHIFT);
+    EXPECT_EQ(selected(), std::make_pair(17, 21));
+
+    // Ctrl+F opens the Find dialog with the selected text; its Find goes on from there.
+    press('F', wxMOD_CONTROL);
+    auto* dialog =
+        dynamic_cast<wxFindReplaceDialog*>(wxWindow::FindWindowByLabel("Find in Output"));
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(dialog->GetData()->GetFindString(), "beta");
+    wxFindDialogEvent find(wxEVT_FIND_NEXT, dialog->GetId());
+    find.SetFindString("beta");
+    find.SetFlags(wxFR_DOWN);
+    find.SetEventObject(dialog);
+    dialog->GetEventHandler()->ProcessEvent(find);
+    EXPECT_EQ(selected(), std::make_pair(6, 10)); // wrapped around
+    wxFindDialogEvent close(wxEVT_FIND_CLOSE, dialog->GetId());
+    close.SetEventObject(dialog);
+    dialog->GetEventHandler()->ProcessEvent(close);
+}
+
+// New output scrolls the pane along while it shows its last line; a user who scrolled up stays
+// where they are, also when the pane drops its oldest lines.
+TEST_F(OutputPane, ThePaneFollowsTheOutputOnlyWhileItsViewIsAtTheEnd) {
+    COutputPane* pane = frame->GetOutputPane();
+    ASSERT_GT(pane->LinesOnScreen(), 1);
+    auto write = [this](int from, int count) {
+        wxString text;
+        for (int i = from; i < from + count; ++i)
+            text += wxString::Format("line %d\n", i);
+        output->Append(text);
+        frame->GetOutputText();
+    };
+    write(0, 300);
+    EXPECT_TRUE(pane->IsAtEnd());
+    EXPECT_GT(pane->GetFirstVisibleLine(), 200);
+
+    pane->SetFirstVisibleLine(10);
+    write(300, 300);
+    EXPECT_EQ(pane->GetFirstVisibleLine(), 10);
+    EXPECT_FALSE(pane->IsAtEnd());
+
+    // Past its limit the pane drops its older half: the lines in view stay in view.
+    auto block = [this](int from, int count) {
+        wxString text;
+        for (int i = from; i < from + count; ++i)
+            text += wxString::Format("block %06d", i) + wxString('.', 87) + "\n"; // 100 bytes
+        output->Append(text);
+        frame->GetOutputText();
+    };
+    block(0, 35000);
+    const int viewed = pane->GetLineCount() - 2000;
+    pane->SetFirstVisibleLine(viewed);
+    const wxString seen = pane->GetLineText(viewed);
+    block(35000, 10000);
+    EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+    EXPECT_LT(pane->GetLineCount(), 40000);
+    EXPECT_EQ(pane->GetLineText(pane->GetFirstVisibleLine()), seen);
+    EXPECT_FALSE(pane->IsAtEnd());
+
+    pane->SetFirstVisibleLine(pane->GetLineCount());
+    EXPECT_TRUE(pane->IsAtEnd());
+    write(600, 300);
+    EXPECT_TRUE(pane->IsAtEnd());
+    EXPECT_EQ(pane->GetLineText(pane->GetLineCount() - 2), "line 899");
+}
+
+// The output keeps UTF-8: each write stays a piece with its characters, and past the limit the
+// oldest piece loses whole characters from its start.
+TEST_F(OutputPane, TheOutputKeepsEachWriteWholeAndDropsWholeCharactersFromItsStart) {
+    const std::vector<wxString> pieces = {"a",
+                                          wxString::FromUTF8("\xc3\xa9"),
+                                          wxString::FromUTF8("\xce\xa9\xf0\x9f\x98\x80"),
+                                          wxString("nul\0end", 7),
+                                          wxString(wxUniChar(0xDC80)),
+                                          "\n"};
+    for (const wxString& piece : pieces)
+        output->Append(piece);
+    std::vector<wxString> expected = pieces;
+    expected[4] = wxString(wxUniChar(0xFFFD)); // a lone surrogate has no UTF-8
+    EXPECT_EQ(output->GetPieces(), expected);
+
+    const wxString omega(wxUniChar(0x3A9), CMessageOutput::MaxHistoryLength - 4);
+    output->Append(omega);
+    output->Append(wxString::FromUTF8("b\xf0\x9f\x98\x80"));
+    std::vector<wxString> kept = output->GetPieces();
+    ASSERT_EQ(kept.size(), 4u); // whole pieces went while the rest held enough
+    EXPECT_EQ(kept[0], expected[4]);
+    EXPECT_EQ(kept[2], omega);
+    EXPECT_EQ(output->GetText().length(), CMessageOutput::MaxHistoryLength);
+
+    output->Append("cde");
+    kept = output->GetPieces();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0], omega.Mid(1)); // the oldest piece keeps its end
+    const wxString later = output->GetText();
+    EXPECT_EQ(later.length(), CMessageOutput::MaxHistoryLength);
+    EXPECT_TRUE(later.EndsWith(wxString::FromUTF8("b\xf0\x9f\x98\x80") + "cde"));
+}
+
+// A line longer than the pane keeps its end, and the terminal still knows where it is.
+TEST_F(OutputPane, ALineLongerThanThePaneKeepsItsEndAndCanStillBeRewritten) {
+    COutputPane* pane = frame->GetOutputPane();
+    output->Append("before\n" + wxString('x', 3000000));
+    frame->GetOutputText();
+    output->Append(wxString('x', 2000000) + "yz");
+    frame->GetOutputText();
+    EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+    EXPECT_GE(pane->GetLength(), COutputPane::MaxLength / 2);
+    EXPECT_EQ(pane->GetLineCount(), 1);
+    EXPECT_TRUE(pane->GetText().EndsWith("xyz"));
+    output->Append("\rAB\n");
+    const wxString shown = frame->GetOutputText();
+    EXPECT_TRUE(shown.StartsWith("ABx")) << shown.Left(10).utf8_str();
+    EXPECT_TRUE(shown.EndsWith("xyz\n"));
+
+    // An escape sequence that never ends is no sequence: its ESC shows, and the rest as text.
+    output->Append("\x1b]" + wxString('t', 5000) + "\n");
+    EXPECT_TRUE(frame->GetOutputText().EndsWith(wxString::FromUTF8("\xe2\x90\x9b]ttt") +
+                                                wxString('t', 4997) + "\n"));
 }
