@@ -210,11 +210,16 @@ TEST_F(HostConfigStore, MissingFilePresentsNoKeysAndIsCreatedOnSave) {
 }
 
 TEST_F(HostConfigStore, UnparsableFileIsKeptAsBackupBeforeTheFirstSave) {
-    const wxString damaged = "<config><A><x>1</x></A"; // truncated
+    const wxString damaged = "<config><A><x>1</x><z>2</z"; // truncated
     dir.Write("settings.xml", damaged);
     {
         CConfigManagement config(path);
-        EXPECT_FALSE(config.HasKey("/A/x"));
+        // What was read whole before the damage is there; the element cut short is not.
+        EXPECT_TRUE(config.IsDamaged());
+        EXPECT_EQ(config.ReadInt("/A/x", 0), 1);
+        EXPECT_FALSE(config.IsWhole("/A"));
+        EXPECT_TRUE(config.IsWhole("/A/x"));
+        EXPECT_FALSE(config.HasKey("/A/z"));
         config.Write("/A/y", 2);
         ASSERT_TRUE(config.Save());
     }
@@ -589,7 +594,7 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     for (int i = 0; i < 300000; ++i)
         elements += "<a/>";
     WriteBytes(path, elements + "</config>");
-    EXPECT_FALSE(CConfigManagement(path).HasKey("/x"));
+    EXPECT_TRUE(CConfigManagement(path).IsDamaged());
 
     // Past 16 MB the file is not read, and it is kept before the first save replaces it.
     const std::string oversized = head + std::string(16u << 20, 'v') + "</big></A></config>";
