@@ -34,7 +34,8 @@ CCoilhatch::CCoilhatch()
                 if (IsEngineRunning())
                     console::Show();
             },
-            [this] { return IsEngineRunning() && document::RunCurrent(); }}),
+            [this] { return IsEngineRunning() && document::RunCurrent(); },
+            [this] { registry.SaveChanges(); }}),
       completion([this](const wxString& path, bool reload) {
           // A completion request runs for about 2 s at most; a longer one ends without a word.
           const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
