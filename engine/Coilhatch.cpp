@@ -7,6 +7,7 @@
 #include "engine/Console.h"
 #include "engine/DocumentRunner.h"
 #include "engine/Interpreter.h"
+#include "engine/ProcessGuards.h"
 #include "engine/Report.h"
 #include "engine/Runner.h"
 #include "engine/Watchdog.h"
@@ -103,7 +104,8 @@ void CCoilhatch::OnAttach() {
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
     if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
         report::PrintPythonError();
-    if (!interpreter::RunStartupScript()) {
+    const bool started = interpreter::RunStartupScript();
+    if (!started) {
         {
             const report::PendingErrorKeeper keep; // the script's error, reported below
             wxMessageBox(wxGetTranslation("Load the log code failed."), "Marrowpad Python",
@@ -112,7 +114,9 @@ void CCoilhatch::OnAttach() {
         report::ReportFailure();
     }
     // jedi is imported and warmed in the background from now on, not at the first request.
-    completion.Warm();
+    // Without the start-up script no script loads: the failure has been reported once.
+    if (started)
+        completion.Warm();
 }
 
 namespace {
@@ -202,7 +206,11 @@ void CCoilhatch::OnRelease() {
         PyThreadState* mine = PyGILState_GetThisThreadState();
         const bool pythonBelow = mine && !PyGILState_Check() && mine->gilstate_counter > 1;
         GilGuard gil(GetCoreApi());
-        interpreter::RunShutdownWork();
+        {
+            // An atexit function that never returns must not hold the editor's close.
+            const process_guards::Deadline deadline(process_guards::shutdownLimit);
+            interpreter::RunShutdownWork();
+        }
         // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
         // then takes it stops at once.
         StopScriptThreads();
