@@ -219,35 +219,3 @@ TEST(E2ERobustness, AScriptDestroyingTheNotebookNeitherCrashesNorStopsTheEditor)
     EXPECT_TRUE(result.out.Contains("a document: True\n")) << Describe(result);
     EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
 }
-
-// Quitting with an unsaved document asks once; the answer No is final. (The editor runs as a
-// person runs it, not in batch mode; the script answers the question through a hook.)
-TEST(E2ERobustness, QuittingAsksAboutAnUnsavedDocumentOnce) {
-    const Plugins plugins({Script{"answer", "import MpAPI, os, wx\n"
-                                            "LOG = os.environ['COILHATCH_TEST_LOG']\n"
-                                            "class No(wx.ModalDialogHook):\n"
-                                            "    def Enter(self, dialog):\n"
-                                            "        with open(LOG, 'a') as log:\n"
-                                            "            log.write(dialog.GetMessage() + '\\n')\n"
-                                            "        return wx.ID_NO\n"
-                                            "    def Exit(self, dialog):\n"
-                                            "        pass\n"
-                                            "hook = No()\n"
-                                            "def MpMain():\n"
-                                            "    hook.Register()\n"
-                                            "    MpAPI.CEditorManagement_Get().GetCurrentEditor()"
-                                            ".AddText('more')\n"
-                                            "    frame = MpAPI.CAppManagement_Get()"
-                                            ".GetAppWindow()\n"
-                                            "    wx.CallAfter(frame.Close)\n"}});
-    const TempDir logs;
-    const wxString log = logs.File("asked.txt");
-    const wxString document = plugins.Document("notes.txt", "some text\n");
-    // The script learns from the environment where to write.
-    ProcessResult result =
-        RunProcess({"/usr/bin/env", "COILHATCH_TEST_LOG=" + log, "/usr/bin/timeout", "-s", "KILL",
-                    timeLimit, program, "--plugins-dir", plugins.Path(), "--select",
-                    "Tools/Python Script/answer", document});
-    EXPECT_EQ(result.status, 0) << Describe(result);
-    EXPECT_EQ(ReadFile(log), "Save changes to \"notes.txt\"?\n") << Describe(result);
-}

@@ -121,9 +121,8 @@ int Replay(const std::string& folder, const std::string& bytes) {
         const bool fits = section.place < MaxScriptNum;
         lost += (fits && !saved && rewritten) || (!fits && !kept) ? 1 : 0;
     }
-    std::ofstream(folder + "/counts")
-        << before.size() << ' ' << lost << ' ' << kept << ' ' << loaded << ' ' << present << ' '
-        << unparsed;
+    std::ofstream(folder + "/counts") << before.size() << ' ' << lost << ' ' << kept << ' '
+                                      << loaded << ' ' << present << ' ' << unparsed;
     return lost ? SectionsLost : Fine;
 }
 
