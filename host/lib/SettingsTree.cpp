@@ -260,7 +260,8 @@ bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
         if (!ExpatKnows(encoding) &&
             ConvertToUtf8(data, size, encoding, at, length, converted, stopped)) {
             if (stopped < size)
-                undecodable = "byte " + std::to_string(stopped + 1) + " is not " + encoding;
+                undecodable =
+                    "byte " + std::to_string(stopped + 1) + " cannot be read as " + encoding;
             data = converted.data();
             size = converted.size();
         }
