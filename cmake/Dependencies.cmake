@@ -15,7 +15,12 @@ if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
 endif()
 find_package(Python3 3.11 COMPONENTS Interpreter Development.Embed Development.Module)
 coilhatch_require(Python3_Development.Embed_FOUND "Python 3.11 embedding headers" python3-dev)
-message(STATUS "Embedding Python ${Python3_VERSION}: ${Python3_EXECUTABLE} (${Python3_LIBRARIES})")
+
+# The interpreter starts from this absolute path (links resolved), never from a `python3`
+# looked up on PATH: an activated virtual environment or another Python first on PATH would
+# otherwise give it that installation's prefix, standard library and sys.executable.
+file(REAL_PATH "${Python3_EXECUTABLE}" COILHATCH_PYTHON_EXECUTABLE)
+message(STATUS "Embedding Python ${Python3_VERSION}: ${COILHATCH_PYTHON_EXECUTABLE} (${Python3_LIBRARIES})")
 
 execute_process(
   COMMAND ${Python3_EXECUTABLE} -c "import os, wx; print(os.path.join(os.path.dirname(wx.__file__), 'include', 'wxPython'))"
@@ -29,11 +34,6 @@ endif()
 coilhatch_require(wxpython_found "wxPython 4 for ${Python3_EXECUTABLE} (with wxpy_api.h)" python3-wxgtk4.0)
 message(STATUS "wxPython embedding header: ${COILHATCH_WXPYTHON_INCLUDE}")
 
-# The interpreter starts from this absolute path (links resolved), never from a `python3`
-# looked up on PATH: an activated virtual environment or another Python first on PATH would
-# otherwise give it that installation's prefix, standard library and sys.executable.
-file(REAL_PATH "${Python3_EXECUTABLE}" COILHATCH_PYTHON_EXECUTABLE)
-message(STATUS "The embedded interpreter starts as: ${COILHATCH_PYTHON_EXECUTABLE}")
 
 # The soname of the libpython we link, made global before the interpreter starts.
 execute_process(

@@ -261,6 +261,8 @@ void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
     entry->description = "python script";
     if (!scriptList || !scriptList->Add(entry)) {
         delete entry; // the full list refused it: still ours
+        if (scriptList)
+            ShowMessage("Out of the range! It should be less than MaxScriptNum.");
         return;
     }
     const int row = nameListBox->Append(entry->name);
@@ -307,7 +309,7 @@ void ManagePythonScript::OnLoadClicked(wxCommandEvent&) {
 
     // The editor opens the file in one of its views; the dialog stays open meanwhile.
     wxCommandEvent open(wxEVT_EDITOR_OPEN, 0);
-    open.SetString(entry->location);
+    open.SetString(ResolveScriptLocation(entry->location));
     open.SetInt(-1);
     // Through the frame's handler chain, as the toolkit delivers window events.
     if (wxFrame* frame = CAppManagement::Get()->GetAppWindow())

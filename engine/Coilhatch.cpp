@@ -8,6 +8,7 @@
 #include "engine/DocumentRunner.h"
 #include "engine/FatalError.h"
 #include "engine/Interpreter.h"
+#include "engine/ProcessGuards.h"
 #include "engine/Report.h"
 #include "engine/Runner.h"
 #include "engine/Watchdog.h"
@@ -35,7 +36,8 @@ CCoilhatch::CCoilhatch()
                 if (IsEngineRunning())
                     console::Show();
             },
-            [this] { return IsEngineRunning() && document::RunCurrent(); }}),
+            [this] { return IsEngineRunning() && document::RunCurrent(); },
+            [this] { registry.SaveChanges(); }}),
       completion(
           [this](const wxString& path, bool reload) {
               // A completion request runs for about 2 s at most; a longer one ends without a
@@ -109,7 +111,8 @@ void CCoilhatch::OnAttach() {
     // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
     if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
         report::PrintPythonError();
-    if (!interpreter::RunStartupScript()) {
+    const bool started = interpreter::RunStartupScript();
+    if (!started) {
         {
             const report::PendingErrorKeeper keep; // the script's error, reported below
             wxMessageBox(wxGetTranslation("Load the log code failed."), "Marrowpad Python",
@@ -209,7 +212,11 @@ void CCoilhatch::OnRelease() {
         PyThreadState* mine = PyGILState_GetThisThreadState();
         const bool pythonBelow = mine && !PyGILState_Check() && mine->gilstate_counter > 1;
         GilGuard gil(GetCoreApi());
-        interpreter::RunShutdownWork();
+        {
+            // An atexit function that never returns must not hold the editor's close.
+            const process_guards::Deadline deadline(process_guards::shutdownLimit);
+            interpreter::RunShutdownWork();
+        }
         // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
         // then takes it stops at once.
         StopScriptThreads();

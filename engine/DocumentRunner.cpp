@@ -5,6 +5,7 @@
 
 #include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
+#include "engine/ProcessGuards.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"
 #include "engine/Watchdog.h"
@@ -92,7 +93,9 @@ bool Execute(watchdog::Run& run, const PyRef& pycode, const PyRef& pymodule) {
     PyObject* dict = PyModule_GetDict(pymodule.Get()); // borrowed
     {
         const watchdog::Watched watched(run);
+        const process_guards::ForkedChildEnds forked;
         PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), dict, dict));
+        forked.EndIfChild(pyresult ? 0 : 1);
         if (!pyresult)
             return false;
     }
@@ -101,7 +104,9 @@ bool Execute(watchdog::Run& run, const PyRef& pycode, const PyRef& pymodule) {
     if (!pymain || !PyCallable_Check(pymain.Get()))
         return true;
     const watchdog::Watched watched(run);
+    const process_guards::ForkedChildEnds forked;
     PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+    forked.EndIfChild(pyresult ? 0 : 1);
     return pyresult && !PyErr_Occurred();
 }
 

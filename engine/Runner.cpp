@@ -4,6 +4,7 @@
 
 #include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
+#include "engine/ProcessGuards.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"
 #include "engine/Watchdog.h"
@@ -24,7 +25,10 @@ void ShowRunnerMessage(const wxString& text) {
 // The one place where a script's entry function is called.
 // PRECONDITION: the calling thread holds the interpreter lock.
 PyRef CallMpMain(const PyRef& pymain) {
-    return PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+    const process_guards::ForkedChildEnds forked;
+    PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(pymain.Get()));
+    forked.EndIfChild(pyresult ? 0 : 1);
+    return pyresult;
 }
 
 // PRECONDITION: the engine runs and the calling thread does not hold the interpreter lock.
@@ -51,7 +55,9 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
     PyRef pymodule;
     {
         const watchdog::Watched watched(run);
+        const process_guards::ForkedChildEnds forked;
         pymodule = interpreter::LoadScript(path, moduleName, reload);
+        forked.EndIfChild(pymodule ? 0 : 1);
     }
 
     bool failed = true;

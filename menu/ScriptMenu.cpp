@@ -206,7 +206,8 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
 }
 
 void ScriptMenu::Refresh(bool runAutoScripts) {
-    // Without an interpreter the submenu keeps just "Script Management" and the separator.
+    // Without an interpreter the submenu keeps its fixed items ("Script Management", and the
+    // console and the run of the current document, both disabled) and the separator.
     if (!runner.engineRunning() || !scriptMenu)
         return;
 
@@ -245,7 +246,7 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
             // Auto-run scripts run once, when the editor builds its menus, never from the menu.
             item->Enable(false);
             if (runAutoScripts) {
-                const wxString location = entry->location;
+                const wxString location = ResolveScriptLocation(entry->location);
                 const wxWeakRef<wxMenu> menuAlive(scriptMenu);
                 runner.runScript(location, false); // a failure is reported by the runner; go on
                 // The script may have closed the editor: once the plug-in is released the list
@@ -414,7 +415,7 @@ void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
         for (unsigned index = 0; index < scriptList->GetCount(); ++index) {
             const ScriptEntry* entry = scriptList->Get(index);
             if (entry && entry->menuId == event.GetId()) {
-                const wxString location = entry->location;
+                const wxString location = ResolveScriptLocation(entry->location);
                 runner.runScript(location, entry->autoReload);
                 return;
             }
@@ -439,7 +440,10 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
                                   wxGetTranslation("Python Script Management"), wxDefaultPosition,
                                   wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL);
         dialog.ShowModal();
-
+        // Saved at once: a crash of the editor later loses nothing. Another editor's changes
+        // may come in with the save.
+        if (runner.saveChanges)
+            runner.saveChanges();
         // The flag stays set once the dialog has changed anything, so every later close rebuilds.
         if (scriptList && scriptList->modified)
             Refresh(false);

@@ -29,6 +29,8 @@ struct ScriptRunner {
     // Runs the current document's text as a script; a failure has been reported when it
     // returns false.
     std::function<bool()> runCurrentDocument;
+    // Saves the script list when the management dialog changed it.
+    std::function<void()> saveChanges;
 };
 
 class ScriptMenu {

@@ -1,8 +1,16 @@
 #include "registry/ScriptList.h"
 
+#include <wx/filename.h>
 #include <wx/utils.h>
 
 ScriptList* scriptList = nullptr;
+wxString scriptSettingsFolder;
+
+wxString ResolveScriptLocation(const wxString& location) {
+    if (location.empty() || scriptSettingsFolder.empty() || wxFileName(location).IsAbsolute())
+        return location;
+    return scriptSettingsFolder + wxFILE_SEP_PATH + location;
+}
 
 ScriptEntry::ScriptEntry() : menuId(wxNewId()) {}
 

@@ -49,3 +49,9 @@ struct ScriptList {
 
 // The one list of the plug-in: null until the plug-in is attached with Python running.
 extern ScriptList* scriptList;
+
+// The folder of the settings file; a script's relative location is read from there, so that a
+// plug-ins folder with its scripts inside can move. Empty until the list is opened.
+extern wxString scriptSettingsFolder;
+// The file a location names: an absolute one as it is, a relative one in scriptSettingsFolder.
+wxString ResolveScriptLocation(const wxString& location);

@@ -4,10 +4,12 @@
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 
+#include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -104,10 +106,69 @@ SectionScan ScanSections(const CConfigManagement& config) {
     return scan;
 }
 
+ScriptRegistry::Fields ReadFields(const CConfigManagement& config, const wxString& prefix) {
+    ScriptRegistry::Fields fields;
+    fields.autoRun = config.ReadBool(prefix + "/autoRun", false);
+    fields.autoReload = config.ReadBool(prefix + "/autoReload", false);
+    fields.name = config.Read(prefix + "/name", wxString());
+    fields.location = config.Read(prefix + "/location", wxString());
+    fields.description = config.Read(prefix + "/description", wxString());
+    fields.shortcut = config.Read(prefix + "/shortcut", wxString());
+    return fields;
+}
+
+ScriptRegistry::Fields FieldsOf(const ScriptEntry& entry) {
+    return ScriptRegistry::Fields{entry.autoRun,  entry.autoReload,  entry.name,
+                                  entry.location, entry.description, entry.shortcut};
+}
+
+void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
+    entry.autoRun = fields.autoRun;
+    entry.autoReload = fields.autoReload;
+    entry.name = fields.name;
+    entry.location = fields.location;
+    entry.description = fields.description;
+    entry.shortcut = fields.shortcut;
+}
+
+// The sections of the file that the list would load, read whole, in the list's order: at most
+// as many as the list holds.
+std::vector<ScriptRegistry::Fields> ReadScripts(const CConfigManagement& config) {
+    std::vector<ScriptRegistry::Fields> scripts;
+    for (const Section& section : ScanSections(config).sections) {
+        if (scripts.size() >= MaxScriptNum)
+            break;
+        const wxString prefix = config.GetChildKey(listKey, section.position);
+        if (config.IsWhole(prefix))
+            scripts.push_back(ReadFields(config, prefix));
+    }
+    return scripts;
+}
+
+wxString Plural(const char* one, const char* many, unsigned n) {
+    return wxString::Format(wxGetTranslation(one, many, n), n);
+}
+
+wxString Quoted(const wxArrayString& names) {
+    wxString text;
+    for (const wxString& name : names)
+        text += (text.empty() ? "\"" : ", \"") + name + "\"";
+    return text;
+}
+
 } // namespace
+
+bool ScriptRegistry::Fields::operator==(const Fields& other) const {
+    return autoRun == other.autoRun && autoReload == other.autoReload && name == other.name &&
+           location == other.location && description == other.description &&
+           shortcut == other.shortcut;
+}
 
 void ScriptRegistry::Open(const wxString& path) {
     settingsPath = path;
+    wxFileName folder(path);
+    folder.MakeAbsolute();
+    scriptSettingsFolder = folder.GetPath();
     if (!scriptList)
         scriptList = new ScriptList;
     Load();
@@ -119,6 +180,26 @@ void ScriptRegistry::Close() {
     Save();
     delete scriptList;
     scriptList = nullptr;
+    base.clear();
+    baseRead = false;
+}
+
+void ScriptRegistry::SaveChanges() {
+    if (!scriptList)
+        return;
+    bool same = scriptList->GetCount() == base.size();
+    for (unsigned i = 0; same && i < base.size(); ++i) {
+        const ScriptEntry* entry = scriptList->Get(i);
+        same = entry->menuId == base[i].menuId && FieldsOf(*entry) == base[i].fields;
+    }
+    if (!same)
+        Save();
+}
+
+void ScriptRegistry::RememberList() {
+    base.clear();
+    for (unsigned i = 0; scriptList && i < scriptList->GetCount(); ++i)
+        base.push_back(Known{scriptList->Get(i)->menuId, FieldsOf(*scriptList->Get(i))});
 }
 
 void ScriptRegistry::Load() {
@@ -139,8 +220,15 @@ void ScriptRegistry::Load() {
     const std::vector<Section>& sections = scan.sections;
     const unsigned found = static_cast<unsigned>(sections.size());
 
+    base.clear();
+    baseRead = true;
     bool overflow = false;
+    unsigned loaded = 0;
     for (const Section& section : sections) {
+        const wxString prefix = config.GetChildKey(listKey, section.position);
+        // A section that a damaged file cut short lives on in the backup alone.
+        if (!config.IsWhole(prefix))
+            continue;
         if (scriptList->GetCount() >= MaxScriptNum) {
             // The user hears about the overflow once, however many sections are left.
             wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
@@ -148,7 +236,6 @@ void ScriptRegistry::Load() {
             overflow = true;
             break;
         }
-        const wxString prefix = config.GetChildKey(listKey, section.position);
         for (const char* flag : {"/autoRun", "/autoReload"}) {
             if (Unreadable(config, prefix + flag, false))
                 disagreements.push_back(
@@ -156,14 +243,13 @@ void ScriptRegistry::Load() {
                                      flag + 1, section.number));
         }
         currentEntry = new ScriptEntry;
-        currentEntry->autoRun = config.ReadBool(prefix + "/autoRun", false);
-        currentEntry->autoReload = config.ReadBool(prefix + "/autoReload", false);
-        currentEntry->name = config.Read(prefix + "/name", wxString());
-        currentEntry->location = config.Read(prefix + "/location", wxString());
-        currentEntry->description = config.Read(prefix + "/description", wxString());
-        currentEntry->shortcut = config.Read(prefix + "/shortcut", wxString());
-        if (!scriptList->Add(currentEntry))
+        SetFields(*currentEntry, ReadFields(config, prefix));
+        if (!scriptList->Add(currentEntry)) {
             delete currentEntry; // refused: still ours (cannot happen: the count was checked)
+        } else {
+            base.push_back(Known{currentEntry->menuId, FieldsOf(*currentEntry)});
+            ++loaded;
+        }
         currentEntry = nullptr;
     }
 
@@ -174,8 +260,9 @@ void ScriptRegistry::Load() {
         disagreements.push_back(wxGetTranslation("\"Counts\" is missing"));
     else if (countsReadable && counts != found)
         disagreements.push_back(wxString::Format(
-            wxGetTranslation("\"Counts\" says %lld, but %u script sections were found"), counts,
-            found));
+            wxGetTranslation("\"Counts\" says %lld, but %u script section was found",
+                             "\"Counts\" says %lld, but %u script sections were found", found),
+            counts, found));
     if (!scan.numbered && !overflow)
         disagreements.push_back(
             wxGetTranslation("the sections are not numbered from 0 without gaps"));
@@ -191,27 +278,106 @@ void ScriptRegistry::Load() {
         disagreements.push_back(
             wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
-    // A file the store could not parse is already due for a backup; one that disagrees with
-    // itself is made due here, and at the save (a new store object) again.
-    const bool damaged = !config.GetBackupPath().empty();
+    // A file the store could not read whole is already due for a backup; one that disagrees
+    // with itself is made due here, and at the save (a new store object) again.
+    const bool damaged = config.IsDamaged();
     if (!disagreements.empty())
         config.KeepBackupOnSave();
     backupDue = damaged || !disagreements.empty();
     if (!backupDue)
         return;
-    const wxString text =
-        damaged ? wxString::Format(wxGetTranslation("The script settings file \"%s\" is damaged: "
-                                                    "no script could be read from it."),
-                                   settingsPath)
-                : wxString::Format(wxGetTranslation("The script settings file \"%s\" does not "
-                                                    "agree with itself: %s. Every script found "
-                                                    "in it has been loaded."),
-                                   settingsPath, Joined(disagreements));
+    wxString text;
+    if (damaged && loaded == 0)
+        text = wxString::Format(wxGetTranslation("The script settings file \"%s\" is damaged: "
+                                                 "no script could be read from it."),
+                                settingsPath);
+    else if (damaged)
+        text = wxString::Format(wxGetTranslation("The script settings file \"%s\" is damaged."),
+                                settingsPath) +
+               " " +
+               Plural("%u script read whole before the damage has been loaded.",
+                      "%u scripts read whole before the damage have been loaded.", loaded);
+    else
+        text = wxString::Format(wxGetTranslation("The script settings file \"%s\" does not "
+                                                 "agree with itself: %s."),
+                                settingsPath, Joined(disagreements));
+    if (overflow)
+        text += " " + wxString::Format(wxGetTranslation("%u of its %u scripts have been loaded; "
+                                                        "the other %u are only in the backup."),
+                                       loaded, found, found - loaded);
+    else if (!damaged)
+        text += " " + wxGetTranslation("Every script found in it has been loaded.");
     wxMessageBox(text + "\n" +
                      wxString::Format(wxGetTranslation("The file as it is now will be kept as "
                                                        "\"%s\" before the settings are saved."),
                                       config.GetBackupPath()),
                  wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+}
+
+bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts,
+                           unsigned& overflow) {
+    bool unchanged = theirs.size() == base.size();
+    for (size_t i = 0; unchanged && i < base.size(); ++i)
+        unchanged = theirs[i] == base[i].fields;
+    if (unchanged)
+        return false;
+
+    // Which script of the file now each script of the file as read became: the same script
+    // unchanged, else one of the same name, else one of the same location.
+    std::vector<int> theirOf(base.size(), -1);
+    std::vector<bool> matched(theirs.size(), false);
+    const std::function<bool(const Fields&, const Fields&)> sameness[] = {
+        [](const Fields& a, const Fields& b) { return a == b; },
+        [](const Fields& a, const Fields& b) { return a.name == b.name; },
+        [](const Fields& a, const Fields& b) { return a.location == b.location; }};
+    for (const auto& same : sameness) {
+        for (size_t b = 0; b < base.size(); ++b) {
+            for (size_t t = 0; theirOf[b] < 0 && t < theirs.size(); ++t) {
+                if (!matched[t] && same(base[b].fields, theirs[t])) {
+                    theirOf[b] = static_cast<int>(t);
+                    matched[t] = true;
+                }
+            }
+        }
+    }
+
+    for (size_t b = 0; b < base.size(); ++b) {
+        const Known& known = base[b];
+        const Fields* their = theirOf[b] >= 0 ? &theirs[static_cast<size_t>(theirOf[b])] : nullptr;
+        const bool theyChanged = !their || *their != known.fields;
+        if (!theyChanged)
+            continue;
+        unsigned index = 0;
+        while (index < scriptList->GetCount() && scriptList->Get(index)->menuId != known.menuId)
+            ++index;
+        ScriptEntry* mine = scriptList->Get(index); // null: deleted here
+        const bool iChanged = !mine || FieldsOf(*mine) != known.fields;
+        if (!iChanged) {
+            // Changed or deleted there alone: that is what stays.
+            if (their)
+                SetFields(*mine, *their);
+            else
+                scriptList->Remove(index);
+            scriptList->modified = true;
+        } else if (!mine ? their != nullptr : !their || FieldsOf(*mine) != *their) {
+            // Changed on both sides: this later save wins; the other version is in the backup.
+            conflicts.push_back(known.fields.name);
+        }
+    }
+    // Scripts added there are added here too, as far as the list has room.
+    for (size_t t = 0; t < theirs.size(); ++t) {
+        if (matched[t])
+            continue;
+        auto* entry = new ScriptEntry;
+        SetFields(*entry, theirs[t]);
+        if (scriptList->Add(entry)) {
+            scriptList->modified = true;
+        } else {
+            delete entry;
+            ++overflow;
+        }
+    }
+    return true;
 }
 
 void ScriptRegistry::Save() {
@@ -220,6 +386,13 @@ void ScriptRegistry::Save() {
 
     CConfigManagement config(settingsPath);
     if (backupDue)
+        config.KeepBackupOnSave();
+    // Another editor may have saved the file since this one read it. A damaged file, or one
+    // without the list, says nothing about what the other editor wanted.
+    wxArrayString conflicts;
+    unsigned overflow = 0;
+    if (baseRead && !config.IsDamaged() && config.HasKey(listKey) &&
+        Merge(ReadScripts(config), conflicts, overflow) && (!conflicts.empty() || overflow > 0))
         config.KeepBackupOnSave();
     config.Clear();
     const unsigned count = scriptList->GetCount();
@@ -239,6 +412,27 @@ void ScriptRegistry::Save() {
     currentEntry = nullptr;
     if (config.Save()) {
         backupDue = false; // the original is in its backup now
+        RememberList();
+        if (conflicts.empty() && overflow == 0)
+            return;
+        wxString text = wxString::Format(wxGetTranslation("Another editor saved the Python "
+                                                          "scripts in \"%s\" after this one "
+                                                          "read them; its changes were kept."),
+                                         settingsPath);
+        if (!conflicts.empty())
+            text += " " + wxString::Format(wxGetTranslation("Both changed %s: this editor's "
+                                                            "version was saved, the other one "
+                                                            "is kept in \"%s\"."),
+                                           Quoted(conflicts), config.GetBackupPath());
+        if (overflow > 0)
+            text += " " + wxString::Format(wxGetTranslation("%u script added there does not fit "
+                                                            "in the list; it is kept in \"%s\".",
+                                                            "%u scripts added there do not fit "
+                                                            "in the list; they are kept in "
+                                                            "\"%s\".",
+                                                            overflow),
+                                           overflow, config.GetBackupPath());
+        wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
         return;
     }
     // The scripts registered in this run would silently be gone at the next start.

@@ -6,10 +6,20 @@
 // that disagrees with itself (a wrong or unreadable "Counts", gaps in the numbers, a number used
 // twice or written with leading zeros, anything else beside the sections, more scripts than fit,
 // an unreadable flag) or cannot be parsed is kept as a backup before the save replaces it; the
-// user is told where.
+// user is told where. A damaged file (a stray byte, a truncated tail) gives every section read
+// whole before the damage.
+//
+// Two editors may share the file: every save first reads it again and keeps what another editor
+// saved since this one read it (scripts added there stay, changes made there to scripts this one
+// left alone are taken over); where both changed one script, this later save wins and the file
+// as the other editor left it is kept as a backup, with a message.
 #pragma once
 
+#include <wx/arrstr.h>
 #include <wx/string.h>
+
+#include <cstdint>
+#include <vector>
 
 struct ScriptEntry;
 struct ScriptList;
@@ -28,6 +38,9 @@ public:
     // Writes the whole list to the settings file, whether or not it changed, and destroys it.
     // Does nothing when no list is open.
     void Close();
+    // Saves the list when it differs from what this editor last read or wrote (the management
+    // dialog changed it).
+    void SaveChanges();
 
     // The list to and from the settings file. Both do nothing while no list exists. A save that
     // fails is told to the user in a message box naming the file and the reason.
@@ -37,6 +50,32 @@ public:
     wxString settingsPath;               // full path of the settings file
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them
 
+    // What the settings file stores of one script.
+    struct Fields {
+        bool autoRun = false;
+        bool autoReload = false;
+        wxString name;
+        wxString location;
+        wxString description;
+        wxString shortcut;
+        bool operator==(const Fields& other) const;
+        bool operator!=(const Fields& other) const { return !(*this == other); }
+    };
+
 private:
-    bool backupDue = false; // the last load found the file inconsistent: keep it at the next save
+    // A script as this editor last read or wrote it, and the entry it became (menuId 0: none).
+    struct Known {
+        std::int32_t menuId;
+        Fields fields;
+    };
+
+    // Takes over what another editor saved since `base` was read; false when the file is as
+    // this editor left it. `conflicts` names the scripts that both changed, `overflow` counts
+    // the scripts added there that did not fit.
+    bool Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts, unsigned& overflow);
+    void RememberList();
+
+    bool backupDue = false;  // the last load found the file inconsistent: keep it at the next save
+    std::vector<Known> base; // the scripts of the file as this editor last read or wrote it
+    bool baseRead = false;   // `base` holds what a load read: saves merge from then on
 };

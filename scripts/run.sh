@@ -12,7 +12,8 @@ bin=build/bin
 settings=$bin/plugins/Coilhatch.xml
 examples=$PWD/$bin/plugins/python/examples
 if [ ! -e "$settings" ]; then
-  # First start: register the example scripts so that the menu has something to run.
+  # First start: register the example scripts so that the menu has something to run. Their
+  # locations are relative: the plug-in reads them from the settings file's folder.
   cat > "$settings" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <config>
@@ -22,14 +23,14 @@ if [ ! -e "$settings" ]; then
       <autoRun>0</autoRun>
       <autoReload>1</autoReload>
       <name>hello</name>
-      <location>$examples/hello.py</location>
+      <location>python/examples/hello.py</location>
       <description>Greets you in the message output and tells what the editor has open</description>
     </Script0>
     <Script1>
       <autoRun>0</autoRun>
       <autoReload>1</autoReload>
       <name>wordcount</name>
-      <location>$examples/wordcount.py</location>
+      <location>python/examples/wordcount.py</location>
       <description>Counts the lines, words and characters of the current document</description>
     </Script1>
   </Coilhatch>

@@ -457,5 +457,7 @@ void CMarrowpadApp::ProcessEventsNow(wxEventLoopBase& loop) {
 }
 
 bool CMarrowpadApp::FrameAlive() const {
-    return frame && !frame->IsBeingDeleted();
+    // A closed frame waits for its deletion until the loop is idle: it is gone all the same,
+    // and closing it again would ask about its documents a second time.
+    return frame && !frame->IsBeingDeleted() && !IsScheduledForDestruction(frame);
 }

@@ -106,9 +106,8 @@ CMainFrame::CMainFrame()
 
     splitter = new wxSplitterWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
                                     wxSP_LIVE_UPDATE | wxSP_3DSASH);
-    notebook = new wxNotebook(splitter, wxID_ANY);
-
     auto* outputPanel = new wxPanel(splitter);
+    this->outputPanel = outputPanel;
     auto* outputSizer = new wxBoxSizer(wxVERTICAL);
     outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
     // The pane shows what is new, joined, whenever the editor is free.
@@ -118,7 +117,7 @@ CMainFrame::CMainFrame()
 
     splitter->SetMinimumPaneSize(60);
     splitter->SetSashGravity(1.0);
-    splitter->SplitHorizontally(notebook, outputPanel, -170);
+    EnsureNotebook();
 
     CAppManagement::Get()->SetAppWindow(this);
     CEditorManagement::Get()->SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
@@ -134,7 +133,6 @@ CMainFrame::CMainFrame()
     Bind(wxEVT_MENU, &CMainFrame::OnAbout, this, wxID_ABOUT);
     Bind(wxEVT_EDITOR_OPEN, &CMainFrame::OnEditorOpen, this);
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
-    notebook->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, &CMainFrame::OnPageChanged, this);
 }
 
 CMainFrame::~CMainFrame() {
@@ -142,8 +140,12 @@ CMainFrame::~CMainFrame() {
     plugins.reset();
     // The editors go while the frame is whole, since an editor's end comes back to the frame;
     // each tab is removed before its editor is deleted.
-    while (notebook->GetPageCount() > 0)
-        notebook->DeletePage(notebook->GetPageCount() - 1);
+    if (notebook) {
+        while (notebook->GetPageCount() > 0)
+            notebook->DeletePage(notebook->GetPageCount() - 1);
+        // The frame is going: the notebook's end no longer concerns it.
+        notebook->Unbind(wxEVT_DESTROY, &CMainFrame::OnNotebookDestroyed, this);
+    }
     CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
     if (CAppManagement::Get()->GetAppWindow() == this)
         CAppManagement::Get()->SetAppWindow(nullptr);
@@ -207,19 +209,44 @@ bool CMainFrame::TryAfter(wxEvent& event) {
     return wxFrame::TryAfter(event);
 }
 
+wxNotebook* CMainFrame::EnsureNotebook() {
+    if (notebook)
+        return notebook;
+    notebook = new wxNotebook(splitter, wxID_ANY);
+    notebook->Bind(wxEVT_NOTEBOOK_PAGE_CHANGED, &CMainFrame::OnPageChanged, this);
+    notebook->Bind(wxEVT_DESTROY, &CMainFrame::OnNotebookDestroyed, this);
+    if (splitter->IsSplit())
+        splitter->ReplaceWindow(splitter->GetWindow1(), notebook);
+    else
+        splitter->SplitHorizontally(notebook, outputPanel, -170);
+    return notebook;
+}
+
+void CMainFrame::OnNotebookDestroyed(wxWindowDestroyEvent& event) {
+    event.Skip();
+    if (event.GetEventObject() == notebook) {
+        notebook = nullptr;
+        completionsShown.clear();
+    }
+}
+
+size_t CMainFrame::PageCount() const {
+    return notebook ? notebook->GetPageCount() : 0;
+}
+
 CSyntaxEditor* CMainFrame::EditorAt(size_t page) const {
-    if (page >= notebook->GetPageCount())
+    if (page >= PageCount())
         return nullptr;
     return dynamic_cast<CSyntaxEditor*>(notebook->GetPage(page));
 }
 
 CSyntaxEditor* CMainFrame::GetCurrentEditor() const {
-    const int page = notebook->GetSelection();
+    const int page = notebook ? notebook->GetSelection() : wxNOT_FOUND;
     return page == wxNOT_FOUND ? nullptr : EditorAt(static_cast<size_t>(page));
 }
 
 void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
-    const int page = notebook->FindPage(editor);
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page != wxNOT_FOUND)
         notebook->SetSelection(static_cast<size_t>(page));
     UpdateStatus();
@@ -231,12 +258,12 @@ wxString CMainFrame::GetOutputText() const {
 }
 
 size_t CMainFrame::GetDocumentCount() const {
-    return notebook->GetPageCount();
+    return PageCount();
 }
 
 int CMainFrame::FindDocument(const wxString& path) const {
     const wxFileName wanted(path);
-    for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+    for (size_t i = 0; i < PageCount(); ++i) {
         CSyntaxEditor* editor = EditorAt(i);
         if (editor && !editor->GetFilePath().empty() &&
             wxFileName(editor->GetFilePath()).SameAs(wanted))
@@ -246,7 +273,7 @@ int CMainFrame::FindDocument(const wxString& path) const {
 }
 
 CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
-    auto* editor = new CSyntaxEditor(notebook);
+    auto* editor = new CSyntaxEditor(EnsureNotebook());
     editor->SetFilePath(path);
     editor->SetLexerForFile(path);
     editor->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnEditorKeyDown, this);
@@ -282,7 +309,7 @@ CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
 
 void CMainFrame::ForgetEditor(wxWindow* editor) {
     completionsShown.erase(editor);
-    const int page = notebook->FindPage(editor);
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page == wxNOT_FOUND)
         return;
     notebook->RemovePage(static_cast<size_t>(page));
@@ -327,7 +354,7 @@ CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
 }
 
 void CMainFrame::UpdateTabLabel(CSyntaxEditor* editor) {
-    const int page = notebook->FindPage(editor);
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page == wxNOT_FOUND)
         return;
     wxString label = editor->GetFilePath().empty()
@@ -386,10 +413,10 @@ bool CMainFrame::SaveEditor(CSyntaxEditor* editor, bool askForName) {
 bool CMainFrame::ConfirmClose(CSyntaxEditor* editor) {
     if (!editor->GetModify())
         return true;
-    const int page = notebook->FindPage(editor);
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page != wxNOT_FOUND)
         notebook->SetSelection(static_cast<size_t>(page));
-    const wxString name = editor->GetFilePath().empty()
+    const wxString name = editor->GetFilePath().empty() && page != wxNOT_FOUND
                               ? notebook->GetPageText(page).AfterLast('*')
                               : wxFileName(editor->GetFilePath()).GetFullName();
     wxMessageDialog dialog(this, wxString::Format("Save changes to \"%s\"?", name), appName,
@@ -409,7 +436,8 @@ bool CMainFrame::ClosePage(size_t page) {
     if (editor && !ConfirmClose(editor))
         return false;
     completionsShown.erase(editor);
-    notebook->DeletePage(page);
+    if (notebook)
+        notebook->DeletePage(page);
     UpdateStatus();
     return true;
 }
@@ -488,7 +516,7 @@ void CMainFrame::OnSaveAs(wxCommandEvent&) {
 }
 
 void CMainFrame::OnCloseDocument(wxCommandEvent&) {
-    const int page = notebook->GetSelection();
+    const int page = notebook ? notebook->GetSelection() : wxNOT_FOUND;
     if (page != wxNOT_FOUND)
         ClosePage(static_cast<size_t>(page));
 }
@@ -553,8 +581,12 @@ void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
+    // A frame that has closed waits for its deletion: a later close (the quit that follows a
+    // script's, say) finds nothing to ask about.
+    if (wxTheApp->IsScheduledForDestruction(this))
+        return;
     if (event.CanVeto()) {
-        for (size_t i = 0; i < notebook->GetPageCount(); ++i) {
+        for (size_t i = 0; i < PageCount(); ++i) {
             CSyntaxEditor* editor = EditorAt(i);
             if (editor && !ConfirmClose(editor)) {
                 event.Veto();

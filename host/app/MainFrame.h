@@ -78,6 +78,11 @@ private:
     void OnEditorOpen(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
     void OnPageChanged(wxBookCtrlEvent& event);
+    // A script may destroy the notebook: the frame forgets it, and makes a new one when a
+    // document is next opened.
+    void OnNotebookDestroyed(wxWindowDestroyEvent& event);
+    wxNotebook* EnsureNotebook();
+    size_t PageCount() const;
     void OnEditorKeyDown(wxKeyEvent& event);
     // Chooses the reachable menu item whose shortcut is the key; false when none is.
     bool ChooseShortcut(const wxKeyEvent& event);
@@ -87,7 +92,8 @@ private:
 
     std::unique_ptr<CPluginManager> plugins;
     wxSplitterWindow* splitter = nullptr;
-    wxNotebook* notebook = nullptr;
+    wxNotebook* notebook = nullptr; // null once destroyed by someone else
+    wxWindow* outputPanel = nullptr;
     COutputPane* outputPane = nullptr;
     std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
     int untitledCount = 0;

@@ -86,7 +86,7 @@ CConfigManagement::CConfigManagement(const wxString& filePath)
                      reason);
         return;
     case settings_file::Found::TooLarge:
-        backupDue = true;
+        backupDue = damaged = true;
         wxLogWarning("Settings file \"%s\" is larger than 16 MB; it is ignored and will be kept "
                      "as a backup beside it when the settings are saved.",
                      path);
@@ -96,9 +96,10 @@ CConfigManagement::CConfigManagement(const wxString& filePath)
     }
     std::string error;
     if (!tree->Parse(bytes.data(), bytes.size(), error)) {
-        backupDue = true;
-        wxLogWarning("Settings file \"%s\" could not be parsed (%s); it is ignored and will be "
-                     "kept as a backup beside it when the settings are saved.",
+        backupDue = damaged = true;
+        wxLogWarning("Settings file \"%s\" could not be parsed (%s); what was read before the "
+                     "damage is used, and the file will be kept as a backup beside it when the "
+                     "settings are saved.",
                      path, wxString::FromUTF8(error));
     }
 }
@@ -166,6 +167,11 @@ wxString CConfigManagement::GetChildKey(const wxString& key, size_t index) const
         parent.RemoveLast();
     const wxString childKey = parent + "/" + wxString::FromUTF8(name);
     return earlier == 0 ? childKey : childKey + wxString::Format("[%zu]", earlier);
+}
+
+bool CConfigManagement::IsWhole(const wxString& key) const {
+    const int node = FindNode(key);
+    return node == SettingsTree::None || tree->Whole(node);
 }
 
 bool CConfigManagement::HasKey(const wxString& key) const {

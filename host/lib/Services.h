@@ -114,6 +114,13 @@ public:
     bool HasKey(const wxString& key) const;
     const wxString& GetPath() const { return path; }
 
+    // The file could not be read as a whole (it cannot be parsed, or is too large): the store
+    // presents what was read before the damage, and keeps the file as a backup at the next save.
+    bool IsDamaged() const { return damaged; }
+    // False for the element of a key that a damaged file left open: what it holds was not read
+    // whole. True for every other key, present or not.
+    bool IsWhole(const wxString& key) const;
+
     // The names of the elements directly below the key's element ("/" for the top), in the
     // file's order, a name held twice listed twice; empty when the key is absent.
     wxArrayString GetChildNames(const wxString& key) const;
@@ -134,6 +141,7 @@ private:
     wxString unreadableReason; // the system's reason the file could not be read
     bool backupDue = false;    // the file is damaged: keep it as a backup before replacing it
     bool unreadable = false;   // the file existed but could not be read: never overwrite it
+    bool damaged = false;      // the file could not be read as a whole
 };
 
 // ---------------------------------------------------------------------------------------------

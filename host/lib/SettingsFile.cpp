@@ -7,10 +7,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstring>
 
 namespace settings_file {
@@ -102,35 +106,109 @@ bool CopyAll(int from, int to) {
     }
 }
 
-bool IsTempSuffix(const char* suffix) {
+// A temporary file of a save is named ".<file name>.saving-<pid>-XXXXXX": hidden, and in a
+// form no user picks. The pid is the saving process's: the file is in use while that process
+// lives, and the save holds a lock on it besides (the pid may be another machine's, or
+// another namespace's).
+const char TempInfix[] = ".saving-";
+
+std::string TempTemplate(const std::string& path) {
+    return FolderOf(path) + "/." + NameOf(path) + TempInfix + std::to_string(::getpid()) + '-' +
+           std::string(TempSuffixLength, 'X');
+}
+
+bool IsAlnum(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// The pid in the name of one of our temporary files of `name`, or 0 when it is none of them.
+pid_t TempOwner(const char* entry, const std::string& name) {
+    const std::string prefix = '.' + name + TempInfix;
+    if (std::strncmp(entry, prefix.c_str(), prefix.size()) != 0)
+        return 0;
+    const char* rest = entry + prefix.size();
+    long long pid = 0;
+    size_t digits = 0;
+    for (; rest[digits] >= '0' && rest[digits] <= '9' && digits < 10; ++digits)
+        pid = pid * 10 + (rest[digits] - '0');
+    if (digits == 0 || pid <= 0 || pid > INT_MAX || rest[digits] != '-')
+        return 0;
+    const char* suffix = rest + digits + 1;
     for (size_t i = 0; i < TempSuffixLength; ++i) {
-        const char c = suffix[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
-            return false;
+        if (!IsAlnum(suffix[i]))
+            return 0;
     }
-    return suffix[TempSuffixLength] == '\0';
+    return suffix[TempSuffixLength] == '\0' ? static_cast<pid_t>(pid) : 0;
+}
+
+bool ProcessExists(pid_t pid) {
+    return ::kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// Creates a temporary file beside the file at `path`, locked for as long as it is open.
+int CreateTemporary(const std::string& path, std::string& temp) {
+    temp = TempTemplate(path);
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd >= 0)
+        ::flock(fd, LOCK_EX | LOCK_NB);
+    return fd;
 }
 
 void RemoveTemporariesOf(const std::string& path) {
-    const std::string name = NameOf(path) + '.';
+    const std::string name = NameOf(path);
     DIR* folder = ::opendir(FolderOf(path).c_str());
     if (!folder)
         return;
     const int folderFd = ::dirfd(folder);
     while (const dirent* entry = ::readdir(folder)) {
-        if (std::strncmp(entry->d_name, name.c_str(), name.size()) != 0 ||
-            !IsTempSuffix(entry->d_name + name.size()))
+        const pid_t owner = TempOwner(entry->d_name, name);
+        if (owner == 0 || ProcessExists(owner))
             continue;
-        struct stat st {};
-        if (::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode))
+        // Left alone unless it is a regular file that no save holds, still under that name.
+        const int fd = ::openat(folderFd, entry->d_name,
+                                O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
             continue;
-        if (::unlinkat(folderFd, entry->d_name, 0) == 0)
+        struct stat opened {};
+        struct stat named {};
+        const bool ours = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                          ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                          ::fstatat(folderFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+        if (ours && ::unlinkat(folderFd, entry->d_name, 0) == 0)
             wxLogVerbose("Removed \"%s\", left over by an interrupted save of the settings.",
                          FromLocal(FolderOf(path) + '/' + entry->d_name));
+        ::close(fd);
     }
     ::closedir(folder);
 }
+
+// While it lives, a write beyond the process's file size limit (one a script may have set)
+// fails with EFBIG instead of ending the editor with SIGXFSZ. The signal is blocked in this
+// thread alone, and one that the writes raised is taken before the mask is restored.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld() {
+        sigemptyset(&only);
+        sigaddset(&only, SIGXFSZ);
+        held = ::pthread_sigmask(SIG_BLOCK, &only, &previous) == 0;
+    }
+    ~FileSizeSignalHeld() {
+        if (!held)
+            return;
+        const timespec now{0, 0};
+        while (::sigtimedwait(&only, nullptr, &now) == SIGXFSZ) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t only{};
+    sigset_t previous{};
+    bool held = false;
+};
 
 } // namespace
 
@@ -222,8 +300,9 @@ bool CheckReplaceable(const wxString& target, wxString& error) {
 
 bool ReplaceAtomically(const wxString& target, const std::string& bytes, wxString& error) {
     const std::string local = LocalPath(target);
-    std::string temp = local + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const FileSizeSignalHeld sizeLimitFails;
+    std::string temp;
+    const int fd = CreateTemporary(local, temp);
     if (fd < 0) {
         error = wxString::Format("The settings cannot be saved: no temporary file can be created "
                                  "beside \"%s\" (%s).",
@@ -289,8 +368,9 @@ bool KeepBackup(const wxString& path, wxString& backup, wxString& error) {
     }
     // The copy is made under a temporary name (one that the next start removes if we are
     // killed) and linked to the backup's name once it is whole.
-    std::string temp = local + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const FileSizeSignalHeld sizeLimitFails;
+    std::string temp;
+    const int fd = CreateTemporary(local, temp);
     bool ok = fd >= 0;
     if (!ok)
         failure = errno;

@@ -30,7 +30,7 @@ bool CheckReplaceable(const wxString& target, wxString& error);
 
 // Writes the bytes to a temporary file beside the target, flushes it, gives it the old file's
 // mode, owner and group, and renames it over the target: a crash leaves the old file or the
-// new one, whole.
+// new one, whole. A write beyond the process's file size limit fails the save with a message.
 bool ReplaceAtomically(const wxString& target, const std::string& bytes, wxString& error);
 
 // The first free name of "<path>.bak", "<path>.bak1", "<path>.bak2"...
@@ -41,7 +41,8 @@ wxString FreeBackupName(const wxString& path);
 bool KeepBackup(const wxString& path, wxString& backup, wxString& error);
 
 // Removes the temporary files that a save killed half-way left beside the file (and beside
-// its link target): regular files named "<file name>." and six letters or digits.
+// its link target): regular files named ".<file name>.saving-<pid>-" and six letters or digits,
+// whose process has ended and which no save holds locked. Nothing else is touched.
 void RemoveLeftoverTemporaries(const wxString& path);
 
 } // namespace settings_file

@@ -2,7 +2,11 @@
 #include "host/lib/SettingsTree.h"
 
 #include <expat.h>
+#include <iconv.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <climits>
 
 namespace {
@@ -48,6 +52,72 @@ void AppendEscaped(std::string& out, const std::string& text, bool attribute) {
     }
 }
 
+std::string Upper(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text;
+}
+
+// Where the XML declaration at the start of the data names its encoding: the offset and length
+// of the name. False when there is no declaration or it names none.
+bool FindDeclaredEncoding(const char* data, size_t size, size_t& at, size_t& length) {
+    const std::string head(data, std::min<size_t>(size, 256));
+    if (head.compare(0, 5, "<?xml") != 0)
+        return false;
+    const size_t end = head.find("?>");
+    const size_t key = head.find("encoding", 5);
+    if (end == std::string::npos || key == std::string::npos || key > end)
+        return false;
+    size_t i = head.find_first_not_of(" \t\r\n", key + 8);
+    if (i == std::string::npos || head[i] != '=')
+        return false;
+    i = head.find_first_not_of(" \t\r\n", i + 1);
+    if (i == std::string::npos || (head[i] != '"' && head[i] != '\''))
+        return false;
+    const size_t close = head.find(head[i], i + 1);
+    if (close == std::string::npos || close > end)
+        return false;
+    at = i + 1;
+    length = close - at;
+    return true;
+}
+
+// The encodings expat reads itself.
+bool ExpatKnows(const std::string& encoding) {
+    const std::string name = Upper(encoding);
+    return name == "UTF-8" || name == "UTF-16" || name == "UTF-16BE" || name == "UTF-16LE" ||
+           name == "ISO-8859-1" || name == "US-ASCII";
+}
+
+// Converts the data from the declared encoding to UTF-8 with iconv, and makes the declaration
+// say so. A byte that does not belong to the encoding ends the conversion there: what follows
+// is damage, and `stopped` gives its offset. False when iconv does not know the encoding.
+bool ConvertToUtf8(const char* data, size_t size, const std::string& encoding, size_t at,
+                   size_t length, std::string& out, size_t& stopped) {
+    const iconv_t converter = ::iconv_open("UTF-8", encoding.c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.assign(data, at);
+    out += "UTF-8";
+    const size_t start = at + length;
+    char* in = const_cast<char*>(data) + start;
+    size_t inLeft = size - start;
+    std::string chunk(65536, '\0');
+    stopped = size;
+    while (inLeft > 0) {
+        char* to = chunk.data();
+        size_t toLeft = chunk.size();
+        const size_t done = ::iconv(converter, &in, &inLeft, &to, &toLeft);
+        out.append(chunk.data(), chunk.size() - toLeft);
+        if (done == static_cast<size_t>(-1) && errno != E2BIG) {
+            stopped = size - inLeft;
+            break;
+        }
+    }
+    ::iconv_close(converter);
+    return true;
+}
+
 } // namespace
 
 // Builds the tree from expat's events. Open elements are kept on a stack of indices, so the
@@ -75,6 +145,7 @@ struct SettingsTreeBuilder {
             if (tree.nodes.size() >= SettingsTree::MaxElements)
                 return self->Stop("too many elements");
             node = tree.AddChild(self->open.back(), name);
+            tree.nodes[node].whole = false;
         }
         self->open.push_back(node);
         if (atts[0]) {
@@ -93,6 +164,7 @@ struct SettingsTreeBuilder {
         auto* self = static_cast<SettingsTreeBuilder*>(data);
         SettingsTree::Node& node = self->tree.nodes[self->open.back()];
         self->open.pop_back();
+        node.whole = true;
         // Indentation between elements is not a value.
         if (node.first != SettingsTree::None && IsBlank(node.text))
             node.text.clear();
@@ -153,9 +225,48 @@ void SettingsTree::SetText(Index node, const std::string& text) {
     nodes[node].text = text;
 }
 
+void SettingsTree::KeepWholeElements(const std::vector<Index>& open) {
+    // The deepest open element is the last child of the one above it, and so on up.
+    for (size_t depth = open.size(); depth-- > 0;) {
+        Node& node = nodes[open[depth]];
+        node.whole = false;
+        node.text.clear();
+        if (depth == 0 || node.first != None)
+            continue;
+        Node& parent = nodes[open[depth - 1]];
+        Index before = None;
+        for (Index child = parent.first; child != open[depth]; child = nodes[child].next)
+            before = child;
+        (before == None ? parent.first : nodes[before].next) = None;
+        parent.last = before;
+    }
+}
+
 bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
     Clear();
-    if (size > MaxFileSize || size > INT_MAX) {
+    if (size > MaxFileSize) {
+        error = "larger than 16 MB";
+        return false;
+    }
+    // An encoding expat does not know is converted first; a byte the encoding does not have
+    // is damage like any other.
+    std::string converted;
+    std::string undecodable;
+    size_t at = 0;
+    size_t length = 0;
+    if (FindDeclaredEncoding(data, size, at, length)) {
+        const std::string encoding(data + at, length);
+        size_t stopped = size;
+        if (!ExpatKnows(encoding) &&
+            ConvertToUtf8(data, size, encoding, at, length, converted, stopped)) {
+            if (stopped < size)
+                undecodable =
+                    "byte " + std::to_string(stopped + 1) + " cannot be read as " + encoding;
+            data = converted.data();
+            size = converted.size();
+        }
+    }
+    if (size > INT_MAX) {
         error = "larger than 16 MB";
         return false;
     }
@@ -171,8 +282,11 @@ bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
     XML_SetStartDoctypeDeclHandler(parser, &SettingsTreeBuilder::OnDoctype);
     XML_SetSkippedEntityHandler(parser, &SettingsTreeBuilder::OnSkippedEntity);
     // The whole file in one call: expat then never re-scans a token split across buffers.
-    const bool parsed = XML_Parse(parser, data, static_cast<int>(size), XML_TRUE) == XML_STATUS_OK;
-    if (!parsed) {
+    bool parsed = XML_Parse(parser, data, static_cast<int>(size), XML_TRUE) == XML_STATUS_OK;
+    if (!undecodable.empty()) {
+        parsed = false;
+        error = undecodable;
+    } else if (!parsed) {
         const std::string reason =
             builder.error.empty() ? XML_ErrorString(XML_GetErrorCode(parser)) : builder.error;
         error = "line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
@@ -180,7 +294,7 @@ bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
     }
     XML_ParserFree(parser);
     if (!parsed)
-        Clear();
+        KeepWholeElements(builder.open);
     return parsed;
 }
 

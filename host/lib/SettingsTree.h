@@ -24,8 +24,11 @@ public:
 
     explicit SettingsTree(const std::string& rootName);
 
-    // Replaces the tree by the document in `data`. On failure the tree is left empty (the root
-    // alone) and `error` says why, with the line and column where the parser stopped.
+    // Replaces the tree by the document in `data`, in UTF-8, UTF-16, ISO-8859-1, ASCII or any
+    // other encoding its declaration names that the system's iconv knows (windows-1252, say).
+    // On failure `error` says why, with the line and column where the parser stopped, and the
+    // tree keeps what was read before the damage: every element read whole, and the elements
+    // still open around them, marked as not whole (their own text is dropped).
     bool Parse(const char* data, size_t size, std::string& error);
     // The whole document: declaration, elements indented by two spaces. Returns false (and
     // says why) when the document would exceed MaxFileSize or MaxElements.
@@ -44,6 +47,8 @@ public:
     // Replaces the element's content (children included) by the text.
     void SetText(Index node, const std::string& text);
     const std::string& Text(Index node) const { return nodes[node].text; }
+    // False only for an element that a damaged file left open (see Parse).
+    bool Whole(Index node) const { return nodes[node].whole; }
 
 private:
     struct Node {
@@ -52,7 +57,12 @@ private:
         Index first = None;
         Index last = None;
         Index next = None;
+        bool whole = true;
     };
+
+    // After a failed parse: drops the open elements that hold nothing read whole, and marks the
+    // others as not whole.
+    void KeepWholeElements(const std::vector<Index>& open);
 
     std::string rootName;
     std::vector<Node> nodes;

@@ -71,7 +71,7 @@ TEST_F(DialogActions, AddAfterAnotherRowThenBackToIt) {
     EXPECT_EQ(Rows(), EntryNames());
 }
 
-TEST_F(DialogActions, AddOnFullListChangesNothing) {
+TEST_F(DialogActions, AddOnFullListChangesNothingAndSaysWhy) {
     for (unsigned i = 0; i < MaxScriptNum; ++i)
         AddEntry(wxString::Format("s%u", i), "/s/x.py", "d");
     Open();
@@ -83,6 +83,8 @@ TEST_F(DialogActions, AddOnFullListChangesNothing) {
     EXPECT_EQ(dialog->shownIndex, 4);
     ExpectDetails("s4", "/s/x.py", "d", false, false);
     EXPECT_FALSE(scriptList->modified);
+    EXPECT_EQ(modal.TakeTexts(),
+              std::vector<wxString>{"Out of the range! It should be less than MaxScriptNum."});
 }
 
 TEST_F(DialogActions, SelectingShowsTheEntryWithoutMarkingAChange) {

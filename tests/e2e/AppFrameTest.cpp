@@ -9,6 +9,8 @@
 
 #include <wx/app.h>
 #include <wx/menu.h>
+#include <wx/modalhook.h>
+#include <wx/msgdlg.h>
 #include <wx/stopwatch.h>
 
 #include <thread>
@@ -283,4 +285,50 @@ TEST_F(AppFrame, PaneShowsOutputFromInsideANestedEventLoop) {
     });
     EXPECT_TRUE(ProcessEventsUntil([&] { return ran; }));
     EXPECT_TRUE(shownInside) << pane->GetValue().utf8_str();
+}
+
+namespace {
+
+// Answers the question about unsaved changes with No, and counts the questions.
+class AnswerNo : public wxModalDialogHook {
+public:
+    AnswerNo() { Register(); }
+    ~AnswerNo() override { Unregister(); }
+    int asked = 0;
+
+protected:
+    int Enter(wxDialog* dialog) override {
+        auto* box = dynamic_cast<wxMessageDialog*>(dialog);
+        if (!box || !box->GetMessage().StartsWith("Save changes to"))
+            return wxID_NONE;
+        ++asked;
+        return wxID_NO;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+} // namespace
+
+// A close answered No is final: the frame, closed and waiting for its deletion, is not asked
+// about again by the close that quitting the editor makes next.
+TEST_F(AppFrame, AnUnsavedDocumentIsAskedAboutOnce) {
+    AnswerNo no;
+    frame->NewDocument()->AddText("unsaved");
+    EXPECT_TRUE(frame->Close());
+    EXPECT_EQ(no.asked, 1);
+    EXPECT_TRUE(seen.released);
+    frame->Close();
+    EXPECT_EQ(no.asked, 1);
+}
+
+// A script may destroy the notebook that holds the documents: the frame forgets it, gives the
+// next document a new one, and ends without touching the old one.
+TEST_F(AppFrame, TheFrameOutlivesItsNotebook) {
+    CSyntaxEditor* editor = frame->NewDocument();
+    editor->GetParent()->Destroy();
+    EXPECT_EQ(frame->GetDocumentCount(), 0u);
+    EXPECT_EQ(frame->GetCurrentEditor(), nullptr);
+    CSyntaxEditor* next = frame->NewDocument();
+    EXPECT_EQ(frame->GetDocumentCount(), 1u);
+    EXPECT_EQ(frame->GetCurrentEditor(), next);
 }

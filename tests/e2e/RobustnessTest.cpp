@@ -159,3 +159,63 @@ TEST(E2ERobustness, TakingWxOutOfSysModulesDoesNotCrashTheClose) {
     EXPECT_EQ(result.out, "forgotten\n") << Describe(result);
     EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
 }
+
+// The settings are saved before the atexit functions run; one that never returns holds the
+// close a few seconds at most.
+TEST(E2ERobustness, AtexitFunctionsThatNeverReturnDoNotHoldTheClose) {
+    const char* const hangs[] = {"import atexit, time\n"
+                                 "def MpMain():\n"
+                                 "    atexit.register(lambda: time.sleep(3600))\n",
+                                 "import atexit\n"
+                                 "def spin():\n"
+                                 "    while True:\n"
+                                 "        pass\n"
+                                 "def MpMain():\n"
+                                 "    atexit.register(spin)\n"};
+    for (const char* source : hangs) {
+        SCOPED_TRACE(source);
+        const Plugins plugins({Script{"hang", source}});
+        const ProcessResult result = RunWith(plugins, {"hang"});
+        EXPECT_EQ(result.status, 0) << Describe(result);
+        EXPECT_TRUE(result.err.Contains("atexit functions did not end within 3 s"))
+            << Describe(result);
+        EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    }
+}
+
+// A script that forks: the child ends when the script returns in it, and only the editor runs
+// the next selection.
+TEST(E2ERobustness, AChildForkedByAScriptEndsWhenTheScriptReturns) {
+    const Plugins plugins({Script{"fork", "import os\n"
+                                          "def MpMain():\n"
+                                          "    if os.fork() == 0:\n"
+                                          "        print('in the child')\n"},
+                           Script{"next", "def MpMain():\n"
+                                          "    print('next ran')\n"}});
+    const ProcessResult result = RunWith(plugins, {"fork", "next"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    wxString out = result.out;
+    EXPECT_EQ(out.Replace("next ran", ""), 1u) << Describe(result);
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
+
+// A script that destroys the documents' notebook: the editor goes on, makes a new one for the
+// next document, and ends cleanly.
+TEST(E2ERobustness, AScriptDestroyingTheNotebookNeitherCrashesNorStopsTheEditor) {
+    const Plugins plugins(
+        {Script{"destroy", "import MpAPI\n"
+                           "def MpMain():\n"
+                           "    MpAPI.CEditorManagement_Get().GetCurrentEditor()"
+                           ".GetParent().Destroy()\n"},
+         Script{"look", "import MpAPI\n"
+                        "def MpMain():\n"
+                        "    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()\n"
+                        "    print('a document:', editor is not None)\n"}});
+    const wxString document = plugins.Document("notes.txt", "some text\n");
+    const ProcessResult result =
+        RunWith(plugins, {"destroy", "look", "File/New", "look"}, {document});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("a document: False\n")) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("a document: True\n")) << Describe(result);
+    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}

@@ -2,6 +2,7 @@
 // shortcuts in the Script Management dialog and runs them with those keys from anywhere in the
 // editor, a document included.
 #include "host/app/MainFrame.h"
+#include "host/app/OutputPane.h"
 #include "host/lib/Services.h"
 #include "tests/support/TestSupport.h"
 

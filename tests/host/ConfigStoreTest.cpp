@@ -4,9 +4,12 @@
 #include <wx/dir.h>
 #include <wx/filename.h>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,11 +210,16 @@ TEST_F(HostConfigStore, MissingFilePresentsNoKeysAndIsCreatedOnSave) {
 }
 
 TEST_F(HostConfigStore, UnparsableFileIsKeptAsBackupBeforeTheFirstSave) {
-    const wxString damaged = "<config><A><x>1</x></A"; // truncated
+    const wxString damaged = "<config><A><x>1</x><z>2</z"; // truncated
     dir.Write("settings.xml", damaged);
     {
         CConfigManagement config(path);
-        EXPECT_FALSE(config.HasKey("/A/x"));
+        // What was read whole before the damage is there; the element cut short is not.
+        EXPECT_TRUE(config.IsDamaged());
+        EXPECT_EQ(config.ReadInt("/A/x", 0), 1);
+        EXPECT_FALSE(config.IsWhole("/A"));
+        EXPECT_TRUE(config.IsWhole("/A/x"));
+        EXPECT_FALSE(config.HasKey("/A/z"));
         config.Write("/A/y", 2);
         ASSERT_TRUE(config.Save());
     }
@@ -335,45 +343,110 @@ TEST_F(HostConfigStore, UnparsableFileNamesItsBackupBeforeTheSave) {
     EXPECT_EQ(config.GetBackupPath(), path + ".bak");
 }
 
-TEST_F(HostConfigStore, OnlyOurOwnLeftoverTemporaryFilesAreRemovedAtLoad) {
+// A pid that no process has any more: a child's, once it has ended.
+pid_t EndedPid() {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child;
+}
+
+// The name a save of `file` by process `pid` gives its temporary file.
+wxString TemporaryName(const wxString& file, pid_t pid, const char* suffix = "Ab12Cd") {
+    return wxString::Format(".%s.saving-%d-%s", file, int(pid), suffix);
+}
+
+TEST_F(HostConfigStore, OnlyTemporariesOfEndedSavesAreRemovedAtLoad) {
     WriteBytes(path, "<config><A>1</A></config>");
-    for (const char* name : {"settings.xml.Ab12Cd", "settings.xml.zzzzzz"})
+    const pid_t ended = EndedPid();
+    const wxString removed[] = {TemporaryName("settings.xml", ended),
+                                TemporaryName("settings.xml", ended, "zzzzzz")};
+    for (const wxString& name : removed)
         WriteBytes(dir.File(name), "left over");
-    const char* kept[] = {"settings.xml.Ab12C",  "settings.xml.Ab12Cde", "settings.xml.Ab-2Cd",
-                          "other.xml.Ab12Cd",    "settings.xml.bak",     "settings.xmlXAb12Cd",
-                          "xsettings.xml.Ab12Cd"};
-    for (const char* name : kept)
+    // A user's own files, files of other forms, and the temporary file of a save that is
+    // still going on (this process's; and one locked by a process of another machine).
+    const wxString kept[] = {"settings.xml.backup",
+                             "settings.xml.old123",
+                             "settings.xml.Ab12Cd",
+                             "settings.xml.bak",
+                             TemporaryName("settings.xml", getpid()),
+                             TemporaryName("settings.xml", ended, "Ab12C"),
+                             TemporaryName("settings.xml", ended, "Ab12Cde"),
+                             TemporaryName("settings.xml", ended, "Ab-2Cd"),
+                             TemporaryName("other.xml", ended),
+                             TemporaryName("settings.xml", ended).Mid(1),
+                             wxString::Format(".settings.xml.saving-%dx-Ab12Cd", int(ended)),
+                             TemporaryName("settings.xml", ended, "Locked")};
+    for (const wxString& name : kept)
         WriteBytes(dir.File(name), "not ours");
-    wxFileName::Mkdir(dir.File("settings.xml.Dir123"));
-    ASSERT_EQ(symlink(Local(dir.File("other.xml.Ab12Cd")).c_str(),
-                      Local(dir.File("settings.xml.Lnk123")).c_str()),
+    const int locked =
+        open(Local(dir.File(TemporaryName("settings.xml", ended, "Locked"))).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(locked, LOCK_EX), 0);
+    wxFileName::Mkdir(dir.File(TemporaryName("settings.xml", ended, "Dir123")));
+    ASSERT_EQ(symlink(Local(dir.File("settings.xml.backup")).c_str(),
+                      Local(dir.File(TemporaryName("settings.xml", ended, "Lnk123"))).c_str()),
               0);
 
     CConfigManagement config(path);
+    close(locked);
     EXPECT_EQ(config.ReadInt("/A", 0), 1);
-    EXPECT_FALSE(wxFileName::Exists(dir.File("settings.xml.Ab12Cd")));
-    EXPECT_FALSE(wxFileName::Exists(dir.File("settings.xml.zzzzzz")));
-    for (const char* name : kept)
+    for (const wxString& name : removed)
+        EXPECT_FALSE(wxFileName::Exists(dir.File(name))) << name;
+    for (const wxString& name : kept)
         EXPECT_EQ(ReadBytes(dir.File(name)), "not ours") << name;
-    EXPECT_TRUE(wxFileName::DirExists(dir.File("settings.xml.Dir123")));
-    EXPECT_TRUE(S_ISLNK(StatOf(dir.File("settings.xml.Lnk123")).st_mode));
+    EXPECT_TRUE(wxFileName::DirExists(dir.File(TemporaryName("settings.xml", ended, "Dir123"))));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.File(TemporaryName("settings.xml", ended, "Lnk123"))).st_mode));
+}
+
+// A script may lower the process's file size limit; the save then fails with a message, and
+// the editor is not ended by SIGXFSZ.
+TEST_F(HostConfigStore, AFileSizeLimitFailsTheSaveWithoutEndingTheProcess) {
+    const std::string original = "<config><A>" + std::string(200, 'y') + "</A></config>";
+    WriteBytes(path, original);
+    const std::string local = Local(path);
+    const int status = testing_support::WaitStatusOfChild([&] {
+        std::signal(SIGXFSZ, SIG_DFL);
+        CConfigManagement config(local);
+        config.Write("/A/long", wxString('x', 1000), false);
+        const rlimit small{100, 100};
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool saved = config.Save();
+        const bool named = config.GetLastError().Contains(std::strerror(EFBIG));
+        // A damaged file's backup is limited the same way.
+        CConfigManagement again(local);
+        again.KeepBackupOnSave();
+        const bool backedUp = again.Save();
+        return saved || !named || backedUp ? 1 : 0;
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<wxString>{"settings.xml"});
 }
 
 TEST_F(HostConfigStore, SaveWritesThroughASymbolicLinkAtomically) {
     const wxString target = dir.File("real/settings-target.xml");
     WriteBytes(target, "<config><A>1</A></config>");
     ASSERT_EQ(symlink("real/settings-target.xml", Local(path).c_str()), 0); // relative
-    WriteBytes(target + ".Ab12Cd", "left over beside the target");
+    // Beside the target: a save's left-over and the user's own copies.
+    const wxString leftover = dir.File("real/" + TemporaryName("settings-target.xml", EndedPid()));
+    WriteBytes(leftover, "left over beside the target");
+    for (const char* name : {"settings-target.xml.backup", "settings-target.xml.v2copy"})
+        WriteBytes(dir.File(wxString("real/") + name), "the user's");
     {
         CConfigManagement config(path);
-        EXPECT_FALSE(wxFileName::Exists(target + ".Ab12Cd"));
+        EXPECT_FALSE(wxFileName::Exists(leftover));
         EXPECT_EQ(config.ReadInt("/A", 0), 1);
         config.Write("/A", 2);
         ASSERT_TRUE(config.Save()) << config.GetLastError();
     }
     EXPECT_TRUE(S_ISLNK(StatOf(path).st_mode));
     EXPECT_EQ(CConfigManagement(target).ReadInt("/A", 0), 2);
-    EXPECT_EQ(FilesIn(dir.Path() + "/real"), std::vector<wxString>{"settings-target.xml"});
+    EXPECT_EQ(FilesIn(dir.Path() + "/real"),
+              (std::vector<wxString>{"settings-target.xml", "settings-target.xml.backup",
+                                     "settings-target.xml.v2copy"}));
 
     // A link to a file not yet there creates it.
     const wxString dangling = dir.File("dangling.xml");
@@ -521,7 +594,7 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     for (int i = 0; i < 300000; ++i)
         elements += "<a/>";
     WriteBytes(path, elements + "</config>");
-    EXPECT_FALSE(CConfigManagement(path).HasKey("/x"));
+    EXPECT_TRUE(CConfigManagement(path).IsDamaged());
 
     // Past 16 MB the file is not read, and it is kept before the first save replaces it.
     const std::string oversized = head + std::string(16u << 20, 'v') + "</big></A></config>";

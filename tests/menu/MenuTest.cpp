@@ -2,10 +2,12 @@
 // attached so that scripts really run.
 #include "dialog/ManagePythonScript.h"
 #include "engine/Coilhatch.h"
+#include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 #include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
+#include <wx/filename.h>
 #include <wx/filepicker.h>
 #include <wx/frame.h>
 #include <wx/menu.h>
@@ -110,7 +112,7 @@ void ExpectFixedItems(const std::vector<wxMenuItem*>& items) {
     EXPECT_TRUE(items[5]->IsSeparator());
 }
 
-TEST_F(MenuTest, EmptyListGivesManagementItemAndSeparatorAtTheEndOfTools) {
+TEST_F(MenuTest, EmptyListGivesTheFixedItemsAndSeparatorAtTheEndOfTools) {
     ASSERT_NO_FATAL_FAILURE(Attach());
     wxMenu* tools = env.MenuBar()->GetMenu(env.MenuBar()->FindMenu("&Tools"));
     tools->Append(wxID_ANY, "Word Count");
@@ -368,6 +370,36 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     EXPECT_EQ(Occurrences("ran added"), 1);
 }
 
+TEST_F(MenuTest, TheDialogsChangesAreSavedWhenItCloses) {
+    ASSERT_NO_FATAL_FAILURE(Attach());
+    // A relative location is read from the plug-ins folder, where the settings file is.
+    AddEntry("rel", "scripts/rel.py", true);
+    Script("rel.py", "ran rel");
+    plugin.BuildMenu(env.MenuBar());
+    EXPECT_EQ(Occurrences("ran rel"), 1);
+    const wxString settings = dir.File("Coilhatch.xml");
+
+    modal.SetDialogHandler([&](wxDialog*) { return wxID_CANCEL; });
+    EXPECT_TRUE(Choose(scriptManagementId));
+    // The entry added above counts as a change too: nothing had saved it.
+    EXPECT_EQ(CConfigManagement(settings).Read("/Coilhatch/Script0/location", ""),
+              "scripts/rel.py");
+    wxRemoveFile(settings);
+    EXPECT_TRUE(Choose(scriptManagementId));
+    EXPECT_FALSE(wxFileName::FileExists(settings)) << "closed without a change: nothing saved";
+
+    modal.SetDialogHandler([&](wxDialog* dialog) {
+        wxCommandEvent click(wxEVT_BUTTON, ID_ADD_BUTTON);
+        click.SetEventObject(dialog);
+        dialog->ProcessWindowEvent(click);
+        return wxID_OK;
+    });
+    EXPECT_TRUE(Choose(scriptManagementId));
+    const CConfigManagement saved(settings);
+    EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", 0), 2);
+    EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "PyScript");
+}
+
 TEST_F(MenuTest, NoToolsMenuIsToldAndNothingIsBuiltOrRun) {
     ASSERT_NO_FATAL_FAILURE(Attach());
     AddEntry("auto", Script("auto.py", "ran auto"), true);
@@ -384,7 +416,7 @@ TEST_F(MenuTest, NoToolsMenuIsToldAndNothingIsBuiltOrRun) {
     EXPECT_EQ(Occurrences("ran auto"), 0);
 }
 
-TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsOnlyManagementAndSaysWhy) {
+TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsTheFixedItemsAndSaysWhy) {
     // Not attached: no interpreter and no script list, as after a failed start of Python.
     plugin.BuildMenu(env.MenuBar());
 

@@ -63,7 +63,11 @@ std::vector<NamedSection> SectionNames(const wxString& path) {
             named.push_back(NamedSection{place, wxString()});
             continue;
         }
-        const wxString key = config.GetChildKey("/Coilhatch", sections[place].second) + "/name";
+        // A section that the damage cut short is not read whole: it lives on in the backup.
+        const wxString section = config.GetChildKey("/Coilhatch", sections[place].second);
+        if (!config.IsWhole(section))
+            continue;
+        const wxString key = section + "/name";
         if (config.HasKey(key))
             named.push_back(NamedSection{place, config.Read(key, wxString())});
     }
@@ -86,8 +90,17 @@ int Replay(const std::string& folder, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     const std::vector<NamedSection> before = SectionNames(path);
 
+    // How many sections the file holds (as far as a list could take them) and whether the store
+    // could parse it: what a damaged file's load leaves out.
+    size_t present = 0;
+    for (size_t at = bytes.find("<Script"); at != std::string::npos && present < MaxScriptNum;
+         at = bytes.find("<Script", at + 1))
+        ++present;
+    const bool unparsed = !CConfigManagement(path).GetBackupPath().empty();
+
     ScriptRegistry registry;
     registry.Open(path);
+    const unsigned loaded = scriptList->GetCount();
     registry.Close();
 
     const bool kept = wxFileName::FileExists(path + ".bak");
@@ -108,7 +121,8 @@ int Replay(const std::string& folder, const std::string& bytes) {
         const bool fits = section.place < MaxScriptNum;
         lost += (fits && !saved && rewritten) || (!fits && !kept) ? 1 : 0;
     }
-    std::ofstream(folder + "/counts") << before.size() << ' ' << lost << ' ' << kept;
+    std::ofstream(folder + "/counts") << before.size() << ' ' << lost << ' ' << kept << ' '
+                                      << loaded << ' ' << present << ' ' << unparsed;
     return lost ? SectionsLost : Fine;
 }
 
@@ -134,6 +148,10 @@ TEST_P(ScriptListReplay, DamagedFilesNeitherCrashNorHangNorLoseSections) {
     size_t sectionsRead = 0;
     size_t sectionsLost = 0;
     size_t backups = 0;
+    size_t loadedTotal = 0;
+    size_t unparsedFiles = 0;
+    size_t unparsedSections = 0;
+    size_t unparsedLoaded = 0;
     for (const auto& sample : samples) {
         TempDir folder;
         const std::string local(folder.Path().fn_str());
@@ -152,7 +170,16 @@ TEST_P(ScriptListReplay, DamagedFilesNeitherCrashNorHangNorLoseSections) {
         size_t read = 0;
         size_t lost = 0;
         int kept = 0;
-        if (counts >> read >> lost >> kept) {
+        size_t loaded = 0;
+        size_t present = 0;
+        int unparsed = 0;
+        if (counts >> read >> lost >> kept >> loaded >> present >> unparsed) {
+            loadedTotal += loaded;
+            if (unparsed) {
+                ++unparsedFiles;
+                unparsedSections += present;
+                unparsedLoaded += std::min(loaded, present);
+            }
             sectionsRead += read;
             sectionsLost += lost;
             backups += kept ? 1 : 0;
@@ -160,10 +187,13 @@ TEST_P(ScriptListReplay, DamagedFilesNeitherCrashNorHangNorLoseSections) {
         EXPECT_EQ(outcome, Fine) << sample.name << ": " << outcomeNames[outcome];
     }
     std::printf("script list replay, part %d of %d: %zu files, %d crashes, %d hangs, %zu sections "
-                "read, %zu "
-                "lost, %d backups differing, %zu files kept as backups\n",
+                "read, %zu lost, %zu scripts loaded, %d backups differing, %zu files kept as "
+                "backups\n",
                 GetParam() + 1, parts, samples.size(), crashes, hangs, sectionsRead, sectionsLost,
-                outcomes[BackupWrong], backups);
+                loadedTotal, outcomes[BackupWrong], backups);
+    std::printf("  files the store could not parse: %zu, with %zu sections (31 at most a file); "
+                "%zu of them loaded, %zu left out\n",
+                unparsedFiles, unparsedSections, unparsedLoaded, unparsedSections - unparsedLoaded);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, ScriptListReplay, ::testing::Range(0, parts));

@@ -9,6 +9,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
 #include <vector>
 
 using testing_support::MessageBoxRecord;
@@ -496,6 +500,255 @@ TEST_F(RegistrySettings, PastTheListsCapacityTheLowestNumbersLoad) {
     EXPECT_EQ(boxes[0].text, outOfRange);
     boxes.erase(boxes.begin());
     ExpectBackupAnnounced(boxes);
+}
+
+} // namespace
+
+namespace {
+
+void WriteBytes(const wxString& path, const std::string& bytes) {
+    std::ofstream(std::string(path.fn_str()), std::ios::binary) << bytes;
+}
+
+std::string ReadBytes(const wxString& path) {
+    std::ifstream in(std::string(path.fn_str()), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Utf8Of(const wxString& text) {
+    return std::string(text.utf8_str());
+}
+
+// Files damaged the ways editing by hand and crashes damage them: each loads the sections read
+// whole before the damage, says how many, and is kept as it was.
+TEST_F(RegistrySettings, ADamagedFileLoadsEverySectionReadWholeBeforeTheDamage) {
+    const std::string whole = Utf8Of(File("3", Sections(0, 3)));
+    const size_t second = whole.find("<Script1>");
+    const size_t third = whole.find("<Script2>");
+    std::string withNul = whole;
+    withNul.insert(whole.find("about s2"), 1, '\0');
+    std::string badByte = whole;
+    badByte.insert(second + 20, 1, '\x01');
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::vector<wxString> loaded;
+    } cases[] = {
+        {"a byte after the end", whole + "x", {"s0", "s1", "s2"}},
+        {"a second document element", whole + "<config/>", {"s0", "s1", "s2"}},
+        {"a NUL in the last section", withNul, {"s0", "s1"}},
+        {"a control character in the second", badByte, {"s0"}},
+        {"a tail cut in the last section", whole.substr(0, third + 30), {"s0", "s1"}},
+        {"a tail cut after a section", whole.substr(0, third), {"s0", "s1"}},
+        {"a tail cut in the first", whole.substr(0, second - 5), {}},
+    };
+    for (const auto& damaged : cases) {
+        SCOPED_TRACE(damaged.what);
+        TempDir folder;
+        registry.settingsPath = folder.File("Coilhatch.xml");
+        WriteBytes(registry.settingsPath, damaged.bytes);
+        scriptList->DeleteAll();
+
+        registry.Load();
+        EXPECT_EQ(LoadedNames(), damaged.loaded);
+        const std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        const size_t n = damaged.loaded.size();
+        const wxString told =
+            n == 0   ? wxString("no script could be read from it")
+            : n == 1 ? wxString("1 script read whole before the damage has been loaded")
+                     : wxString::Format("%zu scripts read whole before the damage have been "
+                                        "loaded",
+                                        n);
+        EXPECT_TRUE(boxes[0].text.Contains(told)) << boxes[0].text;
+        ExpectBackupAnnounced(boxes);
+
+        registry.Save();
+        EXPECT_EQ(ReadBytes(backupPath), damaged.bytes);
+        EXPECT_EQ(CConfigManagement(registry.settingsPath).ReadInt("/Coilhatch/Counts", -1),
+                  int(n));
+    }
+}
+
+// Files written on other systems declare their own encodings; those the system knows are read
+// as the user wrote them, without a message.
+TEST_F(RegistrySettings, FilesInOtherEncodingsLoadAsWritten) {
+    const struct {
+        const char* encoding;
+        std::string name; // "Café" in that encoding
+    } cases[] = {{"windows-1252", "Caf\xe9"},
+                 {"ISO-8859-15", "Caf\xe9"},
+                 {"cp850", "Caf\x82"},
+                 {"UTF-8", "Caf\xc3\xa9"}};
+    for (const auto& file : cases) {
+        SCOPED_TRACE(file.encoding);
+        std::string bytes = Utf8Of(File("1", Section(0, "NAME")));
+        bytes.replace(bytes.find("UTF-8"), 5, file.encoding);
+        bytes.replace(bytes.find("<name>NAME"), 10, "<name>" + file.name);
+        WriteBytes(registry.settingsPath, bytes);
+        scriptList->DeleteAll();
+        registry.Load();
+        EXPECT_EQ(LoadedNames(), std::vector<wxString>{wxString::FromUTF8("Caf\xc3\xa9")});
+        EXPECT_EQ(modal.PendingCount(), 0u);
+    }
+    // A byte that the declared encoding does not have is damage: what precedes it loads.
+    std::string bytes = Utf8Of(File("2", Sections(0, 2)));
+    bytes.replace(bytes.find("UTF-8"), 5, "windows-1252");
+    bytes.insert(bytes.find("about s1"), 1, '\x81');
+    WriteBytes(registry.settingsPath, bytes);
+    scriptList->DeleteAll();
+    registry.Load();
+    EXPECT_EQ(LoadedNames(), std::vector<wxString>{"s0"});
+    ExpectBackupAnnounced();
+}
+
+TEST_F(RegistrySettings, TheMessagesCountWhatWasLoadedAndWhereTheRestIs) {
+    WriteSettings(File("33", Sections(0, 33)));
+    registry.Load();
+    std::vector<MessageBoxRecord> boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_FALSE(boxes[1].text.Contains("Every script found in it has been loaded"));
+    EXPECT_TRUE(boxes[1].text.Contains("31 of its 33 scripts have been loaded; the other 2 are "
+                                       "only in the backup"))
+        << boxes[1].text;
+
+    scriptList->DeleteAll();
+    WriteSettings(File("2", Sections(0, 1)));
+    registry.Load();
+    boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.Contains("\"Counts\" says 2, but 1 script section was found."))
+        << boxes[0].text;
+}
+
+// A relative location is read from the settings file's folder, and written back as it was.
+TEST_F(RegistrySettings, ARelativeLocationIsReadFromTheSettingsFolder) {
+    WriteSettings(File("1", "<Script0><name>t</name><location>tools/t.py</location></Script0>"));
+    registry.Open(registry.settingsPath);
+    ASSERT_EQ(scriptList->GetCount(), 1u);
+    EXPECT_EQ(scriptList->Get(0)->location, "tools/t.py");
+    EXPECT_EQ(ResolveScriptLocation("tools/t.py"), dir.Path() + "/tools/t.py");
+    EXPECT_EQ(ResolveScriptLocation("/abs/t.py"), "/abs/t.py");
+    EXPECT_EQ(ResolveScriptLocation(""), "");
+    registry.Save();
+    EXPECT_EQ(CConfigManagement(registry.settingsPath).Read("/Coilhatch/Script0/location", ""),
+              "tools/t.py");
+}
+
+// Two editors on one plug-ins folder: each has its own list and registry.
+class TwoEditors : public RegistrySettings {
+protected:
+    void SetUp() override {
+        RegistrySettings::SetUp();
+        WriteSettings(File("3", Sections(0, 3)));
+        other.settingsPath = registry.settingsPath;
+        registry.Load();
+        As(otherList, [&] { other.Load(); });
+    }
+    void TearDown() override {
+        delete otherList;
+        RegistrySettings::TearDown();
+    }
+
+    // Runs the work with the other editor's list as the plug-in's.
+    void As(ScriptList* list, const std::function<void()>& work) {
+        ScriptList* mine = scriptList;
+        scriptList = list;
+        work();
+        scriptList = mine;
+    }
+    std::vector<wxString> SavedNames() const {
+        std::vector<wxString> names;
+        CConfigManagement saved(registry.settingsPath);
+        for (int i = 0; i < saved.ReadInt("/Coilhatch/Counts", 0); ++i)
+            names.push_back(saved.Read(wxString::Format("/Coilhatch/Script%d/name", i), ""));
+        return names;
+    }
+    wxString Saved(int index, const char* field) const {
+        return CConfigManagement(registry.settingsPath)
+            .Read(wxString::Format("/Coilhatch/Script%d/%s", index, field), "");
+    }
+
+    ScriptRegistry other;
+    ScriptList* otherList = new ScriptList;
+};
+
+TEST_F(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
+    As(otherList, [&] {
+        Add("theirs", "/s/theirs.py", "", false, false);
+        scriptList->Get(1)->description = "changed there";
+        scriptList->Remove(0);
+        other.SaveChanges();
+    });
+    Add("mine", "/s/mine.py", "", false, false);
+    scriptList->Get(2)->name = "s2 renamed here";
+    registry.Save();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2 renamed here", "mine", "theirs"}));
+    EXPECT_EQ(Saved(0, "description"), "changed there");
+    // This editor's list is what it saved.
+    EXPECT_EQ(LoadedNames(), SavedNames());
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
+
+    // Each goes on from what it saved.
+    As(otherList, [&] {
+        scriptList->Get(0)->autoRun = true;
+        other.Save();
+    });
+    registry.Save();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2 renamed here", "mine", "theirs"}));
+    EXPECT_EQ(Saved(0, "autoRun"), "1");
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+TEST_F(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
+    As(otherList, [&] {
+        scriptList->Get(1)->location = "/there/s1.py";
+        scriptList->Get(2)->description = "edited there";
+        other.Save();
+    });
+    const std::string theirFile = Utf8Of(ReadFile(registry.settingsPath));
+    scriptList->Get(1)->location = "/here/s1.py";
+    scriptList->Remove(2);
+    registry.Save();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1"}));
+    EXPECT_EQ(Saved(1, "location"), "/here/s1.py");
+    ASSERT_EQ(Utf8Of(ReadFile(registry.settingsPath + ".bak")), theirFile);
+    const std::vector<wxString> texts = modal.TakeTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].Contains("Both changed \"s1\", \"s2\"")) << texts[0];
+    EXPECT_TRUE(texts[0].Contains("\"" + registry.settingsPath + ".bak\"")) << texts[0];
+}
+
+TEST_F(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
+    for (int i = 3; i < 31; ++i)
+        Add(wxString::Format("here%d", i), "/s/h.py", "", false, false);
+    As(otherList, [&] {
+        Add("one", "/s/one.py", "", false, false);
+        Add("two", "/s/two.py", "", false, false);
+        other.Save();
+    });
+    registry.Save();
+    EXPECT_EQ(SavedNames().size(), 31u);
+    EXPECT_TRUE(ReadFile(registry.settingsPath + ".bak").Contains("<name>two</name>"));
+    const std::vector<wxString> texts = modal.TakeTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].Contains("2 scripts added there do not fit in the list")) << texts[0];
+}
+
+TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
+    const wxString before = ReadFile(registry.settingsPath);
+    registry.SaveChanges();
+    EXPECT_EQ(ReadFile(registry.settingsPath), before) << "nothing changed: nothing written";
+    Add("new", "/s/new.py", "", false, false);
+    registry.SaveChanges();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2", "new"}));
+    // What the other editor then saves keeps it.
+    As(otherList, [&] {
+        scriptList->Get(0)->name = "first";
+        other.SaveChanges();
+    });
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"first", "s1", "s2", "new"}));
 }
 
 } // namespace
