@@ -1,13 +1,17 @@
 // Completion latency: one completion request in a Python document (the editor's completion
-// event through the plug-in, the completion script reloaded and run, the list or call tip
-// shown), against jedi's own complete() on the same text, caret and file in the same
-// interpreter; and the first request after attach against a warm one.
+// event through the plug-in, the completion script reloaded and run, the completion server
+// asked, the list or call tip shown), against jedi's own Script(...).complete() on the same
+// text, caret and file in one interpreter; and the first request after attach against a warm
+// one.
 //
 //   coilhatch_bench completion [--file F] [--caret L:C] [--lines N] [--requests N]
+//   coilhatch_bench completion --api [--requests N]
 //
 // --file opens F (its path is the document's, as in the editor); without it the document is a
 // generated one of --lines lines ending in "os.pa". --caret puts the caret on line L (from 1)
-// after C characters (from 0); the default is the end of the document.
+// after C characters (from 0); the default is the end of the document. --api measures, one after
+// the other, documents that end at the editor's own API: wx.Fra, wx.Frame(None).SetTi,
+// wx.stc.StyledTextCtrl().GetLin and ed.GetLin after ed = MpAPI...GetCurrentEditor().
 #include "bench/Bench.h"
 #include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
@@ -80,18 +84,26 @@ def MpMain():
         f.write(repr(seconds) + "\n")
 )";
 
-// Shows what the completion script would show at the current editor's caret, and appends the
-// seconds the editor takes to show it (the list's or call tip's popup alone) to shows.txt.
-const char* const showScript = R"(import os, time
-import autocomp_core, MpAPI
+// Asks the completion server what the completion script would show at the current editor's
+// caret, shows it, and appends the seconds the editor takes to show it (the list's or call
+// tip's popup alone) to shows.txt.
+const char* const showScript = R"(import os, sys, time
+import MpAPI
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "python", "autocomplete"))
+import autocomp
+del sys.path[0]
 
 def MpMain():
     management = MpAPI.CEditorManagement_Get()
     editor = management.GetCurrentEditor()
-    text, line, column, caret, before = autocomp_core.request_from_editor(editor)
-    found = autocomp_core.completions(text, line, column, management.GetCurrentFilePath() or None)
+    text, line, column, caret, before = autocomp.request_from_editor(editor)
+    answer = autocomp.ask({"text": text, "line": line, "column": column,
+                           "path": management.GetCurrentFilePath() or None,
+                           "sys_path": sys.path}, 60) or {}
     start = time.perf_counter()
-    autocomp_core.show(editor, caret, before, *found)
+    autocomp.show(editor, caret, before, answer.get("prefix_len", 0), answer.get("items", []),
+                  answer.get("calltip"))
     seconds = time.perf_counter() - start
     editor.AutoCompCancel()
     editor.CallTipCancel()
@@ -99,14 +111,21 @@ def MpMain():
         f.write(repr(seconds) + "\n")
 )";
 
-// Writes "1" to ready.txt beside itself when no warm-up of the completion is running.
-const char* const probeScript = R"(import os, sys
+// Writes "1" to ready.txt beside itself once the completion server says it is warm.
+const char* const probeScript = R"(import json, os, socket
 
 def MpMain():
-    core = sys.modules.get("autocomp_core")
-    ready = core is None or core.warm_up_ended()
+    try:
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.settimeout(5)
+            connection.connect("\0coilhatch-completion-%d" % os.getpid())
+            connection.sendall(b'{"status": true}')
+            connection.shutdown(socket.SHUT_WR)
+            warm = json.loads(connection.recv(1000))["warm"]
+    except (OSError, ValueError):
+        warm = False
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "ready.txt"), "w") as f:
-        f.write("1" if ready else "0")
+        f.write("1" if warm else "0")
 )";
 
 // The seconds written one a line to a file, without the first `skip`.
@@ -128,7 +147,7 @@ double Median(std::vector<double> values) {
 }
 
 const int warmUp = 3;
-const double warmUpAllowance = 3.0; // seconds the warm-up is given before the first request
+const double warmUpAllowance = 10.0; // seconds the server is given to warm up
 
 struct Options {
     wxString file;
@@ -136,6 +155,15 @@ struct Options {
     long column = 0;
     int lines = 2000;
     int requests = 30;
+    bool api = false;
+};
+
+// The documents of --api: the editor's own API, where users write most.
+const char* const apiDocuments[] = {
+    "import wx\nwx.Fra",
+    "import wx\nwx.Frame(None).SetTi",
+    "import wx.stc\nwx.stc.StyledTextCtrl().GetLin",
+    "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin",
 };
 
 bool ParseCaret(const char* text, Options& options) {
@@ -150,6 +178,11 @@ bool ParseCaret(const char* text, Options& options) {
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; i += 2) {
+        if (std::strcmp(argv[i], "--api") == 0) {
+            options.api = true;
+            --i;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         const char* value = argv[i + 1];
@@ -191,7 +224,7 @@ Shown TakeShown(CSyntaxEditor* editor) {
     return shown;
 }
 
-// Copies the shipped completion folder (the script, its engine, the warm-up) below `plugins`.
+// Copies the shipped completion folder (the script, the server and its engine) below `plugins`.
 bool CopyCompletionFiles(const wxString& plugins) {
     const wxString sep = wxFileName::GetPathSeparator();
     const wxString relative = "python" + sep + "autocomplete";
@@ -214,8 +247,8 @@ bool CopyCompletionFiles(const wxString& plugins) {
 int Completion(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: coilhatch_bench completion [--file F] [--caret L:C] "
-                             "[--lines N>=10] [--requests N>=1]\n");
+        std::fprintf(stderr, "usage: coilhatch_bench completion [--api] [--file F] "
+                             "[--caret L:C] [--lines N>=10] [--requests N>=1]\n");
         return 2;
     }
     wxString text;
@@ -285,9 +318,12 @@ int Completion(int argc, char** argv) {
             wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
             plugin.ProcessEvent(event);
         };
-
-        // The warm-up runs in the background; it is given a while, as a user would after start.
+        // At once after attach, as a user who types before the server is warm.
         const auto attached = Clock::now();
+        const double atOnce = Seconds(request);
+        const Shown atOnceShown = TakeShown(editor);
+
+        // The server warms up at low priority; it is given a while, as a user would after start.
         const wxString readyFile = plugins + sep + "ready.txt";
         double warmUpSeconds = -1;
         for (;;) {
@@ -299,60 +335,81 @@ int Completion(int argc, char** argv) {
             }
             if (since >= warmUpAllowance)
                 break;
-            wxMilliSleep(20); // the warm-up thread runs meanwhile: no lock is held here
+            wxMilliSleep(20); // the server runs meanwhile
         }
+        if (warmUpSeconds >= 0)
+            std::printf("completion server warm %.0f ms after attach\n", warmUpSeconds * 1e3);
+        else
+            std::printf("completion server still warming up %.0f s after attach\n",
+                        warmUpAllowance);
+        std::printf("first request at once after attach (%s shown): %.2f ms\n",
+                    ShownName(atOnceShown), atOnce * 1e3);
 
-        const double first = Seconds(request);
-        const Shown firstShown = TakeShown(editor);
-
-        // Requests and baseline calls alternate, so that load on the machine hits both alike.
-        std::vector<double> requestTimes;
-        int shownCounts[3] = {0, 0, 0};
-        for (int i = 0; i < warmUp + options.requests; ++i) {
-            const double seconds = Seconds(request);
-            const Shown shown = TakeShown(editor);
-            if (i >= warmUp) {
-                requestTimes.push_back(seconds);
-                ++shownCounts[static_cast<int>(shown)];
-            }
-            plugin.RunScript(baseline, false);
-            plugin.RunScript(showOnly, false);
-        }
-        const std::vector<double> jediTimes = ReadTimes(plugins + sep + "times.txt", warmUp);
-        const std::vector<double> showTimes = ReadTimes(plugins + sep + "shows.txt", warmUp);
-        if (jediTimes.size() != static_cast<size_t>(options.requests) ||
-            showTimes.size() != jediTimes.size()) {
-            std::fprintf(stderr, "the baseline ran %zu times and the show %zu times of %d\n",
-                         jediTimes.size(), showTimes.size(), options.requests);
-            status = 1;
+        std::vector<wxString> documents;
+        if (options.api) {
+            for (const char* document : apiDocuments)
+                documents.push_back(document);
         } else {
+            documents.push_back(text);
+        }
+        for (const wxString& document : documents) {
+            if (options.api) {
+                editor->SetText(document);
+                editor->GotoPos(editor->GetLength());
+            }
+            wxRemoveFile(plugins + sep + "times.txt");
+            wxRemoveFile(plugins + sep + "shows.txt");
+            const double first = Seconds(request);
+            const Shown firstShown = TakeShown(editor);
+
+            // Requests and baseline calls alternate, so that load on the machine hits both alike.
+            std::vector<double> requestTimes;
+            int shownCounts[3] = {0, 0, 0};
+            for (int i = 0; i < warmUp + options.requests; ++i) {
+                const double seconds = Seconds(request);
+                const Shown shown = TakeShown(editor);
+                if (i >= warmUp) {
+                    requestTimes.push_back(seconds);
+                    ++shownCounts[static_cast<int>(shown)];
+                }
+                plugin.RunScript(baseline, false);
+                plugin.RunScript(showOnly, false);
+            }
+            const std::vector<double> jediTimes = ReadTimes(plugins + sep + "times.txt", warmUp);
+            const std::vector<double> showTimes = ReadTimes(plugins + sep + "shows.txt", warmUp);
+            if (jediTimes.size() != static_cast<size_t>(options.requests) ||
+                showTimes.size() != jediTimes.size()) {
+                std::fprintf(stderr, "the baseline ran %zu times and the show %zu times of %d\n",
+                             jediTimes.size(), showTimes.size(), options.requests);
+                status = 1;
+                break;
+            }
             const int caret = editor->GetCurrentPos();
             const int line = editor->LineFromPosition(caret);
             const wxString before = editor->GetTextRange(editor->PositionFromLine(line), caret);
             const double perRequest = Median(requestTimes);
             const double jedi = Median(jediTimes);
+            const double showing = Median(showTimes);
             std::printf("completion, %s (%d lines), caret %d:%zu after \"%s\"\n",
-                        options.file.empty() ? "generated document"
-                                             : options.file.utf8_str().data(),
+                        options.api            ? "API document"
+                        : options.file.empty() ? "generated document"
+                                               : options.file.utf8_str().data(),
                         editor->GetLineCount(), line + 1, before.length(),
                         before.Strip(wxString::both).Right(40).utf8_str().data());
             std::printf("  median of %d requests after %d warm-up; shown: list %d, call tip %d, "
                         "nothing %d\n",
                         options.requests, warmUp, shownCounts[0], shownCounts[1], shownCounts[2]);
-            std::printf("  completion request (event -> script reloaded -> shown):      %8.2f ms\n",
+            std::printf("  completion request (event -> script reloaded -> server -> shown): "
+                        "%8.2f ms\n",
                         perRequest * 1e3);
-            std::printf("  jedi Script(...).complete() alone, same interpreter:         %8.2f ms\n",
+            std::printf("  jedi Script(...).complete() alone, one interpreter:               "
+                        "%8.2f ms\n",
                         jedi * 1e3);
-            const double showing = Median(showTimes);
-            std::printf("  the editor showing the same list or call tip alone:          %8.2f ms\n",
+            std::printf("  the editor showing the same list or call tip alone:               "
+                        "%8.2f ms\n",
                         showing * 1e3);
-            if (warmUpSeconds >= 0)
-                std::printf("  warm-up ended %.0f ms after attach\n", warmUpSeconds * 1e3);
-            else
-                std::printf("  warm-up still running %.0f s after attach\n", warmUpAllowance);
-            std::printf("  first request after attach (%s shown):%*s%8.2f ms\n",
-                        ShownName(firstShown),
-                        static_cast<int>(23 - std::strlen(ShownName(firstShown))), "", first * 1e3);
+            std::printf("  first request of this document, server warm (%s shown): %8.2f ms\n",
+                        ShownName(firstShown), first * 1e3);
             std::printf("  ratio request / jedi: %.2f\n", perRequest / jedi);
             std::printf("  ratio request without the editor's showing / jedi: %.2f\n",
                         (perRequest - showing) / jedi);

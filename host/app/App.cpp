@@ -109,6 +109,9 @@ void CConsoleWriter::Flush() {
 }
 
 void CConsoleWriter::WriteOut() {
+    // Nothing written is no write: the pause before the next line goes on.
+    if (waiting.empty())
+        return;
     size_t done = 0;
     while (done < waiting.size()) {
         const ssize_t written = ::write(fd, waiting.data() + done, waiting.size() - done);

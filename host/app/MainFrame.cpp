@@ -112,6 +112,8 @@ CMainFrame::CMainFrame()
     outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
     // The pane shows what is new, joined, whenever the editor is free.
     outputPane = new COutputPane(outputPanel, CMessageOutputManagement::Get()->GetMessageOutput(0));
+    // The pane is a styled text control too: the menus' shortcuts come before its own keys.
+    outputPane->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnOutputKeyDown, this);
     outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
     outputPanel->SetSizer(outputSizer);
 
@@ -610,15 +612,23 @@ void CMainFrame::OnEditorKeyDown(wxKeyEvent& event) {
         StartCompletion(dynamic_cast<CSyntaxEditor*>(event.GetEventObject()));
         return;
     }
+    if (!ChooseShortcutFirst(event))
+        event.Skip();
+}
+
+void CMainFrame::OnOutputKeyDown(wxKeyEvent& event) {
+    if (!ChooseShortcutFirst(event))
+        event.Skip();
+}
+
+bool CMainFrame::ChooseShortcutFirst(const wxKeyEvent& event) {
     // A menu item's shortcut comes first, as the editor's accelerators do: the styled text
     // control would otherwise take Ctrl and Alt combinations itself (Ctrl+Alt with a key is
     // inserted as a control character, Ctrl+D duplicates the line) before the menus see them.
     // Keys without Ctrl or Alt are typed text, except the function keys.
     const bool functionKey = event.GetKeyCode() >= WXK_F1 && event.GetKeyCode() <= WXK_F24;
-    if (((event.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT)) != 0 || functionKey) &&
-        ChooseShortcut(event))
-        return;
-    event.Skip();
+    return ((event.GetModifiers() & (wxMOD_CONTROL | wxMOD_ALT)) != 0 || functionKey) &&
+           ChooseShortcut(event);
 }
 
 bool CMainFrame::ChooseShortcut(const wxKeyEvent& event) {

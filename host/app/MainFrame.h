@@ -84,6 +84,10 @@ private:
     wxNotebook* EnsureNotebook();
     size_t PageCount() const;
     void OnEditorKeyDown(wxKeyEvent& event);
+    void OnOutputKeyDown(wxKeyEvent& event);
+    // For a key with Ctrl or Alt, or a function key: chooses the menu item whose shortcut it is;
+    // false when it is none's (the control's own key, or typed text).
+    bool ChooseShortcutFirst(const wxKeyEvent& event);
     // Chooses the reachable menu item whose shortcut is the key; false when none is.
     bool ChooseShortcut(const wxKeyEvent& event);
     void OnEditorCompletionEnd(wxStyledTextEvent& event);
