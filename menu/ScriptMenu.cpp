@@ -324,17 +324,28 @@ void ScriptMenu::OnFolderScript(wxCommandEvent& event) {
     }
 }
 
+namespace {
+
+// The scripts folder, made when missing; empty (and the user told why) when it cannot be made.
+wxString ScriptsFolderMade() {
+    const wxString folder = ScriptsFolderPath();
+    wxString reason;
+    if (MakeScriptsFolder(folder, &reason))
+        return folder;
+    ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder \"%s\" could not be "
+                                                      "made: %s."),
+                                     folder, reason),
+                    wxICON_ERROR);
+    return wxString();
+}
+
+} // namespace
+
 void ScriptMenu::OnNewScript(wxCommandEvent&) {
     try {
-        const wxString folder = ScriptsFolderPath();
-        wxString reason;
-        if (!MakeScriptsFolder(folder, &reason)) {
-            ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder \"%s\" could "
-                                                              "not be made: %s."),
-                                             folder, reason),
-                            wxICON_ERROR);
+        const wxString folder = ScriptsFolderMade();
+        if (folder.empty())
             return;
-        }
         wxFrame* frame = CAppManagement::Get()->GetAppWindow();
         wxString name = wxGetTextFromUser(wxGetTranslation("Name of the new script:"),
                                           wxGetTranslation("New Script"), wxEmptyString, frame);
@@ -386,15 +397,9 @@ void ScriptMenu::OnNewScript(wxCommandEvent&) {
 
 void ScriptMenu::OnOpenScriptsFolder(wxCommandEvent&) {
     try {
-        const wxString folder = ScriptsFolderPath();
-        wxString reason;
-        if (!MakeScriptsFolder(folder, &reason)) {
-            ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder \"%s\" could "
-                                                              "not be made: %s."),
-                                             folder, reason),
-                            wxICON_ERROR);
+        const wxString folder = ScriptsFolderMade();
+        if (folder.empty())
             return;
-        }
         if (!showFolder || !showFolder(folder))
             ShowMenuMessage(wxString::Format(wxGetTranslation("The scripts folder is \"%s\".\n"
                                                               "No file manager could be started "
