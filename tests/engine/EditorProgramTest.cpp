@@ -72,15 +72,12 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
     }
 }
 
-// A wx.lib program drawn with the stock colours shows without a toolkit assertion. (While the
-// frame is laid out no garbage is collected: a collection in another thread, the completion's
-// warm-up, could delete wx objects that the layout uses.)
+// A wx.lib program drawn with the stock colours shows without a toolkit assertion.
 TEST(EditorProgram, AnAgwAuiFrameShowsWithoutAnAssertion) {
     PluginsFolder plugins({testing_support::ScriptFile{
-        "auiframe", "import gc, wx\n"
+        "auiframe", "import wx\n"
                     "import wx.lib.agw.aui as aui\n"
                     "def MpMain():\n"
-                    "    gc.disable()\n"
                     "    frame = wx.Frame(None, title='aui', size=(500, 400))\n"
                     "    manager = aui.AuiManager(frame)\n"
                     "    book = aui.AuiNotebook(frame)\n"
@@ -95,7 +92,6 @@ TEST(EditorProgram, AnAgwAuiFrameShowsWithoutAnAssertion) {
                     "    wx.SafeYield()\n"
                     "    manager.UnInit()\n"
                     "    frame.Destroy()\n"
-                    "    gc.enable()\n"
                     "    print('shown')\n"}});
     const ProcessResult result = RunScriptInEditor(plugins, "auiframe");
     EXPECT_EQ(result.status, 0) << Describe(result);

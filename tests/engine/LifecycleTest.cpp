@@ -114,8 +114,6 @@ TEST(EngineAttachFolders, ProgramFolderWithQuoteBackslashAndNonAsciiReachesThePa
 TEST(EngineAttachFolders, StartupScriptFailureShowsItsMessageAndTheEngineRunsOn) {
     TempDir emptyExec; // no MpAPI here: the start-up script's import fails
     BareAttach attach;
-    // No script can load now: the completion's warm-up adds no second report.
-    attach.plugins.Write("python/autocomplete/warmup.py", "import MpAPI\ndef MpMain(): pass\n");
     CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, emptyExec.Path());
     attach.plugin.OnAttach();
     auto boxes = attach.modal.TakeMessageBoxes();
