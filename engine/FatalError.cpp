@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cassert>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 // The interpreter's own writer of the threads' Python stacks, which faulthandler uses in its
@@ -188,7 +189,10 @@ void Watch(const wxString& pluginsFolder) {
         for (const int signal : fatalSignals)
             sigaction(signal, &handlerState->faultHandler[signal], nullptr);
     }
-    handlerState->reportPath = strdup((pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str());
+    // A later attach may name another folder: the earlier path is given back.
+    const char* const earlier = handlerState->reportPath.exchange(
+        strdup((pluginsFolder + wxFILE_SEP_PATH + reportFileName).fn_str()));
+    free(const_cast<char*>(earlier));
     if (handlerState->memoryReport < 0)
         return;
     PyRef pyfaulthandler = PyRef::Steal(PyImport_ImportModule("faulthandler"));

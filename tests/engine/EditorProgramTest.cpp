@@ -48,7 +48,12 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
         SCOPED_TRACE(crash.name);
         PluginsFolder plugins({{crash.name, crash.source}, {"fine", "def MpMain(): pass\n"}});
         const ProcessResult crashed = RunScriptInEditor(plugins, crash.name);
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer's own handler, called after ours, ends the process with status 1.
+        EXPECT_NE(crashed.status, 0) << Describe(crashed);
+#else
         EXPECT_GE(crashed.status, 128) << Describe(crashed);
+#endif
         EXPECT_TRUE(crashed.err.Contains("Fatal Python error: Segmentation fault"))
             << Describe(crashed);
         EXPECT_TRUE(crashed.err.Contains(wxString(crash.name) + ".py\", line 4 in MpMain"))
