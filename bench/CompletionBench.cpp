@@ -357,8 +357,9 @@ int Completion(int argc, char** argv) {
                 editor->SetText(document);
                 editor->GotoPos(editor->GetLength());
             }
-            wxRemoveFile(plugins + sep + "times.txt");
-            wxRemoveFile(plugins + sep + "shows.txt");
+            for (const char* name : {"times.txt", "shows.txt"})
+                if (wxFileExists(plugins + sep + name))
+                    wxRemoveFile(plugins + sep + name); // a missing file would be logged
             const double first = Seconds(request);
             const Shown firstShown = TakeShown(editor);
 

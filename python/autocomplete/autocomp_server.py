@@ -54,6 +54,8 @@ class Server:
         self.listener = listener
         self.exec_path = exec_path
         self.stub_folder = stub_folder
+        self._module_path_of = None  # the module path last asked for, and its answer
+        self._module_path = None
         self.warm_steps = list(self._warm_up_steps())
 
     # -- the module path -------------------------------------------------------------------
@@ -62,6 +64,13 @@ class Server:
         """The scripts' module path as jedi is to search it: MpAPI's type stub stands for the
         compiled module (jedi reads a stub beside a compiled module only when the module itself
         is not found), so the program folder gives way to a folder holding the stub alone."""
+        key = tuple(sys_path)
+        if key != self._module_path_of:
+            self._module_path_of = key
+            self._module_path = self._stub_first(sys_path)
+        return self._module_path
+
+    def _stub_first(self, sys_path):
         def is_exec_path(folder):
             try:
                 return os.path.samefile(folder or ".", self.exec_path)

@@ -133,9 +133,13 @@ class WithJedi(Cases, unittest.TestCase):
             ("import wx\nwx.Fra", "Frame"),
             ("import wx\nwx.Frame(None).SetTi", "SetTitle"),
             ("import wx.stc\nwx.stc.StyledTextCtrl().GetLin", "GetLineCount"),
+            ("import wx\nwx.ad", "adv"),  # a submodule not imported yet
         ):
             with self.subTest(text=text):
                 self.assertIn(wanted, self.complete(text)[1])
+        # A live module's names are listed without jedi only where the name is the module.
+        self.assertEqual(self.complete("import wx\nwx.Fra")[:2][0], 3)
+        self.assertNotIn("Frame", self.complete("wx = 3\nwx.Fra")[1])
 
 
 class WithoutJedi(Cases, unittest.TestCase):
