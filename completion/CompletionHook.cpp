@@ -5,6 +5,7 @@
 #include <wx/filename.h>
 #include <wx/stc/stc.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -15,6 +16,24 @@ wxString CompletionFilePath(const wxString& name) {
     const wxString pluginsPath = CNameService::Get()->GetNameItem("PluginsPath")->GetAttribute(0);
     const wxString sep = wxFileName::GetPathSeparator();
     return pluginsPath + sep + "python" + sep + "autocomplete" + sep + name;
+}
+
+// A JSON string of the text.
+std::string JsonString(const wxString& text) {
+    std::string json = "\"";
+    for (const char c : text.utf8_string()) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            json += escaped;
+        } else {
+            json += c; // UTF-8 as it is
+        }
+    }
+    return json + "\"";
 }
 
 } // namespace
@@ -53,5 +72,16 @@ void CompletionHook::StartServer() {
         return;
     const wxString execPath = CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0);
     const auto fileName = [](const wxString& path) { return std::string(path.fn_str()); };
-    server.Start(fileName(python), fileName(script), fileName(execPath));
+    if (!server.Start(fileName(python), fileName(script), fileName(execPath)))
+        return;
+    // The Python document open at start is read while the server warms up: its first
+    // completion then costs what a later one does.
+    CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
+    if (editor != nullptr && editor->GetLexer() == wxSTC_LEX_PYTHON) {
+        const wxString path = editor->GetFilePath();
+        server.Tell("{\"prepare\": true, \"text\": " + JsonString(editor->GetText()) +
+                    ", \"line\": " + std::to_string(editor->GetLineCount()) +
+                    ", \"column\": 0, \"path\": " + (path.empty() ? "null" : JsonString(path)) +
+                    "}");
+    }
 }

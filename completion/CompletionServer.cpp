@@ -62,6 +62,23 @@ bool IsDisplayVariable(const char* entry) {
 
 } // namespace
 
+namespace {
+
+// A request larger than this is not sent without a server reading it (about the socket's
+// largest buffer).
+constexpr size_t largestUnreadRequest = 200 * 1024;
+
+// The socket address of the editor process `editor`.
+socklen_t MakeAddress(pid_t editor, sockaddr_un& address) {
+    address = sockaddr_un{};
+    address.sun_family = AF_UNIX;
+    const std::string name = CompletionServer::Address(editor);
+    std::memcpy(address.sun_path, name.data(), name.size());
+    return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+}
+
+} // namespace
+
 std::string CompletionServer::Address(pid_t editor) {
     return std::string(1, '\0') + "coilhatch-completion-" + std::to_string(editor);
 }
@@ -74,11 +91,8 @@ bool CompletionServer::Start(const std::string& python, const std::string& scrip
     listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0)
         return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string name = Address(getpid());
-    std::memcpy(address.sun_path, name.data(), name.size());
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(getpid(), address);
     if (bind(listener, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
         listen(listener, 16) != 0) {
         close(listener);
@@ -146,4 +160,23 @@ void CompletionServer::Stop() {
         close(listener);
         listener = -1;
     }
+}
+
+bool CompletionServer::Tell(const std::string& request) const {
+    if (listener < 0 || request.size() > largestUnreadRequest)
+        return false;
+    const int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (connection < 0)
+        return false;
+    sockaddr_un address;
+    const socklen_t length = MakeAddress(getpid(), address);
+    // The listening socket is this object's: the connection waits in its queue.
+    bool sent = connect(connection, reinterpret_cast<const sockaddr*>(&address), length) == 0;
+    const int size = static_cast<int>(request.size());
+    if (sent && size > 0)
+        setsockopt(connection, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    sent = sent && send(connection, request.data(), request.size(), MSG_NOSIGNAL) ==
+                       static_cast<ssize_t>(request.size());
+    close(connection);
+    return sent;
 }

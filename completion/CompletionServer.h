@@ -29,6 +29,9 @@ public:
     bool EnsureRunning();
     // Ends the process (SIGTERM, then SIGKILL after a while) and closes the socket.
     void Stop();
+    // Sends a request that wants no answer (a JSON object), without waiting: false when the
+    // socket cannot take it whole at once (the server is not read yet and the request is large).
+    bool Tell(const std::string& request) const;
 
     bool IsListening() const { return listener >= 0; }
     // The server process, or -1.

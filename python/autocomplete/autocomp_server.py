@@ -13,6 +13,8 @@ ended by the end of its side of the connection:
         -> {"prefix_len": N, "items": [...], "calltip": S or null}
     {"status": true}
         -> {"warm": true or false, "pid": N}
+    {"prepare": true, "text": T, "line": L, "column": C, "path": P}
+        -> no answer: the document is read ahead, so that its first request is fast
 
 line counts from 1 and column from 0, in characters; path is the document's file or null;
 sys_path is the module path of the editor's scripts. Only processes of this user are answered.
@@ -50,10 +52,11 @@ _WARM_TEXTS = (
 
 
 class Server:
-    def __init__(self, listener, exec_path, stub_folder):
+    def __init__(self, listener, exec_path, work):
         self.listener = listener
         self.exec_path = exec_path
-        self.stub_folder = stub_folder
+        self.work = work  # a folder of the server's own
+        self.stub_folder = _stub_folder(exec_path, work)
         self._module_path_of = None  # the module path last asked for, and its answer
         self._module_path = None
         self.warm_steps = list(self._warm_up_steps())
@@ -86,10 +89,13 @@ class Server:
 
     def _warm_up_steps(self):
         sys_path = self.module_path(sys.path)
+        # A path of their own: jedi keeps one parse per path, and that of documents never saved
+        # (no path) is the user's.
+        path = os.path.join(self.work, "warm_up.py")
         for text in _WARM_TEXTS:
             lines = autocomp_core.split_lines(text)
             yield lambda text=text, lines=lines: autocomp_core.completions(
-                text, len(lines), len(lines[-1]), None, sys_path
+                text, len(lines), len(lines[-1]), path, sys_path
             )
 
     def warm_up_step(self):
@@ -130,7 +136,9 @@ class Server:
         if request.get("status"):
             reply = {"warm": not self.warm_steps, "pid": os.getpid()}
         else:
-            if _client_gone(connection):
+            # A document to read ahead (the editor's at its start) wants no answer.
+            prepare = bool(request.get("prepare"))
+            if not prepare and _client_gone(connection):
                 return
             prefix_len, items, calltip = autocomp_core.completions(
                 str(request.get("text", "")),
@@ -139,6 +147,8 @@ class Server:
                 request.get("path") or None,
                 self.module_path(request.get("sys_path") or sys.path),
             )
+            if prepare:
+                return
             reply = {"prefix_len": prefix_len, "items": items, "calltip": calltip}
         try:
             connection.sendall(json.dumps(reply).encode("utf-8"))
@@ -198,7 +208,7 @@ def main(argv):
     listener = socket.socket(fileno=LISTENING_FD)
     work = tempfile.mkdtemp(prefix="coilhatch-completion-%d-" % os.getpid())
     try:
-        Server(listener, exec_path, _stub_folder(exec_path, work)).serve_forever()
+        Server(listener, exec_path, work).serve_forever()
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

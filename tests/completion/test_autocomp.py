@@ -417,7 +417,9 @@ class Server(unittest.TestCase):
         self.assertEqual(status["pid"], self.server.pid)
 
     def test_bad_requests_are_dropped_and_the_server_goes_on(self):
-        for data in (b"not json", b"[1, 2]", b'{"line": "x"}', b""):
+        # A document read ahead gets no answer either.
+        prepare = b'{"prepare": true, "text": "import os\\nos.pa", "line": 2, "column": 0}'
+        for data in (b"not json", b"[1, 2]", b'{"line": "x"}', b"", prepare):
             with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
                 connection.settimeout(60)
                 connection.connect(autocomp.server_address())
