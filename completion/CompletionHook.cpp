@@ -77,7 +77,8 @@ void CompletionHook::StartServer() {
     // The Python document open at start is read while the server warms up: its first
     // completion then costs what a later one does.
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
-    if (editor != nullptr && editor->GetLexer() == wxSTC_LEX_PYTHON) {
+    if (editor != nullptr && editor->GetLexer() == wxSTC_LEX_PYTHON &&
+        static_cast<size_t>(editor->GetLength()) < CompletionServer::maxToldRequest) {
         const wxString path = editor->GetFilePath();
         server.Tell("{\"prepare\": true, \"text\": " + JsonString(editor->GetText()) +
                     ", \"line\": " + std::to_string(editor->GetLineCount()) +

@@ -26,7 +26,7 @@ public:
     void RunCompletionScript();
 
     // Starts the completion server beside the completion script, if it is there; it warms up
-    // at the lowest priority while the editor starts. Quiet when the server's file is missing.
+    // at a low priority while the editor starts. Quiet when the server's file is missing.
     void StartServer();
     // Ends the server: no process is left when the engine is released.
     void StopServer() { server.Stop(); }

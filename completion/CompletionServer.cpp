@@ -20,6 +20,10 @@ extern char** environ;
 
 namespace {
 
+// The server's nice value: low enough that its warm-up leaves the editor's first script the
+// processor, not so low that a busy machine starves the requests (a process cannot raise its
+// priority again once it has lowered it).
+constexpr int serverNice = 10;
 // The descriptor the server finds its listening socket on.
 constexpr int serverListeningFd = 3;
 // How long a stopped server is given to end before it is killed.
@@ -37,7 +41,7 @@ bool IsDisplayVariable(const char* entry) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != editor)
         _exit(127);
-    setpriority(PRIO_PROCESS, 0, 19);
+    setpriority(PRIO_PROCESS, 0, serverNice);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -63,10 +67,6 @@ bool IsDisplayVariable(const char* entry) {
 } // namespace
 
 namespace {
-
-// A request larger than this is not sent without a server reading it (about the socket's
-// largest buffer).
-constexpr size_t largestUnreadRequest = 200 * 1024;
 
 // The socket address of the editor process `editor`.
 socklen_t MakeAddress(pid_t editor, sockaddr_un& address) {
@@ -163,7 +163,7 @@ void CompletionServer::Stop() {
 }
 
 bool CompletionServer::Tell(const std::string& request) const {
-    if (listener < 0 || request.size() > largestUnreadRequest)
+    if (listener < 0 || request.size() > maxToldRequest)
         return false;
     const int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (connection < 0)

@@ -4,13 +4,14 @@
 // This object owns a listening Unix socket in the abstract namespace, named after the editor's
 // process ("coilhatch-completion-PID"), where the completion script connects, and the server
 // process that accepts on it. The socket outlives the process: a request made while the server
-// is being started again waits in the socket's queue. The process runs at the lowest priority,
+// is being started again waits in the socket's queue. The process runs at a low priority,
 // gets SIGTERM when the editor's process ends however it ends (and when this object stops it),
 // and talks to neither the editor's display nor its standard output.
 #pragma once
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,10 @@ public:
     // Ends the process (SIGTERM, then SIGKILL after a while) and closes the socket.
     void Stop();
     // Sends a request that wants no answer (a JSON object), without waiting: false when the
-    // socket cannot take it whole at once (the server is not read yet and the request is large).
+    // socket cannot take it whole at once (larger than maxToldRequest, or no server listens).
     bool Tell(const std::string& request) const;
+    // The largest request Tell sends: about the socket's largest buffer.
+    static constexpr size_t maxToldRequest = 200 * 1024;
 
     bool IsListening() const { return listener >= 0; }
     // The server process, or -1.
