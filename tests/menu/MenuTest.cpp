@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,13 +87,7 @@ protected:
     }
 
     static int Occurrences(const wxString& text) {
-        const std::string output = EditorEnvironment::OutputText().utf8_string();
-        const std::string needle = text.utf8_string();
-        int count = 0;
-        for (size_t at = output.find(needle); at != std::string::npos;
-             at = output.find(needle, at + needle.size()))
-            ++count;
-        return count;
+        return EditorEnvironment::OutputOccurrences(text);
     }
 
     TempDir dir; // the plug-ins folder; the scripts live in its "scripts" folder
@@ -100,6 +95,14 @@ protected:
     CCoilhatch plugin;
     bool attached = false;
 };
+
+// The submenu's labels: its fixed items, the separator, then the scripts'.
+std::vector<wxString> WithFixedItems(std::initializer_list<wxString> scripts) {
+    std::vector<wxString> labels{"Script Management", "Python Console",      "Run Current Document",
+                                 newScriptLabel,      "Open Scripts Folder", separatorLabel};
+    labels.insert(labels.end(), scripts);
+    return labels;
+}
 
 void ExpectFixedItems(const std::vector<wxMenuItem*>& items) {
     ASSERT_GE(items.size(), 6u);
@@ -124,9 +127,7 @@ TEST_F(MenuTest, EmptyListGivesTheFixedItemsAndSeparatorAtTheEndOfTools) {
     EXPECT_EQ(last->GetItemLabelText(), "Python Script");
     EXPECT_EQ(last->GetSubMenu(), plugin.menu.scriptMenu);
     EXPECT_TRUE(last->GetHelp().empty());
-    const std::vector<wxString> expected{"Script Management",    "Python Console",
-                                         "Run Current Document", newScriptLabel,
-                                         "Open Scripts Folder",  separatorLabel};
+    const std::vector<wxString> expected = WithFixedItems({});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
     EXPECT_TRUE(EditorEnvironment::OutputText().empty());
@@ -148,18 +149,8 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     wxMenu* menu = SubMenu();
     ASSERT_EQ(menu, plugin.menu.scriptMenu);
     // The name shows as a file name without folder and extension, "&" and tab included as text.
-    const std::vector<wxString> expected{"Script Management",
-                                         "Python Console",
-                                         "Run Current Document",
-                                         newScriptLabel,
-                                         "Open Scripts Folder",
-                                         separatorLabel,
-                                         "count",
-                                         "starter",
-                                         "a.b",
-                                         "R&D Ctrl+S",
-                                         "dir/",
-                                         " "};
+    const std::vector<wxString> expected =
+        WithFixedItems({"count", "starter", "a.b", "R&D Ctrl+S", "dir/", " "});
     EXPECT_EQ(Labels(menu), expected);
     std::vector<wxMenuItem*> items = Items(menu);
     ExpectFixedItems(items);
@@ -205,14 +196,7 @@ TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {
 
     plugin.BuildMenu(env.MenuBar());
 
-    const std::vector<wxString> expected{"Script Management",
-                                         "Python Console",
-                                         "Run Current Document",
-                                         newScriptLabel,
-                                         "Open Scripts Folder",
-                                         separatorLabel,
-                                         "same",
-                                         "same"};
+    const std::vector<wxString> expected = WithFixedItems({"same", "same"});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_NE(first->menuId, second->menuId);
     EXPECT_TRUE(Choose(second->menuId));
@@ -254,17 +238,8 @@ TEST_F(MenuTest, FailingAutoRunScriptsDoNotStopTheOthers) {
 
     plugin.BuildMenu(env.MenuBar());
 
-    const std::vector<wxString> expected{"Script Management",
-                                         "Python Console",
-                                         "Run Current Document",
-                                         newScriptLabel,
-                                         "Open Scripts Folder",
-                                         separatorLabel,
-                                         "one",
-                                         "missing",
-                                         "raises",
-                                         "manual",
-                                         "two"};
+    const std::vector<wxString> expected =
+        WithFixedItems({"one", "missing", "raises", "manual", "two"});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxString> boxes = modal.TakeTexts();
     ASSERT_EQ(boxes.size(), 1u);
@@ -300,13 +275,7 @@ TEST_F(MenuTest, CommandOfARemovedEntryDoesNothing) {
     // The rebuild drops the item and its handler.
     scriptList->modified = true;
     EXPECT_TRUE(Choose(scriptManagementId));
-    const std::vector<wxString> expected{"Script Management",
-                                         "Python Console",
-                                         "Run Current Document",
-                                         newScriptLabel,
-                                         "Open Scripts Folder",
-                                         separatorLabel,
-                                         "kept"};
+    const std::vector<wxString> expected = WithFixedItems({"kept"});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     EXPECT_EQ(plugin.menu.scriptMenu->FindItem(goneId), nullptr);
     EXPECT_FALSE(Choose(goneId)); // nothing handles the id any more
@@ -353,14 +322,7 @@ TEST_F(MenuTest, DialogOpensOnTheFrameAndTheMenuFollowsItsChanges) {
     ScriptEntry* entry = scriptList->Get(1);
     EXPECT_EQ(entry->location, added);
 
-    const std::vector<wxString> expected{"Script Management",
-                                         "Python Console",
-                                         "Run Current Document",
-                                         newScriptLabel,
-                                         "Open Scripts Folder",
-                                         separatorLabel,
-                                         "old",
-                                         "PyScript"};
+    const std::vector<wxString> expected = WithFixedItems({"old", "PyScript"});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     const std::vector<wxMenuItem*> after = Items(plugin.menu.scriptMenu);
     EXPECT_EQ(after[6]->GetId(), old->menuId);
@@ -421,9 +383,7 @@ TEST_F(MenuTest, WithoutPythonTheSubmenuHoldsTheFixedItemsAndSaysWhy) {
     plugin.BuildMenu(env.MenuBar());
 
     ASSERT_EQ(SubMenu(), plugin.menu.scriptMenu);
-    const std::vector<wxString> expected{"Script Management",    "Python Console",
-                                         "Run Current Document", newScriptLabel,
-                                         "Open Scripts Folder",  separatorLabel};
+    const std::vector<wxString> expected = WithFixedItems({});
     EXPECT_EQ(Labels(plugin.menu.scriptMenu), expected);
     ExpectFixedItems(Items(plugin.menu.scriptMenu));
 

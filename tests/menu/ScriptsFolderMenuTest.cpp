@@ -77,13 +77,7 @@ protected:
     }
 
     static int Occurrences(const wxString& text) {
-        const std::string output = EditorEnvironment::OutputText().utf8_string();
-        const std::string needle = text.utf8_string();
-        int count = 0;
-        for (size_t at = output.find(needle); at != std::string::npos;
-             at = output.find(needle, at + needle.size()))
-            ++count;
-        return count;
+        return EditorEnvironment::OutputOccurrences(text);
     }
 
     TempDir dir; // the plug-ins folder

@@ -502,6 +502,24 @@ TEST_F(RegistrySettings, PastTheListsCapacityTheLowestNumbersLoad) {
     ExpectBackupAnnounced(boxes);
 }
 
+TEST_F(RegistrySettings, AShortcutSurvivesASaveAndALoadAndNoneIsWrittenWhenThereIsNone) {
+    testing_support::AddScriptEntry("keyed", "/s/keyed.py", "", false, false)->shortcut =
+        "Ctrl+Alt+1";
+    testing_support::AddScriptEntry("plain", "/s/plain.py", "", false, false);
+    registry.Save();
+    const wxString saved = ReadFile(registry.settingsPath);
+    EXPECT_TRUE(saved.Contains("<shortcut>Ctrl+Alt+1</shortcut>")) << saved;
+    EXPECT_EQ(saved.Find("<shortcut"), saved.rfind("<shortcut")) << saved; // one only
+
+    scriptList->DeleteAll();
+    registry.Load();
+    ASSERT_EQ(scriptList->GetCount(), 2u);
+    EXPECT_EQ(scriptList->Get(0)->shortcut, "Ctrl+Alt+1");
+    EXPECT_TRUE(scriptList->Get(1)->shortcut.empty());
+    EXPECT_EQ(modal.PendingCount(), 0u); // the element is no disagreement
+    EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
+}
+
 } // namespace
 
 namespace {

@@ -117,6 +117,16 @@ wxString EditorEnvironment::OutputText() {
     return output->GetText();
 }
 
+int EditorEnvironment::OutputOccurrences(const wxString& text) {
+    const std::string output = OutputText().utf8_string();
+    const std::string needle = text.utf8_string();
+    int count = 0;
+    for (size_t at = output.find(needle); at != std::string::npos;
+         at = output.find(needle, at + needle.size()))
+        ++count;
+    return count;
+}
+
 std::vector<wxString> EditorEnvironment::OutputPieces() {
     auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
     output->DeliverPending();

@@ -100,6 +100,8 @@ public:
     // threads queued.
     static wxString OutputText();
     static std::vector<wxString> OutputPieces();
+    // How many times the text occurs in OutputText().
+    static int OutputOccurrences(const wxString& text);
 
 private:
     wxFrame* frame;

@@ -1,9 +1,7 @@
-// Scripts' shortcuts through the settings file, and the scripts folder's files.
+// The scripts folder's files.
+#include "registry/ScriptsFolder.h"
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
-#include "registry/ScriptRegistry.h"
-#include "registry/ScriptsFolder.h"
-#include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/filename.h>
@@ -12,44 +10,9 @@
 
 #include <vector>
 
-using testing_support::ReadFile;
 using testing_support::TempDir;
 
 namespace {
-
-class ShortcutSettings : public testing_support::WxTest {
-protected:
-    void SetUp() override {
-        registry.settingsPath = dir.File("Coilhatch.xml");
-        scriptList = new ScriptList;
-    }
-    void TearDown() override {
-        delete scriptList;
-        scriptList = nullptr;
-        WxTest::TearDown();
-    }
-
-    TempDir dir;
-    ScriptRegistry registry;
-};
-
-TEST_F(ShortcutSettings, AShortcutSurvivesASaveAndALoadAndNoneIsWrittenWhenThereIsNone) {
-    testing_support::AddScriptEntry("keyed", "/s/keyed.py", "", false, false)->shortcut =
-        "Ctrl+Alt+1";
-    testing_support::AddScriptEntry("plain", "/s/plain.py", "", false, false);
-    registry.Save();
-    const wxString saved = ReadFile(registry.settingsPath);
-    EXPECT_TRUE(saved.Contains("<shortcut>Ctrl+Alt+1</shortcut>")) << saved;
-    EXPECT_EQ(saved.Find("<shortcut"), saved.rfind("<shortcut")) << saved; // one only
-
-    scriptList->DeleteAll();
-    registry.Load();
-    ASSERT_EQ(scriptList->GetCount(), 2u);
-    EXPECT_EQ(scriptList->Get(0)->shortcut, "Ctrl+Alt+1");
-    EXPECT_TRUE(scriptList->Get(1)->shortcut.empty());
-    EXPECT_EQ(modal.PendingCount(), 0u); // the element is no disagreement
-    EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
-}
 
 TEST(ScriptsFolder, ListsPythonFilesByNameWithoutHiddenOnesFoldersOrRegisteredFiles) {
     TempDir dir;
