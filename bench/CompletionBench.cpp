@@ -215,7 +215,7 @@ const char* ShownName(Shown shown) {
     }
 }
 
-Shown TakeShown(CSyntaxEditor* editor) {
+Shown TakeShown(host::SyntaxEditor* editor) {
     const Shown shown = editor->AutoCompActive()  ? Shown::List
                         : editor->CallTipActive() ? Shown::CallTip
                                                   : Shown::Nothing;
@@ -280,10 +280,10 @@ int Completion(int argc, char** argv) {
     }
 
     auto* frame = new wxFrame(nullptr, wxID_ANY, "Marrowpad");
-    CAppManagement::Get()->SetAppWindow(frame);
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins);
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-    auto* editor = new CSyntaxEditor(frame);
+    host::SetAppWindow(frame);
+    host::GetNameItem("PluginsPath")->SetAttribute(0, plugins);
+    host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+    auto* editor = new host::SyntaxEditor(frame);
     editor->SetLexerForFile(options.file.empty() ? wxString("bench.py") : options.file);
     editor->SetFilePath(options.file);
     editor->SetText(text);
@@ -302,7 +302,7 @@ int Completion(int argc, char** argv) {
             caret = editor->PositionAfter(caret);
         editor->GotoPos(caret);
     }
-    CEditorManagement::Get()->SetCurrentEditorProvider([editor] { return editor; });
+    host::SetCurrentEditorProvider([editor] { return editor; });
     frame->Show(); // the list is a popup of the shown editor, as in the editor program
 
     CCoilhatch plugin;
@@ -419,8 +419,8 @@ int Completion(int argc, char** argv) {
     }
     if (plugin.IsEngineRunning())
         plugin.OnRelease();
-    CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
-    CAppManagement::Get()->SetAppWindow(nullptr);
+    host::SetCurrentEditorProvider(nullptr);
+    host::SetAppWindow(nullptr);
     frame->Destroy();
     wxTheApp->ProcessIdle();
     wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);

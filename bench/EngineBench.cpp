@@ -40,12 +40,12 @@ class Editor {
 public:
     explicit Editor(const wxString& pluginsPath)
         : frame(new wxFrame(nullptr, wxID_ANY, "Marrowpad")) {
-        CAppManagement::Get()->SetAppWindow(frame);
-        CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
-        CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        host::SetAppWindow(frame);
+        host::GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
+        host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
     }
     ~Editor() {
-        CAppManagement::Get()->SetAppWindow(nullptr);
+        host::SetAppWindow(nullptr);
         frame->Destroy();
     }
     Editor(const Editor&) = delete;

@@ -40,16 +40,14 @@ class PaneEditor {
 public:
     PaneEditor(const wxString& pluginsPath, bool withPane)
         : frame(new wxFrame(nullptr, wxID_ANY, "Marrowpad", wxDefaultPosition, wxSize(900, 640))),
-          pane(withPane
-                   ? new COutputPane(frame, CMessageOutputManagement::Get()->GetMessageOutput(0))
-                   : nullptr) {
-        CAppManagement::Get()->SetAppWindow(frame);
-        CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
-        CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+          pane(withPane ? new COutputPane(frame, host::GetMessageOutput(0)) : nullptr) {
+        host::SetAppWindow(frame);
+        host::GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
+        host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
         frame->Show();
     }
     ~PaneEditor() {
-        CAppManagement::Get()->SetAppWindow(nullptr);
+        host::SetAppWindow(nullptr);
         frame->Destroy();
     }
     PaneEditor(const PaneEditor&) = delete;
@@ -172,7 +170,7 @@ int Output(int argc, char** argv) {
     {
         PaneEditor editor(plugins, !batch);
         ProcessEvents(*loop); // the frame is up
-        auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+        auto* output = host::GetMessageOutput(0);
         // Batch mode: standard output, written as the editor writes it, is a file here.
         const int fd = open(outFile.utf8_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         std::unique_ptr<CConsoleWriter> console;

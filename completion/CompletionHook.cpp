@@ -1,6 +1,6 @@
 #include "completion/CompletionHook.h"
 
-#include "host/lib/Services.h"
+#include "plugin/Extensions.h"
 
 #include <wx/filename.h>
 #include <wx/stc/stc.h>
@@ -79,7 +79,7 @@ void CompletionHook::StartServer() {
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
     if (editor != nullptr && editor->GetLexer() == wxSTC_LEX_PYTHON &&
         static_cast<size_t>(editor->GetLength()) < CompletionServer::maxToldRequest) {
-        const wxString path = editor->GetFilePath();
+        const wxString path = DocumentFilePath(editor);
         server.Tell("{\"prepare\": true, \"text\": " + JsonString(editor->GetText()) +
                     ", \"line\": " + std::to_string(editor->GetLineCount()) +
                     ", \"column\": 0, \"path\": " + (path.empty() ? "null" : JsonString(path)) +

@@ -1,7 +1,7 @@
 #include "dialog/ManagePythonScript.h"
 
 #include "dialog/Shortcut.h"
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 #include "registry/ScriptList.h"
 #include "registry/ScriptsFolder.h"
 

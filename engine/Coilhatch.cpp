@@ -12,7 +12,7 @@
 #include "engine/Report.h"
 #include "engine/Runner.h"
 #include "engine/Watchdog.h"
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>

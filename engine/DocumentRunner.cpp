@@ -9,7 +9,7 @@
 #include "engine/PyRef.h"
 #include "engine/Report.h"
 #include "engine/Watchdog.h"
-#include "host/lib/Services.h"
+#include "plugin/Extensions.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
@@ -157,7 +157,7 @@ bool RunCurrent() {
                          wxOK | wxCENTRE);
             return false;
         }
-        wxString path = editor->GetFilePath();
+        wxString path = DocumentFilePath(editor);
         if (!path.empty()) {
             wxFileName file(path);
             file.MakeAbsolute();

@@ -4,7 +4,7 @@
 
 #include "engine/OutputPipe.h"
 #include "engine/Report.h"
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 
 #include <wx/ffile.h>
 #include <wx/filename.h>

@@ -1,7 +1,7 @@
 #include "engine/OutputPipe.h"
 
 #include "engine/Gil.h"
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 
 #include <fcntl.h>
 #include <poll.h>

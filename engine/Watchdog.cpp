@@ -4,7 +4,7 @@
 
 #include "engine/CoreApi.h"
 
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 
 #include <wx/app.h>
 #include <wx/apptrait.h>

@@ -151,8 +151,10 @@ class messageStream(io.TextIOBase):
 	def __init__(self):
 		mom = MpAPI.CMessageOutputManagement_Get()
 		self.ListOutput = mom.GetMessageOutput(0)
-		# A write is a hot path: Append as a plain function, bound once.
-		self.appendNow = self.ListOutput.Appender()
+		# A write is a hot path: Append as a plain function, bound once, where the editor's module
+		# offers one; Append itself everywhere else.
+		appender = getattr(self.ListOutput, 'Appender', None)
+		self.appendNow = appender() if appender is not None else self.ListOutput.Append
 		self.append = self.appendNow
 		self.rawBuffer = None
 		# The latest pieces written: their unfinished line is the prompt that input() wrote.
@@ -389,6 +391,8 @@ def beforeFork():
 			if stream is not None:
 				stream.flush()
 		except Exception:
+			# A stream a script closed, or one past its pipe's end, has nothing to give the child;
+			# the fork goes on, and the stream's own error shows at its next use.
 			pass
 
 

@@ -2,8 +2,8 @@
 
 #include "dialog/ManagePythonScript.h"
 #include "dialog/Shortcut.h"
-#include "host/lib/Services.h"
 #include "menu/ScriptIcon.h"
+#include "plugin/Extensions.h"
 #include "registry/ScriptList.h"
 #include "registry/ScriptsFolder.h"
 
@@ -114,7 +114,7 @@ wxString BadScriptName(const wxString& name) {
 // In the editor's batch mode nobody looks at the screen: the folder is told in the message
 // output instead.
 bool ShowFolderInFileManager(const wxString& folder) {
-    if (CNameService::Get()->GetNameItem("BatchMode")->GetAttribute(0) == "1") {
+    if (EditorInBatchMode()) {
         CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
             wxString::Format(wxGetTranslation("Scripts folder: %s\n"), folder));
         return true;

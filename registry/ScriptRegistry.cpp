@@ -1,8 +1,8 @@
 // The script list to and from the settings file "Coilhatch.xml" in the plug-ins folder.
 #include "registry/ScriptRegistry.h"
 
-#include "host/lib/Services.h"
 #include "registry/ScriptList.h"
+#include "registry/SettingsStore.h"
 
 #include <wx/filename.h>
 #include <wx/intl.h>
@@ -23,9 +23,10 @@ wxString SectionPrefix(unsigned index) {
 }
 
 // A value present in the file that its type cannot read (the store then gives the default).
-bool Unreadable(const CConfigManagement& config, const wxString& key, bool isInt) {
-    if (!config.HasKey(key))
+bool Unreadable(const SettingsStore& store, const wxString& key, bool isInt) {
+    if (!store.HasKey(key))
         return false;
+    const CConfigManagement& config = store.Config();
     if (isInt)
         return config.ReadInt(key, 0) != config.ReadInt(key, 1);
     return config.ReadBool(key, false) != config.ReadBool(key, true);
@@ -74,9 +75,9 @@ struct SectionScan {
     unsigned countsSeen = 0;
 };
 
-SectionScan ScanSections(const CConfigManagement& config) {
+SectionScan ScanSections(const SettingsStore& store) {
     SectionScan scan;
-    const wxArrayString children = config.GetChildNames(listKey);
+    const wxArrayString children = store.ChildNames(listKey);
     for (size_t i = 0; i < children.size(); ++i) {
         wxString number;
         bool written = true;
@@ -133,14 +134,14 @@ void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
 
 // The sections of the file that the list would load, read whole, in the list's order: at most
 // as many as the list holds.
-std::vector<ScriptRegistry::Fields> ReadScripts(const CConfigManagement& config) {
+std::vector<ScriptRegistry::Fields> ReadScripts(const SettingsStore& store) {
     std::vector<ScriptRegistry::Fields> scripts;
-    for (const Section& section : ScanSections(config).sections) {
+    for (const Section& section : ScanSections(store).sections) {
         if (scripts.size() >= MaxScriptNum)
             break;
-        const wxString prefix = config.GetChildKey(listKey, section.position);
-        if (config.IsWhole(prefix))
-            scripts.push_back(ReadFields(config, prefix));
+        const wxString prefix = store.ChildKey(listKey, section.position);
+        if (store.IsWhole(prefix))
+            scripts.push_back(ReadFields(store.Config(), prefix));
     }
     return scripts;
 }
@@ -206,17 +207,18 @@ void ScriptRegistry::Load() {
     if (!scriptList)
         return;
 
-    CConfigManagement config(settingsPath);
+    const SettingsStore store(settingsPath);
+    const CConfigManagement& config = store.Config();
     // Whatever the file says it holds, every section in it is loaded: a wrong count must never
     // cost the user scripts. Where the file disagrees with itself it is kept as a backup.
     wxArrayString disagreements;
-    const bool countsPresent = config.HasKey(countsKey);
-    const bool countsReadable = countsPresent && !Unreadable(config, countsKey, true);
+    const bool countsPresent = store.HasKey(countsKey);
+    const bool countsReadable = countsPresent && !Unreadable(store, countsKey, true);
     const long long counts = countsReadable ? config.ReadInt(countsKey, 0) : 0;
     if (countsPresent && !countsReadable)
         disagreements.push_back(wxGetTranslation("\"Counts\" is not a number"));
 
-    const SectionScan scan = ScanSections(config);
+    const SectionScan scan = ScanSections(store);
     const std::vector<Section>& sections = scan.sections;
     const unsigned found = static_cast<unsigned>(sections.size());
 
@@ -225,9 +227,9 @@ void ScriptRegistry::Load() {
     bool overflow = false;
     unsigned loaded = 0;
     for (const Section& section : sections) {
-        const wxString prefix = config.GetChildKey(listKey, section.position);
+        const wxString prefix = store.ChildKey(listKey, section.position);
         // A section that a damaged file cut short lives on in the backup alone.
-        if (!config.IsWhole(prefix))
+        if (!store.IsWhole(prefix))
             continue;
         if (scriptList->GetCount() >= MaxScriptNum) {
             // The user hears about the overflow once, however many sections are left.
@@ -237,7 +239,7 @@ void ScriptRegistry::Load() {
             break;
         }
         for (const char* flag : {"/autoRun", "/autoReload"}) {
-            if (Unreadable(config, prefix + flag, false))
+            if (Unreadable(store, prefix + flag, false))
                 disagreements.push_back(
                     wxString::Format(wxGetTranslation("\"%s\" of section %s is neither 1 nor 0"),
                                      flag + 1, section.number));
@@ -278,13 +280,12 @@ void ScriptRegistry::Load() {
         disagreements.push_back(
             wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
-    // A file the store could not read whole is already due for a backup; one that disagrees
-    // with itself is made due here, and at the save (a new store object) again.
-    const bool damaged = config.IsDamaged();
-    if (!disagreements.empty())
-        config.KeepBackupOnSave();
-    backupDue = damaged || !disagreements.empty();
-    if (!backupDue)
+    // A file the store could not read whole the store keeps itself; one that disagrees with
+    // itself is copied aside by the first save.
+    const bool damaged = store.IsDamaged();
+    const wxString keptAt = damaged ? store.DamagedFileCopy() : FreeCopyName(settingsPath);
+    backupDue = !damaged && !disagreements.empty();
+    if (!damaged && disagreements.empty())
         return;
     wxString text;
     if (damaged && loaded == 0)
@@ -310,7 +311,7 @@ void ScriptRegistry::Load() {
     wxMessageBox(text + "\n" +
                      wxString::Format(wxGetTranslation("The file as it is now will be kept as "
                                                        "\"%s\" before the settings are saved."),
-                                      config.GetBackupPath()),
+                                      keptAt),
                  wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
 }
 
@@ -384,16 +385,26 @@ void ScriptRegistry::Save() {
     if (!scriptList)
         return;
 
-    CConfigManagement config(settingsPath);
-    if (backupDue)
-        config.KeepBackupOnSave();
+    SettingsStore store(settingsPath);
+    CConfigManagement& config = store.Config();
     // Another editor may have saved the file since this one read it. A damaged file, or one
     // without the list, says nothing about what the other editor wanted.
     wxArrayString conflicts;
     unsigned overflow = 0;
-    if (baseRead && !config.IsDamaged() && config.HasKey(listKey) &&
-        Merge(ReadScripts(config), conflicts, overflow) && (!conflicts.empty() || overflow > 0))
-        config.KeepBackupOnSave();
+    bool keepCopy = backupDue;
+    if (baseRead && !store.IsDamaged() && store.HasKey(listKey) &&
+        Merge(ReadScripts(store), conflicts, overflow) && (!conflicts.empty() || overflow > 0))
+        keepCopy = true;
+    // The file as it is now is copied aside before it is replaced.
+    wxString copy;
+    wxString copyError;
+    if (keepCopy && wxFileName::FileExists(settingsPath) &&
+        !KeepFileCopy(settingsPath, copy, copyError)) {
+        wxMessageBox(
+            wxString::Format(wxGetTranslation("The Python scripts were not saved: %s"), copyError),
+            wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+        return;
+    }
     config.Clear();
     const unsigned count = scriptList->GetCount();
     config.Write(countsKey, static_cast<int>(count));
@@ -410,7 +421,7 @@ void ScriptRegistry::Save() {
             config.Write(prefix + "/shortcut", currentEntry->shortcut, false);
     }
     currentEntry = nullptr;
-    if (config.Save()) {
+    if (store.Save()) {
         backupDue = false; // the original is in its backup now
         RememberList();
         if (conflicts.empty() && overflow == 0)
@@ -423,7 +434,7 @@ void ScriptRegistry::Save() {
             text += " " + wxString::Format(wxGetTranslation("Both changed %s: this editor's "
                                                             "version was saved, the other one "
                                                             "is kept in \"%s\"."),
-                                           Quoted(conflicts), config.GetBackupPath());
+                                           Quoted(conflicts), copy);
         if (overflow > 0)
             text += " " + wxString::Format(wxGetTranslation("%u script added there does not fit "
                                                             "in the list; it is kept in \"%s\".",
@@ -431,7 +442,7 @@ void ScriptRegistry::Save() {
                                                             "in the list; they are kept in "
                                                             "\"%s\".",
                                                             overflow),
-                                           overflow, config.GetBackupPath());
+                                           overflow, copy);
         wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
         return;
     }
@@ -439,6 +450,6 @@ void ScriptRegistry::Save() {
     wxMessageBox(wxString::Format(wxGetTranslation("The Python scripts could not be saved; "
                                                    "changes made since the editor started will "
                                                    "be lost.\n%s"),
-                                  config.GetLastError()),
+                                  store.LastError()),
                  wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
 }

@@ -1,6 +1,6 @@
 #include "registry/ScriptsFolder.h"
 
-#include "host/lib/Services.h"
+#include "plugin/EditorServices.h"
 #include "registry/ScriptList.h"
 
 #include <wx/dir.h>

@@ -298,7 +298,7 @@ CMarrowpadApp::CMarrowpadApp(CCommandLine line) : commandLine(std::move(line)) {
 
 CMarrowpadApp::~CMarrowpadApp() {
     // The standard-output sink refers to this object.
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->ClearSinks();
+    host::GetMessageOutput(0)->ClearSinks();
 }
 
 bool CMarrowpadApp::OnInit() {
@@ -309,15 +309,17 @@ bool CMarrowpadApp::OnInit() {
     const wxString execPath = ProgramFolder();
     const wxString pluginsPath = CleanFolder(
         commandLine.pluginsDir.empty() ? execPath + "/plugins" : commandLine.pluginsDir);
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, execPath);
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
+    // Before anything loads: plug-ins ask for extensions from their first call on.
+    host::SetStrictInterface(commandLine.strictInterface);
+    host::GetNameItem("ExecPath")->SetAttribute(0, execPath);
+    host::GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
 
     if (commandLine.batch) {
         // Plug-ins show nothing outside the editor (a file manager, say) in batch mode.
-        CNameService::Get()->GetNameItem("BatchMode")->SetAttribute(0, "1");
+        host::GetNameItem("BatchMode")->SetAttribute(0, "1");
         // Every byte, in order, written on the thread that appends: nothing waits for the
         // editor to be idle, so nothing is lost when it never is.
-        CMessageOutputManagement::Get()->GetMessageOutput(0)->AddSink(
+        host::GetMessageOutput(0)->AddSink(
             [this](const char* text, size_t length) { console.Write(text, length); });
         batchHook = std::make_unique<CBatchDialogHook>(console, commandLine.inputs);
         // From the start: scripts that run automatically run while the plug-ins load.
@@ -335,11 +337,11 @@ bool CMarrowpadApp::OnInit() {
     // Nobody reads the pane in batch mode, and standard output gets everything: laying out a
     // flood of output there would only hold the run up.
     if (commandLine.batch)
-        CMessageOutputPane::Detach(mainFrame->GetOutputPane());
+        host::MessageOutputPane::Detach(mainFrame->GetOutputPane());
     SetTopWindow(mainFrame);
-    CSyntaxEditor* first = nullptr;
+    host::SyntaxEditor* first = nullptr;
     for (const auto& file : commandLine.files) {
-        CSyntaxEditor* editor = mainFrame->OpenFile(file);
+        host::SyntaxEditor* editor = mainFrame->OpenFile(file);
         if (!first)
             first = editor;
     }
@@ -413,7 +415,7 @@ int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
 }
 
 void CMarrowpadApp::PrintCompletion() {
-    CSyntaxEditor* editor = frame->GetCurrentEditor();
+    host::SyntaxEditor* editor = frame->GetCurrentEditor();
     if (!editor) {
         wxLogWarning("--complete: no document is open.");
         console.WriteLine("[completion] none");
@@ -435,7 +437,7 @@ void CMarrowpadApp::PrintCompletion() {
     editor->GotoPos(pos);
     frame->StartCompletion(editor);
     ProcessPendingEvents();
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->DeliverPending();
+    host::GetMessageOutput(0)->DeliverPending();
 
     if (FrameAlive() && frame->GetCurrentEditor() == editor && editor->AutoCompActive())
         console.WriteLine("[completion] " + editor->AutoCompGetCurrentText());

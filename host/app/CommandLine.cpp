@@ -110,6 +110,8 @@ bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLi
             commandLine.inputs.push_back(value); // an empty answer is an answer too
         } else if (name == "--batch") {
             commandLine.batch = true;
+        } else if (name == "--strict-interface") {
+            commandLine.strictInterface = true;
         } else if (name == "--help" || name == "-h") {
             commandLine.help = true;
         } else {
@@ -136,6 +138,8 @@ wxString CommandLineUsage() {
            "                     seconds\n"
            "  --input TEXT       (batch) the answer to the next input box; repeatable, in\n"
            "                     order; none left: Cancel\n"
+           "  --strict-interface offer plug-ins the editor's interface alone: every run-time\n"
+           "                     extension is refused, as by an editor that has none\n"
            "  --help             show this text\n";
 }
 

@@ -16,6 +16,7 @@ struct CCommandLine {
     int completeLine = 0;   // from 1
     int completeColumn = 0; // from 1
     bool batch = false;
+    bool strictInterface = false; // plug-ins get the editor's interface alone
     double stopAfter = -1;        // seconds (batch); negative: Stop is never pressed
     std::vector<wxString> inputs; // (batch) the answers to input boxes, in order
     bool help = false;

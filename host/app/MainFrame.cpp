@@ -111,7 +111,7 @@ CMainFrame::CMainFrame()
     auto* outputSizer = new wxBoxSizer(wxVERTICAL);
     outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
     // The pane shows what is new, joined, whenever the editor is free.
-    outputPane = new COutputPane(outputPanel, CMessageOutputManagement::Get()->GetMessageOutput(0));
+    outputPane = new COutputPane(outputPanel, host::GetMessageOutput(0));
     // The pane is a styled text control too: the menus' shortcuts come before its own keys.
     outputPane->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnOutputKeyDown, this);
     outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
@@ -121,8 +121,8 @@ CMainFrame::CMainFrame()
     splitter->SetSashGravity(1.0);
     EnsureNotebook();
 
-    CAppManagement::Get()->SetAppWindow(this);
-    CEditorManagement::Get()->SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
+    host::SetAppWindow(this);
+    host::SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
 
     Bind(wxEVT_MENU, &CMainFrame::OnNew, this, wxID_NEW);
     Bind(wxEVT_MENU, &CMainFrame::OnOpen, this, wxID_OPEN);
@@ -148,9 +148,9 @@ CMainFrame::~CMainFrame() {
         // The frame is going: the notebook's end no longer concerns it.
         notebook->Unbind(wxEVT_DESTROY, &CMainFrame::OnNotebookDestroyed, this);
     }
-    CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+    host::SetCurrentEditorProvider(nullptr);
     if (CAppManagement::Get()->GetAppWindow() == this)
-        CAppManagement::Get()->SetAppWindow(nullptr);
+        host::SetAppWindow(nullptr);
 }
 
 void CMainFrame::BuildMenuBar() {
@@ -200,7 +200,7 @@ void CMainFrame::ReleasePlugins() {
     pluginsReleased = true;
     plugins->ReleaseAll();
     // Text that plug-in threads queued still reaches the pane and standard output.
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->DeliverPending();
+    host::GetMessageOutput(0)->DeliverPending();
 }
 
 bool CMainFrame::TryAfter(wxEvent& event) {
@@ -236,18 +236,18 @@ size_t CMainFrame::PageCount() const {
     return notebook ? notebook->GetPageCount() : 0;
 }
 
-CSyntaxEditor* CMainFrame::EditorAt(size_t page) const {
+host::SyntaxEditor* CMainFrame::EditorAt(size_t page) const {
     if (page >= PageCount())
         return nullptr;
-    return dynamic_cast<CSyntaxEditor*>(notebook->GetPage(page));
+    return dynamic_cast<host::SyntaxEditor*>(notebook->GetPage(page));
 }
 
-CSyntaxEditor* CMainFrame::GetCurrentEditor() const {
+host::SyntaxEditor* CMainFrame::GetCurrentEditor() const {
     const int page = notebook ? notebook->GetSelection() : wxNOT_FOUND;
     return page == wxNOT_FOUND ? nullptr : EditorAt(static_cast<size_t>(page));
 }
 
-void CMainFrame::ShowDocument(CSyntaxEditor* editor) {
+void CMainFrame::ShowDocument(host::SyntaxEditor* editor) {
     const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page != wxNOT_FOUND)
         notebook->SetSelection(static_cast<size_t>(page));
@@ -266,7 +266,7 @@ size_t CMainFrame::GetDocumentCount() const {
 int CMainFrame::FindDocument(const wxString& path) const {
     const wxFileName wanted(path);
     for (size_t i = 0; i < PageCount(); ++i) {
-        CSyntaxEditor* editor = EditorAt(i);
+        host::SyntaxEditor* editor = EditorAt(i);
         if (editor && !editor->GetFilePath().empty() &&
             wxFileName(editor->GetFilePath()).SameAs(wanted))
             return static_cast<int>(i);
@@ -274,8 +274,8 @@ int CMainFrame::FindDocument(const wxString& path) const {
     return wxNOT_FOUND;
 }
 
-CSyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
-    auto* editor = new CSyntaxEditor(EnsureNotebook());
+host::SyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
+    auto* editor = new host::SyntaxEditor(EnsureNotebook());
     editor->SetFilePath(path);
     editor->SetLexerForFile(path);
     editor->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnEditorKeyDown, this);
@@ -318,13 +318,13 @@ void CMainFrame::ForgetEditor(wxWindow* editor) {
     UpdateStatus();
 }
 
-CSyntaxEditor* CMainFrame::NewDocument() {
-    CSyntaxEditor* editor = AddEditor(wxString());
+host::SyntaxEditor* CMainFrame::NewDocument() {
+    host::SyntaxEditor* editor = AddEditor(wxString());
     editor->SetFocus();
     return editor;
 }
 
-CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
+host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
     if (fileName.empty()) {
         wxLogWarning("No file name given to open.");
         return nullptr;
@@ -345,7 +345,7 @@ CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
             return nullptr;
         }
     }
-    CSyntaxEditor* editor = AddEditor(path);
+    host::SyntaxEditor* editor = AddEditor(path);
     editor->SetText(text);
     editor->EmptyUndoBuffer();
     editor->SetSavePoint();
@@ -355,7 +355,7 @@ CSyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
     return editor;
 }
 
-void CMainFrame::UpdateTabLabel(CSyntaxEditor* editor) {
+void CMainFrame::UpdateTabLabel(host::SyntaxEditor* editor) {
     const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page == wxNOT_FOUND)
         return;
@@ -371,7 +371,7 @@ void CMainFrame::UpdateTabLabel(CSyntaxEditor* editor) {
 void CMainFrame::UpdateStatus() {
     if (!GetStatusBar())
         return;
-    CSyntaxEditor* editor = GetCurrentEditor();
+    host::SyntaxEditor* editor = GetCurrentEditor();
     if (!editor) {
         SetStatusText(wxString());
         return;
@@ -384,7 +384,7 @@ void CMainFrame::UpdateStatus() {
                                    line + 1, editor->GetColumn(pos) + 1));
 }
 
-bool CMainFrame::SaveEditor(CSyntaxEditor* editor, bool askForName) {
+bool CMainFrame::SaveEditor(host::SyntaxEditor* editor, bool askForName) {
     wxString path = editor->GetFilePath();
     if (path.empty() || askForName) {
         wxFileDialog dialog(
@@ -412,7 +412,7 @@ bool CMainFrame::SaveEditor(CSyntaxEditor* editor, bool askForName) {
     return true;
 }
 
-bool CMainFrame::ConfirmClose(CSyntaxEditor* editor) {
+bool CMainFrame::ConfirmClose(host::SyntaxEditor* editor) {
     if (!editor->GetModify())
         return true;
     const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
@@ -434,7 +434,7 @@ bool CMainFrame::ConfirmClose(CSyntaxEditor* editor) {
 }
 
 bool CMainFrame::ClosePage(size_t page) {
-    CSyntaxEditor* editor = EditorAt(page);
+    host::SyntaxEditor* editor = EditorAt(page);
     if (editor && !ConfirmClose(editor))
         return false;
     completionsShown.erase(editor);
@@ -444,7 +444,7 @@ bool CMainFrame::ClosePage(size_t page) {
     return true;
 }
 
-void CMainFrame::StartCompletion(CSyntaxEditor* editor) {
+void CMainFrame::StartCompletion(host::SyntaxEditor* editor) {
     if (!editor)
         return;
     wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN, editor->GetId());
@@ -453,7 +453,7 @@ void CMainFrame::StartCompletion(CSyntaxEditor* editor) {
         editor->ShowWordCompletion();
 }
 
-void CMainFrame::SendCompleteEnd(CSyntaxEditor* editor) {
+void CMainFrame::SendCompleteEnd(host::SyntaxEditor* editor) {
     completionsShown.erase(editor);
     if (pluginsReleased)
         return;
@@ -508,12 +508,12 @@ void CMainFrame::OnOpen(wxCommandEvent&) {
 }
 
 void CMainFrame::OnSave(wxCommandEvent&) {
-    if (CSyntaxEditor* editor = GetCurrentEditor())
+    if (host::SyntaxEditor* editor = GetCurrentEditor())
         SaveEditor(editor, false);
 }
 
 void CMainFrame::OnSaveAs(wxCommandEvent&) {
-    if (CSyntaxEditor* editor = GetCurrentEditor())
+    if (host::SyntaxEditor* editor = GetCurrentEditor())
         SaveEditor(editor, true);
 }
 
@@ -536,7 +536,7 @@ void CMainFrame::OnEditCommand(wxCommandEvent& event) {
             outputPane->SelectAll();
         return;
     }
-    CSyntaxEditor* editor = GetCurrentEditor();
+    host::SyntaxEditor* editor = GetCurrentEditor();
     if (!editor)
         return;
     switch (event.GetId()) {
@@ -571,7 +571,7 @@ void CMainFrame::OnAbout(wxCommandEvent&) {
 }
 
 void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
-    CSyntaxEditor* editor = OpenFile(event.GetString());
+    host::SyntaxEditor* editor = OpenFile(event.GetString());
     // A positive int is the line, from 1, to select.
     if (editor && event.GetInt() > 0) {
         const int line = std::min(event.GetInt(), editor->GetLineCount()) - 1;
@@ -589,7 +589,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
         return;
     if (event.CanVeto()) {
         for (size_t i = 0; i < PageCount(); ++i) {
-            CSyntaxEditor* editor = EditorAt(i);
+            host::SyntaxEditor* editor = EditorAt(i);
             if (editor && !ConfirmClose(editor)) {
                 event.Veto();
                 return;
@@ -609,7 +609,7 @@ void CMainFrame::OnPageChanged(wxBookCtrlEvent& event) {
 
 void CMainFrame::OnEditorKeyDown(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_SPACE && event.GetModifiers() == wxMOD_CONTROL) {
-        StartCompletion(dynamic_cast<CSyntaxEditor*>(event.GetEventObject()));
+        StartCompletion(dynamic_cast<host::SyntaxEditor*>(event.GetEventObject()));
         return;
     }
     if (!ChooseShortcutFirst(event))
@@ -668,7 +668,7 @@ bool CMainFrame::ChooseShortcut(const wxKeyEvent& event) {
 
 void CMainFrame::OnEditorCompletionEnd(wxStyledTextEvent& event) {
     event.Skip();
-    if (auto* editor = dynamic_cast<CSyntaxEditor*>(event.GetEventObject()))
+    if (auto* editor = dynamic_cast<host::SyntaxEditor*>(event.GetEventObject()))
         SendCompleteEnd(editor);
 }
 
@@ -680,6 +680,6 @@ void CMainFrame::OnEditorUpdateUI(wxStyledTextEvent& event) {
 
 void CMainFrame::OnEditorSavePoint(wxStyledTextEvent& event) {
     event.Skip();
-    if (auto* editor = dynamic_cast<CSyntaxEditor*>(event.GetEventObject()))
+    if (auto* editor = dynamic_cast<host::SyntaxEditor*>(event.GetEventObject()))
         UpdateTabLabel(editor);
 }

@@ -10,7 +10,9 @@
 
 class COutputPane;
 class CPluginManager;
-class CSyntaxEditor;
+namespace host {
+class SyntaxEditor;
+}
 class wxNotebook;
 class wxBookCtrlEvent;
 class wxSplitterWindow;
@@ -29,11 +31,11 @@ public:
     // Opens the file in a tab, or brings its tab forward when it is open already. A file that
     // does not exist yet opens as an empty document that saving creates. Null (after telling
     // the user) when the file cannot be read.
-    CSyntaxEditor* OpenFile(const wxString& path);
-    CSyntaxEditor* NewDocument();
-    CSyntaxEditor* GetCurrentEditor() const;
+    host::SyntaxEditor* OpenFile(const wxString& path);
+    host::SyntaxEditor* NewDocument();
+    host::SyntaxEditor* GetCurrentEditor() const;
     // Brings the editor's tab forward.
-    void ShowDocument(CSyntaxEditor* editor);
+    void ShowDocument(host::SyntaxEditor* editor);
     size_t GetDocumentCount() const;
     // What the message output pane shows, once what waits for it has reached it.
     wxString GetOutputText() const;
@@ -41,7 +43,7 @@ public:
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
     // the editor's own word completion runs when none of them handles it.
-    void StartCompletion(CSyntaxEditor* editor);
+    void StartCompletion(host::SyntaxEditor* editor);
 
     // Chooses the menu item at the path as a user's click would. False, with a message, when the
     // path names no enabled item.
@@ -53,18 +55,18 @@ protected:
 
 private:
     void BuildMenuBar();
-    CSyntaxEditor* AddEditor(const wxString& path);
+    host::SyntaxEditor* AddEditor(const wxString& path);
     // An editor is being destroyed, by the frame or by anyone else: its tab goes.
     void ForgetEditor(wxWindow* editor);
     int FindDocument(const wxString& path) const;
-    CSyntaxEditor* EditorAt(size_t page) const;
-    void UpdateTabLabel(CSyntaxEditor* editor);
+    host::SyntaxEditor* EditorAt(size_t page) const;
+    void UpdateTabLabel(host::SyntaxEditor* editor);
     void UpdateStatus();
-    bool SaveEditor(CSyntaxEditor* editor, bool askForName);
+    bool SaveEditor(host::SyntaxEditor* editor, bool askForName);
     // Asks about unsaved changes; false when the user cancels.
-    bool ConfirmClose(CSyntaxEditor* editor);
+    bool ConfirmClose(host::SyntaxEditor* editor);
     bool ClosePage(size_t page);
-    void SendCompleteEnd(CSyntaxEditor* editor);
+    void SendCompleteEnd(host::SyntaxEditor* editor);
 
     void OnNew(wxCommandEvent& event);
     void OnOpen(wxCommandEvent& event);

@@ -272,7 +272,7 @@ uint64_t COutputPane::Attributes::Key() const {
            static_cast<uint64_t>(underline) << 52 | static_cast<uint64_t>(reverse) << 53;
 }
 
-COutputPane::COutputPane(wxWindow* parent, CMessageOutput* source)
+COutputPane::COutputPane(wxWindow* parent, host::MessageOutput* source)
     : wxStyledTextCtrl(parent, wxID_ANY), output(source) {
     StyleSetFont(wxSTC_STYLE_DEFAULT, wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
     StyleSetForeground(wxSTC_STYLE_DEFAULT, ToColour(defaultForeground));
@@ -309,18 +309,18 @@ COutputPane::COutputPane(wxWindow* parent, CMessageOutput* source)
 
     // The pane shows what is new, joined, whenever the editor is free; it may go before the
     // output does.
-    CMessageOutputPane::Attach(this, output,
-                               [this](const CMessageOutput::ViewText& taken) { Show(taken); });
+    host::MessageOutputPane::Attach(
+        this, output, [this](const host::MessageOutput::ViewText& taken) { Show(taken); });
 }
 
 COutputPane::~COutputPane() {
     // Nothing reaches the pane once its own part is gone.
-    CMessageOutputPane::Detach(this);
+    host::MessageOutputPane::Detach(this);
     delete findDialog;
 }
 
 void COutputPane::ShowPending() {
-    CMessageOutputPane::ShowPending(this);
+    host::MessageOutputPane::ShowPending(this);
 }
 
 void COutputPane::ClearOutput() {
@@ -343,7 +343,7 @@ bool COutputPane::IsAtEnd() const {
     return GetFirstVisibleLine() + std::max(1, LinesOnScreen()) >= GetLineCount();
 }
 
-void COutputPane::Show(const CMessageOutput::ViewText& taken) {
+void COutputPane::Show(const host::MessageOutput::ViewText& taken) {
     const bool follow = IsAtEnd();
     if (taken.cleared || taken.cut)
         Empty();

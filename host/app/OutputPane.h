@@ -20,7 +20,7 @@
 
 class COutputPane : public wxStyledTextCtrl {
 public:
-    COutputPane(wxWindow* parent, CMessageOutput* output);
+    COutputPane(wxWindow* parent, host::MessageOutput* output);
     ~COutputPane() override;
 
     // Shows, now, what waits for the pane.
@@ -65,7 +65,7 @@ private:
         uint64_t Key() const;
     };
 
-    void Show(const CMessageOutput::ViewText& taken);
+    void Show(const host::MessageOutput::ViewText& taken);
     // Interprets the text into the last line and the lines after it, then puts the result into
     // the document in one replacement.
     void Write(const std::string& text);
@@ -81,7 +81,7 @@ private:
     // A double-click on a traceback's `File "PATH", line N` opens the file at that line.
     void OnDoubleClick(wxStyledTextEvent& event);
 
-    CMessageOutput* output;
+    host::MessageOutput* output;
     // The terminal: where in the last line the next character goes (bytes from the line's
     // start), the attributes, and an escape sequence cut off at the end of the last text.
     size_t cursor = 0;

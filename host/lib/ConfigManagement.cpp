@@ -1,4 +1,6 @@
 // The settings store: typed values under slash-separated key paths, kept in an XML file.
+#include "host/lib/ConfigStore.h"
+
 #include "host/lib/Services.h"
 
 #include "host/lib/SettingsFile.h"
@@ -71,7 +73,7 @@ wxString XmlSafe(const wxString& text, const wxString& key) {
 
 } // namespace
 
-CConfigManagement::CConfigManagement(const wxString& filePath)
+CConfigManagement::Store::Store(const wxString& filePath)
     : path(filePath), tree(std::make_unique<SettingsTree>(rootName)) {
     settings_file::RemoveLeftoverTemporaries(path);
     std::string bytes;
@@ -104,9 +106,7 @@ CConfigManagement::CConfigManagement(const wxString& filePath)
     }
 }
 
-CConfigManagement::~CConfigManagement() = default;
-
-int CConfigManagement::FindElement(const wxString& key) const {
+int CConfigManagement::Store::FindElement(const wxString& key) const {
     SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& text : SplitKey(key)) {
         if (text.empty())
@@ -119,12 +119,12 @@ int CConfigManagement::FindElement(const wxString& key) const {
     return node;
 }
 
-int CConfigManagement::FindNode(const wxString& key) const {
+int CConfigManagement::Store::FindNode(const wxString& key) const {
     const int node = FindElement(key);
     return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
-int CConfigManagement::FindOrCreateNode(const wxString& key) {
+int CConfigManagement::Store::FindOrCreateNode(const wxString& key) {
     SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& text : SplitKey(key)) {
         if (text.empty())
@@ -139,7 +139,7 @@ int CConfigManagement::FindOrCreateNode(const wxString& key) {
     return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
-wxArrayString CConfigManagement::GetChildNames(const wxString& key) const {
+wxArrayString CConfigManagement::Store::GetChildNames(const wxString& key) const {
     wxArrayString names;
     const int node = FindElement(key);
     if (node == SettingsTree::None)
@@ -149,7 +149,7 @@ wxArrayString CConfigManagement::GetChildNames(const wxString& key) const {
     return names;
 }
 
-wxString CConfigManagement::GetChildKey(const wxString& key, size_t index) const {
+wxString CConfigManagement::Store::GetChildKey(const wxString& key, size_t index) const {
     const int node = FindElement(key);
     if (node == SettingsTree::None)
         return wxString();
@@ -169,16 +169,16 @@ wxString CConfigManagement::GetChildKey(const wxString& key, size_t index) const
     return earlier == 0 ? childKey : childKey + wxString::Format("[%zu]", earlier);
 }
 
-bool CConfigManagement::IsWhole(const wxString& key) const {
+bool CConfigManagement::Store::IsWhole(const wxString& key) const {
     const int node = FindNode(key);
     return node == SettingsTree::None || tree->Whole(node);
 }
 
-bool CConfigManagement::HasKey(const wxString& key) const {
+bool CConfigManagement::Store::HasKey(const wxString& key) const {
     return FindNode(key) != SettingsTree::None;
 }
 
-int CConfigManagement::ReadInt(const wxString& key, int defaultValue) const {
+int CConfigManagement::Store::ReadInt(const wxString& key, int defaultValue) const {
     long value = 0;
     if (!HasKey(key) || !Read(key, wxString()).Strip(wxString::both).ToLong(&value) ||
         value < INT_MIN || value > INT_MAX)
@@ -186,7 +186,7 @@ int CConfigManagement::ReadInt(const wxString& key, int defaultValue) const {
     return static_cast<int>(value);
 }
 
-bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
+bool CConfigManagement::Store::ReadBool(const wxString& key, bool defaultValue) const {
     if (!HasKey(key))
         return defaultValue;
     const wxString text = Read(key, wxString()).Strip(wxString::both).Lower();
@@ -197,44 +197,44 @@ bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
     return defaultValue;
 }
 
-wxString CConfigManagement::Read(const wxString& key, const wxString& defaultValue) const {
+wxString CConfigManagement::Store::Read(const wxString& key, const wxString& defaultValue) const {
     const int node = FindNode(key);
     return node == SettingsTree::None ? defaultValue : wxString::FromUTF8(tree->Text(node));
 }
 
-void CConfigManagement::SetText(const wxString& key, const wxString& text) {
+void CConfigManagement::Store::SetText(const wxString& key, const wxString& text) {
     const int node = FindOrCreateNode(key);
     if (node != SettingsTree::None)
         tree->SetText(node, Utf8(XmlSafe(text, key)));
 }
 
-void CConfigManagement::Write(const wxString& key, int value) {
+void CConfigManagement::Store::Write(const wxString& key, int value) {
     SetText(key, wxString::Format("%d", value));
 }
 
-void CConfigManagement::Write(const wxString& key, bool value) {
+void CConfigManagement::Store::Write(const wxString& key, bool value) {
     SetText(key, value ? "1" : "0");
 }
 
-void CConfigManagement::Write(const wxString& key, const wxString& value, bool) {
+void CConfigManagement::Store::Write(const wxString& key, const wxString& value, bool) {
     SetText(key, value);
 }
 
-void CConfigManagement::Clear() {
+void CConfigManagement::Store::Clear() {
     tree->Clear();
 }
 
-void CConfigManagement::KeepBackupOnSave() {
+void CConfigManagement::Store::KeepBackupOnSave() {
     backupDue = true;
 }
 
-wxString CConfigManagement::GetBackupPath() const {
+wxString CConfigManagement::Store::GetBackupPath() const {
     if (backupDue && wxFileName::Exists(path))
         return settings_file::FreeBackupName(path);
     return backupPath;
 }
 
-bool CConfigManagement::Save() {
+bool CConfigManagement::Store::Save() {
     lastError.clear();
     const auto fail = [this](const wxString& why) {
         lastError = why;
@@ -268,3 +268,100 @@ bool CConfigManagement::Save() {
         return fail(why);
     return true;
 }
+
+const wxString& CConfigManagement::Store::GetPath() const {
+    return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The interface, and the stand-in's extras, over the store.
+
+CConfigManagement::CConfigManagement(const wxString& path) : store(new Store(path)) {}
+
+CConfigManagement::~CConfigManagement() {
+    delete store;
+}
+
+int CConfigManagement::ReadInt(const wxString& key, int defaultValue) const {
+    return store->ReadInt(key, defaultValue);
+}
+
+bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
+    return store->ReadBool(key, defaultValue);
+}
+
+wxString CConfigManagement::Read(const wxString& key, const wxString& defaultValue) const {
+    return store->Read(key, defaultValue);
+}
+
+void CConfigManagement::Write(const wxString& key, int value) {
+    store->Write(key, value);
+}
+
+void CConfigManagement::Write(const wxString& key, bool value) {
+    store->Write(key, value);
+}
+
+void CConfigManagement::Write(const wxString& key, const wxString& value, bool flag) {
+    store->Write(key, value, flag);
+}
+
+void CConfigManagement::Clear() {
+    store->Clear();
+}
+
+void CConfigManagement::Save() {
+    store->Save();
+}
+
+const CConfigManagement::Store& CConfigManagement::Store::Of(const CConfigManagement& config) {
+    return *config.store;
+}
+
+CConfigManagement::Store& CConfigManagement::Store::Of(CConfigManagement& config) {
+    return *config.store;
+}
+
+namespace host {
+
+bool Settings::Save() {
+    return Store::Of(*this).Save();
+}
+
+wxString Settings::GetLastError() const {
+    return Store::Of(*this).GetLastError();
+}
+
+void Settings::KeepBackupOnSave() {
+    Store::Of(*this).KeepBackupOnSave();
+}
+
+wxString Settings::GetBackupPath() const {
+    return Store::Of(*this).GetBackupPath();
+}
+
+bool Settings::HasKey(const wxString& key) const {
+    return Store::Of(*this).HasKey(key);
+}
+
+const wxString& Settings::GetPath() const {
+    return Store::Of(*this).GetPath();
+}
+
+bool Settings::IsDamaged() const {
+    return Store::Of(*this).IsDamaged();
+}
+
+bool Settings::IsWhole(const wxString& key) const {
+    return Store::Of(*this).IsWhole(key);
+}
+
+wxArrayString Settings::GetChildNames(const wxString& key) const {
+    return Store::Of(*this).GetChildNames(key);
+}
+
+wxString Settings::GetChildKey(const wxString& key, size_t index) const {
+    return Store::Of(*this).GetChildKey(key, index);
+}
+
+} // namespace host

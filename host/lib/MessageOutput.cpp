@@ -147,7 +147,9 @@ bool KeepLatest(std::string& text, size_t limit) {
 
 } // namespace
 
-void CMessageOutput::Append(const wxString& text) {
+namespace host {
+
+void MessageOutput::Append(const wxString& text) {
     if (text.empty())
         return;
     Append(text.length(), [&text](size_t from, size_t count) {
@@ -155,7 +157,7 @@ void CMessageOutput::Append(const wxString& text) {
     });
 }
 
-void CMessageOutput::AppendUtf8(const char* text, size_t length) {
+void MessageOutput::AppendUtf8(const char* text, size_t length) {
     if (length == 0)
         return;
     std::lock_guard<std::mutex> order(appendMutex);
@@ -171,7 +173,7 @@ void CMessageOutput::AppendUtf8(const char* text, size_t length) {
         sink(text, length);
 }
 
-void CMessageOutput::Append(size_t length, const TextPart& part) {
+void MessageOutput::Append(size_t length, const TextPart& part) {
     if (length == 0)
         return;
     std::lock_guard<std::mutex> order(appendMutex);
@@ -196,7 +198,7 @@ void CMessageOutput::Append(size_t length, const TextPart& part) {
     }
 }
 
-void CMessageOutput::Store(const char* text, size_t length, size_t chars, bool cut) {
+void MessageOutput::Store(const char* text, size_t length, size_t chars, bool cut) {
     std::vector<std::function<void()>> wakes;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -221,7 +223,7 @@ void CMessageOutput::Store(const char* text, size_t length, size_t chars, bool c
             wake();
 }
 
-void CMessageOutput::KeepHistoryLimits() {
+void MessageOutput::KeepHistoryLimits() {
     if (pieceCount <= MaxHistory && historyChars <= MaxHistoryLength)
         return;
     // Whole pieces go first, while there are too many or the rest hold enough.
@@ -251,12 +253,12 @@ void CMessageOutput::KeepHistoryLimits() {
     historyChars = MaxHistoryLength;
 }
 
-wxString CMessageOutput::GetText() const {
+wxString MessageOutput::GetText() const {
     std::lock_guard<std::mutex> lock(mutex);
     return DecodeUtf8(history.begin(), history.end(), historyChars);
 }
 
-std::vector<wxString> CMessageOutput::GetPieces() const {
+std::vector<wxString> MessageOutput::GetPieces() const {
     std::lock_guard<std::mutex> lock(mutex);
     std::vector<wxString> pieces;
     pieces.reserve(pieceCount);
@@ -273,7 +275,7 @@ std::vector<wxString> CMessageOutput::GetPieces() const {
     return pieces;
 }
 
-void CMessageOutput::Clear() {
+void MessageOutput::Clear() {
     std::lock_guard<std::mutex> lock(mutex);
     history.clear();
     history.shrink_to_fit();
@@ -288,19 +290,19 @@ void CMessageOutput::Clear() {
     }
 }
 
-void CMessageOutput::AddSink(Sink sink) {
+void MessageOutput::AddSink(Sink sink) {
     std::lock_guard<std::mutex> order(appendMutex);
     std::lock_guard<std::mutex> lock(mutex);
     sinks.push_back(std::move(sink));
 }
 
-void CMessageOutput::ClearSinks() {
+void MessageOutput::ClearSinks() {
     std::lock_guard<std::mutex> order(appendMutex);
     std::lock_guard<std::mutex> lock(mutex);
     sinks.clear();
 }
 
-int CMessageOutput::AddView(std::function<void()> wake, std::function<void()> show) {
+int MessageOutput::AddView(std::function<void()> wake, std::function<void()> show) {
     std::lock_guard<std::mutex> lock(mutex);
     View view;
     view.id = ++lastView;
@@ -310,14 +312,14 @@ int CMessageOutput::AddView(std::function<void()> wake, std::function<void()> sh
     return lastView;
 }
 
-void CMessageOutput::RemoveView(int id) {
+void MessageOutput::RemoveView(int id) {
     std::lock_guard<std::mutex> lock(mutex);
     views.erase(std::remove_if(views.begin(), views.end(),
                                [id](const View& view) { return view.id == id; }),
                 views.end());
 }
 
-CMessageOutput::ViewText CMessageOutput::TakeForView(int id) {
+MessageOutput::ViewText MessageOutput::TakeForView(int id) {
     std::lock_guard<std::mutex> lock(mutex);
     ViewText taken;
     for (auto& view : views) {
@@ -333,7 +335,7 @@ CMessageOutput::ViewText CMessageOutput::TakeForView(int id) {
     return taken;
 }
 
-void CMessageOutput::DeliverPending() {
+void MessageOutput::DeliverPending() {
     std::vector<std::function<void()>> shows;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -353,7 +355,7 @@ namespace {
 // it; it never touches the window in its destructor.
 class PaneFeeder : public wxClientData {
 public:
-    PaneFeeder(wxWindow* window, CMessageOutput* source, CMessageOutputPane::ShowText showText)
+    PaneFeeder(wxWindow* window, MessageOutput* source, MessageOutputPane::ShowText showText)
         : pane(window), output(source), show(std::move(showText)), timer([this] { Show(false); }) {
         // Other threads only wake the application: they never refer to this object.
         view = output->AddView([] { wxWakeUpIdle(); }, [this] { Show(); });
@@ -387,8 +389,8 @@ private:
     }
 
     wxWindow* pane;
-    CMessageOutput* output;
-    CMessageOutputPane::ShowText show;
+    MessageOutput* output;
+    MessageOutputPane::ShowText show;
     int view = 0;
     bool showing = false; // a delivery that lets the toolkit run must not start another
     std::chrono::steady_clock::time_point lastShow;
@@ -408,7 +410,7 @@ void PaneFeeder::Show(bool now) {
     const wxEventLoopBase* loop = wxEventLoopBase::GetActive();
     if (!now && loop && loop->Pending() && start < lastShow + std::chrono::seconds(1))
         return;
-    const CMessageOutput::ViewText text = output->TakeForView(view);
+    const MessageOutput::ViewText text = output->TakeForView(view);
     if (text.text.empty() && !text.cut && !text.cleared)
         return;
     showing = true;
@@ -425,7 +427,7 @@ void PaneFeeder::Show(bool now) {
 }
 
 // What a plain text control shows of new text.
-void ShowInTextCtrl(wxTextCtrl* pane, const CMessageOutput::ViewText& taken) {
+void ShowInTextCtrl(wxTextCtrl* pane, const MessageOutput::ViewText& taken) {
     const std::string& bytes = taken.text;
     wxString text = DecodeUtf8(bytes.begin(), bytes.end(), CountChars(bytes.begin(), bytes.end()));
     if (taken.cleared)
@@ -437,39 +439,39 @@ void ShowInTextCtrl(wxTextCtrl* pane, const CMessageOutput::ViewText& taken) {
         if (lineEnd != wxString::npos && lineEnd + 1 < text.length())
             text.erase(0, lineEnd + 1);
     }
-    pane->AppendText(CMessageOutputPane::Visible(text));
+    pane->AppendText(MessageOutputPane::Visible(text));
     // The pane keeps the latest output: past the limit, the older half goes, from the start of
     // a line.
     const long last = pane->GetLastPosition();
-    if (last > CMessageOutputPane::MaxLength) {
+    if (last > MessageOutputPane::MaxLength) {
         long column = 0;
         long line = 0;
-        pane->PositionToXY(last - CMessageOutputPane::MaxLength / 2, &column, &line);
+        pane->PositionToXY(last - MessageOutputPane::MaxLength / 2, &column, &line);
         pane->Remove(0, pane->XYToPosition(0, line));
     }
 }
 
 } // namespace
 
-void CMessageOutputPane::Attach(wxWindow* window, CMessageOutput* output, ShowText show) {
+void MessageOutputPane::Attach(wxWindow* window, MessageOutput* output, ShowText show) {
     window->SetClientObject(new PaneFeeder(window, output, std::move(show)));
 }
 
-void CMessageOutputPane::Attach(wxTextCtrl* control, CMessageOutput* output) {
+void MessageOutputPane::Attach(wxTextCtrl* control, MessageOutput* output) {
     Attach(control, output,
-           [control](const CMessageOutput::ViewText& text) { ShowInTextCtrl(control, text); });
+           [control](const MessageOutput::ViewText& text) { ShowInTextCtrl(control, text); });
 }
 
-void CMessageOutputPane::Detach(wxWindow* window) {
+void MessageOutputPane::Detach(wxWindow* window) {
     window->SetClientObject(nullptr);
 }
 
-void CMessageOutputPane::ShowPending(wxWindow* window) {
+void MessageOutputPane::ShowPending(wxWindow* window) {
     if (auto* feeder = dynamic_cast<PaneFeeder*>(window->GetClientObject()))
         feeder->Show();
 }
 
-wxString CMessageOutputPane::Visible(const wxString& text) {
+wxString MessageOutputPane::Visible(const wxString& text) {
     // The toolkit refuses a whole text that holds a NUL, and other control characters show as
     // nothing or as boxes.
     auto hidden = [](wxUniChar c) { return c < 0x20 && c != '\n' && c != '\t'; };
@@ -484,26 +486,51 @@ wxString CMessageOutputPane::Visible(const wxString& text) {
 
 // ---------------------------------------------------------------------------------------------
 
-CMessageOutputManagement::CMessageOutputManagement() {
-    outputs.push_back(std::make_unique<CMessageOutput>());
+} // namespace host
+
+namespace {
+
+struct Outputs {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<host::MessageOutput>> outputs;
+};
+
+Outputs& TheOutputs() {
+    // Never destroyed: threads that scripts left running may append until the process is gone.
+    static Outputs* const outputs = [] {
+        auto* made = new Outputs;
+        made->outputs.push_back(std::make_unique<host::MessageOutput>());
+        return made;
+    }();
+    return *outputs;
 }
 
+} // namespace
+
+namespace host {
+
+MessageOutput* GetMessageOutput(int index) {
+    if (index < 0 || index >= MaxMessageOutputs)
+        return nullptr;
+    Outputs& all = TheOutputs();
+    std::lock_guard<std::mutex> lock(all.mutex);
+    while (static_cast<size_t>(index) >= all.outputs.size())
+        all.outputs.push_back(std::make_unique<MessageOutput>());
+    return all.outputs[static_cast<size_t>(index)].get();
+}
+
+} // namespace host
+
+// The interface's side: every output is a host::MessageOutput.
 CMessageOutputManagement* CMessageOutputManagement::Get() {
-    // Never destroyed: threads that scripts left running may append until the process is gone.
-    static CMessageOutputManagement* const management = new CMessageOutputManagement;
-    return management;
+    static CMessageOutputManagement management;
+    return &management;
 }
 
 CMessageOutput* CMessageOutputManagement::GetMessageOutput(int index) {
-    if (index < 0 || index >= MaxOutputs)
-        return nullptr;
-    std::lock_guard<std::mutex> lock(mutex);
-    while (static_cast<size_t>(index) >= outputs.size())
-        outputs.push_back(std::make_unique<CMessageOutput>());
-    return outputs[static_cast<size_t>(index)].get();
+    return host::GetMessageOutput(index);
 }
 
-int CMessageOutputManagement::GetCount() const {
-    std::lock_guard<std::mutex> lock(mutex);
-    return static_cast<int>(outputs.size());
+void CMessageOutput::Append(const wxString& text) {
+    static_cast<host::MessageOutput*>(this)->Append(text);
 }

@@ -1,24 +1,78 @@
-// Named items, the main frame, the editors and the editor's event types.
+// Named items, the main frame, the editors, the editor's event types, and the run-time
+// extensions the stand-in offers plug-ins.
 #include "host/lib/Services.h"
+
+#include "host/lib/ConfigStore.h"
+#include "plugin/Extensions.h"
+
+#include <atomic>
+#include <cstring>
 
 wxDEFINE_EVENT(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEvent);
 wxDEFINE_EVENT(wxEVT_EDITOR_COMPLETEEND, wxCommandEvent);
 wxDEFINE_EVENT(wxEVT_EDITOR_OPEN, wxCommandEvent);
 
-CNameItem::CNameItem(const wxString& itemName) : name(itemName) {}
+namespace {
 
-wxString CNameItem::GetAttribute(int index) const {
+std::map<wxString, std::unique_ptr<host::NameItem>>& NameItems() {
+    static std::map<wxString, std::unique_ptr<host::NameItem>> items;
+    return items;
+}
+
+wxFrame* appWindow = nullptr;
+std::function<CSyntaxEditor*()> currentEditor;
+std::atomic<bool> strictInterface{false};
+
+} // namespace
+
+namespace host {
+
+NameItem::NameItem(const wxString& itemName) : name(itemName) {}
+
+wxString NameItem::GetAttribute(int index) const {
     if (index < 0 || static_cast<size_t>(index) >= attributes.size())
         return wxString();
     return attributes[static_cast<size_t>(index)];
 }
 
-void CNameItem::SetAttribute(int index, const wxString& value) {
+void NameItem::SetAttribute(int index, const wxString& value) {
     if (index < 0)
         return;
     if (static_cast<size_t>(index) >= attributes.size())
         attributes.resize(static_cast<size_t>(index) + 1);
     attributes[static_cast<size_t>(index)] = value;
+}
+
+NameItem* GetNameItem(const wxString& itemName) {
+    auto& item = NameItems()[itemName];
+    if (!item)
+        item = std::make_unique<NameItem>(itemName);
+    return item.get();
+}
+
+void SetAppWindow(wxFrame* frame) {
+    appWindow = frame;
+}
+
+void SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provider) {
+    currentEditor = std::move(provider);
+}
+
+void SetStrictInterface(bool strict) {
+    strictInterface = strict;
+}
+
+bool StrictInterface() {
+    return strictInterface;
+}
+
+} // namespace host
+
+// ---------------------------------------------------------------------------------------------
+// The interface's side.
+
+wxString CNameItem::GetAttribute(int index) const {
+    return static_cast<const host::NameItem*>(this)->GetAttribute(index);
 }
 
 CNameService* CNameService::Get() {
@@ -27,15 +81,16 @@ CNameService* CNameService::Get() {
 }
 
 CNameItem* CNameService::GetNameItem(wxString itemName) {
-    auto& item = items[itemName];
-    if (!item)
-        item = std::make_unique<CNameItem>(itemName);
-    return item.get();
+    return host::GetNameItem(itemName);
 }
 
 CAppManagement* CAppManagement::Get() {
     static CAppManagement management;
     return &management;
+}
+
+wxFrame* CAppManagement::GetAppWindow() const {
+    return appWindow;
 }
 
 CEditorManagement* CEditorManagement::Get() {
@@ -47,6 +102,55 @@ CSyntaxEditor* CEditorManagement::GetCurrentEditor() const {
     return currentEditor ? currentEditor() : nullptr;
 }
 
-void CEditorManagement::SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provider) {
-    currentEditor = std::move(provider);
+// ---------------------------------------------------------------------------------------------
+// The extensions.
+
+namespace {
+
+using Store = CConfigManagement::Store;
+
+const MpDocumentExtension documentExtension = {
+    [](const CSyntaxEditor* editor) {
+        return editor ? host::EditorOf(editor)->GetFilePath() : wxString();
+    },
+};
+
+const MpSessionExtension sessionExtension = {
+    [] { return host::GetNameItem("BatchMode")->GetAttribute(0) == "1"; },
+};
+
+const MpSettingsExtension settingsExtension = {
+    [](const CConfigManagement& store, const wxString& key) {
+        return Store::Of(store).HasKey(key);
+    },
+    [](const CConfigManagement& store, const wxString& key) {
+        return Store::Of(store).GetChildNames(key);
+    },
+    [](const CConfigManagement& store, const wxString& key, size_t index) {
+        return Store::Of(store).GetChildKey(key, index);
+    },
+    [](const CConfigManagement& store) { return Store::Of(store).IsDamaged(); },
+    [](const CConfigManagement& store, const wxString& key) {
+        return Store::Of(store).IsWhole(key);
+    },
+    [](const CConfigManagement& store) { return Store::Of(store).GetBackupPath(); },
+    [](const CConfigManagement& store) { return Store::Of(store).GetLastError(); },
+};
+
+template <class Table> bool Is(const char* name, int version) {
+    return std::strcmp(name, Table::name) == 0 && version == Table::version;
+}
+
+} // namespace
+
+extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int version) {
+    if (host::StrictInterface() || name == nullptr)
+        return nullptr;
+    if (Is<MpDocumentExtension>(name, version))
+        return &documentExtension;
+    if (Is<MpSessionExtension>(name, version))
+        return &sessionExtension;
+    if (Is<MpSettingsExtension>(name, version))
+        return &settingsExtension;
+    return nullptr;
 }

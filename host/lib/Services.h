@@ -1,9 +1,12 @@
-// The editor services that plug-ins call: named items, the settings store, the main frame, the
-// editors, the message outputs and the editor's own event types.
+// The editor stand-in's side of the editor services: the objects behind the interface of
+// plugin/EditorServices.h, and what the stand-in's program, its Python module and the tests use
+// beyond it. Plug-ins never include this header: they see the interface alone, and reach the
+// stand-in's extras only through the run-time extensions (plugin/Extensions.h).
 #pragma once
 
-#include "plugin/Plugin.h"
+#include "plugin/EditorServices.h"
 
+#include <wx/arrstr.h>
 #include <wx/event.h>
 #include <wx/stc/stc.h>
 #include <wx/string.h>
@@ -19,33 +22,18 @@
 class wxFrame;
 class wxTextCtrl;
 class wxWindow;
-class wxXmlDocument;
-class wxXmlNode;
+class SettingsTree;
 
-// Sent to plug-ins when a completion starts in the current editor; a plug-in that handles it
-// (does not skip it) replaces the editor's own word completion.
-wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEvent);
-// Sent to plug-ins when a completion list or call tip has ended.
-wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent);
-// Sent to the main frame: open the file named by the event's string (or bring its tab forward);
-// a positive int puts the caret on that line, counted from 1.
-wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
-
-// Event-table entries for the editor's events, for any id.
-#define EVT_EDITOR_COMPLETEBEGIN(func)                                                             \
-    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
-#define EVT_EDITOR_COMPLETEEND(func)                                                               \
-    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
-#define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))
+namespace host {
 
 // ---------------------------------------------------------------------------------------------
-// Named items: "PluginsPath" (the plug-ins folder) and "ExecPath" (the program folder), neither
-// with a trailing separator.
-class MP_INTERFACE CNameItem {
+// Named items: "PluginsPath" and "ExecPath" (the folders, without a trailing separator), and
+// whatever else the program keeps.
+class MP_INTERFACE NameItem : public CNameItem {
 public:
-    explicit CNameItem(const wxString& name);
+    explicit NameItem(const wxString& name);
 
-    wxString GetName() const { return name; }
+    const wxString& GetName() const { return name; }
     wxString GetAttribute(int index) const;
     void SetAttribute(int index, const wxString& value);
 
@@ -54,113 +42,18 @@ private:
     std::vector<wxString> attributes;
 };
 
-class MP_INTERFACE CNameService {
-public:
-    static CNameService* Get();
-
-    // The item of that name; created empty on first use, so never null.
-    CNameItem* GetNameItem(wxString name);
-
-private:
-    std::map<wxString, std::unique_ptr<CNameItem>> items;
-};
+// The item of that name; created empty on first use, so never null.
+MP_INTERFACE NameItem* GetNameItem(const wxString& name);
 
 // ---------------------------------------------------------------------------------------------
-// A typed key-value store kept in an XML file. Key paths ("/Coilhatch/Script0/name") become
-// nested elements below <config>. A missing file presents no keys; a file that cannot be parsed
-// presents no keys and is kept as "<file>.bak" before the first save replaces it; a file that
-// exists but cannot be read is never overwritten. Files larger than 16 MB count as damaged.
-// Where an element holds several children of one name, a plain key means the first of them and
-// "name[k]" the one after k others of that name ("/Coilhatch/Script3[1]/name"); XML names
-// cannot hold brackets, so no element is ever mistaken for such a key.
-class SettingsTree;
-class MP_INTERFACE CConfigManagement {
+// The main frame and the editors.
+MP_INTERFACE void SetAppWindow(wxFrame* frame);
+
+// An editor of the editor program: a styled text control with a monospaced font, line numbers,
+// the Python lexer for Python files, and the editor's own word completion.
+class MP_INTERFACE SyntaxEditor : public CSyntaxEditor {
 public:
-    explicit CConfigManagement(const wxString& path);
-    virtual ~CConfigManagement();
-
-    CConfigManagement(const CConfigManagement&) = delete;
-    CConfigManagement& operator=(const CConfigManagement&) = delete;
-
-    int ReadInt(const wxString& key, int defaultValue) const;
-    bool ReadBool(const wxString& key, bool defaultValue) const;
-    wxString Read(const wxString& key, const wxString& defaultValue) const;
-
-    void Write(const wxString& key, int value);
-    void Write(const wxString& key, bool value);
-    // The flag is kept for callers written against older editors; it has no effect.
-    void Write(const wxString& key, const wxString& value, bool flag);
-    // A string without the flag would silently become a bool.
-    void Write(const wxString& key, const char* value) = delete;
-    void Write(const wxString& key, const wchar_t* value) = delete;
-
-    // Removes every key.
-    void Clear();
-    // Writes the store atomically (temporary file in the same folder, flushed, renamed). A
-    // symbolic link stays a link and its target is replaced; a write-protected file is left as
-    // it is and the save fails.
-    bool Save();
-    // Why the last Save() failed: one line naming the file and the system's reason, fit for a
-    // message box; empty after a successful save.
-    const wxString& GetLastError() const { return lastError; }
-
-    // The caller found the file's contents inconsistent: the next save first keeps the file as
-    // it is now as a backup, as for a file that cannot be parsed.
-    void KeepBackupOnSave();
-    // Where the damaged file was kept, or where it will be kept by the next save; empty when
-    // no backup was made or is due.
-    wxString GetBackupPath() const;
-
-    bool HasKey(const wxString& key) const;
-    const wxString& GetPath() const { return path; }
-
-    // The file could not be read as a whole (it cannot be parsed, or is too large): the store
-    // presents what was read before the damage, and keeps the file as a backup at the next save.
-    bool IsDamaged() const { return damaged; }
-    // False for the element of a key that a damaged file left open: what it holds was not read
-    // whole. True for every other key, present or not.
-    bool IsWhole(const wxString& key) const;
-
-    // The names of the elements directly below the key's element ("/" for the top), in the
-    // file's order, a name held twice listed twice; empty when the key is absent.
-    wxArrayString GetChildNames(const wxString& key) const;
-    // The key that reads and writes the index-th of those children, the first of its name as
-    // "key/name", a later one as "key/name[k]"; empty when there is no such child.
-    wxString GetChildKey(const wxString& key, size_t index) const;
-
-private:
-    int FindElement(const wxString& key) const;
-    int FindNode(const wxString& key) const;
-    int FindOrCreateNode(const wxString& key);
-    void SetText(const wxString& key, const wxString& text);
-
-    wxString path;
-    std::unique_ptr<SettingsTree> tree;
-    wxString lastError;
-    wxString backupPath;       // where the last backup went
-    wxString unreadableReason; // the system's reason the file could not be read
-    bool backupDue = false;    // the file is damaged: keep it as a backup before replacing it
-    bool unreadable = false;   // the file existed but could not be read: never overwrite it
-    bool damaged = false;      // the file could not be read as a whole
-};
-
-// ---------------------------------------------------------------------------------------------
-class MP_INTERFACE CAppManagement {
-public:
-    static CAppManagement* Get();
-
-    wxFrame* GetAppWindow() const { return appWindow; }
-    void SetAppWindow(wxFrame* frame) { appWindow = frame; }
-
-private:
-    wxFrame* appWindow = nullptr;
-};
-
-// ---------------------------------------------------------------------------------------------
-// An editor of the editor program: a styled text control with the editor's settings.
-class MP_INTERFACE CSyntaxEditor : public wxStyledTextCtrl {
-public:
-    CSyntaxEditor(wxWindow* parent, wxWindowID id = wxID_ANY);
+    SyntaxEditor(wxWindow* parent, wxWindowID id = wxID_ANY);
 
     // Picks the lexer from a file name: the Python lexer for .py and .pyw, none otherwise.
     void SetLexerForFile(const wxString& fileName);
@@ -176,16 +69,49 @@ private:
     wxString filePath;
 };
 
-class MP_INTERFACE CEditorManagement {
+// Every editor the stand-in makes is a SyntaxEditor.
+inline SyntaxEditor* EditorOf(CSyntaxEditor* editor) {
+    return static_cast<SyntaxEditor*>(editor);
+}
+inline const SyntaxEditor* EditorOf(const CSyntaxEditor* editor) {
+    return static_cast<const SyntaxEditor*>(editor);
+}
+
+// Where CEditorManagement finds the current editor.
+MP_INTERFACE void SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provider);
+
+// ---------------------------------------------------------------------------------------------
+// The settings store, with what the stand-in knows of its file beyond the interface. A file
+// that is missing presents no keys; one that cannot be parsed presents what was read before the
+// damage and is kept as "<file>.bak" before the first save replaces it; one that exists but
+// cannot be read is never overwritten. Files larger than 16 MB count as damaged. Where an
+// element holds several children of one name, a plain key means the first of them and
+// "name[k]" the one after k others of that name ("/Coilhatch/Script3[1]/name"); XML names
+// cannot hold brackets, so no element is ever mistaken for such a key.
+class MP_INTERFACE Settings : public CConfigManagement {
 public:
-    static CEditorManagement* Get();
+    using CConfigManagement::CConfigManagement;
 
-    // The current editor, or null when none is open.
-    CSyntaxEditor* GetCurrentEditor() const;
-    void SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provider);
+    // Saves atomically (temporary file in the same folder, flushed, renamed); a symbolic link
+    // stays a link and its target is replaced; a write-protected file is left as it is. False
+    // when the save failed.
+    bool Save();
+    // Why the last Save() failed: one line naming the file and the system's reason; empty after
+    // a successful save.
+    wxString GetLastError() const;
 
-private:
-    std::function<CSyntaxEditor*()> currentEditor;
+    // The next save first keeps the file as it is now as a backup, as for a damaged file.
+    void KeepBackupOnSave();
+    // Where the damaged file was kept, or where it will be kept by the next save; empty when
+    // no backup was made or is due.
+    wxString GetBackupPath() const;
+
+    bool HasKey(const wxString& key) const;
+    const wxString& GetPath() const;
+    bool IsDamaged() const;
+    bool IsWhole(const wxString& key) const;
+    wxArrayString GetChildNames(const wxString& key) const;
+    wxString GetChildKey(const wxString& key, size_t index) const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -193,7 +119,7 @@ private:
 // order, and never waits for the user-interface thread; panes show it when that thread is free.
 // The text is kept as UTF-8, one buffer for all of it, so that a million small writes cost
 // little more than their text.
-class MP_INTERFACE CMessageOutput {
+class MP_INTERFACE MessageOutput : public CMessageOutput {
 public:
     // Gets text as UTF-8.
     using Sink = std::function<void(const char* text, size_t length)>;
@@ -275,15 +201,15 @@ private:
 // multi-line text control can be fed as it is: it keeps the latest MaxLength characters, from
 // the start of a line, and shows control characters other than line feed and tab as their
 // pictures (U+2400 + code).
-class MP_INTERFACE CMessageOutputPane {
+class MP_INTERFACE MessageOutputPane {
 public:
     // Gets what is new, as UTF-8, and whether older text was left out before it or the output
     // was cleared; runs on the UI thread.
-    using ShowText = std::function<void(const CMessageOutput::ViewText& text)>;
+    using ShowText = std::function<void(const MessageOutput::ViewText& text)>;
 
     // From now on until the window is destroyed.
-    static void Attach(wxWindow* window, CMessageOutput* output, ShowText show);
-    static void Attach(wxTextCtrl* control, CMessageOutput* output);
+    static void Attach(wxWindow* window, MessageOutput* output, ShowText show);
+    static void Attach(wxTextCtrl* control, MessageOutput* output);
     static void Detach(wxWindow* window);
     // Shows in the window, now, what waits for it. Runs on the UI thread.
     static void ShowPending(wxWindow* window);
@@ -293,20 +219,18 @@ public:
     static constexpr long MaxLength = 4000000;
 };
 
-class MP_INTERFACE CMessageOutputManagement {
-public:
-    // The editor keeps at most this many outputs.
-    static constexpr int MaxOutputs = 16;
+// The editor keeps at most this many outputs.
+constexpr int MaxMessageOutputs = 16;
 
-    static CMessageOutputManagement* Get();
+// Output 0 always exists; others are created on first use. Null for an index below 0 or not
+// below MaxMessageOutputs. Any thread may call it.
+MP_INTERFACE MessageOutput* GetMessageOutput(int index);
 
-    // Output 0 always exists; others are created on first use. Null for an index below 0 or
-    // not below MaxOutputs. Any thread may call it.
-    CMessageOutput* GetMessageOutput(int index);
-    int GetCount() const;
+// ---------------------------------------------------------------------------------------------
+// The interface only: every run-time extension is refused (the command line's
+// --strict-interface), so that the program shows what a plug-in does in an editor that offers
+// nothing beyond the interface.
+MP_INTERFACE void SetStrictInterface(bool strict);
+MP_INTERFACE bool StrictInterface();
 
-private:
-    CMessageOutputManagement();
-    mutable std::mutex mutex;
-    std::vector<std::unique_ptr<CMessageOutput>> outputs;
-};
+} // namespace host

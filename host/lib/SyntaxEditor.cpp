@@ -1,5 +1,4 @@
-// The editor's text control: a styled text control with a monospaced font, line numbers, the
-// Python lexer for Python files, and the editor's own word completion.
+// The editor's text control.
 #include "host/lib/Services.h"
 
 #include <wx/filename.h>
@@ -19,7 +18,10 @@ bool IsWordChar(int c) {
 
 } // namespace
 
-CSyntaxEditor::CSyntaxEditor(wxWindow* parent, wxWindowID id) : wxStyledTextCtrl(parent, id) {
+namespace host {
+
+SyntaxEditor::SyntaxEditor(wxWindow* parent, wxWindowID id) {
+    Create(parent, id);
     const wxFont font(wxFontInfo(10).Family(wxFONTFAMILY_TELETYPE));
     StyleSetFont(wxSTC_STYLE_DEFAULT, font);
     StyleClearAll();
@@ -32,7 +34,7 @@ CSyntaxEditor::CSyntaxEditor(wxWindow* parent, wxWindowID id) : wxStyledTextCtrl
     SetLexer(wxSTC_LEX_NULL);
 }
 
-void CSyntaxEditor::SetLexerForFile(const wxString& fileName) {
+void SyntaxEditor::SetLexerForFile(const wxString& fileName) {
     const wxString ext = wxFileName(fileName).GetExt().Lower();
     if (ext != "py" && ext != "pyw") {
         SetLexer(wxSTC_LEX_NULL);
@@ -56,7 +58,7 @@ void CSyntaxEditor::SetLexerForFile(const wxString& fileName) {
     Colourise(0, -1);
 }
 
-void CSyntaxEditor::ShowWordCompletion() {
+void SyntaxEditor::ShowWordCompletion() {
     const int caret = GetCurrentPos();
     const int start = WordStartPosition(caret, true);
     const wxString prefix = GetTextRange(start, caret);
@@ -87,3 +89,5 @@ void CSyntaxEditor::ShowWordCompletion() {
     // The control counts the typed part in bytes of its text, not in characters.
     AutoCompShow(caret - start, list);
 }
+
+} // namespace host

@@ -25,8 +25,8 @@ template <> struct is_copy_constructible<CNameService> : std::false_type {};
 template <> struct is_copy_constructible<CMessageOutputManagement> : std::false_type {};
 template <> struct is_copy_constructible<CEditorManagement> : std::false_type {};
 template <> struct is_copy_constructible<CAppManagement> : std::false_type {};
-template <> struct is_copy_constructible<CMessageOutput> : std::false_type {};
-template <> struct is_copy_constructible<CNameItem> : std::false_type {};
+template <> struct is_copy_constructible<host::MessageOutput> : std::false_type {};
+template <> struct is_copy_constructible<host::NameItem> : std::false_type {};
 } // namespace pybind11::detail
 
 namespace {
@@ -169,7 +169,7 @@ private:
 // A text at least this long is appended without the interpreter lock.
 constexpr size_t longText = 64 * 1024;
 
-void AppendStr(CMessageOutput& output, const py::handle& text) {
+void AppendStr(host::MessageOutput& output, const py::handle& text) {
     // Read slice by slice as the output asks: a write of hundreds of megabytes is never converted
     // whole, and the output keeps only its latest part. The caller holds the str for the call.
     const StrView view(text);
@@ -203,7 +203,8 @@ void AppendStr(CMessageOutput& output, const py::handle& text) {
 const char appenderCapsule[] = "MpAPI.CMessageOutput";
 
 PyObject* AppendThrough(PyObject* capsule, PyObject* text) {
-    auto* output = static_cast<CMessageOutput*>(PyCapsule_GetPointer(capsule, appenderCapsule));
+    auto* output =
+        static_cast<host::MessageOutput*>(PyCapsule_GetPointer(capsule, appenderCapsule));
     if (!output)
         return nullptr;
     try {
@@ -246,17 +247,17 @@ PYBIND11_MODULE(MpAPI, m) {
     m.doc() = "The Marrowpad editor's services for Python scripts: message outputs, the current "
               "editor, the main frame and the named items.";
 
-    py::class_<CMessageOutput, Unowned<CMessageOutput>>(m, "CMessageOutput",
-                                                        "One message output pane of the editor.")
+    py::class_<host::MessageOutput, Unowned<host::MessageOutput>>(
+        m, "CMessageOutput", "One message output pane of the editor.")
         .def(
             "Append",
-            [](CMessageOutput& output, const py::object& text) { AppendStr(output, text); },
+            [](host::MessageOutput& output, const py::object& text) { AppendStr(output, text); },
             py::arg("text"),
             "Append(text): adds the text to the pane as it is (no line feed is added). May be "
             "called from any thread; text from other threads reaches the pane in order.")
         .def(
             "Appender",
-            [](CMessageOutput& output) {
+            [](host::MessageOutput& output) {
                 // The output is the editor's and lives as long as the process.
                 py::capsule pyoutput(&output, appenderCapsule);
                 PyObject* function = PyCFunction_New(&appendThroughDef, pyoutput.ptr());
@@ -267,21 +268,22 @@ PYBIND11_MODULE(MpAPI, m) {
             "Appender() -> function: Append as a plain function of one argument, for writing "
             "many small pieces fast.")
         .def(
-            "GetText", [](const CMessageOutput& output) { return ToPyString(output.GetText()); },
+            "GetText",
+            [](const host::MessageOutput& output) { return ToPyString(output.GetText()); },
             "GetText() -> str: everything appended so far, pieces joined.")
         .def(
-            "Clear", [](CMessageOutput& output) { output.Clear(); },
+            "Clear", [](host::MessageOutput& output) { output.Clear(); },
             "Clear(): forgets everything appended so far.");
 
     py::class_<CMessageOutputManagement, Unowned<CMessageOutputManagement>>(
         m, "CMessageOutputManagement", "The editor's message outputs.")
         .def(
             "GetMessageOutput",
-            [](CMessageOutputManagement& management, int index) {
-                CMessageOutput* output = management.GetMessageOutput(index);
+            [](CMessageOutputManagement&, int index) {
+                host::MessageOutput* output = host::GetMessageOutput(index);
                 if (!output)
                     throw py::index_error("message output index must be from 0 to " +
-                                          std::to_string(CMessageOutputManagement::MaxOutputs - 1));
+                                          std::to_string(host::MaxMessageOutputs - 1));
                 return output;
             },
             py::arg("index"), py::return_value_policy::reference,
@@ -299,7 +301,7 @@ PYBIND11_MODULE(MpAPI, m) {
         .def(
             "GetCurrentEditor",
             [](const CEditorManagement& management) -> py::object {
-                CSyntaxEditor* editor = management.GetCurrentEditor();
+                host::SyntaxEditor* editor = host::EditorOf(management.GetCurrentEditor());
                 if (!editor)
                     return py::none();
                 py::module_::import("wx.stc");
@@ -311,7 +313,7 @@ PYBIND11_MODULE(MpAPI, m) {
         .def(
             "GetCurrentFilePath",
             [](const CEditorManagement& management) -> py::object {
-                CSyntaxEditor* editor = management.GetCurrentEditor();
+                host::SyntaxEditor* editor = host::EditorOf(management.GetCurrentEditor());
                 if (!editor)
                     return py::none();
                 return ToPyString(editor->GetFilePath());
@@ -342,13 +344,16 @@ PYBIND11_MODULE(MpAPI, m) {
         py::return_value_policy::reference,
         "CAppManagement_Get() -> CAppManagement: the editor's application.");
 
-    py::class_<CNameItem, Unowned<CNameItem>>(m, "CNameItem", "One named item of the editor.")
+    py::class_<host::NameItem, Unowned<host::NameItem>>(m, "CNameItem",
+                                                        "One named item of the editor.")
         .def(
-            "GetName", [](const CNameItem& item) { return ToPyString(item.GetName()); },
+            "GetName", [](const host::NameItem& item) { return ToPyString(item.GetName()); },
             "GetName() -> str: the item's name.")
         .def(
             "GetAttribute",
-            [](const CNameItem& item, int index) { return ToPyString(item.GetAttribute(index)); },
+            [](const host::NameItem& item, int index) {
+                return ToPyString(item.GetAttribute(index));
+            },
             py::arg("index"),
             "GetAttribute(index) -> str: the item's value of that number, empty when unset. "
             "Attribute 0 of \"PluginsPath\" is the plug-ins folder, of \"ExecPath\" the "
@@ -357,9 +362,7 @@ PYBIND11_MODULE(MpAPI, m) {
     py::class_<CNameService, Unowned<CNameService>>(m, "CNameService", "The editor's named items.")
         .def(
             "GetNameItem",
-            [](CNameService& service, const py::str& name) {
-                return service.GetNameItem(ToWxString(name));
-            },
+            [](CNameService&, const py::str& name) { return host::GetNameItem(ToWxString(name)); },
             py::arg("name"), py::return_value_policy::reference,
             "GetNameItem(name) -> CNameItem: the item of that name, e.g. \"PluginsPath\" or "
             "\"ExecPath\"; never None.");
@@ -367,6 +370,13 @@ PYBIND11_MODULE(MpAPI, m) {
     m.def(
         "CNameService_Get", [] { return CNameService::Get(); }, py::return_value_policy::reference,
         "CNameService_Get() -> CNameService: the editor's named items.");
+
+    // Under --strict-interface the module offers what every editor's module offers, as the
+    // plug-in meets it in an editor without the stand-in's extras.
+    if (host::StrictInterface()) {
+        py::delattr(m.attr("CMessageOutput"), "Appender");
+        py::delattr(m.attr("CEditorManagement"), "GetCurrentFilePath");
+    }
 
     HideBindingInternals();
 }

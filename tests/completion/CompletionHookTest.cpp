@@ -65,15 +65,15 @@ class CompletionHookTest : public testing_support::WxTest {
 protected:
     void SetUp() override {
         env = std::make_unique<EditorEnvironment>(plugins.Path());
-        editor = new CSyntaxEditor(env->Frame());
+        editor = new host::SyntaxEditor(env->Frame());
         current = editor;
-        CEditorManagement::Get()->SetCurrentEditorProvider([this] { return current; });
+        host::SetCurrentEditorProvider([this] { return current; });
     }
 
     void TearDown() override {
         if (attached)
             plugin.OnRelease();
-        CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+        host::SetCurrentEditorProvider(nullptr);
         env.reset();
         WxTest::TearDown();
     }
@@ -129,8 +129,8 @@ protected:
     std::unique_ptr<EditorEnvironment> env;
     CCoilhatch plugin;
     bool attached = false;
-    CSyntaxEditor* editor = nullptr;  // owned by the frame
-    CSyntaxEditor* current = nullptr; // what the editor management reports as current
+    host::SyntaxEditor* editor = nullptr;  // owned by the frame
+    host::SyntaxEditor* current = nullptr; // what the editor management reports as current
 };
 
 TEST_F(CompletionHookTest, OtherDocumentsArePassedOnAndRunNoPython) {
@@ -167,7 +167,7 @@ TEST_F(CompletionHookTest, ScriptPathFollowsThePluginsFolderOnEveryRequest) {
     EXPECT_EQ(Calls(), "top\nmain\n");
 
     TempDir other;
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, other.Path());
+    host::GetNameItem("PluginsPath")->SetAttribute(0, other.Path());
     EXPECT_TRUE(Begin());
     EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"Python script does not exist:" +
                                                        other.Path() + sep + ScriptRelative()});

@@ -106,7 +106,7 @@ TEST_F(AppFrame, MenuCommandsTheFrameDoesNotHandleGoToThePlugins) {
 }
 
 TEST_F(AppFrame, CompletionAsksThePluginsBeforeTheEditorsOwn) {
-    CSyntaxEditor* editor = frame->OpenFile(dir.Write("words.py", "alpha alphabet al"));
+    host::SyntaxEditor* editor = frame->OpenFile(dir.Write("words.py", "alpha alphabet al"));
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->GetLexer(), wxSTC_LEX_PYTHON);
     editor->GotoPos(editor->GetLength());
@@ -179,7 +179,7 @@ TEST_F(AppFrame, OpenEventOpensAFileOnceAndBringsItsTabForward) {
 }
 
 TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     output->Append("one");
     output->Append("\n");
     output->Append("two");
@@ -206,7 +206,7 @@ TEST_F(AppFrame, PaneJoinsPiecesAndPluginsGoBeforeTheEditors) {
 // threads does) lose nothing: every line is in the output at once, each thread's in its order,
 // and the pane shows them all once the editor is idle.
 TEST_F(AppFrame, OutputFromThreadsArrivesWholeInOrderAndReachesThePaneWhenIdle) {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     output->Clear();
     const int threads = 3;
     const int lines = 100000;
@@ -244,7 +244,7 @@ TEST_F(AppFrame, OutputFromThreadsArrivesWholeInOrderAndReachesThePaneWhenIdle) 
 // The pane shows control characters as their pictures, and takes a line end after '\r' as a
 // terminal does; the output keeps everything as written.
 TEST_F(AppFrame, ControlCharactersAreShownAsPicturesAndKeptInTheOutput) {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     output->Clear();
     std::thread writer([output] {
         for (int i = 0; i < 100; ++i)
@@ -269,7 +269,7 @@ TEST_F(AppFrame, ControlCharactersAreShownAsPicturesAndKeptInTheOutput) {
 // A handler that runs for long lets the toolkit run now and then (a nested event loop): the
 // pane shows what was written so far from inside it, not only once the handler returns.
 TEST_F(AppFrame, PaneShowsOutputFromInsideANestedEventLoop) {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     auto* pane = frame->GetOutputPane();
     ProcessEventsUntil([&] { return false; }, 150); // settles what the frame started with
     bool shownInside = false;
@@ -324,11 +324,11 @@ TEST_F(AppFrame, AnUnsavedDocumentIsAskedAboutOnce) {
 // A script may destroy the notebook that holds the documents: the frame forgets it, gives the
 // next document a new one, and ends without touching the old one.
 TEST_F(AppFrame, TheFrameOutlivesItsNotebook) {
-    CSyntaxEditor* editor = frame->NewDocument();
+    host::SyntaxEditor* editor = frame->NewDocument();
     editor->GetParent()->Destroy();
     EXPECT_EQ(frame->GetDocumentCount(), 0u);
     EXPECT_EQ(frame->GetCurrentEditor(), nullptr);
-    CSyntaxEditor* next = frame->NewDocument();
+    host::SyntaxEditor* next = frame->NewDocument();
     EXPECT_EQ(frame->GetDocumentCount(), 1u);
     EXPECT_EQ(frame->GetCurrentEditor(), next);
 }

@@ -28,7 +28,7 @@ protected:
     void SetUp() override {
         frame = new CMainFrame;
         frame->Show();
-        output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+        output = host::GetMessageOutput(0);
         output->Clear();
     }
     void TearDown() override {
@@ -59,12 +59,12 @@ protected:
         return ProcessEventsUntil([this] { return frame->GetDocumentCount() > 0; }, 2000);
     }
     int CaretLine() const {
-        CSyntaxEditor* editor = frame->GetCurrentEditor();
+        host::SyntaxEditor* editor = frame->GetCurrentEditor();
         return editor ? editor->LineFromPosition(editor->GetCurrentPos()) + 1 : 0;
     }
 
     CMainFrame* frame = nullptr;
-    CMessageOutput* output = nullptr;
+    host::MessageOutput* output = nullptr;
     TempDir dir;
 };
 
@@ -159,7 +159,7 @@ TEST_F(OutputPane, ACtrlAltShortcutTypedInADocumentReachesItsMenuItemNotTheText)
     frame->Bind(
         wxEVT_MENU, [&](wxCommandEvent&) { ++chosen; }, runId);
 
-    CSyntaxEditor* editor = frame->NewDocument();
+    host::SyntaxEditor* editor = frame->NewDocument();
     auto press = [editor](int key, bool alt) {
         wxKeyEvent down(wxEVT_KEY_DOWN);
         down.m_keyCode = key;
@@ -405,21 +405,21 @@ TEST_F(OutputPane, TheOutputKeepsEachWriteWholeAndDropsWholeCharactersFromItsSta
     expected[4] = wxString(wxUniChar(0xFFFD)); // a lone surrogate has no UTF-8
     EXPECT_EQ(output->GetPieces(), expected);
 
-    const wxString omega(wxUniChar(0x3A9), CMessageOutput::MaxHistoryLength - 4);
+    const wxString omega(wxUniChar(0x3A9), host::MessageOutput::MaxHistoryLength - 4);
     output->Append(omega);
     output->Append(wxString::FromUTF8("b\xf0\x9f\x98\x80"));
     std::vector<wxString> kept = output->GetPieces();
     ASSERT_EQ(kept.size(), 4u); // whole pieces went while the rest held enough
     EXPECT_EQ(kept[0], expected[4]);
     EXPECT_EQ(kept[2], omega);
-    EXPECT_EQ(output->GetText().length(), CMessageOutput::MaxHistoryLength);
+    EXPECT_EQ(output->GetText().length(), host::MessageOutput::MaxHistoryLength);
 
     output->Append("cde");
     kept = output->GetPieces();
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(kept[0], omega.Mid(1)); // the oldest piece keeps its end
     const wxString later = output->GetText();
-    EXPECT_EQ(later.length(), CMessageOutput::MaxHistoryLength);
+    EXPECT_EQ(later.length(), host::MessageOutput::MaxHistoryLength);
     EXPECT_TRUE(later.EndsWith(wxString::FromUTF8("b\xf0\x9f\x98\x80") + "cde"));
 }
 

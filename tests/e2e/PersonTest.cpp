@@ -37,8 +37,8 @@ TEST_F(E2EPerson, AddsAScriptInTheDialogAndRunsItFromItsNewMenuItem) {
                                                       "    print('greetings from greet.py')\n");
 
     // The named items, as the program sets them from its command line.
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
+    host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+    host::GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
     auto* frame = new CMainFrame;
     frame->LoadPlugins(plugins.Path());
 

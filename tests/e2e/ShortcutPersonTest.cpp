@@ -45,8 +45,8 @@ protected:
         plugins.Write("Coilhatch.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config>"
                                        "<Coilhatch><Counts>2</Counts>" +
                                            sections + "</Coilhatch></config>\n");
-        CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-        CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
+        host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        host::GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
         frame = new CMainFrame;
         frame->LoadPlugins(plugins.Path());
     }
@@ -113,7 +113,7 @@ TEST_F(E2EShortcut, ShortcutsGivenInTheDialogRunTheirScriptsFromADocument) {
     EXPECT_EQ(refused, std::vector<wxString>{"Ctrl+S is already the shortcut of \"File > Save\"."});
 
     // Typing in a document: the keys reach the scripts, not the text.
-    CSyntaxEditor* document = frame->NewDocument();
+    host::SyntaxEditor* document = frame->NewDocument();
     ASSERT_NE(document, nullptr);
     Press(document, '1', wxMOD_CONTROL | wxMOD_ALT);
     Press(document, WXK_F6, wxMOD_NONE);
@@ -132,7 +132,7 @@ TEST_F(E2EShortcut, ShortcutsGivenInTheDialogRunTheirScriptsFromADocument) {
 // cannot get the keyboard.
 TEST_F(E2EShortcut, RealKeystrokesRunAScriptFromADocumentAndFromTheOutputPane) {
     ASSERT_NO_FATAL_FAILURE(Start("Ctrl+Alt+1"));
-    CSyntaxEditor* document = frame->NewDocument();
+    host::SyntaxEditor* document = frame->NewDocument();
     frame->Show();
     frame->Raise();
     if (!ProcessEventsUntil([&] { return frame->IsActive(); }))

@@ -157,8 +157,8 @@ class WindowSafety : public testing_support::WxTest {};
 // nor touches it when it closes.
 TEST_F(WindowSafety, AnEditorDestroyedBehindTheFramesBackLeavesNoTab) {
     auto* frame = new CMainFrame;
-    CSyntaxEditor* first = frame->NewDocument();
-    CSyntaxEditor* second = frame->NewDocument();
+    host::SyntaxEditor* first = frame->NewDocument();
+    host::SyntaxEditor* second = frame->NewDocument();
     first->AppendText("unsaved");
     second->AppendText("unsaved too");
     ASSERT_EQ(frame->GetCurrentEditor(), second);
@@ -230,9 +230,10 @@ TEST(E2EWindowSafety, AWriteOfHundredsOfMegabytesKeepsItsTailInBoundedMemory) {
     wxString rest;
     ASSERT_TRUE(figures.BeforeFirst(' ', &rest).ToLong(&grown)) << figures;
     ASSERT_TRUE(rest.BeforeFirst(' ', &endsRight).ToULong(&keptLength)) << figures;
-    EXPECT_EQ(keptLength, CMessageOutput::MaxHistoryLength);
+    EXPECT_EQ(keptLength, host::MessageOutput::MaxHistoryLength);
     EXPECT_EQ(endsRight, "True");
-    const long keptBytes = static_cast<long>(CMessageOutput::MaxHistoryLength * sizeof(wchar_t));
+    const long keptBytes =
+        static_cast<long>(host::MessageOutput::MaxHistoryLength * sizeof(wchar_t));
 #if defined(__SANITIZE_ADDRESS__)
     // Freed memory is held in quarantine for a while (256 MB) and shadowed.
     const long allowance = 8 * keptBytes + 384L * 1024 * 1024;
@@ -258,6 +259,6 @@ TEST(E2EWindowSafety, LongWritesOfEveryKindOfTextKeepTheirCharacters) {
                          "    print(output.GetText() == 'a\\ufffdb\\U0001F600c')\n"}});
     const ProcessResult result = RunBatch(plugins, {}, {"kinds"});
     EXPECT_EQ(result.status, 0) << Describe(result);
-    const wxString kept = wxString::Format("%zu True\n", CMessageOutput::MaxHistoryLength);
+    const wxString kept = wxString::Format("%zu True\n", host::MessageOutput::MaxHistoryLength);
     EXPECT_EQ(result.out, kept + kept + kept + "True\n") << Describe(result);
 }

@@ -48,12 +48,12 @@ class DocumentRun : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
-        document = new CSyntaxEditor(editor->Frame());
-        CEditorManagement::Get()->SetCurrentEditorProvider([this] { return current; });
+        document = new host::SyntaxEditor(editor->Frame());
+        host::SetCurrentEditorProvider([this] { return current; });
         current = document;
     }
     void TearDown() override {
-        CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+        host::SetCurrentEditorProvider(nullptr);
         EngineTest::TearDown();
     }
 
@@ -69,8 +69,8 @@ protected:
         return plugin->ProcessEvent(event);
     }
 
-    CSyntaxEditor* document = nullptr;
-    CSyntaxEditor* current = nullptr;
+    host::SyntaxEditor* document = nullptr;
+    host::SyntaxEditor* current = nullptr;
 };
 
 TEST_F(DocumentRun, SavedDocumentRunsAsMainFromItsBufferWithItsFolderAndFile) {

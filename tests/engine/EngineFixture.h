@@ -29,7 +29,7 @@ inline wxString Output() {
     return testing_support::EditorEnvironment::OutputText();
 }
 inline void ClearOutput() {
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->Clear();
+    host::GetMessageOutput(0)->Clear();
 }
 
 // Records each message box with the number of output pieces that existed when it came up.

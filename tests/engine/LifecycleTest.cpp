@@ -101,7 +101,7 @@ TEST(EngineAttachFolders, ProgramFolderWithQuoteBackslashAndNonAsciiReachesThePa
     ASSERT_EQ(symlink(modules[0].fn_str(), link.fn_str()), 0);
 
     BareAttach attach;
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, folder);
+    host::GetNameItem("ExecPath")->SetAttribute(0, folder);
     attach.plugin.OnAttach();
     EXPECT_EQ(attach.modal.PendingCount(), 0u);
     EXPECT_TRUE(attach.plugin.IsEngineRunning());
@@ -114,7 +114,7 @@ TEST(EngineAttachFolders, ProgramFolderWithQuoteBackslashAndNonAsciiReachesThePa
 TEST(EngineAttachFolders, StartupScriptFailureShowsItsMessageAndTheEngineRunsOn) {
     TempDir emptyExec; // no MpAPI here: the start-up script's import fails
     BareAttach attach;
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, emptyExec.Path());
+    host::GetNameItem("ExecPath")->SetAttribute(0, emptyExec.Path());
     attach.plugin.OnAttach();
     auto boxes = attach.modal.TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);

@@ -129,7 +129,7 @@ TEST_F(EngineStop, WindowComesOnlyForAScriptRunningAboutASecondAndGoesWithIt) {
 TEST_F(EngineStop, OutputReachesThePaneWhileTheScriptRuns) {
     auto* pane = new wxTextCtrl(editor->Frame(), wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
                                 wxTE_MULTILINE, wxDefaultValidator, "stoptestpane");
-    CMessageOutputPane::Attach(pane, CMessageOutputManagement::Get()->GetMessageOutput(0));
+    host::MessageOutputPane::Attach(pane, host::GetMessageOutput(0));
     editor->Frame()->Show();
     EXPECT_TRUE(
         plugin->RunScript(Script("progress.py", "import time, wx\n"

@@ -24,7 +24,7 @@ namespace {
 
 // What the script list reads: the count and five values of each of its 31 sections (one
 // more, to see a section past the end).
-std::map<wxString, wxString> ReadEverything(const CConfigManagement& config) {
+std::map<wxString, wxString> ReadEverything(const host::Settings& config) {
     std::map<wxString, wxString> values;
     auto read = [&](const wxString& key) {
         if (config.HasKey(key))
@@ -61,7 +61,7 @@ int Replay(const std::string& folder, const std::string& bytes) {
     bool damaged = false;
     bool refused = false;
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         before = ReadEverything(config);
         damaged = !config.GetBackupPath().empty();
         // Settings that would exceed the size limit once written are refused and the file is
@@ -72,7 +72,7 @@ int Replay(const std::string& folder, const std::string& bytes) {
     }
     if (damaged && !refused && ReadBytes(path + ".bak") != bytes)
         return BackupWrong;
-    const std::map<wxString, wxString> after = ReadEverything(CConfigManagement(path));
+    const std::map<wxString, wxString> after = ReadEverything(host::Settings(path));
     size_t lost = 0;
     for (const auto& [key, value] : before) {
         const auto found = after.find(key);

@@ -98,7 +98,7 @@ protected:
 
 TEST_F(HostConfigStore, EveryTypeSurvivesSaveAndLoad) {
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/App/Count", -42);
         config.Write("/App/Big", 2147483647);
         config.Write("/App/On", true);
@@ -109,7 +109,7 @@ TEST_F(HostConfigStore, EveryTypeSurvivesSaveAndLoad) {
         config.Write("/App/Section/lines", wxString("one\ntwo\n"), false);
         ASSERT_TRUE(config.Save());
     }
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.ReadInt("/App/Count", 0), -42);
     EXPECT_EQ(config.ReadInt("/App/Big", 0), 2147483647);
     EXPECT_TRUE(config.ReadBool("/App/On", false));
@@ -127,31 +127,31 @@ TEST_F(HostConfigStore, EveryTypeSurvivesSaveAndLoad) {
 TEST_F(HostConfigStore, UnicodeAndMarkupCharactersAreKept) {
     const wxString text = wxString::FromUTF8("Zähler \"quoted\" & <tag> 'single' — 日本語 🐍 \\t");
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/App/text", text, false);
         ASSERT_TRUE(config.Save());
     }
     EXPECT_TRUE(ReadFile(path).Contains("&lt;tag&gt;"));
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.Read("/App/text", ""), text);
 }
 
 // A character XML cannot hold would make the whole file unreadable at the next start.
 TEST_F(HostConfigStore, ControlCharactersNeverMakeTheFileUnreadable) {
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/App/Count", 3);
         config.Write("/App/text", wxString("bell\x07here\x1b, tab\t and line\n"), false);
         ASSERT_TRUE(config.Save());
     }
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.ReadInt("/App/Count", 0), 3);
     EXPECT_EQ(config.Read("/App/text", ""),
               wxString::FromUTF8("bell\xEF\xBF\xBDhere\xEF\xBF\xBD, tab\t and line\n"));
 }
 
 TEST_F(HostConfigStore, FileLayoutIsNestedElementsBelowConfig) {
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/Coilhatch/Counts", 1);
     config.Write("/Coilhatch/Script0/autoRun", false);
     config.Write("/Coilhatch/Script0/name", wxString("wordcount"), false);
@@ -168,7 +168,7 @@ TEST_F(HostConfigStore, HandWrittenValuesAreReadLeniently) {
     dir.Write("settings.xml", "<?xml version=\"1.0\"?>\n<config><A><t>true</t><f>false</f>"
                               "<n> 12 </n><bad>twelve</bad><huge>99999999999</huge>"
                               "<b>maybe</b></A></config>\n");
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_TRUE(config.ReadBool("/A/t", false));
     EXPECT_FALSE(config.ReadBool("/A/f", true));
     EXPECT_TRUE(config.ReadBool("/A/b", true));
@@ -179,30 +179,30 @@ TEST_F(HostConfigStore, HandWrittenValuesAreReadLeniently) {
 
 TEST_F(HostConfigStore, ClearRemovesEveryKeyAndALoadedFileSavesUnchanged) {
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/A/x", 1);
         config.Write("/A/y", 2);
         ASSERT_TRUE(config.Save());
     }
     const wxString first = ReadFile(path);
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         ASSERT_TRUE(config.Save());
     }
     EXPECT_EQ(ReadFile(path), first); // no indentation piles up
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Clear();
         config.Write("/A/y", 3);
         ASSERT_TRUE(config.Save());
     }
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_FALSE(config.HasKey("/A/x"));
     EXPECT_EQ(config.ReadInt("/A/y", 0), 3);
 }
 
 TEST_F(HostConfigStore, MissingFilePresentsNoKeysAndIsCreatedOnSave) {
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_FALSE(config.HasKey("/A"));
     EXPECT_FALSE(wxFileName::FileExists(path));
     EXPECT_TRUE(config.Save());
@@ -213,7 +213,7 @@ TEST_F(HostConfigStore, UnparsableFileIsKeptAsBackupBeforeTheFirstSave) {
     const wxString damaged = "<config><A><x>1</x><z>2</z"; // truncated
     dir.Write("settings.xml", damaged);
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         // What was read whole before the damage is there; the element cut short is not.
         EXPECT_TRUE(config.IsDamaged());
         EXPECT_EQ(config.ReadInt("/A/x", 0), 1);
@@ -224,24 +224,24 @@ TEST_F(HostConfigStore, UnparsableFileIsKeptAsBackupBeforeTheFirstSave) {
         ASSERT_TRUE(config.Save());
     }
     EXPECT_EQ(ReadFile(path + ".bak"), damaged);
-    EXPECT_EQ(CConfigManagement(path).ReadInt("/A/y", 0), 2);
+    EXPECT_EQ(host::Settings(path).ReadInt("/A/y", 0), 2);
 
     // A second damaged file does not overwrite the first backup.
     dir.Write("settings.xml", "not xml at all");
-    ASSERT_TRUE(CConfigManagement(path).Save());
+    ASSERT_TRUE(host::Settings(path).Save());
     EXPECT_EQ(ReadFile(path + ".bak"), damaged);
     EXPECT_EQ(ReadFile(path + ".bak1"), "not xml at all");
 }
 
 TEST_F(HostConfigStore, FailedSaveLeavesTheOldFileWhole) {
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/A/x", 1);
         ASSERT_TRUE(config.Save());
     }
     const wxString before = ReadFile(path);
 
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A/long", wxString('x', 100000), false);
     // Writing past the file-size limit fails part way through the new file.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -261,7 +261,7 @@ TEST_F(HostConfigStore, FailedSaveLeavesTheOldFileWhole) {
 }
 
 TEST_F(HostConfigStore, FailedSaveSaysWhyNamingTheFile) {
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A/long", wxString('x', 100000), false);
     {
         FileSizeLimit limit(4096);
@@ -276,7 +276,7 @@ TEST_F(HostConfigStore, FailedSaveSaysWhyNamingTheFile) {
     // A folder that cannot take the file.
     const wxString nowhere = dir.File("missing/folder/settings.xml");
     wxFileName::Rmdir(dir.Path() + "/missing/folder");
-    CConfigManagement lost(nowhere);
+    host::Settings lost(nowhere);
     EXPECT_FALSE(lost.Save());
     EXPECT_TRUE(lost.GetLastError().Contains(nowhere)) << lost.GetLastError();
     EXPECT_TRUE(lost.GetLastError().Contains(std::strerror(ENOENT))) << lost.GetLastError();
@@ -285,7 +285,7 @@ TEST_F(HostConfigStore, FailedSaveSaysWhyNamingTheFile) {
 TEST_F(HostConfigStore, ReadOnlyFolderFailsTheSaveAndSaysSo) {
     if (geteuid() == 0)
         GTEST_SKIP() << "the superuser may write in any folder";
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A/x", 1);
     chmod(Local(dir.Path()).c_str(), 0555);
     const bool saved = config.Save();
@@ -298,7 +298,7 @@ TEST_F(HostConfigStore, ReadOnlyFolderFailsTheSaveAndSaysSo) {
 TEST_F(HostConfigStore, FailedBackupLeavesNoPartialBackup) {
     const std::string damaged = "<config><A>" + std::string(8192, 'x'); // unclosed
     WriteBytes(path, damaged);
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A/y", 2);
     {
         FileSizeLimit limit(4096);
@@ -315,7 +315,7 @@ TEST_F(HostConfigStore, FailedBackupLeavesNoPartialBackup) {
 
 TEST_F(HostConfigStore, BackupOnRequestKeepsTheFileOnceBeforeTheFirstSave) {
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         config.Write("/A/x", 1);
         ASSERT_TRUE(config.Save());
         EXPECT_EQ(config.GetBackupPath(), "") << "no backup unless one is asked for";
@@ -323,7 +323,7 @@ TEST_F(HostConfigStore, BackupOnRequestKeepsTheFileOnceBeforeTheFirstSave) {
     const std::string original = ReadBytes(path);
     WriteBytes(path + ".bak", "someone else's");
 
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.KeepBackupOnSave();
     EXPECT_EQ(config.GetBackupPath(), path + ".bak1");
     config.Write("/A/x", 2);
@@ -334,12 +334,12 @@ TEST_F(HostConfigStore, BackupOnRequestKeepsTheFileOnceBeforeTheFirstSave) {
 
     ASSERT_TRUE(config.Save());
     EXPECT_FALSE(wxFileName::Exists(path + ".bak2")) << "kept once, not at every save";
-    EXPECT_EQ(CConfigManagement(path).ReadInt("/A/x", 0), 2);
+    EXPECT_EQ(host::Settings(path).ReadInt("/A/x", 0), 2);
 }
 
 TEST_F(HostConfigStore, UnparsableFileNamesItsBackupBeforeTheSave) {
     WriteBytes(path, "<config>");
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.GetBackupPath(), path + ".bak");
 }
 
@@ -389,7 +389,7 @@ TEST_F(HostConfigStore, OnlyTemporariesOfEndedSavesAreRemovedAtLoad) {
                       Local(dir.File(TemporaryName("settings.xml", ended, "Lnk123"))).c_str()),
               0);
 
-    CConfigManagement config(path);
+    host::Settings config(path);
     close(locked);
     EXPECT_EQ(config.ReadInt("/A", 0), 1);
     for (const wxString& name : removed)
@@ -408,14 +408,14 @@ TEST_F(HostConfigStore, AFileSizeLimitFailsTheSaveWithoutEndingTheProcess) {
     const std::string local = Local(path);
     const int status = testing_support::WaitStatusOfChild([&] {
         std::signal(SIGXFSZ, SIG_DFL);
-        CConfigManagement config(local);
+        host::Settings config(local);
         config.Write("/A/long", wxString('x', 1000), false);
         const rlimit small{100, 100};
         setrlimit(RLIMIT_FSIZE, &small);
         const bool saved = config.Save();
         const bool named = config.GetLastError().Contains(std::strerror(EFBIG));
         // A damaged file's backup is limited the same way.
-        CConfigManagement again(local);
+        host::Settings again(local);
         again.KeepBackupOnSave();
         const bool backedUp = again.Save();
         return saved || !named || backedUp ? 1 : 0;
@@ -436,14 +436,14 @@ TEST_F(HostConfigStore, SaveWritesThroughASymbolicLinkAtomically) {
     for (const char* name : {"settings-target.xml.backup", "settings-target.xml.v2copy"})
         WriteBytes(dir.File(wxString("real/") + name), "the user's");
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_FALSE(wxFileName::Exists(leftover));
         EXPECT_EQ(config.ReadInt("/A", 0), 1);
         config.Write("/A", 2);
         ASSERT_TRUE(config.Save()) << config.GetLastError();
     }
     EXPECT_TRUE(S_ISLNK(StatOf(path).st_mode));
-    EXPECT_EQ(CConfigManagement(target).ReadInt("/A", 0), 2);
+    EXPECT_EQ(host::Settings(target).ReadInt("/A", 0), 2);
     EXPECT_EQ(FilesIn(dir.Path() + "/real"),
               (std::vector<wxString>{"settings-target.xml", "settings-target.xml.backup",
                                      "settings-target.xml.v2copy"}));
@@ -451,18 +451,18 @@ TEST_F(HostConfigStore, SaveWritesThroughASymbolicLinkAtomically) {
     // A link to a file not yet there creates it.
     const wxString dangling = dir.File("dangling.xml");
     ASSERT_EQ(symlink(Local(dir.File("real/new.xml")).c_str(), Local(dangling).c_str()), 0);
-    CConfigManagement config(dangling);
+    host::Settings config(dangling);
     config.Write("/B", 3);
     ASSERT_TRUE(config.Save()) << config.GetLastError();
     EXPECT_TRUE(S_ISLNK(StatOf(dangling).st_mode));
-    EXPECT_EQ(CConfigManagement(dir.File("real/new.xml")).ReadInt("/B", 0), 3);
+    EXPECT_EQ(host::Settings(dir.File("real/new.xml")).ReadInt("/B", 0), 3);
 }
 
 TEST_F(HostConfigStore, WriteProtectedFileIsLeftUntouched) {
     WriteBytes(path, "<config><A>1</A></config>");
     ASSERT_EQ(chmod(Local(path).c_str(), 0444), 0);
     const ino_t inode = StatOf(path).st_ino;
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A", 2);
     EXPECT_FALSE(config.Save());
     EXPECT_TRUE(config.GetLastError().Contains(path)) << config.GetLastError();
@@ -480,7 +480,7 @@ TEST_F(HostConfigStore, SaveKeepsTheFilesModeOwnerAndGroup) {
         ASSERT_EQ(chown(Local(path).c_str(), 65534, 65534), 0);
     }
     const struct stat before = StatOf(path);
-    CConfigManagement config(path);
+    host::Settings config(path);
     config.Write("/A", 2);
     ASSERT_TRUE(config.Save()) << config.GetLastError();
     const struct stat after = StatOf(path);
@@ -508,7 +508,7 @@ TEST_F(HostConfigStore, FileInTheEstablishedLayoutLoadsAndSavesUnchanged) {
                                     "</config>\n";
     WriteBytes(path, established);
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 1);
         EXPECT_FALSE(config.ReadBool("/Coilhatch/Script0/autoRun", true));
         EXPECT_TRUE(config.ReadBool("/Coilhatch/Script0/autoReload", false));
@@ -524,11 +524,11 @@ TEST_F(HostConfigStore, FileInTheEstablishedLayoutLoadsAndSavesUnchanged) {
 TEST_F(HostConfigStore, AttributesAndTextBesideElementsSurviveASave) {
     WriteBytes(path, "<config v=\"2\"><A note=\"a&quot;b&#9;c\">text <b>1</b> more</A></config>");
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_EQ(config.Read("/A", ""), "text  more");
         ASSERT_TRUE(config.Save());
     }
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.Read("/A", ""), "text  more");
     EXPECT_EQ(config.ReadInt("/A/b", 0), 1);
     EXPECT_TRUE(ReadFile(path).Contains("<config v=\"2\">")) << ReadFile(path);
@@ -549,11 +549,11 @@ TEST_F(HostConfigStore, DeepNestingNeitherRecursesNorLosesTheOtherKeys) {
         bottom += "/a";
     OnSmallStack([&] {
         {
-            CConfigManagement config(path);
+            host::Settings config(path);
             EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 3);
             EXPECT_TRUE(config.Save());
         }
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_EQ(config.ReadInt("/Coilhatch/Counts", 0), 3);
         EXPECT_EQ(config.Read("/Coilhatch" + bottom, ""), "bottom");
     });
@@ -568,7 +568,7 @@ TEST_F(HostConfigStore, EntitiesBeyondXmlsOwnAreDamage) {
     };
     for (const std::string& file : files) {
         WriteBytes(path, file);
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_FALSE(config.HasKey("/A")) << file;
         EXPECT_EQ(config.GetBackupPath(), path + ".bak") << file;
     }
@@ -579,7 +579,7 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     const std::string value(8u << 20, 'v');
     WriteBytes(path, head + value + "</big></A></config>");
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_EQ(config.Read("/A/big", "").length(), value.size());
         EXPECT_EQ(config.ReadInt("/A/x", 0), 1);
     }
@@ -587,40 +587,40 @@ TEST_F(HostConfigStore, HugeValuesLoadAndOversizedFilesAreDamage) {
     for (int i = 0; i < 300000; ++i)
         refs += "&#233;&amp;";
     WriteBytes(path, head + refs + "</big></A></config>");
-    EXPECT_EQ(CConfigManagement(path).Read("/A/big", "").length(), 600000u);
+    EXPECT_EQ(host::Settings(path).Read("/A/big", "").length(), 600000u);
 
     // So many elements that no settings file has them: damage, whatever the file's size.
     std::string elements = "<config><x>1</x>";
     for (int i = 0; i < 300000; ++i)
         elements += "<a/>";
     WriteBytes(path, elements + "</config>");
-    EXPECT_TRUE(CConfigManagement(path).IsDamaged());
+    EXPECT_TRUE(host::Settings(path).IsDamaged());
 
     // Past 16 MB the file is not read, and it is kept before the first save replaces it.
     const std::string oversized = head + std::string(16u << 20, 'v') + "</big></A></config>";
     WriteBytes(path, oversized);
     {
-        CConfigManagement config(path);
+        host::Settings config(path);
         EXPECT_FALSE(config.HasKey("/A/x"));
         config.Write("/A/x", 2);
         ASSERT_TRUE(config.Save());
     }
     EXPECT_EQ(ReadBytes(path + ".bak"), oversized);
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.ReadInt("/A/x", 0), 2);
 
     // Settings that would not load again are not saved.
     config.Write("/A/big", wxString('v', 17u << 20), false);
     EXPECT_FALSE(config.Save());
     EXPECT_TRUE(config.GetLastError().Contains("16 MB")) << config.GetLastError();
-    EXPECT_EQ(CConfigManagement(path).ReadInt("/A/x", 0), 2);
+    EXPECT_EQ(host::Settings(path).ReadInt("/A/x", 0), 2);
 }
 
 TEST_F(HostConfigStore, ChildNamesListOneLevelInTheFilesOrderRepeatsIncluded) {
     WriteBytes(path, "<config><L><Script9><name>n</name></Script9><Counts>2</Counts>"
                      "<Script3><name>a</name></Script3><Script3><name>b</name></Script3>"
                      "<leaf>text</leaf></L><M/></config>");
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.GetChildNames("/L"), wxSplit("Script9,Counts,Script3,Script3,leaf", ','));
     EXPECT_EQ(config.GetChildNames("/"), wxSplit("L,M", ','));
     EXPECT_EQ(config.GetChildNames(""), wxSplit("L,M", ','));
@@ -640,7 +640,7 @@ TEST_F(HostConfigStore, ChildNamesListOneLevelInTheFilesOrderRepeatsIncluded) {
 TEST_F(HostConfigStore, RepeatedElementsAreEachReachable) {
     WriteBytes(path, "<config><L><S><name>first</name></S><other/><S><name>second</name>"
                      "<on>1</on></S></L></config>");
-    CConfigManagement config(path);
+    host::Settings config(path);
     EXPECT_EQ(config.Read("/L/S/name", ""), "first");
     EXPECT_FALSE(config.HasKey("/L/S/on"));
 
@@ -662,7 +662,7 @@ TEST_F(HostConfigStore, RepeatedElementsAreEachReachable) {
     EXPECT_EQ(config.Read("/L/S[2]/name", ""), "third");
     ASSERT_TRUE(config.Save());
 
-    const CConfigManagement saved(path);
+    const host::Settings saved(path);
     EXPECT_EQ(saved.Read("/L/S[1]/name", ""), "changed");
     EXPECT_EQ(saved.Read("/L/S[2]/name", ""), "third");
 }
@@ -671,7 +671,7 @@ TEST_F(HostConfigStore, RepeatedElementsAreEachReachable) {
 // taken for a later element of another name.
 TEST_F(HostConfigStore, OnlyACountInBracketsAddressesARepeat) {
     WriteBytes(path, "<config><L><S>1</S><S>2</S></L></config>");
-    const CConfigManagement config(path);
+    const host::Settings config(path);
     for (const char* key : {"/L/S[]", "/L/S[x]", "/L/S[-1]", "/L/S[+1]", "/L/[1]", "/L/S[1",
                             "/L/S[1]x", "/L/S[99999999999]"})
         EXPECT_FALSE(config.HasKey(key)) << key;

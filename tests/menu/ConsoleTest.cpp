@@ -85,12 +85,12 @@ wxString Type(wxStyledTextCtrl* shell, const wxString& command) {
 class ConsoleTest : public testing_support::WxTest {
 protected:
     void SetUp() override {
-        first = new CSyntaxEditor(env.Frame());
+        first = new host::SyntaxEditor(env.Frame());
         first->SetText("one\ntwo\nthree\n");
-        second = new CSyntaxEditor(env.Frame());
+        second = new host::SyntaxEditor(env.Frame());
         second->SetText("just one");
         current = first;
-        CEditorManagement::Get()->SetCurrentEditorProvider([this] { return current; });
+        host::SetCurrentEditorProvider([this] { return current; });
         env.Frame()->Show();
         plugin.OnAttach();
         ASSERT_TRUE(plugin.IsEngineRunning());
@@ -106,7 +106,7 @@ protected:
         ProcessEventsUntil([] { return ConsoleWindows().empty(); });
         if (attached)
             plugin.OnRelease();
-        CEditorManagement::Get()->SetCurrentEditorProvider(nullptr);
+        host::SetCurrentEditorProvider(nullptr);
         WxTest::TearDown();
     }
 
@@ -138,9 +138,9 @@ protected:
     EditorEnvironment env{dir.Path()};
     CCoilhatch plugin;
     bool attached = false;
-    CSyntaxEditor* first = nullptr;
-    CSyntaxEditor* second = nullptr;
-    CSyntaxEditor* current = nullptr;
+    host::SyntaxEditor* first = nullptr;
+    host::SyntaxEditor* second = nullptr;
+    host::SyntaxEditor* current = nullptr;
 };
 
 TEST_F(ConsoleTest, ItemsFollowScriptManagementAndTheRunHasItsShortcut) {

@@ -344,8 +344,7 @@ TEST_F(MenuTest, TheDialogsChangesAreSavedWhenItCloses) {
     modal.SetDialogHandler([&](wxDialog*) { return wxID_CANCEL; });
     EXPECT_TRUE(Choose(scriptManagementId));
     // The entry added above counts as a change too: nothing had saved it.
-    EXPECT_EQ(CConfigManagement(settings).Read("/Coilhatch/Script0/location", ""),
-              "scripts/rel.py");
+    EXPECT_EQ(host::Settings(settings).Read("/Coilhatch/Script0/location", ""), "scripts/rel.py");
     wxRemoveFile(settings);
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_FALSE(wxFileName::FileExists(settings)) << "closed without a change: nothing saved";
@@ -357,7 +356,7 @@ TEST_F(MenuTest, TheDialogsChangesAreSavedWhenItCloses) {
         return wxID_OK;
     });
     EXPECT_TRUE(Choose(scriptManagementId));
-    const CConfigManagement saved(settings);
+    const host::Settings saved(settings);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", 0), 2);
     EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "PyScript");
 }

@@ -41,7 +41,7 @@ struct NamedSection {
 };
 
 std::vector<NamedSection> SectionNames(const wxString& path) {
-    const CConfigManagement config(path);
+    const host::Settings config(path);
     const wxArrayString children = config.GetChildNames("/Coilhatch");
     std::vector<std::pair<wxString, size_t>> sections; // number without leading zeros, position
     for (size_t i = 0; i < children.size(); ++i) {
@@ -96,7 +96,7 @@ int Replay(const std::string& folder, const std::string& bytes) {
     for (size_t at = bytes.find("<Script"); at != std::string::npos && present < MaxScriptNum;
          at = bytes.find("<Script", at + 1))
         ++present;
-    const bool unparsed = !CConfigManagement(path).GetBackupPath().empty();
+    const bool unparsed = !host::Settings(path).GetBackupPath().empty();
 
     ScriptRegistry registry;
     registry.Open(path);

@@ -42,7 +42,7 @@ TEST(ScriptsFolder, ListsPythonFilesByNameWithoutHiddenOnesFoldersOrRegisteredFi
 
 TEST(ScriptsFolder, IsMadeBelowThePluginsFolderAndAFolderThatCannotBeMadeIsTold) {
     TempDir dir;
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, dir.Path());
+    host::GetNameItem("PluginsPath")->SetAttribute(0, dir.Path());
     EXPECT_EQ(ScriptsFolderPath(), dir.Path() + "/python/scripts");
     EXPECT_TRUE(MakeScriptsFolder(ScriptsFolderPath()));
     EXPECT_TRUE(wxFileName::DirExists(dir.Path() + "/python/scripts"));

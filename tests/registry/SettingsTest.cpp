@@ -92,7 +92,7 @@ TEST_F(RegistrySettings, FirstStartWithoutFileLoadsNothingAndSavesAnEmptyRegistr
     EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath));
 
     registry.Save();
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_TRUE(saved.HasKey("/Coilhatch/Counts"));
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 0);
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script0"));
@@ -115,7 +115,7 @@ TEST_F(RegistrySettings, AnAbsentSectionMakesNoEntryAndTheFileIsKept) {
 
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), original);
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script1"));
     EXPECT_TRUE(saved.ReadBool("/Coilhatch/Script0/autoReload", false));
@@ -147,7 +147,7 @@ TEST_F(RegistrySettings, MissingKeysInASectionGiveDefaultsWithoutAMessage) {
     EXPECT_TRUE(second->description.empty());
 
     registry.Save();
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     for (const char* key : {"autoRun", "autoReload", "name", "location", "description"})
         EXPECT_TRUE(saved.HasKey(wxString("/Coilhatch/Script1/") + key)) << key;
     EXPECT_FALSE(wxFileName::FileExists(registry.settingsPath + ".bak"));
@@ -162,7 +162,7 @@ TEST_F(RegistrySettings, SectionsBeyondCountsAreLoadedInTheOrderOfTheirNumbers) 
 
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), original);
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 4);
     EXPECT_EQ(saved.Read("/Coilhatch/Script3/name", ""), "far");
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script7"));
@@ -187,7 +187,7 @@ TEST_F(RegistrySettings, MoreSectionsThanFitLoadTheFirst31AndTellTheUserOnce) {
 
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), File("33", Sections(0, 33)));
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 31);
     EXPECT_EQ(saved.Read("/Coilhatch/Script30/name", ""), "s30");
     EXPECT_FALSE(saved.HasKey("/Coilhatch/Script31"));
@@ -232,7 +232,7 @@ TEST_F(RegistrySettings, AWrongCountsNeverCostsASection) {
 
         registry.Save();
         EXPECT_EQ(ReadFile(backupPath), original);
-        CConfigManagement saved(registry.settingsPath);
+        host::Settings saved(registry.settingsPath);
         EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 3);
         EXPECT_EQ(saved.Read("/Coilhatch/Script2/name", ""), "s2");
         EXPECT_FALSE(saved.HasKey("/Coilhatch/Script3"));
@@ -301,7 +301,7 @@ TEST_F(RegistrySettings, TruncatedFileLoadsNothingIsToldAndKept) {
     Add("new", "/s/new.py", "", false, false);
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), whole.Left(whole.length() / 2));
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 1);
     EXPECT_EQ(saved.Read("/Coilhatch/Script0/name", ""), "new");
 }
@@ -312,7 +312,7 @@ TEST_F(RegistrySettings, RemovingTheMiddleOfThreeRenumbersTheSections) {
     ASSERT_TRUE(scriptList->Remove(1));
     registry.Save();
 
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 2);
     EXPECT_EQ(saved.Read("/Coilhatch/Script0/name", ""), "s0");
     EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "s2");
@@ -398,7 +398,7 @@ TEST_F(RegistrySettings, EverySectionLoadsInTheOrderOfItsNumberHoweverLarge) {
     ExpectBackupAnnounced();
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), original);
-    EXPECT_EQ(CConfigManagement(registry.settingsPath).Read("/Coilhatch/Script0/name", ""), "far");
+    EXPECT_EQ(host::Settings(registry.settingsPath).Read("/Coilhatch/Script0/name", ""), "far");
 
     TempDir other;
     registry.settingsPath = other.File("Coilhatch.xml");
@@ -430,7 +430,7 @@ TEST_F(RegistrySettings, TwoSectionsOfOneNumberBothLoadInTheFilesOrder) {
 
     registry.Save();
     EXPECT_EQ(ReadFile(backupPath), original);
-    CConfigManagement saved(registry.settingsPath);
+    host::Settings saved(registry.settingsPath);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", -1), 3);
     EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "first");
     EXPECT_EQ(saved.Read("/Coilhatch/Script2/name", ""), "second");
@@ -583,8 +583,7 @@ TEST_F(RegistrySettings, ADamagedFileLoadsEverySectionReadWholeBeforeTheDamage) 
 
         registry.Save();
         EXPECT_EQ(ReadBytes(backupPath), damaged.bytes);
-        EXPECT_EQ(CConfigManagement(registry.settingsPath).ReadInt("/Coilhatch/Counts", -1),
-                  int(n));
+        EXPECT_EQ(host::Settings(registry.settingsPath).ReadInt("/Coilhatch/Counts", -1), int(n));
     }
 }
 
@@ -649,7 +648,7 @@ TEST_F(RegistrySettings, ARelativeLocationIsReadFromTheSettingsFolder) {
     EXPECT_EQ(ResolveScriptLocation("/abs/t.py"), "/abs/t.py");
     EXPECT_EQ(ResolveScriptLocation(""), "");
     registry.Save();
-    EXPECT_EQ(CConfigManagement(registry.settingsPath).Read("/Coilhatch/Script0/location", ""),
+    EXPECT_EQ(host::Settings(registry.settingsPath).Read("/Coilhatch/Script0/location", ""),
               "tools/t.py");
 }
 
@@ -677,13 +676,13 @@ protected:
     }
     std::vector<wxString> SavedNames() const {
         std::vector<wxString> names;
-        CConfigManagement saved(registry.settingsPath);
+        host::Settings saved(registry.settingsPath);
         for (int i = 0; i < saved.ReadInt("/Coilhatch/Counts", 0); ++i)
             names.push_back(saved.Read(wxString::Format("/Coilhatch/Script%d/name", i), ""));
         return names;
     }
     wxString Saved(int index, const char* field) const {
-        return CConfigManagement(registry.settingsPath)
+        return host::Settings(registry.settingsPath)
             .Read(wxString::Format("/Coilhatch/Script%d/%s", index, field), "");
     }
 

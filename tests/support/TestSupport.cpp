@@ -94,14 +94,14 @@ EditorEnvironment::EditorEnvironment(const wxString& pluginsPath) {
     bar->Append(new wxMenu, "&Tools");
     bar->Append(new wxMenu, "&Help");
     frame->SetMenuBar(bar);
-    CAppManagement::Get()->SetAppWindow(frame);
-    CNameService::Get()->GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
-    CNameService::Get()->GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-    CMessageOutputManagement::Get()->GetMessageOutput(0)->Clear();
+    host::SetAppWindow(frame);
+    host::GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
+    host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+    host::GetMessageOutput(0)->Clear();
 }
 
 EditorEnvironment::~EditorEnvironment() {
-    CAppManagement::Get()->SetAppWindow(nullptr);
+    host::SetAppWindow(nullptr);
     frame->Destroy();
     wxTheApp->ProcessPendingEvents();
     wxTheApp->ProcessIdle(); // deletes the frame
@@ -112,7 +112,7 @@ wxMenuBar* EditorEnvironment::MenuBar() const {
 }
 
 wxString EditorEnvironment::OutputText() {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     output->DeliverPending();
     return output->GetText();
 }
@@ -128,7 +128,7 @@ int EditorEnvironment::OutputOccurrences(const wxString& text) {
 }
 
 std::vector<wxString> EditorEnvironment::OutputPieces() {
-    auto* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+    auto* output = host::GetMessageOutput(0);
     output->DeliverPending();
     return output->GetPieces();
 }

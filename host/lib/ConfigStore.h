@@ -1,0 +1,50 @@
+// The settings store's state behind CConfigManagement: the file's element tree and what is known
+// of the file. Only the stand-in's library sees it; its program and the tests reach it through
+// host::Settings, plug-ins through the settings extension.
+#pragma once
+
+#include "host/lib/Services.h"
+
+#include <memory>
+
+class CConfigManagement::Store {
+public:
+    explicit Store(const wxString& path);
+
+    static const Store& Of(const CConfigManagement& config);
+    static Store& Of(CConfigManagement& config);
+
+    int ReadInt(const wxString& key, int defaultValue) const;
+    bool ReadBool(const wxString& key, bool defaultValue) const;
+    wxString Read(const wxString& key, const wxString& defaultValue) const;
+    void Write(const wxString& key, int value);
+    void Write(const wxString& key, bool value);
+    void Write(const wxString& key, const wxString& value, bool flag);
+    void Clear();
+    bool Save();
+    const wxString& GetLastError() const { return lastError; }
+
+    void KeepBackupOnSave();
+    wxString GetBackupPath() const;
+    bool HasKey(const wxString& key) const;
+    const wxString& GetPath() const;
+    bool IsDamaged() const { return damaged; }
+    bool IsWhole(const wxString& key) const;
+    wxArrayString GetChildNames(const wxString& key) const;
+    wxString GetChildKey(const wxString& key, size_t index) const;
+
+private:
+    int FindElement(const wxString& key) const;
+    int FindNode(const wxString& key) const;
+    int FindOrCreateNode(const wxString& key);
+    void SetText(const wxString& key, const wxString& text);
+
+    wxString path;
+    std::unique_ptr<SettingsTree> tree;
+    wxString lastError;
+    wxString backupPath;       // where the last backup went
+    wxString unreadableReason; // the system's reason the file could not be read
+    bool backupDue = false;    // the file is damaged: keep it as a backup before replacing it
+    bool unreadable = false;   // the file existed but could not be read: never overwrite it
+    bool damaged = false;      // the file could not be read as a whole
+};

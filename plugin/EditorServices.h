@@ -1,0 +1,118 @@
+// The editor services a plug-in may call: exactly what the editor's plug-in interface library
+// exports for plug-ins, and nothing more. A plug-in that calls only these loads in every editor
+// of this interface; anything more is asked for at run time (plugin/Extensions.h).
+//
+// The editor makes every object declared here and owns it; a plug-in holds the pointers it is
+// given (the singletons live as long as the plug-in is attached) and never deletes them. The one
+// exception is the settings store, which a plug-in makes for one operation.
+#pragma once
+
+#include "plugin/Plugin.h"
+
+#include <wx/event.h>
+#include <wx/stc/stc.h>
+#include <wx/string.h>
+
+class wxFrame;
+
+// Sent to plug-ins when a completion starts in the current editor; a plug-in that handles it
+// (does not skip it) replaces the editor's own word completion.
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEvent);
+// Sent to plug-ins when a completion list or call tip has ended.
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent);
+// Sent to the main frame: open the file named by the event's string (or bring its tab forward);
+// a positive int puts the caret on that line, counted from 1.
+wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
+
+// Event-table entries for the editor's events, for any id.
+#define EVT_EDITOR_COMPLETEBEGIN(func)                                                             \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
+#define EVT_EDITOR_COMPLETEEND(func)                                                               \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
+#define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))
+
+// A named item of the editor: "PluginsPath" (the plug-ins folder) and "ExecPath" (the program
+// folder).
+class MP_INTERFACE CNameItem {
+public:
+    // Attribute 0 of the two items is the folder, without a trailing separator.
+    wxString GetAttribute(int index) const;
+};
+
+class MP_INTERFACE CNameService {
+public:
+    static CNameService* Get();
+
+    // Never null.
+    CNameItem* GetNameItem(wxString name);
+};
+
+// A typed key-value store kept in a settings file. Key paths look like
+// "/Coilhatch/Script0/name"; a key that is absent reads as the given default.
+class MP_INTERFACE CConfigManagement {
+public:
+    explicit CConfigManagement(const wxString& path);
+    virtual ~CConfigManagement();
+
+    CConfigManagement(const CConfigManagement&) = delete;
+    CConfigManagement& operator=(const CConfigManagement&) = delete;
+
+    int ReadInt(const wxString& key, int defaultValue) const;
+    bool ReadBool(const wxString& key, bool defaultValue) const;
+    wxString Read(const wxString& key, const wxString& defaultValue) const;
+
+    void Write(const wxString& key, int value);
+    void Write(const wxString& key, bool value);
+    // The flag is kept for callers written against older editors.
+    void Write(const wxString& key, const wxString& value, bool flag);
+    // A string without the flag would silently become a bool.
+    void Write(const wxString& key, const char* value) = delete;
+    void Write(const wxString& key, const wxChar* value) = delete;
+
+    // Removes every key.
+    void Clear();
+    // Writes the store to its file. Whether it succeeded is not told here: a caller that needs
+    // to know reads the file back.
+    void Save();
+
+    // The store's own state, which only the editor knows.
+    class Store;
+
+private:
+    Store* store;
+};
+
+// The editor's main frame.
+class MP_INTERFACE CAppManagement {
+public:
+    static CAppManagement* Get();
+
+    // Never null while a plug-in is attached.
+    wxFrame* GetAppWindow() const;
+};
+
+// An editor of the editor's documents: a styled text control.
+class MP_INTERFACE CSyntaxEditor : public wxStyledTextCtrl {};
+
+class MP_INTERFACE CEditorManagement {
+public:
+    static CEditorManagement* Get();
+
+    // The current editor, or null when none is open.
+    CSyntaxEditor* GetCurrentEditor() const;
+};
+
+// One of the editor's message outputs; output 0 is the one the user sees.
+class MP_INTERFACE CMessageOutput {
+public:
+    // Adds text at the end. Any thread may call it.
+    void Append(const wxString& text);
+};
+
+class MP_INTERFACE CMessageOutputManagement {
+public:
+    static CMessageOutputManagement* Get();
+
+    // Output 0 always exists.
+    CMessageOutput* GetMessageOutput(int index);
+};

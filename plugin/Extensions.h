@@ -1,0 +1,99 @@
+// What an editor may offer plug-ins beyond its interface library's services
+// (plugin/EditorServices.h), found at run time: an editor may export, with C linkage, the
+// function MarrowpadExtension, which gives a table of functions for a name and a version, or
+// null when it has no such table. An editor that does not export it offers no extension.
+//
+// A plug-in asks with FindExtension<Table>() and does without, quietly, whatever it gets null
+// for: every feature works on the services alone, and an extension only makes it better.
+//
+// A table's layout is a binary contract like the interface's: a change to a table's members
+// gives it a new version (and the editor may answer both).
+#pragma once
+
+#include "plugin/EditorServices.h"
+
+#include <wx/arrstr.h>
+#include <wx/string.h>
+
+#include <dlfcn.h>
+
+#include <cstddef>
+
+extern "C" {
+// The lookup an editor exports under MpExtensionLookupName.
+typedef const void* (*MpExtensionLookup)(const char* name, int version);
+}
+
+constexpr const char* MpExtensionLookupName = "MarrowpadExtension";
+
+// What the editor knows of its documents.
+struct MpDocumentExtension {
+    static constexpr const char* name = "document";
+    static constexpr int version = 1;
+
+    // The file of the editor's document; empty when the document was never saved.
+    wxString (*filePath)(const CSyntaxEditor* editor);
+};
+
+// How the editor runs.
+struct MpSessionExtension {
+    static constexpr const char* name = "session";
+    static constexpr int version = 1;
+
+    // True when no person uses the editor (batch mode): nothing is started for one, such as a
+    // file manager.
+    bool (*batchMode)();
+};
+
+// What the settings store knows of its file beyond typed keys.
+struct MpSettingsExtension {
+    static constexpr const char* name = "settings";
+    static constexpr int version = 1;
+
+    // Whether the key is in the store.
+    bool (*hasKey)(const CConfigManagement& store, const wxString& key);
+    // The names of the elements directly below the key, in the file's order, a name held twice
+    // listed twice; empty when the key is absent.
+    wxArrayString (*childNames)(const CConfigManagement& store, const wxString& key);
+    // The key that reads and writes the index-th of those children; empty when there is none.
+    wxString (*childKey)(const CConfigManagement& store, const wxString& key, size_t index);
+    // The file could not be read as a whole: the store presents what came before the damage.
+    bool (*isDamaged)(const CConfigManagement& store);
+    // False for a key whose element a damaged file left open (what it holds was not read
+    // whole); true for every other key.
+    bool (*isWhole)(const CConfigManagement& store, const wxString& key);
+    // Where the store keeps a file it could not read whole, before the next save replaces it
+    // (or where it kept it); empty when it keeps none.
+    wxString (*backupPath)(const CConfigManagement& store);
+    // Why the last Save failed, in one line that names the file; empty when it succeeded.
+    wxString (*lastError)(const CConfigManagement& store);
+};
+
+namespace mp_extensions {
+
+// The editor's lookup, found once; null when the editor exports none.
+inline MpExtensionLookup Lookup() {
+    static const MpExtensionLookup lookup =
+        reinterpret_cast<MpExtensionLookup>(dlsym(RTLD_DEFAULT, MpExtensionLookupName));
+    return lookup;
+}
+
+} // namespace mp_extensions
+
+// The editor's table of that kind, or null when the editor offers none.
+template <class Table> const Table* FindExtension() {
+    const MpExtensionLookup lookup = mp_extensions::Lookup();
+    return lookup ? static_cast<const Table*>(lookup(Table::name, Table::version)) : nullptr;
+}
+
+// The file of the editor's document; empty when it was never saved or the editor does not say.
+inline wxString DocumentFilePath(const CSyntaxEditor* editor) {
+    const auto* documents = FindExtension<MpDocumentExtension>();
+    return documents && editor ? documents->filePath(editor) : wxString();
+}
+
+// True when the editor says that no person uses it; false when it does not say.
+inline bool EditorInBatchMode() {
+    const auto* session = FindExtension<MpSessionExtension>();
+    return session && session->batchMode();
+}

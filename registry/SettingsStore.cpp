@@ -1,0 +1,175 @@
+#include "registry/SettingsStore.h"
+
+#include "plugin/Extensions.h"
+
+#include <wx/filename.h>
+#include <wx/intl.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Two defaults no settings file holds: a key that reads as both is absent.
+const wxString absentA = wxString::FromUTF8("\x01\x02 absent");
+const wxString absentB = wxString::FromUTF8("\x01\x03 absent");
+
+// The fields a script section may hold: a section is there when one of them is.
+const char* const sectionFields[] = {"name",    "location",   "description",
+                                     "autoRun", "autoReload", "shortcut"};
+
+} // namespace
+
+SettingsStore::SettingsStore(const wxString& filePath)
+    : path(filePath), config(filePath), extension(FindExtension<MpSettingsExtension>()) {}
+
+bool SettingsStore::HasKey(const wxString& key) const {
+    if (extension)
+        return extension->hasKey(config, key);
+    return config.Read(key, absentA) != absentA || config.Read(key, absentB) != absentB;
+}
+
+wxArrayString SettingsStore::ChildNames(const wxString& key) const {
+    if (extension)
+        return extension->childNames(config, key);
+    // Asked for name by name: "Counts", then the numbered sections as far as any may be.
+    wxArrayString names;
+    const wxString counts = key + "/Counts";
+    long claimed = 0;
+    if (HasKey(counts)) {
+        names.push_back("Counts");
+        claimed = config.ReadInt(counts, 0);
+    }
+    const unsigned last =
+        (claimed > 0 && claimed < static_cast<long>(probeLimit) ? static_cast<unsigned>(claimed)
+                                                                : 0) +
+        probeMargin;
+    for (unsigned n = 0; n < last; ++n) {
+        const wxString section = wxString::Format("Script%u", n);
+        for (const char* field : sectionFields) {
+            if (HasKey(key + "/" + section + "/" + field)) {
+                names.push_back(section);
+                break;
+            }
+        }
+    }
+    return names;
+}
+
+wxString SettingsStore::ChildKey(const wxString& key, size_t index) const {
+    if (extension)
+        return extension->childKey(config, key, index);
+    const wxArrayString names = ChildNames(key);
+    return index < names.size() ? key + "/" + names[index] : wxString();
+}
+
+bool SettingsStore::IsDamaged() const {
+    return extension && extension->isDamaged(config);
+}
+
+bool SettingsStore::IsWhole(const wxString& key) const {
+    return !extension || extension->isWhole(config, key);
+}
+
+wxString SettingsStore::DamagedFileCopy() const {
+    return extension ? extension->backupPath(config) : wxString();
+}
+
+bool SettingsStore::Save() {
+    config.Save();
+    lastError = extension ? extension->lastError(config) : wxString();
+    if (lastError.empty() && !extension && !ReadsBackAsWritten())
+        lastError = wxString::Format(
+            wxGetTranslation("\"%s\" does not hold what was written to it."), path);
+    return lastError.empty();
+}
+
+// Without the editor's word on it, a save succeeded when a store made anew from the file reads
+// every key as this one holds it. Only the keys the registry writes are compared.
+bool SettingsStore::ReadsBackAsWritten() const {
+    const CConfigManagement reread(path);
+    const wxString counts = "/Coilhatch/Counts";
+    const int count = config.ReadInt(counts, -1);
+    if (reread.ReadInt(counts, -1) != count)
+        return false;
+    for (int i = 0; i < count; ++i) {
+        for (const char* field : sectionFields) {
+            const wxString key = wxString::Format("/Coilhatch/Script%d/%s", i, field);
+            if (reread.Read(key, absentA) != config.Read(key, absentA))
+                return false;
+        }
+    }
+    return true;
+}
+
+wxString FreeCopyName(const wxString& path) {
+    wxString candidate = path + ".bak";
+    for (int i = 1; wxFileName::Exists(candidate, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW); ++i)
+        candidate = wxString::Format("%s.bak%d", path, i);
+    return candidate;
+}
+
+bool KeepFileCopy(const wxString& path, wxString& copy, wxString& error) {
+    const std::string source = std::string(path.fn_str());
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st {};
+    int failure = 0;
+    int out = -1;
+    if (in < 0 || ::fstat(in, &st) != 0) {
+        failure = errno;
+    } else {
+        // A name taken meanwhile is passed over: O_EXCL never replaces a file.
+        for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+            copy = FreeCopyName(path);
+            out = ::open(std::string(copy.fn_str()).c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+            if (out < 0 && errno != EEXIST)
+                break;
+        }
+        if (out < 0)
+            failure = errno;
+    }
+    bool ok = out >= 0;
+    char buffer[65536];
+    while (ok) {
+        const ssize_t got = ::read(in, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        for (ssize_t done = 0; ok && done < got;) {
+            const ssize_t put = ::write(out, buffer + done, static_cast<size_t>(got - done));
+            if (put < 0 && errno == EINTR)
+                continue;
+            ok = put > 0;
+            done += put > 0 ? put : 0;
+        }
+    }
+    if (!ok && failure == 0)
+        failure = errno;
+    if (out >= 0 && ::fsync(out) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (out >= 0 && ::close(out) != 0 && ok) {
+        ok = false;
+        failure = errno;
+    }
+    if (in >= 0)
+        ::close(in);
+    if (!ok) {
+        if (out >= 0)
+            ::unlink(std::string(copy.fn_str()).c_str());
+        copy.clear();
+        error = wxString::Format(wxGetTranslation("\"%s\" could not be kept as a backup (%s)."),
+                                 path, wxString(std::strerror(failure ? failure : EIO)));
+    }
+    return ok;
+}
