@@ -35,10 +35,6 @@ public:
     // True while the interpreter runs (attached with wxPython, not yet released).
     bool IsEngineRunning() const { return threadState != nullptr; }
 
-    // The script list to and from the settings file.
-    void LoadScripts() { registry.Load(); }
-    void SaveScripts() { registry.Save(); }
-
     // The Python Script submenu.
     void RefreshScriptMenu(bool runAutoScripts) { menu.Refresh(runAutoScripts); }
     void OnScriptMenu(wxCommandEvent& event) { menu.OnScriptMenu(event); }

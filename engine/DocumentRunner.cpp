@@ -117,8 +117,10 @@ bool RunText(const wxString& text, const wxString& path) {
     GilGuard gil(GetCoreApi());
     // A run started while another runs (from an event handled meanwhile) does not start.
     watchdog::Run run(path.empty() ? wxString("untitled") : file.GetName());
-    if (run.Refused())
+    if (run.Refused()) {
+        run.SayRefused();
         return false;
+    }
     // Whatever an earlier script or the console did with the standard streams, this run gets
     // the engine's.
     interpreter::RestoreStreams();

@@ -36,10 +36,13 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
                bool reload) {
     GilGuard gil(GetCoreApi());
     // The run can be stopped (engine/Watchdog.h); one that starts while another runs on this
-    // thread (a command handled while a script lets the editor run) is refused quietly.
+    // thread (a command handled while a script lets the editor run) is refused, and the user
+    // told why.
     watchdog::Run run(moduleName);
-    if (run.Refused())
+    if (run.Refused()) {
+        run.SayRefused();
         return false;
+    }
     // Whatever an earlier script or tool did with the standard streams, this run gets ours.
     interpreter::RestoreStreams();
 

@@ -152,6 +152,7 @@ public:
     }
 
     bool Armed() const { return armedDepth > 0; }
+    const wxString& Name() const { return name; }
 
     // Between two Python instructions of the script, holding the interpreter lock. Returns -1
     // with KeyboardInterrupt set to stop the script.
@@ -236,12 +237,16 @@ int Tick(void*) {
     RunState* run = currentRun;
     if (!run || !run->Armed())
         return 0; // queued just before the run's code ended
+    // Nothing escapes into the interpreter's loop: the script goes on, and the failure (of the
+    // toolkit, while it shows the Stop window) is told in the message output.
     try {
         return run->OnTick();
+    } catch (const std::exception& error) {
+        PySys_WriteStderr("The Stop window could not be shown: %.500s\n", error.what());
     } catch (...) {
-        // Nothing escapes into the interpreter's loop; the script goes on.
-        return PyErr_Occurred() ? -1 : 0;
+        PySys_WriteStderr("The Stop window could not be shown.\n");
     }
+    return PyErr_Occurred() ? -1 : 0;
 }
 
 } // namespace
@@ -254,7 +259,7 @@ LimitsScope::~LimitsScope() {
     currentLimits = outer;
 }
 
-Run::Run(const wxString& name) {
+Run::Run(const wxString& name) : name(name) {
     if (currentRun)
         return;
     state = std::make_unique<RunState>(name, currentLimits ? *currentLimits : Limits());
@@ -272,6 +277,16 @@ bool Run::EndQuietly() {
         return false;
     PyErr_Clear();
     return true;
+}
+
+void Run::SayRefused() const {
+    assert(PyGILState_Check());
+    if (state || !currentRun || (currentLimits && currentLimits->quiet))
+        return;
+    const wxScopedCharBuffer mine = name.utf8_str();
+    const wxScopedCharBuffer running = currentRun->Name().utf8_str();
+    PySys_WriteStderr("\"%.200s\" was not run: \"%.200s\" is still running.\n", mine.data(),
+                      running.data());
 }
 
 Watched::Watched(Run& run) : state(run.state.get()) {

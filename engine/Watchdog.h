@@ -59,6 +59,10 @@ public:
     Run& operator=(const Run&) = delete;
 
     bool Refused() const { return state == nullptr; }
+    // Tells in the message output that this run did not start, naming the one that runs; quiet
+    // for a quiet run (a completion request comes with any keystroke).
+    // PRECONDITION: the run was refused and the calling thread holds the interpreter lock.
+    void SayRefused() const;
     // True when the run was stopped and ends quietly; the pending error (the KeyboardInterrupt)
     // is then cleared. PRECONDITION: the calling thread holds the interpreter lock.
     bool EndQuietly();
@@ -66,6 +70,7 @@ public:
 private:
     friend class Watched;
     std::unique_ptr<RunState> state;
+    wxString name;
 };
 
 // The script's own Python code runs while the object lives (its import, its MpMain call); only

@@ -146,6 +146,18 @@ void ReportMenuFailure(const char* what) {
     }
 }
 
+// Runs a menu handler's body: whatever it throws is told to the user, never passed on to the
+// editor's event loop.
+template <class Body> void Guarded(const Body& body) {
+    try {
+        body();
+    } catch (const std::exception& error) {
+        ReportMenuFailure(error.what());
+    } catch (...) {
+        ReportMenuFailure("unknown error");
+    }
+}
+
 } // namespace
 
 ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
@@ -175,7 +187,7 @@ void ScriptMenu::AppendFixedItems() {
 }
 
 void ScriptMenu::Build(wxMenuBar* menuBar) {
-    try {
+    Guarded([&] {
         const int toolsIndex =
             menuBar ? menuBar->FindMenu(wxGetTranslation("&Tools")) : wxNOT_FOUND;
         if (toolsIndex == wxNOT_FOUND) {
@@ -198,11 +210,7 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
         MakeScriptsFolder(ScriptsFolderPath());
 
         Refresh(true);
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::Refresh(bool runAutoScripts) {
@@ -297,18 +305,14 @@ void ScriptMenu::RefreshFolderScripts() {
 
 void ScriptMenu::OnMenuOpen(wxMenuEvent& event) {
     event.Skip(); // the editor and other plug-ins may want it too
-    try {
+    Guarded([&] {
         if (toolsMenu && event.GetMenu() == toolsMenu)
             RefreshFolderScripts();
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnFolderScript(wxCommandEvent& event) {
-    try {
+    Guarded([&] {
         for (size_t i = 0; i < folderPaths.size(); ++i) {
             if (folderIds[i] == event.GetId()) {
                 // The file is where it is edited: every run takes it as it is now.
@@ -317,11 +321,7 @@ void ScriptMenu::OnFolderScript(wxCommandEvent& event) {
                 return;
             }
         }
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 namespace {
@@ -342,7 +342,7 @@ wxString ScriptsFolderMade() {
 } // namespace
 
 void ScriptMenu::OnNewScript(wxCommandEvent&) {
-    try {
+    Guarded([&] {
         const wxString folder = ScriptsFolderMade();
         if (folder.empty())
             return;
@@ -388,15 +388,11 @@ void ScriptMenu::OnNewScript(wxCommandEvent&) {
             open.SetInt(templateBodyLine);
             frame->ProcessWindowEvent(open);
         }
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnOpenScriptsFolder(wxCommandEvent&) {
-    try {
+    Guarded([&] {
         const wxString folder = ScriptsFolderMade();
         if (folder.empty())
             return;
@@ -406,15 +402,11 @@ void ScriptMenu::OnOpenScriptsFolder(wxCommandEvent&) {
                                                               "to show it."),
                                              folder),
                             wxICON_INFORMATION);
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
-    try {
+    Guarded([&] {
         if (!scriptList)
             return;
         for (unsigned index = 0; index < scriptList->GetCount(); ++index) {
@@ -426,15 +418,11 @@ void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
             }
         }
         // No entry has this id any more (deleted since the last rebuild): nothing to run.
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
-    try {
+    Guarded([&] {
         // Without Python there is no script list to show or edit.
         if (!runner.engineRunning() || !scriptList) {
             ShowNoPython();
@@ -452,37 +440,25 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
         // The flag stays set once the dialog has changed anything, so every later close rebuilds.
         if (scriptList && scriptList->modified)
             Refresh(false);
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnConsole(wxCommandEvent&) {
-    try {
+    Guarded([&] {
         if (!runner.engineRunning()) {
             ShowNoPython();
             return;
         }
         runner.openConsole();
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
 
 void ScriptMenu::OnRunCurrentDocument(wxCommandEvent&) {
-    try {
+    Guarded([&] {
         if (!runner.engineRunning()) {
             ShowNoPython();
             return;
         }
         runner.runCurrentDocument(); // a failure is reported by the runner
-    } catch (const std::exception& error) {
-        ReportMenuFailure(error.what());
-    } catch (...) {
-        ReportMenuFailure("unknown error");
-    }
+    });
 }
