@@ -6,12 +6,17 @@
 #include <wx/intl.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -19,14 +24,16 @@ namespace {
 const wxString absentA = wxString::FromUTF8("\x01\x02 absent");
 const wxString absentB = wxString::FromUTF8("\x01\x03 absent");
 
-// The fields a script section may hold: a section is there when one of them is.
-const char* const sectionFields[] = {"name",    "location",   "description",
-                                     "autoRun", "autoReload", "shortcut"};
+// The fields a script section may hold, in the order the registry writes them: a section is
+// there when one of them is.
+const char* const sectionFields[] = {"autoRun",  "autoReload",  "name",
+                                     "location", "description", "shortcut"};
 
 } // namespace
 
 SettingsStore::SettingsStore(const wxString& filePath)
-    : path(filePath), config(filePath), extension(FindExtension<MpSettingsExtension>()) {}
+    : path(filePath), config(filePath), edits(FindExtension<MpSettingsExtension2>()),
+      extension(edits ? &edits->first : FindExtension<MpSettingsExtension>()) {}
 
 bool SettingsStore::HasKey(const wxString& key) const {
     if (extension)
@@ -80,6 +87,60 @@ wxString SettingsStore::DamagedFileCopy() const {
     return extension ? extension->backupPath(config) : wxString();
 }
 
+bool SettingsStore::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
+    return edits &&
+           edits->removeChildren(config, key, indexes.data(), indexes.size()) == indexes.size();
+}
+
+bool SettingsStore::RenameChild(const wxString& key, size_t index, const wxString& name) {
+    return edits && edits->renameChild(config, key, index, name);
+}
+
+bool SettingsStore::HoldsTextAlone(const wxString& key) const {
+    return !edits || edits->holdsTextAlone(config, key);
+}
+
+bool SettingsStore::HoldsOnlyTheScriptList() const {
+    std::string now;
+    if (!wxFileName::Exists(path, wxFILE_EXISTS_REGULAR | wxFILE_EXISTS_SYMLINK))
+        return true;
+    if (!ReadFileBytes(path, now))
+        return false;
+    // What this editor's store writes for the list's keys alone, made in a folder of its own.
+    std::string folderTemplate =
+        std::string(wxFileName::GetTempDir().fn_str()) + "/coilhatch-settings-XXXXXX";
+    if (!::mkdtemp(folderTemplate.data()))
+        return false;
+    const wxString folder(folderTemplate.c_str(), *wxConvFileName);
+    const wxString canonicalPath = folder + "/" + wxFileName(path).GetFullName();
+    std::string canonical;
+    {
+        CConfigManagement rewritten(canonicalPath);
+        const wxString counts = "/Coilhatch/Counts";
+        if (HasKey(counts))
+            rewritten.Write(counts, config.Read(counts, wxString()), false);
+        const wxArrayString names = ChildNames("/Coilhatch");
+        for (size_t i = 0; i < names.size(); ++i) {
+            // Only sections named as the registry names them: anything else is not the list's.
+            unsigned long number = 0;
+            wxString digits;
+            if (!names[i].StartsWith("Script", &digits) || !digits.ToULong(&number) ||
+                wxString::Format("%lu", number) != digits)
+                continue;
+            const wxString section = ChildKey("/Coilhatch", i);
+            for (const char* field : sectionFields) {
+                const wxString key = section + "/" + field;
+                if (HasKey(key))
+                    rewritten.Write(key, config.Read(key, wxString()), false);
+            }
+        }
+        rewritten.Save();
+    }
+    const bool same = ReadFileBytes(canonicalPath, canonical) && canonical == now;
+    wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
+    return same;
+}
+
 bool SettingsStore::Save() {
     config.Save();
     lastError = extension ? extension->lastError(config) : wxString();
@@ -105,6 +166,78 @@ bool SettingsStore::ReadsBackAsWritten() const {
         }
     }
     return true;
+}
+
+bool ReadFileBytes(const wxString& path, std::string& bytes) {
+    bytes.clear();
+    const int fd =
+        ::open(std::string(path.fn_str()).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    char buffer[65536];
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    return ok;
+}
+
+wxString SettingsLock::LockPath(const wxString& settingsPath) {
+    const wxFileName file(settingsPath);
+    return wxFileName(file.GetPath(), "." + file.GetFullName() + ".lock").GetFullPath();
+}
+
+SettingsLock::SettingsLock(const wxString& settingsPath, int patience) {
+    const wxString lockPath = LockPath(settingsPath);
+    const std::string local(lockPath.fn_str());
+    fd = ::open(local.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+    // A lock file another user made may be ours to read only: that locks as well.
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        why = wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be opened (%s)"),
+                               lockPath, wxString(std::strerror(errno)));
+        return;
+    }
+    // Made under a script's umask of 0777, the next editor could not open it.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
+        ::fchmod(fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
+    // Another save holds it for milliseconds; a little wait, growing, until it is free.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience);
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            held = true;
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+    why = errno == EWOULDBLOCK
+              ? wxString::Format(wxGetTranslation("another process has held the lock file "
+                                                  "\"%s\" for more than %d seconds"),
+                                 lockPath, patience / 1000)
+              : wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be locked (%s)"),
+                                 lockPath, wxString(std::strerror(errno)));
+}
+
+SettingsLock::~SettingsLock() {
+    if (fd >= 0)
+        ::close(fd); // lets go of the lock
 }
 
 wxString FreeCopyName(const wxString& path) {

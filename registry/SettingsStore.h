@@ -1,11 +1,14 @@
 // The editor's settings store as the registry uses it. The typed keys of the store are all that
 // every editor offers; where the editor also offers its settings extension, the registry learns
-// the file's sections as they stand, whether the file was read whole, and why a save failed.
+// the file's sections as they stand, whether the file was read whole, and why a save failed,
+// and (version 2) edits the file in place, so that what it does not know stays as it is.
 // Without it (an editor that offers the interface alone):
 //   - the sections are found by asking for "Script0", "Script1" ... up to what "Counts" says
 //     and a margin beyond the list's size;
 //   - a damaged file is not recognised as such: the store gives what it gives;
-//   - whether a save succeeded is found by reading the file back.
+//   - whether a save succeeded is found by reading the file back;
+//   - a save rewrites the file from its keys (Clear, then Write), so whether the file holds
+//     anything else is found by comparing it with what the store writes for those keys alone.
 // Backups are the registry's own: a copy of the file's bytes beside it, made with plain file
 // operations.
 #pragma once
@@ -16,8 +19,11 @@
 #include <wx/string.h>
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 struct MpSettingsExtension;
+struct MpSettingsExtension2;
 
 class SettingsStore {
 public:
@@ -41,6 +47,19 @@ public:
     // Where the store keeps the damaged file; empty when it is not known to keep one.
     wxString DamagedFileCopy() const;
 
+    // Whether the store edits the file in place (it keeps what it is not asked about); only
+    // then do the three below work.
+    bool EditsInPlace() const { return edits != nullptr; }
+    bool RemoveChildren(const wxString& key, const std::vector<size_t>& indexes);
+    bool RenameChild(const wxString& key, size_t index, const wxString& name);
+    // True when writing the key replaces nothing but its text (or the key is absent).
+    bool HoldsTextAlone(const wxString& key) const;
+
+    // Whether the file holds nothing but the keys of the script list ("Counts" and the fields
+    // of the sections found), as this editor's store writes them: a save that rewrites the file
+    // from its keys then loses nothing. True when there is no file.
+    bool HoldsOnlyTheScriptList() const;
+
     // Saves; false, with LastError() set, when the file does not hold what was written.
     bool Save();
     const wxString& LastError() const { return lastError; }
@@ -55,9 +74,39 @@ private:
 
     wxString path;
     CConfigManagement config;
+    const MpSettingsExtension2* edits;
     const MpSettingsExtension* extension;
     wxString lastError;
 };
+
+// An exclusive lock on a file beside the settings file (".<name>.lock"), held from the moment
+// a save reads the file again to the moment it has replaced it, so that two editors' saves never
+// interleave. The system lets go of it when its process ends: a lock left by a process that died
+// never blocks. Waits at most `patience` for another holder.
+class SettingsLock {
+public:
+    static constexpr int patienceMs = 5000;
+
+    explicit SettingsLock(const wxString& settingsPath, int patience = patienceMs);
+    ~SettingsLock();
+
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+    // False when another process held it for longer than the patience allowed, or the lock file
+    // could not be made (Why() says which).
+    bool Held() const { return fd >= 0 && held; }
+    const wxString& Why() const { return why; }
+    static wxString LockPath(const wxString& settingsPath);
+
+private:
+    int fd = -1;
+    bool held = false;
+    wxString why;
+};
+
+// The file's bytes; false when it cannot be read.
+bool ReadFileBytes(const wxString& path, std::string& bytes);
 
 // Copies the file's bytes to a free name beside it ("<file>.bak", "<file>.bak1", ...), with the
 // file's mode. False, with a sentence that names the file and the reason, when it cannot.

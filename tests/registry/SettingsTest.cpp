@@ -6,6 +6,7 @@
 
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/regex.h>
 
 #include <cerrno>
 #include <cstring>
@@ -464,9 +465,9 @@ TEST_F(RegistrySettings, ASectionNumberedWithLeadingZerosLoadsByItsNumber) {
     ExpectBackupAnnounced();
 }
 
-// What the plug-in does not write beside its sections is not loaded, but the save would drop
-// it: the file is kept.
-TEST_F(RegistrySettings, AnythingElseBesideTheSectionsKeepsTheFile) {
+// What the plug-in does not write beside its sections is not loaded, and a save keeps it where
+// it is: nothing to tell, nothing to keep aside.
+TEST_F(RegistrySettings, AnythingElseBesideTheSectionsStaysInTheFile) {
     const char* const strangers[] = {"<Script/>",           "<script1><name>x</name></script1>",
                                      "<Script-1/>",         "<Script3a><name>x</name></Script3a>",
                                      "<Notes>mine</Notes>", "<Counts>2</Counts>"};
@@ -474,15 +475,21 @@ TEST_F(RegistrySettings, AnythingElseBesideTheSectionsKeepsTheFile) {
         SCOPED_TRACE(stranger);
         TempDir folder;
         registry.settingsPath = folder.File("Coilhatch.xml");
-        const wxString original = File("2", Section(0, "a") + stranger + Section(1, "b"));
-        folder.Write("Coilhatch.xml", original);
+        folder.Write("Coilhatch.xml", File("2", Section(0, "a") + stranger + Section(1, "b")));
         scriptList->DeleteAll();
 
         registry.Load();
         EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"a", "b"}));
-        ExpectBackupAnnounced();
+        EXPECT_EQ(modal.PendingCount(), 0u);
+        scriptList->Get(1)->name = "b2";
         registry.Save();
-        EXPECT_EQ(ReadFile(backupPath), original);
+        EXPECT_EQ(modal.PendingCount(), 0u);
+        EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
+        // The indentation between elements is the store's own.
+        wxString saved = ReadFile(registry.settingsPath);
+        wxRegEx(">[ \n]+<").ReplaceAll(&saved, "><");
+        EXPECT_TRUE(saved.Contains(stranger)) << saved;
+        EXPECT_TRUE(saved.Contains("<name>b2</name>")) << saved;
     }
 }
 
