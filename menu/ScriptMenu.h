@@ -79,12 +79,16 @@ private:
     void AppendFolderItems(bool afterScripts);
     void RemoveFolderItems();
     void OnMenuOpen(wxMenuEvent& event);
+    // Forgets the submenu when it is gone (a script destroyed the menu bar that held it);
+    // false then.
+    bool SubmenuThere();
 
     wxEvtHandler& commands;
     const int managementId;
     const ScriptRunner runner;
 
     wxWeakRef<wxMenu> toolsMenu;           // the editor's Tools menu, told when it opens
+    wxWeakRef<wxMenu> submenu;             // scriptMenu, as long as it exists
     std::vector<int> folderIds;            // drawn as needed and kept, each bound once
     std::vector<wxString> folderPaths;     // the file of each folder item, in menu order
     wxMenuItem* folderSeparator = nullptr; // above the folder items, when scripts precede them
