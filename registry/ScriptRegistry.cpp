@@ -195,10 +195,17 @@ bool ScriptRegistry::ListChanged() const {
     return !same;
 }
 
+bool ScriptRegistry::FileLost() const {
+    if (!wxFileName::Exists(settingsPath))
+        return !base.empty();
+    return SettingsStore(settingsPath).IsDamaged();
+}
+
 void ScriptRegistry::SaveChanges() {
     // An editor that changed nothing writes nothing: a save it did not need could only take
-    // something from another editor's.
-    if (scriptList && (repairDue || ListChanged()))
+    // something from another editor's. Unless the file is gone or damaged (a script deleted or
+    // overwrote it): no editor saves a file so, and the list would be lost.
+    if (scriptList && (repairDue || ListChanged() || FileLost()))
         Save();
 }
 
@@ -490,7 +497,7 @@ void ScriptRegistry::Save() {
     bool saved = false;
     {
         // From reading the file again to replacing it, no other editor's save comes between.
-        const SettingsLock lock(settingsPath);
+        const SettingsLock lock(settingsPath, lockPatienceMs);
         if (!lock.Held())
             lockProblem = lock.Why();
         SettingsStore store(settingsPath);

@@ -46,8 +46,9 @@ public:
     // Saves the list as SaveChanges does, and destroys it. Does nothing when no list is open.
     void Close();
     // Saves the list when it differs from what this editor last read or wrote (the management
-    // dialog changed it), or when the file as loaded needs repair (it disagreed with itself or
-    // was damaged: the load said it would be kept as a backup and saved).
+    // dialog changed it), when the file as loaded needs repair (it disagreed with itself or was
+    // damaged: the load said it would be kept as a backup and saved), or when the file is gone
+    // or damaged since (a script deleted or overwrote it).
     void SaveChanges();
 
     // The list to and from the settings file. Both do nothing while no list exists. A save that
@@ -56,6 +57,7 @@ public:
     void Save();
 
     wxString settingsPath;               // full path of the settings file
+    int lockPatienceMs = 5000;           // how long a save waits for another editor's save
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them
 
     // What the settings file stores of one script.
@@ -82,6 +84,8 @@ private:
     // file now, in its order).
     void Merge(const std::vector<Fields>& theirs, MergeOutcome& outcome);
     bool ListChanged() const;
+    // The file is gone, or damaged, since this editor read or wrote it.
+    bool FileLost() const;
     void RememberList();
 
     bool backupDue = false;  // the last load found the file inconsistent: keep it at the next save

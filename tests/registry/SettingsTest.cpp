@@ -8,6 +8,10 @@
 #include <wx/msgdlg.h>
 #include <wx/regex.h>
 
+#include <sys/stat.h>
+
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -544,6 +548,24 @@ std::string Utf8Of(const wxString& text) {
     return std::string(text.utf8_str());
 }
 
+// The UTF-8 text in another encoding, as iconv writes it.
+std::string Converted(const std::string& utf8, const char* encoding) {
+    const iconv_t converter = iconv_open(encoding, "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        ADD_FAILURE() << "iconv does not know " << encoding;
+        return utf8;
+    }
+    std::string out(utf8.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* to = out.data();
+    size_t toLeft = out.size();
+    iconv(converter, &in, &inLeft, &to, &toLeft);
+    iconv_close(converter);
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
 // Files damaged the ways editing by hand and crashes damage them: each loads the sections read
 // whole before the damage, says how many, and is kept as it was.
 TEST_F(RegistrySettings, ADamagedFileLoadsEverySectionReadWholeBeforeTheDamage) {
@@ -610,6 +632,17 @@ TEST_F(RegistrySettings, FilesInOtherEncodingsLoadAsWritten) {
         bytes.replace(bytes.find("UTF-8"), 5, file.encoding);
         bytes.replace(bytes.find("<name>NAME"), 10, "<name>" + file.name);
         WriteBytes(registry.settingsPath, bytes);
+        scriptList->DeleteAll();
+        registry.Load();
+        EXPECT_EQ(LoadedNames(), std::vector<wxString>{wxString::FromUTF8("Caf\xc3\xa9")});
+        EXPECT_EQ(modal.PendingCount(), 0u);
+    }
+    // Files whose declaration is not ASCII: UTF-32 and the EBCDIC code pages.
+    for (const char* encoding : {"UTF-32", "UTF-32LE", "IBM037", "IBM1047"}) {
+        SCOPED_TRACE(encoding);
+        std::string text = Utf8Of(File("1", Section(0, wxString::FromUTF8("Caf\xc3\xa9"))));
+        text.replace(text.find("UTF-8"), 5, encoding);
+        WriteBytes(registry.settingsPath, Converted(text, encoding));
         scriptList->DeleteAll();
         registry.Load();
         EXPECT_EQ(LoadedNames(), std::vector<wxString>{wxString::FromUTF8("Caf\xc3\xa9")});
@@ -773,6 +806,55 @@ TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
         other.SaveChanges();
     });
     EXPECT_EQ(SavedNames(), (std::vector<wxString>{"first", "s1", "s2", "new"}));
+}
+
+// The other editor's additions, whenever they came, are never read here as deletions: a script
+// leaves the file only when this editor deleted it.
+TEST_F(TwoEditors, AnAdditionThereIsNeverReadAsADeletionHere) {
+    Add("mine", "/s/mine.py", "", false, false);
+    registry.SaveChanges(); // the dialog closes
+    As(otherList, [&] {
+        Add("theirs", "/s/theirs.py", "", false, false);
+        other.SaveChanges();
+    });
+    // This editor deletes one of the scripts both had, and closes: the other's addition stays.
+    scriptList->Remove(0);
+    registry.Close();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2", "mine", "theirs"}));
+    As(otherList, [&] { other.Close(); });
+    otherList = nullptr;
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2", "mine", "theirs"}));
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+// An editor that changed nothing writes nothing at its release, not even its own list over the
+// other editor's.
+TEST_F(TwoEditors, AnEditorThatChangedNothingWritesNothing) {
+    As(otherList, [&] {
+        Add("theirs", "/s/theirs.py", "", false, false);
+        other.SaveChanges();
+    });
+    struct stat before {};
+    ASSERT_EQ(stat(registry.settingsPath.fn_str(), &before), 0);
+    registry.Close();
+    struct stat after {};
+    ASSERT_EQ(stat(registry.settingsPath.fn_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2", "theirs"}));
+}
+
+// A file that a script deleted, or overwrote with what is no settings file, is written again
+// at the release: the list is not lost with it.
+TEST_F(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
+    wxRemoveFile(registry.settingsPath);
+    registry.Close();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
+
+    WriteSettings("\x01 not xml");
+    As(otherList, [&] { other.Close(); });
+    otherList = nullptr;
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
+    EXPECT_EQ(ReadFile(registry.settingsPath + ".bak"), "\x01 not xml");
 }
 
 } // namespace
