@@ -450,7 +450,6 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
         // dialog is open: the window then destroys its children, so the dialog lives on the heap
         // (never on this stack) and is let go only if it is still there.
         wxFrame* frame = CAppManagement::Get()->GetAppWindow();
-        const wxWeakRef<wxMenu> menuAlive(scriptMenu);
         const wxWeakRef<wxFrame> frameAlive(frame);
         const wxWeakRef<ManagePythonScript> dialog(new ManagePythonScript(
             frame, ID_MANAGEPYTHONSCRIPT, wxGetTranslation("Python Script Management"),
@@ -474,7 +473,7 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
             runner.saveChanges();
         // With the main window the submenu may be gone. The flag stays set once the dialog has
         // changed anything, so every later close rebuilds.
-        if (scriptList && scriptList->modified && menuAlive && !Closing(frameAlive))
+        if (scriptList && scriptList->modified && !Closing(frameAlive))
             Refresh(false);
     });
 }

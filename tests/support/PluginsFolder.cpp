@@ -43,9 +43,9 @@ wxString PluginsFolder::Settings() const {
     return ReadFile(dir.File("Coilhatch.xml"));
 }
 
-bool PluginsFolder::Whole() const {
+bool PluginsFolder::Whole(bool commentToo) const {
     const host::Settings settings(dir.File("Coilhatch.xml"));
-    if (settings.IsDamaged() || !Settings().Contains("<!--Unsaved-->"))
+    if (settings.IsDamaged() || (commentToo && !Settings().Contains("<!--Unsaved-->")))
         return false;
     for (size_t i = 0; i < names.size(); ++i) {
         if (settings.Read(wxString::Format("/Coilhatch/Script%zu/name", i), "") != names[i])
