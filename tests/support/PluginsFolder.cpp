@@ -51,7 +51,7 @@ bool PluginsFolder::Whole(bool commentToo) const {
         if (settings.Read(wxString::Format("/Coilhatch/Script%zu/name", i), "") != names[i])
             return false;
     }
-    return !settings.HasKey(wxString::Format("/Coilhatch/Script%zu", names.size()));
+    return true;
 }
 
 void PluginsFolder::AskForASave() const {

@@ -25,8 +25,8 @@ public:
     // Writes a document beside the scripts; its full path.
     wxString Document(const wxString& name, const wxString& text) const;
     wxString Settings() const;
-    // The settings file holds every script of the folder, whole, in order, and (unless the file
-    // was made anew) the comment.
+    // The settings file holds every script of the folder first, whole, in order, and (unless
+    // the file was made anew) the comment.
     bool Whole(bool commentToo = true) const;
     // Makes the settings file one that the plug-in saves at its release although nothing
     // changes: its "Counts" is wrong (the load tells so, and the save puts it right).
