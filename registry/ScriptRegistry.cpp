@@ -198,7 +198,10 @@ bool ScriptRegistry::ListChanged() const {
 bool ScriptRegistry::FileLost() const {
     if (!wxFileName::Exists(settingsPath))
         return !base.empty();
-    return SettingsStore(settingsPath).IsDamaged();
+    // Every file a save writes says how many scripts it holds; without the extension that is
+    // all that tells a spoilt file.
+    const SettingsStore store(settingsPath);
+    return store.IsDamaged() || (!base.empty() && !store.HasKey(countsKey));
 }
 
 void ScriptRegistry::SaveChanges() {

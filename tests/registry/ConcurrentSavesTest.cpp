@@ -44,11 +44,14 @@ int ExitStatus(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-class ConcurrentSaves : public testing_support::WxTest {
+// With the editor's settings extension and without it (the interface alone).
+class ConcurrentSaves : public testing_support::WxTest, public ::testing::WithParamInterface<bool> {
 protected:
+    void SetUp() override { host::SetStrictInterface(GetParam()); }
     void TearDown() override {
         delete scriptList;
         scriptList = nullptr;
+        host::SetStrictInterface(false);
         WxTest::TearDown();
     }
     TempDir dir;
@@ -58,7 +61,7 @@ protected:
 // Each editor, fifteen times over: starts, adds a script in the dialog, closes the dialog (a
 // save) and the editor (a release). Each then checks that all it added is in the file; at the
 // end the file holds all thirty.
-TEST_F(ConcurrentSaves, TwoProcessesAddingScriptsAtOnceLoseNone) {
+TEST_P(ConcurrentSaves, TwoProcessesAddingScriptsAtOnceLoseNone) {
     constexpr int rounds = 15;
     std::vector<pid_t> editors;
     for (int who = 0; who < 2; ++who) {
@@ -88,7 +91,7 @@ TEST_F(ConcurrentSaves, TwoProcessesAddingScriptsAtOnceLoseNone) {
 
 // The lock is held by a live process: a save waits for it as long as it may, then saves all the
 // same, keeping the file as it was and saying why.
-TEST_F(ConcurrentSaves, ALockHeldTooLongIsToldAndTheFileKept) {
+TEST_P(ConcurrentSaves, ALockHeldTooLongIsToldAndTheFileKept) {
     int toChild[2];
     int fromChild[2];
     ASSERT_EQ(pipe(toChild), 0);
@@ -132,7 +135,7 @@ TEST_F(ConcurrentSaves, ALockHeldTooLongIsToldAndTheFileKept) {
 
 // A process killed while it held the lock leaves the lock file behind, never the lock; a lock
 // file a script's umask made unreadable is made the owner's again.
-TEST_F(ConcurrentSaves, ALockLeftByADeadProcessNeverBlocks) {
+TEST_P(ConcurrentSaves, ALockLeftByADeadProcessNeverBlocks) {
     const pid_t killed = Editor([&] {
         const SettingsLock lock(path);
         kill(getpid(), SIGKILL);
@@ -148,5 +151,10 @@ TEST_F(ConcurrentSaves, ALockLeftByADeadProcessNeverBlocks) {
     ASSERT_EQ(stat(SettingsLock::LockPath(path).fn_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0600, 0600u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Extension, ConcurrentSaves, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "InterfaceAlone" : "WithTheExtension";
+                         });
 
 } // namespace

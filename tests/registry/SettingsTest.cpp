@@ -692,12 +692,19 @@ TEST_F(RegistrySettings, ARelativeLocationIsReadFromTheSettingsFolder) {
               "tools/t.py");
 }
 
-// Two editors on one plug-ins folder: each has its own list and registry.
-class TwoEditors : public RegistrySettings {
+// Two editors on one plug-ins folder: each has its own list and registry. Each case runs with
+// the editor's settings extension and without it (the interface alone).
+class TwoEditors : public RegistrySettings, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
+        host::SetStrictInterface(GetParam());
         RegistrySettings::SetUp();
-        WriteSettings(File("3", Sections(0, 3)));
+        // A file the plug-in wrote: "s0", "s1", "s2".
+        for (int i = 0; i < 3; ++i)
+            Add(wxString::Format("s%d", i), wxString::Format("/s/s%d.py", i),
+                wxString::Format("about s%d", i), false, false);
+        registry.Save();
+        scriptList->DeleteAll();
         other.settingsPath = registry.settingsPath;
         registry.Load();
         As(otherList, [&] { other.Load(); });
@@ -705,6 +712,7 @@ protected:
     void TearDown() override {
         delete otherList;
         RegistrySettings::TearDown();
+        host::SetStrictInterface(false);
     }
 
     // Runs the work with the other editor's list as the plug-in's.
@@ -730,7 +738,7 @@ protected:
     ScriptList* otherList = new ScriptList;
 };
 
-TEST_F(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
+TEST_P(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
     As(otherList, [&] {
         Add("theirs", "/s/theirs.py", "", false, false);
         scriptList->Get(1)->description = "changed there";
@@ -758,7 +766,7 @@ TEST_F(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
     EXPECT_EQ(modal.PendingCount(), 0u);
 }
 
-TEST_F(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
+TEST_P(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
     As(otherList, [&] {
         scriptList->Get(1)->location = "/there/s1.py";
         scriptList->Get(2)->description = "edited there";
@@ -777,7 +785,7 @@ TEST_F(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
     EXPECT_TRUE(texts[0].Contains("\"" + registry.settingsPath + ".bak\"")) << texts[0];
 }
 
-TEST_F(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
+TEST_P(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
     for (int i = 3; i < 31; ++i)
         Add(wxString::Format("here%d", i), "/s/h.py", "", false, false);
     As(otherList, [&] {
@@ -793,7 +801,7 @@ TEST_F(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
     EXPECT_TRUE(texts[0].Contains("2 scripts added there do not fit in the list")) << texts[0];
 }
 
-TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
+TEST_P(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
     const wxString before = ReadFile(registry.settingsPath);
     registry.SaveChanges();
     EXPECT_EQ(ReadFile(registry.settingsPath), before) << "nothing changed: nothing written";
@@ -810,7 +818,7 @@ TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
 
 // The other editor's additions, whenever they came, are never read here as deletions: a script
 // leaves the file only when this editor deleted it.
-TEST_F(TwoEditors, AnAdditionThereIsNeverReadAsADeletionHere) {
+TEST_P(TwoEditors, AnAdditionThereIsNeverReadAsADeletionHere) {
     Add("mine", "/s/mine.py", "", false, false);
     registry.SaveChanges(); // the dialog closes
     As(otherList, [&] {
@@ -829,7 +837,7 @@ TEST_F(TwoEditors, AnAdditionThereIsNeverReadAsADeletionHere) {
 
 // An editor that changed nothing writes nothing at its release, not even its own list over the
 // other editor's.
-TEST_F(TwoEditors, AnEditorThatChangedNothingWritesNothing) {
+TEST_P(TwoEditors, AnEditorThatChangedNothingWritesNothing) {
     As(otherList, [&] {
         Add("theirs", "/s/theirs.py", "", false, false);
         other.SaveChanges();
@@ -845,7 +853,7 @@ TEST_F(TwoEditors, AnEditorThatChangedNothingWritesNothing) {
 
 // A file that a script deleted, or overwrote with what is no settings file, is written again
 // at the release: the list is not lost with it.
-TEST_F(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
+TEST_P(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
     wxRemoveFile(registry.settingsPath);
     registry.Close();
     EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
@@ -855,6 +863,13 @@ TEST_F(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
     otherList = nullptr;
     EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
     EXPECT_EQ(ReadFile(registry.settingsPath + ".bak"), "\x01 not xml");
+    // Without the extension the registry cannot tell what the file held, and says so.
+    EXPECT_EQ(modal.TakeMessageBoxes().size(), GetParam() ? 1u : 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Extension, TwoEditors, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "InterfaceAlone" : "WithTheExtension";
+                         });
 
 } // namespace
