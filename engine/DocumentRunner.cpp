@@ -173,8 +173,12 @@ bool RunText(const wxString& text, const wxString& path) {
     // sys.exit() with no code or code 0 is a normal end; a run stopped quietly has no report.
     if (failed && report::EndedQuietly())
         failed = false;
-    if (failed && !run.EndQuietly())
-        report::ReportFailure();
+    if (failed && !run.EndQuietly()) {
+        if (path.empty())
+            report::ReportFailureWithCachedLines();
+        else
+            report::ReportFailure();
+    }
     return !failed;
 }
 

@@ -145,18 +145,22 @@ CMainFrame::CMainFrame()
     EnsureNotebook();
     // The pane's height is set once the splitter has its first real size (a quarter of it,
     // unless a height was asked for), after the splitter has handled that size itself.
+    // Until a height is asked for, the pane stays a quarter of the window as the window gets its
+    // size.
     splitter->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
-        if (!outputHeightSet)
+        if (!outputHeightSet || wantedOutputHeight == 0)
             CallAfter([this] { ApplyOutputHeight(); });
     });
     splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGED, [this](wxSplitterEvent& event) {
         event.Skip();
         // The user moved the sash: the pane's new height is the one to keep.
-        CallAfter([this] {
-            wantedOutputHeight = GetOutputHeight();
+        const int total = splitter->GetClientSize().y - splitter->GetSashSize();
+        if (event.GetSashPosition() > 0 && event.GetSashPosition() < total) {
+            wantedOutputHeight = total - event.GetSashPosition();
+            outputHeightSet = true;
             outputHeightMoved = true;
-        });
+        }
     });
 
     host::SetAppWindow(this);
@@ -204,7 +208,8 @@ void CMainFrame::SetOutputHeight(int height) {
 
 void CMainFrame::ApplyOutputHeight() {
     const int total = splitter->GetClientSize().y - splitter->GetSashSize();
-    if (outputHeightSet || !splitter->IsSplit() || total < 3 * minimumPaneHeight)
+    if ((outputHeightSet && wantedOutputHeight > 0) || !splitter->IsSplit() ||
+        total < 3 * minimumPaneHeight)
         return; // not laid out yet: the first real size comes back here
     // A quarter of the window at first; a remembered height as far as the window has room.
     const int wanted = wantedOutputHeight > 0 ? wantedOutputHeight : total / 4;
@@ -686,7 +691,17 @@ host::SyntaxEditor* CMainFrame::UntitledDocument() const {
     auto* last = dynamic_cast<host::SyntaxEditor*>(lastUntitled.get());
     if (last && FindDocumentPage(last) != wxNOT_FOUND && last->GetFilePath().empty())
         return last;
-    return nullptr;
+    // Else the one unsaved document, if there is only one.
+    host::SyntaxEditor* only = nullptr;
+    for (size_t page = 0; page < PageCount(); ++page) {
+        host::SyntaxEditor* editor = EditorAt(page);
+        if (editor && editor->GetFilePath().empty()) {
+            if (only)
+                return nullptr;
+            only = editor;
+        }
+    }
+    return only;
 }
 
 int CMainFrame::FindDocumentPage(const wxWindow* editor) const {

@@ -301,11 +301,20 @@ COutputPane::COutputPane(wxWindow* parent, host::MessageOutput* source)
     // Scrolling (or a taller pane) may bring the new output into view.
     Bind(wxEVT_STC_UPDATEUI, [this](wxStyledTextEvent& event) {
         event.Skip();
+        following = IsAtEnd();
         UpdateMarker();
     });
+    // A pane made shorter keeps its first line in view: one that followed the output follows it
+    // still, with the last line in view.
     Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
-        CallAfter([this] { UpdateMarker(); });
+        const bool wasFollowing = following;
+        CallAfter([this, wasFollowing] {
+            if (wasFollowing)
+                SetFirstVisibleLine(std::max(0, GetLineCount() - LinesOnScreen()));
+            following = IsAtEnd();
+            UpdateMarker();
+        });
     });
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { Copy(); }, wxID_COPY);
@@ -377,6 +386,7 @@ void COutputPane::Show(const host::MessageOutput::ViewText& taken) {
     KeepTail();
     if (follow)
         SetFirstVisibleLine(std::max(0, GetLineCount() - LinesOnScreen()));
+    following = IsAtEnd();
     UpdateMarker();
 }
 

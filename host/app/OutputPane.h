@@ -109,7 +109,8 @@ private:
     std::map<uint64_t, int> styles; // attributes' keys to the styles defined for them
     int nextStyle = 1;
 
-    int unseenLine = -1; // the first line of new output not yet in view, or -1
+    int unseenLine = -1;   // the first line of new output not yet in view, or -1
+    bool following = true; // the view showed the last line when last looked at
     wxWindow* newOutputMarker = nullptr;
 
     wxFindReplaceData findData{wxFR_DOWN};
