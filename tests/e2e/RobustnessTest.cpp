@@ -229,3 +229,21 @@ TEST(E2ERobustness, AScriptDestroyingTheNotebookNeitherCrashesNorStopsTheEditor)
     EXPECT_TRUE(result.out.Contains("a document: True\n")) << Describe(result);
     EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
 }
+
+// A script that chooses another script's menu item while it runs does not run that one inside
+// itself; the user is told, and both can be chosen again afterwards.
+TEST(E2ERobustness, AScriptChosenWhileAnotherRunsIsRefusedWithAWord) {
+    const Plugins plugins(
+        {Script{"inner", "def MpMain():\n    print('inner ran')\n"},
+         Script{"outer", "import MpAPI, wx\n"
+                         "def MpMain():\n"
+                         "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                         "    item = frame.GetMenuBar().FindMenuItem('Tools', 'inner')\n"
+                         "    frame.ProcessEvent(wx.CommandEvent(wx.wxEVT_MENU, item))\n"
+                         "    print('outer ran')\n"}});
+    const ProcessResult result = RunWith(plugins, {"outer", "inner"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "\"inner\" was not run: \"outer\" is still running.\nouter ran\n"
+                          "inner ran\n")
+        << Describe(result);
+}
