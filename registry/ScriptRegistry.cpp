@@ -128,6 +128,19 @@ ScriptRegistry::Fields FieldsOf(const ScriptEntry& entry) {
                                   entry.location, entry.description, entry.shortcut};
 }
 
+// Writes one script's section, as every save does.
+void WriteFields(CConfigManagement& config, unsigned index, const ScriptRegistry::Fields& fields) {
+    const wxString prefix = SectionPrefix(index);
+    config.Write(prefix + "/autoRun", fields.autoRun);
+    config.Write(prefix + "/autoReload", fields.autoReload);
+    config.Write(prefix + "/name", fields.name, false);
+    config.Write(prefix + "/location", fields.location, false);
+    config.Write(prefix + "/description", fields.description, false);
+    // Written only when set: a file without shortcuts stays as editors before them wrote it.
+    if (!fields.shortcut.empty())
+        config.Write(prefix + "/shortcut", fields.shortcut, false);
+}
+
 void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
     entry.autoRun = fields.autoRun;
     entry.autoReload = fields.autoReload;
@@ -285,6 +298,16 @@ void ScriptRegistry::Load() {
         disagreements.push_back(
             wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
+    // Without the store's word on what the file holds, what was read from it is tried against
+    // it: anything else in it is kept aside before the first save replaces it.
+    if (disagreements.empty() && !overflow && !store.Extended() &&
+        !store.HoldsOnly([this](CConfigManagement& written) {
+            written.Write(countsKey, static_cast<int>(base.size()));
+            for (unsigned i = 0; i < base.size(); ++i)
+                WriteFields(written, i, base[i].fields);
+        }))
+        disagreements.push_back(wxGetTranslation("it holds more than the scripts read from it"));
+
     // A file the store could not read whole the store keeps itself; one that disagrees with
     // itself is copied aside by the first save.
     const bool damaged = store.IsDamaged();
@@ -414,16 +437,8 @@ void ScriptRegistry::Save() {
     const unsigned count = scriptList->GetCount();
     config.Write(countsKey, static_cast<int>(count));
     for (unsigned i = 0; i < count; ++i) {
-        const wxString prefix = SectionPrefix(i);
         currentEntry = scriptList->Get(i);
-        config.Write(prefix + "/autoRun", currentEntry->autoRun);
-        config.Write(prefix + "/autoReload", currentEntry->autoReload);
-        config.Write(prefix + "/name", currentEntry->name, false);
-        config.Write(prefix + "/location", currentEntry->location, false);
-        config.Write(prefix + "/description", currentEntry->description, false);
-        // Written only when set: a file without shortcuts stays as editors before them wrote it.
-        if (!currentEntry->shortcut.empty())
-            config.Write(prefix + "/shortcut", currentEntry->shortcut, false);
+        WriteFields(config, i, FieldsOf(*currentEntry));
     }
     currentEntry = nullptr;
     if (store.Save()) {
