@@ -31,10 +31,11 @@ CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false),
       menu(*this, scriptManagementId,
            {[this] { return IsEngineRunning(); },
-            [this](const wxString& path, bool reload) { return RunScript(path, reload); },
-            [this] {
-                if (IsEngineRunning())
-                    console::Show();
+            [this](const wxString& path, bool reload, const wxString& title) {
+                return RunScript(path, reload, title);
+            },
+            [this]() -> wxWindow* {
+                return IsEngineRunning() && console::Show() ? console::Window() : nullptr;
             },
             [this] { return IsEngineRunning() && document::RunCurrent(); },
             [this] { registry.SaveChanges(); }}),
@@ -69,9 +70,9 @@ void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
     menu.Build(menuBar);
 }
 
-bool CCoilhatch::RunScript(const wxString& path, bool reload) {
+bool CCoilhatch::RunScript(const wxString& path, bool reload, const wxString& title) {
     // Without an engine (attaching failed) no Python code can run.
-    return IsEngineRunning() && runner::RunScriptFile(path, reload);
+    return IsEngineRunning() && runner::RunScriptFile(path, reload, title);
 }
 
 bool CCoilhatch::StartEngine() {

@@ -14,6 +14,11 @@
 
 namespace {
 
+// The caption of the messages about the settings file: the submenu where the user meets them.
+wxString SettingsCaption() {
+    return wxGetTranslation("Python Script");
+}
+
 const char* const listKey = "/Coilhatch";
 const char* const countsName = "Counts";
 const char* const countsKey = "/Coilhatch/Counts";
@@ -335,7 +340,7 @@ void ScriptRegistry::Load() {
                      wxString::Format(wxGetTranslation("The file as it is now will be kept as "
                                                        "\"%s\" before the settings are saved."),
                                       keptAt),
-                 wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+                 SettingsCaption(), wxOK | wxICON_WARNING);
 }
 
 bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts,
@@ -425,7 +430,7 @@ void ScriptRegistry::Save() {
         !KeepFileCopy(settingsPath, copy, copyError)) {
         wxMessageBox(
             wxString::Format(wxGetTranslation("The Python scripts were not saved: %s"), copyError),
-            wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+            SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
     config.Clear();
@@ -458,7 +463,7 @@ void ScriptRegistry::Save() {
                                                             "\"%s\".",
                                                             overflow),
                                            overflow, copy);
-        wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+        wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
         return;
     }
     // The scripts registered in this run would silently be gone at the next start.
@@ -466,5 +471,5 @@ void ScriptRegistry::Save() {
                                                    "changes made since the editor started will "
                                                    "be lost.\n%s"),
                                   store.LastError()),
-                 wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+                 SettingsCaption(), wxOK | wxICON_ERROR);
 }
