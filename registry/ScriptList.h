@@ -57,3 +57,7 @@ extern wxString scriptSettingsFolder;
 // Every place that reads a script's location (the runner, the scripts folder's list, the
 // dialog's Load and Browse) reads it through this.
 wxString ResolveScriptLocation(const wxString& location);
+
+// What the user sees a script called: its name, or for a script without one its file's name
+// without extension, or "(unnamed)" when it has no location either.
+wxString ShownScriptName(const ScriptEntry& entry);

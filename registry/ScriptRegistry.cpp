@@ -15,6 +15,11 @@
 
 namespace {
 
+// The caption of the messages about the settings file: the submenu where the user meets them.
+wxString SettingsCaption() {
+    return wxGetTranslation("Python Script");
+}
+
 const char* const listKey = "/Coilhatch";
 const char* const countsKey = "/Coilhatch/Counts";
 
@@ -116,6 +121,19 @@ ScriptRegistry::Fields ReadFields(const CConfigManagement& config, const wxStrin
 ScriptRegistry::Fields FieldsOf(const ScriptEntry& entry) {
     return ScriptRegistry::Fields{entry.autoRun,  entry.autoReload,  entry.name,
                                   entry.location, entry.description, entry.shortcut};
+}
+
+// Writes one script's section, as every save does.
+void WriteFields(CConfigManagement& config, unsigned index, const ScriptRegistry::Fields& fields) {
+    const wxString prefix = SectionPrefix(index);
+    config.Write(prefix + "/autoRun", fields.autoRun);
+    config.Write(prefix + "/autoReload", fields.autoReload);
+    config.Write(prefix + "/name", fields.name, false);
+    config.Write(prefix + "/location", fields.location, false);
+    config.Write(prefix + "/description", fields.description, false);
+    // Written only when set: a file without shortcuts stays as editors before them wrote it.
+    if (!fields.shortcut.empty())
+        config.Write(prefix + "/shortcut", fields.shortcut, false);
 }
 
 void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
@@ -291,6 +309,16 @@ void ScriptRegistry::Load() {
         disagreements.push_back(wxString::Format(
             wxGetTranslation("section \"%s\" is numbered with leading zeros"), scan.oddName));
 
+    // Without the store's word on what the file holds, what was read from it is tried against
+    // it: anything else in it is kept aside before the first save replaces it.
+    if (disagreements.empty() && !overflow && !store.Extended() &&
+        !store.HoldsOnly([this](CConfigManagement& written) {
+            written.Write(countsKey, static_cast<int>(base.size()));
+            for (unsigned i = 0; i < base.size(); ++i)
+                WriteFields(written, i, base[i].fields);
+        }))
+        disagreements.push_back(wxGetTranslation("it holds more than the scripts read from it"));
+
     // A file the store could not read whole the store keeps itself; one that disagrees with
     // itself is copied aside by the first save.
     const bool damaged = store.IsDamaged();
@@ -324,7 +352,7 @@ void ScriptRegistry::Load() {
                      wxString::Format(wxGetTranslation("The file as it is now will be kept as "
                                                        "\"%s\" before the settings are saved."),
                                       keptAt),
-                 wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+                 SettingsCaption(), wxOK | wxICON_WARNING);
 }
 
 // What a merge found, and where each script of the list is to be written.
@@ -573,22 +601,20 @@ void ScriptRegistry::Save() {
             }
         } else {
             // The store rewrites the file from its keys: whatever else the file holds would go.
-            if (!store.HoldsOnlyTheScriptList())
+            // (A file the load found holding more is in the backup the load announced.)
+            if (!backupDue && !store.HoldsOnly([&](CConfigManagement& written) {
+                    written.Write(countsKey, static_cast<int>(fileScripts.size()));
+                    for (unsigned i = 0; i < fileScripts.size(); ++i)
+                        WriteFields(written, i, fileScripts[i].fields);
+                }))
                 lost.push_back(wxGetTranslation(
                     "anything it held besides the scripts' own settings (other elements, "
                     "attributes, comments; this editor's settings store writes the keys alone)"));
             config.Clear();
             config.Write(countsKey, static_cast<int>(count));
             for (unsigned i = 0; i < count; ++i) {
-                const wxString prefix = SectionPrefix(i);
                 currentEntry = scriptList->Get(i);
-                config.Write(prefix + "/autoRun", currentEntry->autoRun);
-                config.Write(prefix + "/autoReload", currentEntry->autoReload);
-                config.Write(prefix + "/name", currentEntry->name, false);
-                config.Write(prefix + "/location", currentEntry->location, false);
-                config.Write(prefix + "/description", currentEntry->description, false);
-                if (!currentEntry->shortcut.empty())
-                    config.Write(prefix + "/shortcut", currentEntry->shortcut, false);
+                WriteFields(config, i, FieldsOf(*currentEntry));
             }
         }
         currentEntry = nullptr;
@@ -612,7 +638,7 @@ void ScriptRegistry::Save() {
     if (!copyError.empty()) {
         wxMessageBox(
             wxString::Format(wxGetTranslation("The Python scripts were not saved: %s"), copyError),
-            wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+            SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
     if (!saved) {
@@ -621,7 +647,7 @@ void ScriptRegistry::Save() {
                                                        "changes made since the editor started "
                                                        "will be lost.\n%s"),
                                       saveError),
-                     wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+                     SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
     if (conflicts.empty() && overflow == 0 && unloaded == 0 && lost.empty() && lockProblem.empty())
@@ -662,5 +688,5 @@ void ScriptRegistry::Save() {
                                                   "for another editor's save (%s); the file as "
                                                   "it was before is kept in \"%s\"."),
                                  lockProblem, copy);
-    wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+    wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
 }

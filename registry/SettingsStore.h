@@ -4,11 +4,12 @@
 // and (version 2) edits the file in place, so that what it does not know stays as it is.
 // Without it (an editor that offers the interface alone):
 //   - the sections are found by asking for "Script0", "Script1" ... up to what "Counts" says
-//     and a margin beyond the list's size;
-//   - a damaged file is not recognised as such: the store gives what it gives;
+//     and on while a section was found among the last 64 numbers asked for;
+//   - a file that holds more than the registry reads is recognised by trying what was read out
+//     in stores of its own (HoldsOnly); a damaged file is the store's to recognise;
 //   - whether a save succeeded is found by reading the file back;
-//   - a save rewrites the file from its keys (Clear, then Write), so whether the file holds
-//     anything else is found by comparing it with what the store writes for those keys alone.
+//   - a save rewrites the file from its keys (Clear, then Write), so what else the file holds
+//     (HoldsOnly again, at the save) is kept in a backup first.
 // Backups are the registry's own: a copy of the file's bytes beside it, made with plain file
 // operations.
 #pragma once
@@ -19,6 +20,7 @@
 #include <wx/string.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,8 @@ public:
     // Where the store keeps the damaged file; empty when it is not known to keep one.
     wxString DamagedFileCopy() const;
 
+    // Whether the editor offers its settings extension.
+    bool Extended() const { return extension != nullptr; }
     // Whether the store edits the file in place (it keeps what it is not asked about); only
     // then do the three below work.
     bool EditsInPlace() const { return edits != nullptr; }
@@ -55,18 +59,19 @@ public:
     // True when writing the key replaces nothing but its text (or the key is absent).
     bool HoldsTextAlone(const wxString& key) const;
 
-    // Whether the file holds nothing but the keys of the script list ("Counts" and the fields
-    // of the sections found), as this editor's store writes them: a save that rewrites the file
-    // from its keys then loses nothing. True when there is no file.
-    bool HoldsOnlyTheScriptList() const;
+    // Whether the file holds nothing but what `write` writes (keys it leaves out included):
+    // the file's content with `write`'s keys written over it must be what `write` makes alone,
+    // in stores of the editor's on copies in a temporary folder. True when there is no file or
+    // nothing can be tried.
+    bool HoldsOnly(const std::function<void(CConfigManagement&)>& write) const;
 
     // Saves; false, with LastError() set, when the file does not hold what was written.
     bool Save();
     const wxString& LastError() const { return lastError; }
 
-    // How many numbered sections are asked for without the extension beyond what "Counts" says.
+    // Without the extension: how far beyond "Counts" and beyond the last section found the
+    // numbered sections are asked for, and the number no section is asked for beyond.
     static constexpr unsigned probeMargin = 64;
-    // "Counts" larger than this is not believed when sections are asked for one by one.
     static constexpr unsigned probeLimit = 4096;
 
 private:
@@ -104,9 +109,6 @@ private:
     bool held = false;
     wxString why;
 };
-
-// The file's bytes; false when it cannot be read.
-bool ReadFileBytes(const wxString& path, std::string& bytes);
 
 // Copies the file's bytes to a free name beside it ("<file>.bak", "<file>.bak1", ...), with the
 // file's mode. False, with a sentence that names the file and the reason, when it cannot.

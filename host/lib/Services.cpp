@@ -148,6 +148,10 @@ const MpSettingsExtension2 settingsExtension = {
     },
 };
 
+const MpOutputExtension outputExtension = {
+    [] { host::MessageOutputPane::ShowAndPaintAll(); },
+};
+
 template <class Table> bool Is(const char* name, int version) {
     return std::strcmp(name, Table::name) == 0 && version == Table::version;
 }
@@ -166,5 +170,7 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &settingsExtension.first;
     if (Is<MpSettingsExtension2>(name, version))
         return &settingsExtension;
+    if (Is<MpOutputExtension>(name, version))
+        return &outputExtension;
     return nullptr;
 }
