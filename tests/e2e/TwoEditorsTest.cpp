@@ -30,7 +30,7 @@ int Trials() {
     return given && std::atoi(given) > 0 ? std::atoi(given) : 3;
 }
 
-// Starts one editor of the trial, its standard output going to the file.
+// Starts one editor of the trial, its standard output and error going to the file.
 pid_t StartEditor(const std::vector<wxString>& args, const wxString& output) {
     std::vector<std::string> argv{COILHATCH_TESTS_BIN_DIR "/editor_trial"};
     for (const wxString& arg : args)
@@ -43,8 +43,10 @@ pid_t StartEditor(const std::vector<wxString>& args, const wxString& output) {
     const pid_t pid = fork();
     if (pid == 0) {
         const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (fd >= 0)
+        if (fd >= 0) {
             dup2(fd, 1);
+            dup2(fd, 2);
+        }
         execv(pointers[0], pointers.data());
         _exit(127);
     }
@@ -79,8 +81,9 @@ Outcome RunTrial(const std::vector<std::vector<wxString>>& editors) {
         args.insert(args.end(), editors[i].begin(), editors[i].end());
         running.push_back(StartEditor(args, barrier.File(wxString::Format("out-%zu", i))));
     }
-    for (const pid_t pid : running)
-        EXPECT_EQ(Wait(pid), 0);
+    for (size_t i = 0; i < running.size(); ++i)
+        EXPECT_EQ(Wait(running[i]), 0)
+            << ReadFile(barrier.File(wxString::Format("out-%zu", i))).utf8_str();
     Outcome outcome;
     for (size_t i = 0; i < editors.size(); ++i) {
         wxString out = ReadFile(barrier.File(wxString::Format("out-%zu", i)));
