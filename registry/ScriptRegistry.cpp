@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -240,6 +241,9 @@ void ScriptRegistry::Load() {
     if (!scriptList)
         return;
 
+    // Another editor's save never comes between reading the file and trying it out (below); the
+    // lock is let go before anything is shown.
+    auto lock = std::make_unique<SettingsLock>(settingsPath, lockPatienceMs);
     const SettingsStore store(settingsPath);
     const CConfigManagement& config = store.Config();
     // Whatever the file says it holds, every section in it is loaded: a wrong count must never
@@ -266,10 +270,7 @@ void ScriptRegistry::Load() {
         if (!store.IsWhole(prefix))
             continue;
         if (scriptList->GetCount() >= MaxScriptNum) {
-            // The user hears about the overflow once, however many sections are left.
-            wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
-                         wxMessageBoxCaptionStr, wxOK | wxCENTRE);
-            overflow = true;
+            overflow = true; // told once below, however many sections are left
             break;
         }
         for (const char* flag : {"/autoRun", "/autoReload"}) {
@@ -325,6 +326,10 @@ void ScriptRegistry::Load() {
     const wxString keptAt = damaged ? store.DamagedFileCopy() : FreeCopyName(settingsPath);
     backupDue = !damaged && !disagreements.empty();
     repairDue = damaged || !disagreements.empty();
+    lock.reset();
+    if (overflow)
+        wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
+                     wxMessageBoxCaptionStr, wxOK | wxCENTRE);
     if (!repairDue)
         return;
     wxString text;

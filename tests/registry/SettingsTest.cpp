@@ -863,8 +863,8 @@ TEST_P(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
     otherList = nullptr;
     EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
     EXPECT_EQ(ReadFile(registry.settingsPath + ".bak"), "\x01 not xml");
-    // Without the extension the registry cannot tell what the file held, and says so.
-    EXPECT_EQ(modal.TakeMessageBoxes().size(), GetParam() ? 1u : 0u);
+    // The store kept what it could not read itself.
+    EXPECT_EQ(modal.PendingCount(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Extension, TwoEditors, ::testing::Values(false, true),
