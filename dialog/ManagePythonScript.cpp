@@ -30,12 +30,6 @@ void ShowMessage(const wxString& text) {
 // The Location field shows a path of this length whole.
 const char* const typicalPath = "/home/ann/.marrowpad/plugins/python/scripts/wordcount.py";
 
-// The editor's own keys that no menu item shows.
-const struct {
-    const char* shortcut;
-    const char* holder;
-} editorKeys[] = {{"Ctrl+Space", "the editor's completion"}};
-
 } // namespace
 
 wxIMPLEMENT_DYNAMIC_CLASS(ManagePythonScript, wxDialog);
@@ -274,7 +268,8 @@ void ManagePythonScript::ClearDetails() {
 }
 
 void ManagePythonScript::SetBrowseFolder(const wxString& location) {
-    wxString folder = location.empty() ? wxString() : wxFileName(location).GetPath();
+    wxString folder =
+        location.empty() ? wxString() : wxFileName(ResolveScriptLocation(location)).GetPath();
     if (folder.empty() || !wxDirExists(folder))
         folder = ScriptsFolderPath();
     locationPicker->SetInitialDirectory(wxDirExists(folder) ? folder : wxString());
@@ -434,9 +429,6 @@ bool ManagePythonScript::AcceptShortcut(const wxString& shortcut) {
     if (shortcut.empty() || !current || !scriptList)
         return true; // clearing is always allowed; without a script nothing is stored
     wxString holder;
-    for (const auto& key : editorKeys)
-        if (NormalizedShortcut(key.shortcut) == shortcut)
-            holder = wxGetTranslation(key.holder);
     for (unsigned i = 0; holder.empty() && i < scriptList->GetCount(); ++i) {
         const ScriptEntry* other = scriptList->Get(i);
         if (other && other != current && NormalizedShortcut(other->shortcut) == shortcut)
@@ -451,10 +443,7 @@ bool ManagePythonScript::AcceptShortcut(const wxString& shortcut) {
             return std::find(deletedIds.begin(), deletedIds.end(), id) != deletedIds.end();
         };
         const wxFrame* frame = CAppManagement::Get()->GetAppWindow();
-        const wxString item =
-            ShortcutHolderInMenus(frame ? frame->GetMenuBar() : nullptr, shortcut, isScriptItem);
-        if (!item.empty())
-            holder = "\"" + item + "\"";
+        holder = ShortcutHolder(frame ? frame->GetMenuBar() : nullptr, shortcut, isScriptItem);
     }
     if (holder.empty())
         return true;

@@ -36,6 +36,12 @@ bool ParseShortcut(const wxString& text, int& flags, int& key) {
     return true;
 }
 
+// The editor's own keys that no menu item shows.
+const struct {
+    const char* shortcut;
+    const char* holder;
+} editorKeys[] = {{"Ctrl+Space", "the editor's completion"}};
+
 int ModifiersOf(int accelFlags) {
     int modifiers = wxMOD_NONE;
     if (accelFlags & wxACCEL_CTRL)
@@ -123,6 +129,19 @@ wxString ShortcutHolderInMenus(const wxMenuBar* menuBar, const wxString& shortcu
             return found;
     }
     return wxString();
+}
+
+wxString ShortcutHolder(const wxMenuBar* menuBar, const wxString& shortcut,
+                        const std::function<bool(int id)>& skip) {
+    const wxString normalized = NormalizedShortcut(shortcut);
+    if (normalized.empty())
+        return wxString();
+    for (const auto& key : editorKeys) {
+        if (NormalizedShortcut(key.shortcut) == normalized)
+            return wxGetTranslation(key.holder);
+    }
+    const wxString item = ShortcutHolderInMenus(menuBar, normalized, skip);
+    return item.empty() ? item : "\"" + item + "\"";
 }
 
 ShortcutCtrl::ShortcutCtrl(wxWindow* parent, wxWindowID id)

@@ -24,6 +24,13 @@ wxString NormalizedShortcut(const wxString& text);
 wxString ShortcutHolderInMenus(const wxMenuBar* menuBar, const wxString& shortcut,
                                const std::function<bool(int id)>& skip);
 
+// Who in the editor holds the shortcut: one of the editor's own keys that no menu shows (say
+// Ctrl+Space, "the editor's completion"), or the holder ShortcutHolderInMenus finds, in quotes.
+// Empty when nothing holds it. The one rule for the dialog and for shortcuts read from the
+// settings file.
+wxString ShortcutHolder(const wxMenuBar* menuBar, const wxString& shortcut,
+                        const std::function<bool(int id)>& skip);
+
 // A field that shows a key combination: pressing one while the field has the keyboard puts its
 // text there (when `accept` agrees), Backspace or Delete empties it, and nothing can be typed
 // into it. Tab, Enter and Esc keep their usual meaning in the dialog.

@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -133,7 +134,11 @@ void OnFatalSignal(int signal) {
     const int savedErrno = errno;
     if (!inForkedChild && handlerState) {
         const char* const path = handlerState->reportPath.load();
-        const int report = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+        // The stacks hold what the user's scripts were doing: the owner's alone, also when an
+        // earlier report left the file readable by others.
+        const int report = path ? open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+        if (report >= 0)
+            fchmod(report, 0600);
         CopyReport(signal, report);
         if (report >= 0)
             close(report);

@@ -169,6 +169,12 @@ void ReportMenuFailure(const char* what) {
     }
 }
 
+// Whether the main window is gone or on its way out (a script closed it).
+bool Closing(wxFrame* frame) {
+    return !frame || frame->IsBeingDeleted() ||
+           (wxTheApp && wxTheApp->IsScheduledForDestruction(frame));
+}
+
 // Runs a menu handler's body: whatever it throws is told to the user, never passed on to the
 // editor's event loop.
 template <class Body> void Guarded(const Body& body) {
@@ -223,6 +229,7 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
         wxMenu* tools = menuBar->GetMenu(toolsIndex);
 
         scriptMenu = new wxMenu(0);
+        submenu = scriptMenu;
         AppendFixedItems();
         tools->Append(wxID_ANY, wxGetTranslation("Python Script"), scriptMenu, wxEmptyString);
         // The scripts folder's files are found afresh whenever the Tools menu opens.
@@ -238,10 +245,19 @@ void ScriptMenu::Build(wxMenuBar* menuBar) {
     });
 }
 
+bool ScriptMenu::SubmenuThere() {
+    if (scriptMenu && !submenu) {
+        scriptMenu = nullptr;
+        folderSeparator = nullptr;
+        folderPaths.clear();
+    }
+    return scriptMenu != nullptr;
+}
+
 void ScriptMenu::Refresh(bool runAutoScripts) {
     // Without an interpreter the submenu keeps its fixed items ("Script Management", and the
     // console and the run of the current document, both disabled) and the separator.
-    if (!runner.engineRunning() || !scriptMenu)
+    if (!runner.engineRunning() || !SubmenuThere())
         return;
 
     // Items are removed by the ids they carry themselves, so the items (and handlers) of entries
@@ -263,12 +279,13 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
         const ScriptEntry* entry = scriptList->Get(index);
         if (!entry)
             continue;
-        // A shortcut that an item before it holds (the editor's own, or an earlier script's, as
-        // a hand-edited file may give) stays with that item.
+        // A shortcut read from the file is judged as the dialog judges one: one that the editor
+        // holds (a menu's, or a key of its own such as Ctrl+Space) or an earlier script's item
+        // holds, as a hand-edited file may give, stays with its holder.
         wxString label = ScriptItemLabel(ShownScriptName(*entry));
         const wxString shortcut = NormalizedShortcut(entry->shortcut);
         if (!shortcut.empty() &&
-            ShortcutHolderInMenus(scriptMenu->GetMenuBar(), shortcut, nullptr).empty())
+            ShortcutHolder(scriptMenu->GetMenuBar(), shortcut, nullptr).empty())
             label += "\t" + shortcut;
         wxMenuItem* item =
             scriptMenu->Append(entry->menuId, label, entry->description, wxITEM_NORMAL);
@@ -323,7 +340,7 @@ void ScriptMenu::RemoveFolderItems() {
 }
 
 void ScriptMenu::RefreshFolderScripts() {
-    if (!runner.engineRunning() || !scriptMenu)
+    if (!runner.engineRunning() || !SubmenuThere())
         return;
     RemoveFolderItems();
     AppendFolderItems(scriptList && scriptList->GetCount() > 0);
@@ -458,16 +475,34 @@ void ScriptMenu::OnScriptManagement(wxCommandEvent&) {
             return;
         }
 
-        ManagePythonScript dialog(CAppManagement::Get()->GetAppWindow(), ID_MANAGEPYTHONSCRIPT,
-                                  wxGetTranslation("Python Script Management"), wxDefaultPosition,
-                                  wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL);
-        dialog.ShowModal();
+        // The dialog is a child of the main window, which a script's timer may close while the
+        // dialog is open: the window then destroys its children, so the dialog lives on the heap
+        // (never on this stack) and is let go only if it is still there.
+        wxFrame* frame = CAppManagement::Get()->GetAppWindow();
+        const wxWeakRef<wxFrame> frameAlive(frame);
+        const wxWeakRef<ManagePythonScript> dialog(new ManagePythonScript(
+            frame, ID_MANAGEPYTHONSCRIPT, wxGetTranslation("Python Script Management"),
+            wxDefaultPosition, wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL));
+        // The main window closing ends the dialog first.
+        const auto endDialog = [&dialog](wxCloseEvent& event) {
+            event.Skip();
+            if (dialog && dialog->IsModal())
+                dialog->EndModal(wxID_CANCEL);
+        };
+        if (frame)
+            frame->Bind(wxEVT_CLOSE_WINDOW, endDialog);
+        dialog->ShowModal();
+        if (frameAlive)
+            frameAlive->Unbind(wxEVT_CLOSE_WINDOW, endDialog);
+        if (dialog)
+            delete dialog.get();
         // Saved at once: a crash of the editor later loses nothing. Another editor's changes
         // may come in with the save.
         if (runner.saveChanges)
             runner.saveChanges();
-        // The flag stays set once the dialog has changed anything, so every later close rebuilds.
-        if (scriptList && scriptList->modified)
+        // With the main window the submenu may be gone. The flag stays set once the dialog has
+        // changed anything, so every later close rebuilds.
+        if (scriptList && scriptList->modified && !Closing(frameAlive))
             Refresh(false);
     });
 }

@@ -83,6 +83,9 @@ private:
     void AppendFolderItems(bool afterScripts);
     void RemoveFolderItems();
     void OnMenuOpen(wxMenuEvent& event);
+    // Forgets the submenu when it is gone (a script destroyed the menu bar that held it);
+    // false then.
+    bool SubmenuThere();
     // A key pressed in the console's window: the submenu's shortcuts (the scripts', Run Current
     // Document's) work there as in the editor's own windows.
     void OnConsoleKey(wxKeyEvent& event);
@@ -92,6 +95,7 @@ private:
     const ScriptRunner runner;
 
     wxWeakRef<wxMenu> toolsMenu;           // the editor's Tools menu, told when it opens
+    wxWeakRef<wxMenu> submenu;             // scriptMenu, as long as it exists
     wxWeakRef<wxWindow> consoleWindow;     // the console's window, whose keys come here first
     std::vector<int> folderIds;            // drawn as needed and kept, each bound once
     std::vector<wxString> folderPaths;     // the file of each folder item, in menu order

@@ -69,6 +69,28 @@ struct MpSettingsExtension {
     wxString (*lastError)(const CConfigManagement& store);
 };
 
+// Version 2 of the settings table: version 1's members first (an editor may answer version 1
+// with the same table), then the store's elements edited in place. A store that offers it keeps
+// through a save everything of its file that was neither written nor removed: elements, their
+// attributes, comments.
+struct MpSettingsExtension2 {
+    static constexpr const char* name = "settings";
+    static constexpr int version = 2;
+
+    MpSettingsExtension first;
+    // Takes the child elements of the key's at those indexes (as childNames lists them, in any
+    // order) out of the store, with everything in them, in one pass; how many it took.
+    size_t (*removeChildren)(CConfigManagement& store, const wxString& key, const size_t* indexes,
+                             size_t count);
+    // Renames the index-th child element of the key's; false, changing nothing, when there is
+    // none or XML cannot have the name.
+    bool (*renameChild)(CConfigManagement& store, const wxString& key, size_t index,
+                        const wxString& name);
+    // True when the key's element holds text alone (no element, comment or instruction inside
+    // it), or is absent: writing the key then replaces nothing but its text.
+    bool (*holdsTextAlone)(const CConfigManagement& store, const wxString& key);
+};
+
 // The editor's message output as a person sees it.
 struct MpOutputExtension {
     static constexpr const char* name = "output";

@@ -54,6 +54,8 @@ extern ScriptList* scriptList;
 // plug-ins folder with its scripts inside can move. Empty until the list is opened.
 extern wxString scriptSettingsFolder;
 // The file a location names: an absolute one as it is, a relative one in scriptSettingsFolder.
+// Every place that reads a script's location (the runner, the scripts folder's list, the
+// dialog's Load and Browse) reads it through this.
 wxString ResolveScriptLocation(const wxString& location);
 
 // What the user sees a script called: its name, or for a script without one its file's name

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -20,7 +22,6 @@ wxString SettingsCaption() {
 }
 
 const char* const listKey = "/Coilhatch";
-const char* const countsName = "Counts";
 const char* const countsKey = "/Coilhatch/Counts";
 
 wxString SectionPrefix(unsigned index) {
@@ -70,14 +71,13 @@ wxString Joined(const wxArrayString& parts) {
 }
 
 // What the elements below the list's key hold: the sections in the order of their numbers (those
-// of one number in the file's order), and what of them no file the plug-in writes has.
+// of one number in the file's order), and what of them no file the plug-in writes has. Other
+// elements there are no concern of the list's: they are written back as they are.
 struct SectionScan {
     std::vector<Section> sections;
     bool numbered = true;    // the numbers are 0, 1, 2 ... without gaps
     wxString repeatedNumber; // the first number used twice
     wxString oddName;        // the first section numbered with leading zeros
-    wxString foreignName;    // the first element that is neither a section nor "Counts"
-    unsigned countsSeen = 0;
 };
 
 SectionScan ScanSections(const SettingsStore& store) {
@@ -88,10 +88,6 @@ SectionScan ScanSections(const SettingsStore& store) {
         bool written = true;
         if (IsSectionName(children[i], number, written))
             scan.sections.push_back(Section{number, i});
-        else if (children[i] == countsName)
-            ++scan.countsSeen;
-        else if (scan.foreignName.empty())
-            scan.foreignName = children[i];
         if (!written && scan.oddName.empty())
             scan.oddName = children[i];
     }
@@ -150,16 +146,22 @@ void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
     entry.shortcut = fields.shortcut;
 }
 
+// A script of the file and where its section is among the elements below the list's key.
+struct FileScript {
+    ScriptRegistry::Fields fields;
+    size_t position;
+};
+
 // The sections of the file that the list would load, read whole, in the list's order: at most
 // as many as the list holds.
-std::vector<ScriptRegistry::Fields> ReadScripts(const SettingsStore& store) {
-    std::vector<ScriptRegistry::Fields> scripts;
-    for (const Section& section : ScanSections(store).sections) {
+std::vector<FileScript> ReadScripts(const SettingsStore& store, const SectionScan& scan) {
+    std::vector<FileScript> scripts;
+    for (const Section& section : scan.sections) {
         if (scripts.size() >= MaxScriptNum)
             break;
         const wxString prefix = store.ChildKey(listKey, section.position);
         if (store.IsWhole(prefix))
-            scripts.push_back(ReadFields(store.Config(), prefix));
+            scripts.push_back(FileScript{ReadFields(store.Config(), prefix), section.position});
     }
     return scripts;
 }
@@ -196,22 +198,36 @@ void ScriptRegistry::Open(const wxString& path) {
 void ScriptRegistry::Close() {
     if (!scriptList)
         return;
-    Save();
+    SaveChanges();
     delete scriptList;
     scriptList = nullptr;
     base.clear();
     baseRead = false;
 }
 
-void ScriptRegistry::SaveChanges() {
-    if (!scriptList)
-        return;
+bool ScriptRegistry::ListChanged() const {
     bool same = scriptList->GetCount() == base.size();
     for (unsigned i = 0; same && i < base.size(); ++i) {
         const ScriptEntry* entry = scriptList->Get(i);
         same = entry->menuId == base[i].menuId && FieldsOf(*entry) == base[i].fields;
     }
-    if (!same)
+    return !same;
+}
+
+bool ScriptRegistry::FileLost() const {
+    if (!wxFileName::Exists(settingsPath))
+        return !base.empty();
+    // Every file a save writes says how many scripts it holds; without the extension that is
+    // all that tells a spoilt file.
+    const SettingsStore store(settingsPath);
+    return store.IsDamaged() || (!base.empty() && !store.HasKey(countsKey));
+}
+
+void ScriptRegistry::SaveChanges() {
+    // An editor that changed nothing writes nothing: a save it did not need could only take
+    // something from another editor's. Unless the file is gone or damaged (a script deleted or
+    // overwrote it): no editor saves a file so, and the list would be lost.
+    if (scriptList && (repairDue || ListChanged() || FileLost()))
         Save();
 }
 
@@ -225,6 +241,9 @@ void ScriptRegistry::Load() {
     if (!scriptList)
         return;
 
+    // Another editor's save never comes between reading the file and trying it out (below); the
+    // lock is let go before anything is shown.
+    auto lock = std::make_unique<SettingsLock>(settingsPath, lockPatienceMs);
     const SettingsStore store(settingsPath);
     const CConfigManagement& config = store.Config();
     // Whatever the file says it holds, every section in it is loaded: a wrong count must never
@@ -242,6 +261,7 @@ void ScriptRegistry::Load() {
 
     base.clear();
     baseRead = true;
+    backupDue = repairDue = false;
     bool overflow = false;
     unsigned loaded = 0;
     for (const Section& section : sections) {
@@ -250,10 +270,7 @@ void ScriptRegistry::Load() {
         if (!store.IsWhole(prefix))
             continue;
         if (scriptList->GetCount() >= MaxScriptNum) {
-            // The user hears about the overflow once, however many sections are left.
-            wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
-                         wxMessageBoxCaptionStr, wxOK | wxCENTRE);
-            overflow = true;
+            overflow = true; // told once below, however many sections are left
             break;
         }
         for (const char* flag : {"/autoRun", "/autoReload"}) {
@@ -292,11 +309,6 @@ void ScriptRegistry::Load() {
     if (!scan.oddName.empty())
         disagreements.push_back(wxString::Format(
             wxGetTranslation("section \"%s\" is numbered with leading zeros"), scan.oddName));
-    if (scan.countsSeen > 1)
-        disagreements.push_back(wxGetTranslation("\"Counts\" is there more than once"));
-    if (!scan.foreignName.empty())
-        disagreements.push_back(
-            wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
     // Without the store's word on what the file holds, what was read from it is tried against
     // it: anything else in it is kept aside before the first save replaces it.
@@ -313,7 +325,12 @@ void ScriptRegistry::Load() {
     const bool damaged = store.IsDamaged();
     const wxString keptAt = damaged ? store.DamagedFileCopy() : FreeCopyName(settingsPath);
     backupDue = !damaged && !disagreements.empty();
-    if (!damaged && disagreements.empty())
+    repairDue = damaged || !disagreements.empty();
+    lock.reset();
+    if (overflow)
+        wxMessageBox(wxGetTranslation("Out of the range! It should be less than MaxScriptNum."),
+                     wxMessageBoxCaptionStr, wxOK | wxCENTRE);
+    if (!repairDue)
         return;
     wxString text;
     if (damaged && loaded == 0)
@@ -343,13 +360,22 @@ void ScriptRegistry::Load() {
                  SettingsCaption(), wxOK | wxICON_WARNING);
 }
 
-bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts,
-                           unsigned& overflow) {
-    bool unchanged = theirs.size() == base.size();
-    for (size_t i = 0; unchanged && i < base.size(); ++i)
-        unchanged = theirs[i] == base[i].fields;
-    if (unchanged)
-        return false;
+// What a merge found, and where each script of the list is to be written.
+struct ScriptRegistry::MergeOutcome {
+    wxArrayString conflicts; // the scripts both editors changed (or one deleted)
+    unsigned overflow = 0;   // scripts added there that do not fit in the list
+    // The script of the file now (index in `theirs`) each entry of the list stands for.
+    std::map<std::int32_t, size_t> scriptOf;
+    // Per script of the file now, when no entry stands for it: why its section goes.
+    enum Leaving : char { Stays, DeletedHere, Told };
+    std::vector<Leaving> leaving;
+    // The file now as this editor's list has taken it over: the base of the next merge should
+    // this save not happen.
+    std::vector<Known> merged;
+};
+
+void ScriptRegistry::Merge(const std::vector<Fields>& theirs, MergeOutcome& outcome) {
+    outcome.leaving.assign(theirs.size(), MergeOutcome::Stays);
 
     // Which script of the file now each script of the file as read became: the same script
     // unchanged, else one of the same name, else one of the same location.
@@ -372,15 +398,21 @@ bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& con
 
     for (size_t b = 0; b < base.size(); ++b) {
         const Known& known = base[b];
-        const Fields* their = theirOf[b] >= 0 ? &theirs[static_cast<size_t>(theirOf[b])] : nullptr;
-        const bool theyChanged = !their || *their != known.fields;
-        if (!theyChanged)
-            continue;
+        const int t = theirOf[b];
+        const Fields* their = t >= 0 ? &theirs[static_cast<size_t>(t)] : nullptr;
         unsigned index = 0;
         while (index < scriptList->GetCount() && scriptList->Get(index)->menuId != known.menuId)
             ++index;
         ScriptEntry* mine = scriptList->Get(index); // null: deleted here
+        const bool theyChanged = !their || *their != known.fields;
         const bool iChanged = !mine || FieldsOf(*mine) != known.fields;
+        if (mine && their)
+            outcome.scriptOf[mine->menuId] = static_cast<size_t>(t);
+        if (!theyChanged) {
+            if (!mine)
+                outcome.leaving[static_cast<size_t>(t)] = MergeOutcome::DeletedHere;
+            continue;
+        }
         if (!iChanged) {
             // Changed or deleted there alone: that is what stays.
             if (their)
@@ -390,86 +422,276 @@ bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& con
             scriptList->modified = true;
         } else if (!mine ? their != nullptr : !their || FieldsOf(*mine) != *their) {
             // Changed on both sides: this later save wins; the other version is in the backup.
-            conflicts.push_back(known.fields.name);
+            outcome.conflicts.push_back(known.fields.name);
+            if (!mine)
+                outcome.leaving[static_cast<size_t>(t)] = MergeOutcome::Told;
         }
     }
     // Scripts added there are added here too, as far as the list has room.
+    std::vector<bool> overflowed(theirs.size(), false);
     for (size_t t = 0; t < theirs.size(); ++t) {
         if (matched[t])
             continue;
         auto* entry = new ScriptEntry;
         SetFields(*entry, theirs[t]);
+        const std::int32_t id = entry->menuId;
         if (scriptList->Add(entry)) {
+            outcome.scriptOf[id] = t;
             scriptList->modified = true;
         } else {
             delete entry;
-            ++overflow;
+            overflowed[t] = true;
+            outcome.leaving[t] = MergeOutcome::Told;
+            ++outcome.overflow;
         }
     }
-    return true;
+    // What this editor now holds of the file, as a base should the save not happen. A script
+    // that did not fit stays out, so that the next save finds it added there again.
+    std::vector<std::int32_t> entryOf(theirs.size(), 0);
+    for (const auto& [id, t] : outcome.scriptOf)
+        entryOf[t] = id;
+    for (size_t t = 0; t < theirs.size(); ++t) {
+        if (!overflowed[t])
+            outcome.merged.push_back(Known{entryOf[t], theirs[t]});
+    }
 }
+
+namespace {
+
+// Writes the list's fields into the store's file in place: a key is written only where the file
+// does not already hold its value, so that what it holds beside the value stays. `lost` gets a
+// line for each value whose element held more than text (the rest of it goes with the write).
+class InPlaceWriter {
+public:
+    InPlaceWriter(SettingsStore& store, wxArrayString& lost) : store(store), lost(lost) {}
+
+    void Bool(const wxString& key, bool value, const wxString& script) {
+        const CConfigManagement& config = store.Config();
+        if (store.HasKey(key) && !Unreadable(store, key, false) &&
+            config.ReadBool(key, false) == value)
+            return;
+        Replacing(key, script);
+        store.Config().Write(key, value);
+    }
+
+    void Int(const wxString& key, int value) {
+        if (store.HasKey(key) && !Unreadable(store, key, true) &&
+            store.Config().ReadInt(key, 0) == value)
+            return;
+        Replacing(key, wxString());
+        store.Config().Write(key, value);
+    }
+
+    void Text(const wxString& key, const wxString& value, const wxString& script) {
+        if (store.HasKey(key) && store.Config().Read(key, wxString()) == value)
+            return;
+        Replacing(key, script);
+        store.Config().Write(key, value, false);
+    }
+
+    // Takes the first element of that name out of the section.
+    void Remove(const wxString& section, const wxString& name, const wxString& script) {
+        const wxArrayString names = store.ChildNames(section);
+        const int at = names.Index(name);
+        if (at == wxNOT_FOUND)
+            return;
+        Replacing(section + "/" + name, script);
+        store.RemoveChildren(section, {static_cast<size_t>(at)});
+    }
+
+private:
+    void Replacing(const wxString& key, const wxString& script) {
+        if (store.HoldsTextAlone(key))
+            return;
+        const wxString field = key.AfterLast('/');
+        lost.push_back(
+            script.empty()
+                ? wxString::Format(wxGetTranslation("what <%s> held besides its value"), field)
+                : wxString::Format(wxGetTranslation("what <%s> of \"%s\" held besides "
+                                                    "its value"),
+                                   field, script));
+    }
+
+    SettingsStore& store;
+    wxArrayString& lost;
+};
+
+} // namespace
 
 void ScriptRegistry::Save() {
     if (!scriptList)
         return;
 
-    SettingsStore store(settingsPath);
-    CConfigManagement& config = store.Config();
-    // Another editor may have saved the file since this one read it. A damaged file, or one
-    // without the list, says nothing about what the other editor wanted.
     wxArrayString conflicts;
     unsigned overflow = 0;
-    bool keepCopy = backupDue;
-    if (baseRead && !store.IsDamaged() && store.HasKey(listKey) &&
-        Merge(ReadScripts(store), conflicts, overflow) && (!conflicts.empty() || overflow > 0))
-        keepCopy = true;
-    // The file as it is now is copied aside before it is replaced.
+    unsigned unloaded = 0; // sections of the file that could not be loaded and are not written
+    wxArrayString lost;    // what else of the file is not carried over
     wxString copy;
     wxString copyError;
-    if (keepCopy && wxFileName::FileExists(settingsPath) &&
-        !KeepFileCopy(settingsPath, copy, copyError)) {
+    wxString lockProblem;
+    wxString saveError;
+    bool saved = false;
+    {
+        // From reading the file again to replacing it, no other editor's save comes between.
+        const SettingsLock lock(settingsPath, lockPatienceMs);
+        if (!lock.Held())
+            lockProblem = lock.Why();
+        SettingsStore store(settingsPath);
+        CConfigManagement& config = store.Config();
+        const SectionScan scan = ScanSections(store);
+        const std::vector<FileScript> fileScripts = ReadScripts(store, scan);
+
+        // Another editor may have saved the file since this one read it. A damaged file, or one
+        // without the list, says nothing about what the other editor wanted.
+        MergeOutcome merge;
+        const bool merging = baseRead && !store.IsDamaged() && store.HasKey(listKey);
+        if (merging) {
+            std::vector<Fields> theirs;
+            for (const FileScript& script : fileScripts)
+                theirs.push_back(script.fields);
+            Merge(theirs, merge);
+            base = merge.merged;
+            conflicts = merge.conflicts;
+            overflow = merge.overflow;
+        }
+
+        const unsigned count = scriptList->GetCount();
+        if (store.EditsInPlace()) {
+            // The sections the list's scripts came from keep their place and whatever else they
+            // hold; they are renamed to their new numbers, the others taken out.
+            std::vector<bool> kept(store.ChildNames(listKey).size(), false);
+            for (unsigned i = 0; i < count; ++i) {
+                const auto found = merge.scriptOf.find(scriptList->Get(i)->menuId);
+                if (found == merge.scriptOf.end())
+                    continue;
+                const size_t position = fileScripts[found->second].position;
+                kept[position] = true;
+                store.RenameChild(listKey, position, SectionPrefix(i).AfterLast('/'));
+            }
+            // A section goes silently only when this editor deleted its script; the merge tells
+            // of those it drops; any other (one the list could not load) is counted.
+            std::vector<bool> accounted(kept.size(), false);
+            for (size_t t = 0; t < merge.leaving.size(); ++t)
+                accounted[fileScripts[t].position] = merge.leaving[t] != MergeOutcome::Stays;
+            std::vector<size_t> leaving;
+            for (const Section& section : scan.sections) {
+                if (!kept[section.position]) {
+                    leaving.push_back(section.position);
+                    unloaded += accounted[section.position] ? 0 : 1;
+                }
+            }
+            store.RemoveChildren(listKey, leaving);
+            // A damaged file the store keeps itself; what the load could not take (more sections
+            // than fit) it announced with the backup this save makes.
+            if (store.IsDamaged() || backupDue)
+                unloaded = 0;
+
+            InPlaceWriter write(store, lost);
+            write.Int(countsKey, static_cast<int>(count));
+            for (unsigned i = 0; i < count; ++i) {
+                const wxString prefix = SectionPrefix(i);
+                currentEntry = scriptList->Get(i);
+                const wxString& name = currentEntry->name;
+                write.Bool(prefix + "/autoRun", currentEntry->autoRun, name);
+                write.Bool(prefix + "/autoReload", currentEntry->autoReload, name);
+                write.Text(prefix + "/name", name, name);
+                write.Text(prefix + "/location", currentEntry->location, name);
+                write.Text(prefix + "/description", currentEntry->description, name);
+                // Written only when set: a file without shortcuts stays as editors before them
+                // wrote it.
+                if (!currentEntry->shortcut.empty())
+                    write.Text(prefix + "/shortcut", currentEntry->shortcut, name);
+                else if (!config.Read(prefix + "/shortcut", wxString()).empty())
+                    write.Remove(prefix, "shortcut", name);
+            }
+        } else {
+            // The store rewrites the file from its keys: whatever else the file holds would go.
+            // (A file the load found holding more is in the backup the load announced.)
+            if (!backupDue && !store.HoldsOnly([&](CConfigManagement& written) {
+                    written.Write(countsKey, static_cast<int>(fileScripts.size()));
+                    for (unsigned i = 0; i < fileScripts.size(); ++i)
+                        WriteFields(written, i, fileScripts[i].fields);
+                }))
+                lost.push_back(wxGetTranslation(
+                    "anything it held besides the scripts' own settings (other elements, "
+                    "attributes, comments; this editor's settings store writes the keys alone)"));
+            config.Clear();
+            config.Write(countsKey, static_cast<int>(count));
+            for (unsigned i = 0; i < count; ++i) {
+                currentEntry = scriptList->Get(i);
+                WriteFields(config, i, FieldsOf(*currentEntry));
+            }
+        }
+        currentEntry = nullptr;
+
+        // The file as it is now is copied aside before it is replaced, when anything of it
+        // would otherwise be gone.
+        const bool keepCopy = backupDue || !conflicts.empty() || overflow > 0 || unloaded > 0 ||
+                              !lost.empty() || !lockProblem.empty();
+        if (keepCopy && wxFileName::FileExists(settingsPath) &&
+            !KeepFileCopy(settingsPath, copy, copyError)) {
+            // Nothing is saved: the file stays as it is.
+        } else if (store.Save()) {
+            saved = true;
+            backupDue = repairDue = false; // the original is in its backup now
+            RememberList();
+        } else {
+            saveError = store.LastError();
+        }
+    }
+
+    if (!copyError.empty()) {
         wxMessageBox(
             wxString::Format(wxGetTranslation("The Python scripts were not saved: %s"), copyError),
             SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
-    config.Clear();
-    const unsigned count = scriptList->GetCount();
-    config.Write(countsKey, static_cast<int>(count));
-    for (unsigned i = 0; i < count; ++i) {
-        currentEntry = scriptList->Get(i);
-        WriteFields(config, i, FieldsOf(*currentEntry));
-    }
-    currentEntry = nullptr;
-    if (store.Save()) {
-        backupDue = false; // the original is in its backup now
-        RememberList();
-        if (conflicts.empty() && overflow == 0)
-            return;
-        wxString text = wxString::Format(wxGetTranslation("Another editor saved the Python "
-                                                          "scripts in \"%s\" after this one "
-                                                          "read them; its changes were kept."),
-                                         settingsPath);
-        if (!conflicts.empty())
-            text += " " + wxString::Format(wxGetTranslation("Both changed %s: this editor's "
-                                                            "version was saved, the other one "
-                                                            "is kept in \"%s\"."),
-                                           Quoted(conflicts), copy);
-        if (overflow > 0)
-            text += " " + wxString::Format(wxGetTranslation("%u script added there does not fit "
-                                                            "in the list; it is kept in \"%s\".",
-                                                            "%u scripts added there do not fit "
-                                                            "in the list; they are kept in "
-                                                            "\"%s\".",
-                                                            overflow),
-                                           overflow, copy);
-        wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
+    if (!saved) {
+        // The scripts registered in this run would silently be gone at the next start.
+        wxMessageBox(wxString::Format(wxGetTranslation("The Python scripts could not be saved; "
+                                                       "changes made since the editor started "
+                                                       "will be lost.\n%s"),
+                                      saveError),
+                     SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
-    // The scripts registered in this run would silently be gone at the next start.
-    wxMessageBox(wxString::Format(wxGetTranslation("The Python scripts could not be saved; "
-                                                   "changes made since the editor started will "
-                                                   "be lost.\n%s"),
-                                  store.LastError()),
-                 SettingsCaption(), wxOK | wxICON_ERROR);
+    if (conflicts.empty() && overflow == 0 && unloaded == 0 && lost.empty() && lockProblem.empty())
+        return;
+    wxString text;
+    if (!conflicts.empty() || overflow > 0)
+        text = wxString::Format(wxGetTranslation("Another editor saved the Python scripts in "
+                                                 "\"%s\" after this one read them; its changes "
+                                                 "were kept."),
+                                settingsPath);
+    if (!conflicts.empty())
+        text += " " + wxString::Format(wxGetTranslation("Both changed %s: this editor's version "
+                                                        "was saved, the other one is kept in "
+                                                        "\"%s\"."),
+                                       Quoted(conflicts), copy);
+    if (overflow > 0)
+        text += " " + wxString::Format(wxGetTranslation("%u script added there does not fit in "
+                                                        "the list; it is kept in \"%s\".",
+                                                        "%u scripts added there do not fit in "
+                                                        "the list; they are kept in \"%s\".",
+                                                        overflow),
+                                       overflow, copy);
+    if (unloaded > 0 || !lost.empty()) {
+        wxArrayString parts = lost;
+        if (unloaded > 0)
+            parts.insert(parts.begin(),
+                         Plural("%u script section that could not be loaded",
+                                "%u script sections that could not be loaded", unloaded));
+        text += (text.empty() ? "" : " ") +
+                wxString::Format(wxGetTranslation("The Python scripts were saved in \"%s\", "
+                                                  "but without %s; the file as it was is kept "
+                                                  "in \"%s\"."),
+                                 settingsPath, Joined(parts), copy);
+    }
+    if (!lockProblem.empty())
+        text += (text.empty() ? "" : " ") +
+                wxString::Format(wxGetTranslation("The Python scripts were saved without waiting "
+                                                  "for another editor's save (%s); the file as "
+                                                  "it was before is kept in \"%s\"."),
+                                 lockProblem, copy);
+    wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
 }

@@ -9,10 +9,18 @@
 // user is told where. A damaged file (a stray byte, a truncated tail) gives every section read
 // whole before the damage.
 //
-// Two editors may share the file: every save first reads it again and keeps what another editor
-// saved since this one read it (scripts added there stay, changes made there to scripts this one
-// left alone are taken over); where both changed one script, this later save wins and the file
-// as the other editor left it is kept as a backup, with a message.
+// What the file holds beyond the list (elements, attributes and comments the plug-in does not
+// know, inside a section, beside the sections, beside "Coilhatch") is written back as it was
+// where the editor's store edits its file in place; where it cannot be (the store only rewrites
+// the file from its keys, or a changed field held more than text), the file as it was is kept as
+// a backup and a message says what was not carried over.
+//
+// Two editors may share the file. A save holds a lock beside the file from reading it again to
+// replacing it, and merges three ways against the list as this editor last read or wrote it:
+// scripts added, changed or deleted there are taken over where this editor left them alone, a
+// script leaves the file only when this editor deleted it, and where both changed one script
+// this later save wins and the file as the other editor left it is kept as a backup, with a
+// message. An editor that changed nothing saves nothing.
 #pragma once
 
 #include <wx/arrstr.h>
@@ -35,11 +43,12 @@ public:
     // Creates the plug-in's script list (unless one exists) and fills it from the settings file
     // at that path.
     void Open(const wxString& path);
-    // Writes the whole list to the settings file, whether or not it changed, and destroys it.
-    // Does nothing when no list is open.
+    // Saves the list as SaveChanges does, and destroys it. Does nothing when no list is open.
     void Close();
     // Saves the list when it differs from what this editor last read or wrote (the management
-    // dialog changed it).
+    // dialog changed it), when the file as loaded needs repair (it disagreed with itself or was
+    // damaged: the load said it would be kept as a backup and saved), or when the file is gone
+    // or damaged since (a script deleted or overwrote it).
     void SaveChanges();
 
     // The list to and from the settings file. Both do nothing while no list exists. A save that
@@ -48,6 +57,7 @@ public:
     void Save();
 
     wxString settingsPath;               // full path of the settings file
+    int lockPatienceMs = 5000;           // how long a save waits for another editor's save
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them
 
     // What the settings file stores of one script.
@@ -69,13 +79,17 @@ private:
         Fields fields;
     };
 
-    // Takes over what another editor saved since `base` was read; false when the file is as
-    // this editor left it. `conflicts` names the scripts that both changed, `overflow` counts
-    // the scripts added there that did not fit.
-    bool Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts, unsigned& overflow);
+    struct MergeOutcome;
+    // Takes over what another editor saved since `base` was read (`theirs`: the scripts of the
+    // file now, in its order).
+    void Merge(const std::vector<Fields>& theirs, MergeOutcome& outcome);
+    bool ListChanged() const;
+    // The file is gone, or damaged, since this editor read or wrote it.
+    bool FileLost() const;
     void RememberList();
 
     bool backupDue = false;  // the last load found the file inconsistent: keep it at the next save
+    bool repairDue = false;  // the last load found the file inconsistent or damaged
     std::vector<Known> base; // the scripts of the file as this editor last read or wrote it
     bool baseRead = false;   // `base` holds what a load read: saves merge from then on
 };

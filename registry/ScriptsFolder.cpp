@@ -36,9 +36,9 @@ bool MakeScriptsFolder(const wxString& folder, wxString* error) {
 bool SameScriptFile(const wxString& a, const wxString& b) {
     if (a.empty() || b.empty())
         return false;
-    wxFileName first(a);
-    wxFileName second(b);
-    // A relative location is taken from the editor's working folder, as the runner takes it.
+    // A relative location is read where the runner reads it: in the settings file's folder.
+    wxFileName first(ResolveScriptLocation(a));
+    wxFileName second(ResolveScriptLocation(b));
     first.MakeAbsolute();
     second.MakeAbsolute();
     return first.SameAs(second);

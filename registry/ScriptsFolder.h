@@ -26,5 +26,6 @@ bool MakeScriptsFolder(const wxString& folder, wxString* error = nullptr);
 // none.
 std::vector<FolderScript> ListFolderScripts(const wxString& folder, const ScriptList* registered);
 
-// Whether the two paths name the same file.
+// Whether the two locations name the same file (a relative one read as ResolveScriptLocation
+// reads it).
 bool SameScriptFile(const wxString& a, const wxString& b);

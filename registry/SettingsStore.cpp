@@ -6,13 +6,17 @@
 #include <wx/intl.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,14 +25,16 @@ namespace {
 const wxString absentA = wxString::FromUTF8("\x01\x02 absent");
 const wxString absentB = wxString::FromUTF8("\x01\x03 absent");
 
-// The fields a script section may hold: a section is there when one of them is.
-const char* const sectionFields[] = {"name",    "location",   "description",
-                                     "autoRun", "autoReload", "shortcut"};
+// The fields a script section may hold, in the order the registry writes them: a section is
+// there when one of them is.
+const char* const sectionFields[] = {"autoRun",  "autoReload",  "name",
+                                     "location", "description", "shortcut"};
 
 } // namespace
 
 SettingsStore::SettingsStore(const wxString& filePath)
-    : path(filePath), config(filePath), extension(FindExtension<MpSettingsExtension>()) {}
+    : path(filePath), config(filePath), edits(FindExtension<MpSettingsExtension2>()),
+      extension(edits ? &edits->first : FindExtension<MpSettingsExtension>()) {}
 
 bool SettingsStore::HasKey(const wxString& key) const {
     if (extension)
@@ -80,6 +86,19 @@ bool SettingsStore::IsWhole(const wxString& key) const {
 
 wxString SettingsStore::DamagedFileCopy() const {
     return extension ? extension->backupPath(config) : wxString();
+}
+
+bool SettingsStore::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
+    return edits &&
+           edits->removeChildren(config, key, indexes.data(), indexes.size()) == indexes.size();
+}
+
+bool SettingsStore::RenameChild(const wxString& key, size_t index, const wxString& name) {
+    return edits && edits->renameChild(config, key, index, name);
+}
+
+bool SettingsStore::HoldsTextAlone(const wxString& key) const {
+    return !edits || edits->holdsTextAlone(config, key);
 }
 
 bool SettingsStore::Save() {
@@ -209,6 +228,56 @@ bool SettingsStore::HoldsOnly(const std::function<void(CConfigManagement&)>& wri
         !Written(scratch.File("alone.xml"), write, alone))
         return true;
     return SortedLines(over) == SortedLines(alone);
+}
+
+wxString SettingsLock::LockPath(const wxString& settingsPath) {
+    const wxFileName file(settingsPath);
+    return wxFileName(file.GetPath(), "." + file.GetFullName() + ".lock").GetFullPath();
+}
+
+SettingsLock::SettingsLock(const wxString& settingsPath, int patience) {
+    const wxString lockPath = LockPath(settingsPath);
+    const std::string local(lockPath.fn_str());
+    fd = ::open(local.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
+    // A lock file another user made may be ours to read only: that locks as well.
+    if (fd < 0 && errno == EACCES)
+        fd = ::open(local.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        why = wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be opened (%s)"),
+                               lockPath, wxString(std::strerror(errno)));
+        return;
+    }
+    // Made under a script's umask of 0777, the next editor could not open it.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+        (st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR))
+        ::fchmod(fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR);
+    // Another save holds it for milliseconds; a little wait, growing, until it is free.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(patience);
+    auto pause = std::chrono::microseconds(200);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            held = true;
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+    why = errno == EWOULDBLOCK
+              ? wxString::Format(wxGetTranslation("another process has held the lock file "
+                                                  "\"%s\" for more than %d seconds"),
+                                 lockPath, patience / 1000)
+              : wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be locked (%s)"),
+                                 lockPath, wxString(std::strerror(errno)));
+}
+
+SettingsLock::~SettingsLock() {
+    if (fd >= 0)
+        ::close(fd); // lets go of the lock
 }
 
 wxString FreeCopyName(const wxString& path) {

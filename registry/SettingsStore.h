@@ -1,12 +1,15 @@
 // The editor's settings store as the registry uses it. The typed keys of the store are all that
 // every editor offers; where the editor also offers its settings extension, the registry learns
-// the file's sections as they stand, whether the file was read whole, and why a save failed.
+// the file's sections as they stand, whether the file was read whole, and why a save failed,
+// and (version 2) edits the file in place, so that what it does not know stays as it is.
 // Without it (an editor that offers the interface alone):
 //   - the sections are found by asking for "Script0", "Script1" ... up to what "Counts" says
 //     and on while a section was found among the last 64 numbers asked for;
 //   - a file that holds more than the registry reads is recognised by trying what was read out
 //     in stores of its own (HoldsOnly); a damaged file is the store's to recognise;
-//   - whether a save succeeded is found by reading the file back.
+//   - whether a save succeeded is found by reading the file back;
+//   - a save rewrites the file from its keys (Clear, then Write), so what else the file holds
+//     (HoldsOnly again, at the save) is kept in a backup first.
 // Backups are the registry's own: a copy of the file's bytes beside it, made with plain file
 // operations.
 #pragma once
@@ -18,8 +21,11 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
+#include <vector>
 
 struct MpSettingsExtension;
+struct MpSettingsExtension2;
 
 class SettingsStore {
 public:
@@ -45,6 +51,13 @@ public:
 
     // Whether the editor offers its settings extension.
     bool Extended() const { return extension != nullptr; }
+    // Whether the store edits the file in place (it keeps what it is not asked about); only
+    // then do the three below work.
+    bool EditsInPlace() const { return edits != nullptr; }
+    bool RemoveChildren(const wxString& key, const std::vector<size_t>& indexes);
+    bool RenameChild(const wxString& key, size_t index, const wxString& name);
+    // True when writing the key replaces nothing but its text (or the key is absent).
+    bool HoldsTextAlone(const wxString& key) const;
 
     // Whether the file holds nothing but what `write` writes (keys it leaves out included):
     // the file's content with `write`'s keys written over it must be what `write` makes alone,
@@ -66,8 +79,35 @@ private:
 
     wxString path;
     CConfigManagement config;
+    const MpSettingsExtension2* edits;
     const MpSettingsExtension* extension;
     wxString lastError;
+};
+
+// An exclusive lock on a file beside the settings file (".<name>.lock"), held from the moment
+// a save reads the file again to the moment it has replaced it, so that two editors' saves never
+// interleave. The system lets go of it when its process ends: a lock left by a process that died
+// never blocks. Waits at most `patience` for another holder.
+class SettingsLock {
+public:
+    static constexpr int patienceMs = 5000;
+
+    explicit SettingsLock(const wxString& settingsPath, int patience = patienceMs);
+    ~SettingsLock();
+
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+    // False when another process held it for longer than the patience allowed, or the lock file
+    // could not be made (Why() says which).
+    bool Held() const { return fd >= 0 && held; }
+    const wxString& Why() const { return why; }
+    static wxString LockPath(const wxString& settingsPath);
+
+private:
+    int fd = -1;
+    bool held = false;
+    wxString why;
 };
 
 // Copies the file's bytes to a free name beside it ("<file>.bak", "<file>.bak1", ...), with the

@@ -564,8 +564,21 @@ void CMainFrame::SendCompleteEnd(host::SyntaxEditor* editor) {
         completionsShown.insert(editor);
 }
 
+void CMainFrame::SetMenuBar(wxMenuBar* menuBar) {
+    if (!menuBar && GetMenuBar()) {
+        wxLogWarning("The main window keeps its menu bar: without it no command could be chosen.");
+        return;
+    }
+    wxFrame::SetMenuBar(menuBar);
+}
+
 bool CMainFrame::SelectMenuPath(const wxString& path, wxString& error) {
     wxMenuBar* menuBar = GetMenuBar();
+    if (!menuBar) {
+        error =
+            wxString::Format("no enabled menu item at \"%s\": the window has no menu bar", path);
+        return false;
+    }
     // As a person opening the menus along the path: each menu is told it opens (plug-ins may
     // fill it then), and handlers may enable or disable items.
     const int top = menuBar->FindMenu(path.BeforeFirst('/'));

@@ -59,6 +59,11 @@ public:
     // path names no enabled item.
     bool SelectMenuPath(const wxString& path, wxString& error);
 
+    // The editor's menus stay its own: taking the menu bar away (a script's SetMenuBar(None))
+    // is refused with a warning, since every command, and every way to save, would go with it.
+    // Another menu bar may take its place.
+    void SetMenuBar(wxMenuBar* menuBar) override;
+
 protected:
     // Menu commands that the frame does not handle go to the plug-ins.
     bool TryAfter(wxEvent& event) override;

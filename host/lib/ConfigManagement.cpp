@@ -149,13 +149,51 @@ wxArrayString CConfigManagement::Store::GetChildNames(const wxString& key) const
     return names;
 }
 
-wxString CConfigManagement::Store::GetChildKey(const wxString& key, size_t index) const {
-    const int node = FindElement(key);
+int CConfigManagement::Store::ChildAt(int node, size_t index) const {
     if (node == SettingsTree::None)
-        return wxString();
+        return SettingsTree::None;
     int child = tree->First(node);
     for (size_t i = 0; i < index && child != SettingsTree::None; ++i)
         child = tree->Next(child);
+    return child;
+}
+
+size_t CConfigManagement::Store::RemoveChildren(const wxString& key,
+                                                const std::vector<size_t>& indexes) {
+    const int node = FindElement(key);
+    if (node == SettingsTree::None || indexes.empty())
+        return 0;
+    std::vector<size_t> sorted(indexes);
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<SettingsTree::Index> children;
+    size_t index = 0;
+    auto wanted = sorted.begin();
+    for (int child = tree->First(node); child != SettingsTree::None && wanted != sorted.end();
+         child = tree->Next(child), ++index) {
+        if (*wanted != index)
+            continue;
+        children.push_back(child);
+        while (wanted != sorted.end() && *wanted == index)
+            ++wanted;
+    }
+    tree->RemoveChildren(node, children);
+    return children.size();
+}
+
+bool CConfigManagement::Store::RenameChild(const wxString& key, size_t index,
+                                           const wxString& name) {
+    const int child = ChildAt(FindElement(key), index);
+    return child != SettingsTree::None && tree->Rename(child, Utf8(name));
+}
+
+bool CConfigManagement::Store::HoldsTextAlone(const wxString& key) const {
+    const int node = FindNode(key);
+    return node == SettingsTree::None || tree->HoldsTextAlone(node);
+}
+
+wxString CConfigManagement::Store::GetChildKey(const wxString& key, size_t index) const {
+    const int node = FindElement(key);
+    const int child = ChildAt(node, index);
     if (child == SettingsTree::None)
         return wxString();
     const std::string& name = tree->Name(child);
@@ -362,6 +400,18 @@ wxArrayString Settings::GetChildNames(const wxString& key) const {
 
 wxString Settings::GetChildKey(const wxString& key, size_t index) const {
     return Store::Of(*this).GetChildKey(key, index);
+}
+
+size_t Settings::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
+    return Store::Of(*this).RemoveChildren(key, indexes);
+}
+
+bool Settings::RenameChild(const wxString& key, size_t index, const wxString& name) {
+    return Store::Of(*this).RenameChild(key, index, name);
+}
+
+bool Settings::HoldsTextAlone(const wxString& key) const {
+    return Store::Of(*this).HoldsTextAlone(key);
 }
 
 } // namespace host

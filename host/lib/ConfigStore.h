@@ -32,8 +32,13 @@ public:
     bool IsWhole(const wxString& key) const;
     wxArrayString GetChildNames(const wxString& key) const;
     wxString GetChildKey(const wxString& key, size_t index) const;
+    size_t RemoveChildren(const wxString& key, const std::vector<size_t>& indexes);
+    bool RenameChild(const wxString& key, size_t index, const wxString& name);
+    bool HoldsTextAlone(const wxString& key) const;
 
 private:
+    // The index-th child element of the element at the key, or None.
+    int ChildAt(int node, size_t index) const;
     int FindElement(const wxString& key) const;
     int FindNode(const wxString& key) const;
     int FindOrCreateNode(const wxString& key);

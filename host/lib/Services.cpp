@@ -119,22 +119,33 @@ const MpSessionExtension sessionExtension = {
     [] { return host::GetNameItem("BatchMode")->GetAttribute(0) == "1"; },
 };
 
-const MpSettingsExtension settingsExtension = {
-    [](const CConfigManagement& store, const wxString& key) {
-        return Store::Of(store).HasKey(key);
+const MpSettingsExtension2 settingsExtension = {
+    {
+        [](const CConfigManagement& store, const wxString& key) {
+            return Store::Of(store).HasKey(key);
+        },
+        [](const CConfigManagement& store, const wxString& key) {
+            return Store::Of(store).GetChildNames(key);
+        },
+        [](const CConfigManagement& store, const wxString& key, size_t index) {
+            return Store::Of(store).GetChildKey(key, index);
+        },
+        [](const CConfigManagement& store) { return Store::Of(store).IsDamaged(); },
+        [](const CConfigManagement& store, const wxString& key) {
+            return Store::Of(store).IsWhole(key);
+        },
+        [](const CConfigManagement& store) { return Store::Of(store).GetBackupPath(); },
+        [](const CConfigManagement& store) { return Store::Of(store).GetLastError(); },
+    },
+    [](CConfigManagement& store, const wxString& key, const size_t* indexes, size_t count) {
+        return Store::Of(store).RemoveChildren(key, std::vector<size_t>(indexes, indexes + count));
+    },
+    [](CConfigManagement& store, const wxString& key, size_t index, const wxString& name) {
+        return Store::Of(store).RenameChild(key, index, name);
     },
     [](const CConfigManagement& store, const wxString& key) {
-        return Store::Of(store).GetChildNames(key);
+        return Store::Of(store).HoldsTextAlone(key);
     },
-    [](const CConfigManagement& store, const wxString& key, size_t index) {
-        return Store::Of(store).GetChildKey(key, index);
-    },
-    [](const CConfigManagement& store) { return Store::Of(store).IsDamaged(); },
-    [](const CConfigManagement& store, const wxString& key) {
-        return Store::Of(store).IsWhole(key);
-    },
-    [](const CConfigManagement& store) { return Store::Of(store).GetBackupPath(); },
-    [](const CConfigManagement& store) { return Store::Of(store).GetLastError(); },
 };
 
 const MpOutputExtension outputExtension = {
@@ -154,7 +165,10 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &documentExtension;
     if (Is<MpSessionExtension>(name, version))
         return &sessionExtension;
+    // Version 1 is the start of version 2.
     if (Is<MpSettingsExtension>(name, version))
+        return &settingsExtension.first;
+    if (Is<MpSettingsExtension2>(name, version))
         return &settingsExtension;
     if (Is<MpOutputExtension>(name, version))
         return &outputExtension;

@@ -112,6 +112,15 @@ public:
     bool IsWhole(const wxString& key) const;
     wxArrayString GetChildNames(const wxString& key) const;
     wxString GetChildKey(const wxString& key, size_t index) const;
+    // The child elements of the key's at those indexes (as GetChildNames lists them) taken out,
+    // with everything in them, in one pass; how many there were.
+    size_t RemoveChildren(const wxString& key, const std::vector<size_t>& indexes);
+    // The index-th child element of the key's renamed; false, changing nothing, when there is
+    // no such child or XML cannot have the name.
+    bool RenameChild(const wxString& key, size_t index, const wxString& name);
+    // True when the key's element holds text alone (no element, comment or instruction inside
+    // it), or is absent.
+    bool HoldsTextAlone(const wxString& key) const;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -319,9 +319,11 @@ bool ReplaceAtomically(const wxString& target, const std::string& bytes, wxStrin
         if (::fstat(fd, &fresh) == 0 && (fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid))
             ok = ::fchown(fd, old.st_uid, old.st_gid) == 0 || errno == EPERM;
     } else {
+        // The umask decides what others may do; the owner always reads and writes its settings
+        // (a script's os.umask(0o777) must not lock the next start out of them).
         const mode_t mask = ::umask(0);
         ::umask(mask);
-        mode &= ~mask;
+        mode = (mode & ~mask) | S_IRUSR | S_IWUSR;
     }
     // The mode after the owner: changing the owner clears the set-user-ID and set-group-ID bits.
     ok = ok && ::fchmod(fd, mode) == 0 && WriteAll(fd, bytes.data(), bytes.size()) &&

@@ -30,7 +30,8 @@ bool CheckReplaceable(const wxString& target, wxString& error);
 
 // Writes the bytes to a temporary file beside the target, flushes it, gives it the old file's
 // mode, owner and group, and renames it over the target: a crash leaves the old file or the
-// new one, whole. A write beyond the process's file size limit fails the save with a message.
+// new one, whole. A new file gets the mode the umask leaves, and always the owner's reading and
+// writing. A write beyond the process's file size limit fails the save with a message.
 bool ReplaceAtomically(const wxString& target, const std::string& bytes, wxString& error);
 
 // The first free name of "<path>.bak", "<path>.bak1", "<path>.bak2"...

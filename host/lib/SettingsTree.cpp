@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 namespace {
 
@@ -89,19 +90,17 @@ bool ExpatKnows(const std::string& encoding) {
            name == "ISO-8859-1" || name == "US-ASCII";
 }
 
-// Converts the data from the declared encoding to UTF-8 with iconv, and makes the declaration
-// say so. A byte that does not belong to the encoding ends the conversion there: what follows
-// is damage, and `stopped` gives its offset. False when iconv does not know the encoding.
-bool ConvertToUtf8(const char* data, size_t size, const std::string& encoding, size_t at,
-                   size_t length, std::string& out, size_t& stopped) {
+// Converts the data from the encoding to UTF-8. A byte that does not belong to the encoding
+// ends the conversion there: what follows is damage, and `stopped` gives its offset. False when
+// iconv does not know the encoding.
+bool ConvertToUtf8(const char* data, size_t size, const std::string& encoding, std::string& out,
+                   size_t& stopped) {
     const iconv_t converter = ::iconv_open("UTF-8", encoding.c_str());
     if (converter == reinterpret_cast<iconv_t>(-1))
         return false;
-    out.assign(data, at);
-    out += "UTF-8";
-    const size_t start = at + length;
-    char* in = const_cast<char*>(data) + start;
-    size_t inLeft = size - start;
+    out.clear();
+    char* in = const_cast<char*>(data);
+    size_t inLeft = size;
     std::string chunk(65536, '\0');
     stopped = size;
     while (inLeft > 0) {
@@ -118,6 +117,79 @@ bool ConvertToUtf8(const char* data, size_t size, const std::string& encoding, s
     return true;
 }
 
+// Makes the declaration of a document converted to UTF-8 say so.
+void DeclareUtf8(std::string& text) {
+    size_t at = 0;
+    size_t length = 0;
+    if (FindDeclaredEncoding(text.data(), text.size(), at, length))
+        text.replace(at, length, "UTF-8");
+}
+
+// Documents whose start is not ASCII: the encoding that their first bytes show (as XML 1.0's
+// appendix F reads them), and the length of their byte order mark.
+struct Family {
+    const char* start;
+    const char* encoding;
+    size_t mark;
+};
+const Family families[] = {
+    {"\x00\x00\xFE\xFF", "UTF-32BE", 4}, {"\xFF\xFE\x00\x00", "UTF-32LE", 4},
+    {"\x00\x00\x00\x3C", "UTF-32BE", 0}, {"\x3C\x00\x00\x00", "UTF-32LE", 0},
+    {"\x4C\x6F\xA7\x94", "IBM037", 0}, // "<?xm" in EBCDIC
+};
+constexpr size_t familyStart = 4;
+
+const Family* FamilyOf(const char* data, size_t size) {
+    for (const Family& family : families) {
+        if (size >= familyStart && std::memcmp(data, family.start, familyStart) == 0)
+            return &family;
+    }
+    return nullptr;
+}
+
+// The document in UTF-8, when expat cannot read it as it is: `converted` holds it, and
+// `undecodable` says where a byte the encoding does not have ended it. False when the data
+// goes to expat unchanged.
+bool Decode(const char* data, size_t size, std::string& converted, std::string& undecodable) {
+    size_t stopped = size;
+    size_t skipped = 0;
+    std::string encoding;
+    if (const Family* family = FamilyOf(data, size)) {
+        skipped = family->mark;
+        encoding = family->encoding;
+        if (!ConvertToUtf8(data + skipped, size - skipped, encoding, converted, stopped))
+            return false;
+        // One EBCDIC code page reads the declaration as well as another; the one it names may
+        // differ in the rest (IBM1047's brackets, say).
+        size_t at = 0;
+        size_t length = 0;
+        std::string exact;
+        size_t exactStopped = size;
+        if (family->mark == 0 && encoding == "IBM037" &&
+            FindDeclaredEncoding(converted.data(), converted.size(), at, length) &&
+            Upper(converted.substr(at, length)) != encoding &&
+            ConvertToUtf8(data, size, converted.substr(at, length), exact, exactStopped) &&
+            exact.compare(0, 5, "<?xml") == 0) {
+            encoding = converted.substr(at, length);
+            converted.swap(exact);
+            stopped = exactStopped;
+        }
+    } else {
+        size_t at = 0;
+        size_t length = 0;
+        if (!FindDeclaredEncoding(data, size, at, length))
+            return false;
+        encoding.assign(data + at, length);
+        if (ExpatKnows(encoding) || !ConvertToUtf8(data, size, encoding, converted, stopped))
+            return false;
+    }
+    if (stopped < size - skipped)
+        undecodable =
+            "byte " + std::to_string(skipped + stopped + 1) + " cannot be read as " + encoding;
+    DeclareUtf8(converted);
+    return true;
+}
+
 } // namespace
 
 // Builds the tree from expat's events. Open elements are kept on a stack of indices, so the
@@ -127,11 +199,19 @@ struct SettingsTreeBuilder {
     XML_Parser parser;
     std::vector<SettingsTree::Index> open;
     std::string error;
+    bool rootSeen = false;
 
     void Stop(const char* reason) {
         if (error.empty())
             error = reason;
         XML_StopParser(parser, XML_FALSE);
+    }
+
+    bool Full() {
+        if (tree.nodes.size() < SettingsTree::MaxElements)
+            return false;
+        Stop("too many elements");
+        return true;
     }
 
     static void OnStart(void* data, const XML_Char* name, const XML_Char** atts) {
@@ -141,9 +221,10 @@ struct SettingsTreeBuilder {
         if (self->open.empty()) {
             if (tree.rootName != name)
                 return self->Stop("the document element is not the settings' own");
+            self->rootSeen = true;
         } else {
-            if (tree.nodes.size() >= SettingsTree::MaxElements)
-                return self->Stop("too many elements");
+            if (self->Full())
+                return;
             node = tree.AddChild(self->open.back(), name);
             tree.nodes[node].whole = false;
         }
@@ -158,6 +239,30 @@ struct SettingsTreeBuilder {
                 escaped += '"';
             }
         }
+    }
+
+    // A comment or an instruction: kept in its element, or before or after the document element.
+    void Keep(SettingsTree::Kind kind, const std::string& name, const std::string& text) {
+        if (!open.empty()) {
+            if (!Full())
+                tree.Append(open.back(),
+                            SettingsTree::Node{name, text, SettingsTree::None, SettingsTree::None,
+                                               SettingsTree::None, true, kind});
+            return;
+        }
+        std::string written = kind == SettingsTree::Kind::Comment
+                                  ? "<!--" + text + "-->"
+                                  : "<?" + name + (text.empty() ? "" : " " + text) + "?>";
+        (rootSeen ? tree.epilog : tree.prolog).push_back(std::move(written));
+    }
+
+    static void OnComment(void* data, const XML_Char* text) {
+        static_cast<SettingsTreeBuilder*>(data)->Keep(SettingsTree::Kind::Comment, {}, text);
+    }
+
+    static void OnInstruction(void* data, const XML_Char* target, const XML_Char* text) {
+        static_cast<SettingsTreeBuilder*>(data)->Keep(SettingsTree::Kind::Instruction, target,
+                                                      text);
     }
 
     static void OnEnd(void* data, const XML_Char*) {
@@ -195,21 +300,29 @@ SettingsTree::SettingsTree(const std::string& root) : rootName(root) {
 void SettingsTree::Clear() {
     nodes.clear();
     attributes.clear();
+    prolog.clear();
+    epilog.clear();
     nodes.push_back(Node{rootName, {}, None, None, None});
+}
+
+SettingsTree::Index SettingsTree::Element(Index node) const {
+    while (node != None && nodes[node].kind != Kind::Element)
+        node = nodes[node].next;
+    return node;
 }
 
 SettingsTree::Index SettingsTree::FindChild(Index parent, const std::string& name,
                                             size_t occurrence) const {
-    for (Index child = nodes[parent].first; child != None; child = nodes[child].next) {
+    for (Index child = First(parent); child != None; child = Next(child)) {
         if (nodes[child].name == name && occurrence-- == 0)
             return child;
     }
     return None;
 }
 
-SettingsTree::Index SettingsTree::AddChild(Index parent, const std::string& name) {
+SettingsTree::Index SettingsTree::Append(Index parent, Node node) {
     const auto child = static_cast<Index>(nodes.size());
-    nodes.push_back(Node{name, {}, None, None, None});
+    nodes.push_back(std::move(node));
     Node& owner = nodes[parent];
     if (owner.last == None)
         owner.first = child;
@@ -217,6 +330,42 @@ SettingsTree::Index SettingsTree::AddChild(Index parent, const std::string& name
         nodes[owner.last].next = child;
     owner.last = child;
     return child;
+}
+
+SettingsTree::Index SettingsTree::AddChild(Index parent, const std::string& name) {
+    return Append(parent, Node{name, {}, None, None, None});
+}
+
+void SettingsTree::RemoveChildren(Index parent, const std::vector<Index>& children) {
+    // They and what they hold stay in the array, unreachable, like replaced content.
+    std::vector<Index> gone(children);
+    std::sort(gone.begin(), gone.end());
+    Index before = None;
+    for (Index node = nodes[parent].first; node != None;) {
+        const Index next = nodes[node].next;
+        if (std::binary_search(gone.begin(), gone.end(), node)) {
+            (before == None ? nodes[parent].first : nodes[before].next) = next;
+            nodes[node].next = None;
+        } else {
+            before = node;
+        }
+        node = next;
+    }
+    nodes[parent].last = before;
+}
+
+bool SettingsTree::Rename(Index node, const std::string& name) {
+    // A name XML can hold: a letter, "_" or any non-ASCII character first, then also digits,
+    // "-" and ".". (Colons would make it a namespaced name.)
+    const auto start = [](unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; };
+    const auto rest = [&](unsigned char c) {
+        return start(c) || std::isdigit(c) || c == '-' || c == '.';
+    };
+    if (name.empty() || !start(static_cast<unsigned char>(name[0])) ||
+        !std::all_of(name.begin(), name.end(), [&](char c) { return rest(c); }) || node == Root)
+        return false;
+    nodes[node].name = name;
+    return true;
 }
 
 void SettingsTree::SetText(Index node, const std::string& text) {
@@ -252,19 +401,9 @@ bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
     // is damage like any other.
     std::string converted;
     std::string undecodable;
-    size_t at = 0;
-    size_t length = 0;
-    if (FindDeclaredEncoding(data, size, at, length)) {
-        const std::string encoding(data + at, length);
-        size_t stopped = size;
-        if (!ExpatKnows(encoding) &&
-            ConvertToUtf8(data, size, encoding, at, length, converted, stopped)) {
-            if (stopped < size)
-                undecodable =
-                    "byte " + std::to_string(stopped + 1) + " cannot be read as " + encoding;
-            data = converted.data();
-            size = converted.size();
-        }
+    if (Decode(data, size, converted, undecodable)) {
+        data = converted.data();
+        size = converted.size();
     }
     if (size > INT_MAX) {
         error = "larger than 16 MB";
@@ -275,10 +414,12 @@ bool SettingsTree::Parse(const char* data, size_t size, std::string& error) {
         error = "out of memory";
         return false;
     }
-    SettingsTreeBuilder builder{*this, parser, {}, {}};
+    SettingsTreeBuilder builder{*this, parser, {}, {}, false};
     XML_SetUserData(parser, &builder);
     XML_SetElementHandler(parser, &SettingsTreeBuilder::OnStart, &SettingsTreeBuilder::OnEnd);
     XML_SetCharacterDataHandler(parser, &SettingsTreeBuilder::OnText);
+    XML_SetCommentHandler(parser, &SettingsTreeBuilder::OnComment);
+    XML_SetProcessingInstructionHandler(parser, &SettingsTreeBuilder::OnInstruction);
     XML_SetStartDoctypeDeclHandler(parser, &SettingsTreeBuilder::OnDoctype);
     XML_SetSkippedEntityHandler(parser, &SettingsTreeBuilder::OnSkippedEntity);
     // The whole file in one call: expat then never re-scans a token split across buffers.
@@ -317,6 +458,14 @@ bool SettingsTree::Serialize(std::string& out, std::string& error) const {
     auto start = [&](Index index, size_t depth, bool parentCompact) {
         const Node& node = nodes[index];
         ++elements;
+        if (node.kind == Kind::Comment) {
+            out += "<!--" + node.text + "-->";
+            return;
+        }
+        if (node.kind == Kind::Instruction) {
+            out += "<?" + node.name + (node.text.empty() ? "" : " " + node.text) + "?>";
+            return;
+        }
         out += '<';
         out += node.name;
         const auto found = attributes.find(index);
@@ -340,6 +489,8 @@ bool SettingsTree::Serialize(std::string& out, std::string& error) const {
         out.append(2 * depth, ' ');
     };
 
+    for (const std::string& line : prolog)
+        out += line + '\n';
     start(Root, 0, false);
     while (!open.empty() && out.size() <= MaxFileSize) {
         Frame& top = open.back();
@@ -359,6 +510,8 @@ bool SettingsTree::Serialize(std::string& out, std::string& error) const {
         }
     }
     out += '\n';
+    for (const std::string& line : epilog)
+        out += line + '\n';
     if (out.size() > MaxFileSize) {
         error = "the settings would make a file larger than 16 MB";
         return false;

@@ -53,6 +53,7 @@ TEST(E2ERobustness, SettingsAreSavedBeforeTheScriptsShutdownWork) {
     const Plugins exits({Script{"bye", "import atexit, os\n"
                                        "def MpMain():\n"
                                        "    atexit.register(os._exit, 0)\n"}});
+    exits.AskForASave();
     ProcessResult result = RunWith(exits, {"bye"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_TRUE(exits.Saved()) << exits.Settings();
@@ -62,9 +63,10 @@ TEST(E2ERobustness, SettingsAreSavedBeforeTheScriptsShutdownWork) {
                                         "    folder = MpAPI.CNameService_Get()"
                                         ".GetNameItem('PluginsPath').GetAttribute(0)\n"
                                         "    text = open(folder + '/Coilhatch.xml').read()\n"
-                                        "    print('saved first:', 'Unsaved' not in text)\n"
+                                        "    print('saved first:', '<Counts>1<' in text)\n"
                                         "def MpMain():\n"
                                         "    atexit.register(check)\n"}});
+    looks.AskForASave();
     result = RunWith(looks, {"look"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_TRUE(result.out.Contains("saved first: True")) << Describe(result);
@@ -90,14 +92,14 @@ TEST(E2ERobustness, AThreadFloodingCallAfterNeverHoldsUpTheClose) {
         ASSERT_EQ(result.status, 0) << "run " << run << "\n" << Describe(result);
         EXPECT_TRUE(result.out.StartsWith("flooding\n")) << Describe(result);
     }
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 TEST(E2ERobustness, FileQuitWorksWhileAThreadFloodsCallAfter) {
     const Plugins plugins({Script{"flood", callAfterFlood}});
     const ProcessResult result = RunWith(plugins, {"flood", "File/Quit"});
     EXPECT_EQ(result.status, 0) << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // Once the plug-in is released no script thread runs Python again, even when Python code runs
@@ -151,7 +153,7 @@ TEST(E2ERobustness, AnAutoRunScriptClosingTheMainWindowEndsTheEditorCleanly) {
         const ProcessResult result = RunWith(plugins, {});
         EXPECT_EQ(result.status, 0) << "start " << start << "\n" << Describe(result);
         EXPECT_EQ(result.out, "closed\n") << Describe(result);
-        EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+        EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
         EXPECT_TRUE(plugins.Settings().Contains("<name>next</name>")) << plugins.Settings();
     }
 }
@@ -167,7 +169,7 @@ TEST(E2ERobustness, TakingWxOutOfSysModulesDoesNotCrashTheClose) {
     const ProcessResult result = RunWith(plugins, {"forget"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "forgotten\n") << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // The settings are saved before the atexit functions run; one that never returns holds the
@@ -185,6 +187,7 @@ TEST(E2ERobustness, AtexitFunctionsThatNeverReturnDoNotHoldTheClose) {
     for (const char* source : hangs) {
         SCOPED_TRACE(source);
         const Plugins plugins({Script{"hang", source}});
+        plugins.AskForASave();
         const ProcessResult result = RunWith(plugins, {"hang"});
         EXPECT_EQ(result.status, 0) << Describe(result);
         EXPECT_TRUE(result.err.Contains("atexit functions did not end within 3 s"))
@@ -206,7 +209,7 @@ TEST(E2ERobustness, AChildForkedByAScriptEndsWhenTheScriptReturns) {
     EXPECT_EQ(result.status, 0) << Describe(result);
     wxString out = result.out;
     EXPECT_EQ(out.Replace("next ran", ""), 1u) << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // A script that destroys the documents' notebook: the editor goes on, makes a new one for the
@@ -227,7 +230,7 @@ TEST(E2ERobustness, AScriptDestroyingTheNotebookNeitherCrashesNorStopsTheEditor)
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_TRUE(result.out.Contains("a document: False\n")) << Describe(result);
     EXPECT_TRUE(result.out.Contains("a document: True\n")) << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // A script that chooses another script's menu item while it runs does not run that one inside

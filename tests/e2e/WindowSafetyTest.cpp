@@ -78,7 +78,7 @@ TEST(E2EWindowSafety, AnEditorKeptPastItsDocumentRaisesInsteadOfCrashing) {
     EXPECT_EQ(errors, 2u) << Describe(result);
     // A new document's editor may take the old one's place in memory; its wrapper is its own.
     EXPECT_TRUE(result.out.EndsWith("fresh: False 1\n")) << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // wx.Exit() with no main loop ended the process at once (status 255), and neither way out
@@ -98,7 +98,7 @@ TEST(E2EWindowSafety, WxExitAndExitMainLoopEndTheEditorThroughItsClose) {
         EXPECT_EQ(result.status, 0) << call << "\n" << Describe(result);
         // The editor ends once the script has returned; the items after it are not chosen.
         EXPECT_EQ(result.out, "the script goes on\n") << call << "\n" << Describe(result);
-        EXPECT_TRUE(plugins.Saved()) << call << "\n" << plugins.Settings();
+        EXPECT_TRUE(plugins.Whole()) << call << "\n" << plugins.Settings();
     }
 
     // From a script run automatically while the plug-ins load, before any item is chosen.
@@ -107,7 +107,7 @@ TEST(E2EWindowSafety, WxExitAndExitMainLoopEndTheEditorThroughItsClose) {
     const ProcessResult result = RunBatch(plugins, {}, {"late"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "") << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // A script's timer closed the main window: the release ran inside Python's callback, kept the
@@ -123,7 +123,7 @@ TEST(E2EWindowSafety, AScriptsTimerClosingTheMainWindowEndsTheEditor) {
     const ProcessResult result = RunProcess(
         {"/usr/bin/timeout", "-s", "KILL", "60", program, "--plugins-dir", plugins.Path()});
     EXPECT_EQ(result.status, 0) << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 // The notebook kept the destroyed control as a page: the close crashed in it.
@@ -144,7 +144,7 @@ TEST(E2EWindowSafety, ADocumentsControlDestroyedByAScriptTakesItsTabWithIt) {
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "now current: 1\npath: " + second + "\nnow current: None\npath: None\n")
         << Describe(result);
-    EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
 }
 
 namespace {

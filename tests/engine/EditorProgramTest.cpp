@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <wx/filename.h>
 
+#include <sys/stat.h>
+
 using testing_support::Describe;
 using testing_support::PluginsFolder;
 using testing_support::ProcessResult;
@@ -28,10 +30,12 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
         const char* name;
         const char* source;
     } cases[] = {
+        // An earlier report readable by others is there when this one is written.
         {"crash",
          "import faulthandler, resource; resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
          "def MpMain():\n"
-         "    print('before')\n"
+         "    import MpAPI, os; folder = MpAPI.CNameService_Get().GetNameItem('PluginsPath')"
+         ".GetAttribute(0); os.close(os.open(folder + '/Coilhatch.crash', os.O_CREAT, 0o644))\n"
          "    faulthandler._sigsegv()\n"},
         {"crashtostderr", "import ctypes, faulthandler, resource, sys; "
                           "resource.setrlimit(resource.RLIMIT_CORE, (0, 0))\n"
@@ -60,6 +64,10 @@ TEST(EditorProgram, AFatalErrorLeavesItsReportOnStandardErrorAndTheNextStartShow
             << Describe(crashed);
         const wxString reportFile = plugins.Path() + "/Coilhatch.crash";
         EXPECT_TRUE(wxFileName::FileExists(reportFile));
+        // Its stacks are the owner's alone.
+        struct stat st {};
+        ASSERT_EQ(stat(reportFile.fn_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
 
         const ProcessResult next = RunScriptInEditor(plugins, "fine");
         EXPECT_EQ(next.status, 0) << Describe(next);

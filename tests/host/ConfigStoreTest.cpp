@@ -5,6 +5,7 @@
 #include <wx/filename.h>
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -676,6 +678,142 @@ TEST_F(HostConfigStore, OnlyACountInBracketsAddressesARepeat) {
                             "/L/S[1]x", "/L/S[99999999999]"})
         EXPECT_FALSE(config.HasKey(key)) << key;
     EXPECT_EQ(config.ReadInt("/L/S[01]", 0), 2);
+}
+
+} // namespace
+
+namespace {
+
+// What a person writes into the file beside the values stays through a save: comments and
+// instructions where they were, before, inside and after the document element.
+TEST_F(HostConfigStore, CommentsAndInstructionsStayWhereTheyWere) {
+    WriteBytes(path, "<?xml version=\"1.0\"?>\n<!-- head -->\n<?tool a=\"1\"?>\n"
+                     "<config><!-- in config --><A>1<!-- in a value --></A>"
+                     "<B><?pi data?><C>2</C></B></config>\n<!-- tail -->\n");
+    {
+        host::Settings config(path);
+        EXPECT_EQ(config.ReadInt("/A", 0), 1);
+        EXPECT_EQ(config.GetChildNames("/"),
+                  wxArrayString(2, std::array<wxString, 2>{"A", "B"}.data()));
+        EXPECT_FALSE(config.HoldsTextAlone("/A"));
+        EXPECT_TRUE(config.HoldsTextAlone("/B/C"));
+        config.Write("/B/C", 3);
+        ASSERT_TRUE(config.Save()) << config.GetLastError();
+    }
+    const wxString saved = ReadFile(path);
+    for (const char* kept :
+         {"<!-- head -->\n<?tool a=\"1\"?>\n<config>", "<!-- in config -->",
+          "<A>1<!-- in a value --></A>", "<?pi data?>", "<C>3</C>", "</config>\n<!-- tail -->\n"})
+        EXPECT_TRUE(saved.Contains(kept)) << kept << "\n" << saved;
+    // A key written over replaces what its element held, comments included; Clear takes all.
+    host::Settings config(path);
+    config.Write("/A", 5);
+    EXPECT_TRUE(config.HoldsTextAlone("/A"));
+    config.Clear();
+    config.Write("/D", 1);
+    ASSERT_TRUE(config.Save());
+    EXPECT_FALSE(ReadFile(path).Contains("<!--")) << ReadFile(path);
+}
+
+TEST_F(HostConfigStore, ChildElementsAreTakenOutAndRenamedInPlace) {
+    WriteBytes(path, "<config><L><X>0</X><!--c--><Y a=\"1\">1</Y><X>2</X><Z><q/></Z><X>4</X></L>"
+                     "</config>");
+    host::Settings config(path);
+    EXPECT_FALSE(config.RenameChild("/L", 1, "bad name"));
+    EXPECT_FALSE(config.RenameChild("/L", 1, "9digit"));
+    EXPECT_FALSE(config.RenameChild("/L", 7, "W"));
+    EXPECT_TRUE(config.RenameChild("/L", 1, "W"));
+    // Indexes count elements only, as the child names do; the order given does not matter.
+    EXPECT_EQ(config.RemoveChildren("/L", {4, 0, 9}), 2u);
+    EXPECT_EQ(config.RemoveChildren("/M", {0}), 0u);
+    EXPECT_EQ(config.GetChildNames("/L"),
+              wxArrayString(3, std::array<wxString, 3>{"W", "X", "Z"}.data()));
+    EXPECT_EQ(config.ReadInt("/L/X", -1), 2);
+    config.Write("/L/V", 5); // appended after what is left
+    ASSERT_TRUE(config.Save());
+    EXPECT_TRUE(ReadFile(path).Contains("<!--c-->")) << ReadFile(path);
+    EXPECT_TRUE(ReadFile(path).Contains("<W a=\"1\">1</W>")) << ReadFile(path);
+    EXPECT_EQ(host::Settings(path).GetChildNames("/L"),
+              wxArrayString(4, std::array<wxString, 4>{"W", "X", "Z", "V"}.data()));
+}
+
+// Files whose start is not ASCII are recognised by their first bytes, as XML reads them.
+TEST_F(HostConfigStore, Utf32AndEbcdicFilesAreRead) {
+    const std::string text = "<?xml version=\"1.0\" encoding=\"ENC\"?>\n"
+                             "<config><A>Caf\xc3\xa9 [x]</A></config>\n";
+    const auto withEncoding = [&](const char* name) {
+        std::string declared = text;
+        declared.replace(declared.find("ENC"), 3, name);
+        return declared;
+    };
+    // Converted with iconv, as a person's tool would have written them.
+    const auto convert = [](const std::string& utf8, const char* to) {
+        iconv_t converter = iconv_open(to, "UTF-8");
+        EXPECT_NE(converter, reinterpret_cast<iconv_t>(-1)) << to;
+        std::string out(utf8.size() * 4 + 8, '\0');
+        char* in = const_cast<char*>(utf8.data());
+        size_t inLeft = utf8.size();
+        char* at = out.data();
+        size_t outLeft = out.size();
+        iconv(converter, &in, &inLeft, &at, &outLeft);
+        iconv_close(converter);
+        out.resize(out.size() - outLeft);
+        return out;
+    };
+    const struct {
+        const char* what;
+        std::string bytes;
+    } files[] = {
+        {"UTF-32 with a mark", convert(withEncoding("UTF-32"), "UTF-32")},
+        {"UTF-32BE with a mark",
+         std::string("\0\0\xFE\xFF", 4) + convert(withEncoding("UTF-32"), "UTF-32BE")},
+        {"UTF-32LE with a mark",
+         std::string("\xFF\xFE\0\0", 4) + convert(withEncoding("UTF-32"), "UTF-32LE")},
+        {"UTF-32BE without", convert(withEncoding("UTF-32BE"), "UTF-32BE")},
+        {"UTF-32LE without", convert(withEncoding("UTF-32LE"), "UTF-32LE")},
+        {"IBM037", convert(withEncoding("IBM037"), "IBM037")},
+        {"IBM1047", convert(withEncoding("IBM1047"), "IBM1047")},
+        {"IBM500", convert(withEncoding("IBM500"), "IBM500")},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.what);
+        WriteBytes(path, file.bytes);
+        host::Settings config(path);
+        EXPECT_FALSE(config.IsDamaged());
+        EXPECT_EQ(config.Read("/A", ""), wxString::FromUTF8("Caf\xc3\xa9 [x]"));
+        ASSERT_TRUE(config.Save());
+        EXPECT_TRUE(ReadFile(path).StartsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"));
+        EXPECT_EQ(host::Settings(path).Read("/A", ""), wxString::FromUTF8("Caf\xc3\xa9 [x]"));
+    }
+    // A character the encoding does not have ends what is read, as in any other encoding.
+    std::string broken = std::string("\0\0\xFE\xFF", 4) +
+                         convert(withEncoding("UTF-32"), "UTF-32BE") + std::string("\0\x11\0\0", 4);
+    WriteBytes(path, broken);
+    EXPECT_TRUE(host::Settings(path).IsDamaged());
+}
+
+// The owner reads and writes the settings file whatever umask a script left; an existing file
+// keeps its mode.
+TEST_F(HostConfigStore, ANewFileIsTheOwnersWhateverTheUmask) {
+    const mode_t previous = umask(0777);
+    {
+        host::Settings config(path);
+        config.Write("/A", 1);
+        EXPECT_TRUE(config.Save()) << config.GetLastError();
+    }
+    umask(previous);
+    EXPECT_EQ(StatOf(path).st_mode & 0777, 0600u);
+    EXPECT_EQ(host::Settings(path).ReadInt("/A", 0), 1);
+
+    ASSERT_EQ(chmod(Local(path).c_str(), 0604), 0);
+    umask(0777);
+    {
+        host::Settings config(path);
+        config.Write("/A", 2);
+        EXPECT_TRUE(config.Save());
+    }
+    umask(previous);
+    EXPECT_EQ(StatOf(path).st_mode & 0777, 0604u);
 }
 
 } // namespace

@@ -14,6 +14,8 @@
 #include <wx/menu.h>
 #include <wx/translation.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
@@ -390,9 +392,12 @@ TEST_F(MenuTest, TheDialogsChangesAreSavedWhenItCloses) {
     EXPECT_TRUE(Choose(scriptManagementId));
     // The entry added above counts as a change too: nothing had saved it.
     EXPECT_EQ(host::Settings(settings).Read("/Coilhatch/Script0/location", ""), "scripts/rel.py");
-    wxRemoveFile(settings);
+    struct stat before {};
+    ASSERT_EQ(stat(settings.fn_str(), &before), 0);
     EXPECT_TRUE(Choose(scriptManagementId));
-    EXPECT_FALSE(wxFileName::FileExists(settings)) << "closed without a change: nothing saved";
+    struct stat after {};
+    ASSERT_EQ(stat(settings.fn_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "closed without a change: nothing saved";
 
     modal.SetDialogHandler([&](wxDialog* dialog) {
         wxCommandEvent click(wxEVT_BUTTON, ID_ADD_BUTTON);
@@ -404,6 +409,34 @@ TEST_F(MenuTest, TheDialogsChangesAreSavedWhenItCloses) {
     const host::Settings saved(settings);
     EXPECT_EQ(saved.ReadInt("/Coilhatch/Counts", 0), 2);
     EXPECT_EQ(saved.Read("/Coilhatch/Script1/name", ""), "PyScript");
+}
+
+// A script may take the menu bar from the main window, and destroy it: the plug-in neither
+// touches the submenu that went with it nor stops running scripts.
+TEST_F(MenuTest, AMenuBarTakenAwayOrDestroyedLeavesThePluginWorking) {
+    ASSERT_NO_FATAL_FAILURE(Attach());
+    const ScriptEntry* entry = AddEntry("s", Script("s.py", "ran s"));
+    plugin.BuildMenu(env.MenuBar());
+    const auto addInDialog = [&](wxDialog* dialog) {
+        wxCommandEvent click(wxEVT_BUTTON, ID_ADD_BUTTON);
+        click.SetEventObject(dialog);
+        dialog->ProcessWindowEvent(click);
+        return wxID_OK;
+    };
+    modal.SetDialogHandler(addInDialog);
+
+    wxMenuBar* bar = env.MenuBar();
+    env.Frame()->SetMenuBar(nullptr);
+    EXPECT_TRUE(Choose(entry->menuId));
+    EXPECT_TRUE(Choose(scriptManagementId)); // rebuilds the detached submenu
+    EXPECT_EQ(Labels(plugin.menu.scriptMenu).size(), WithFixedItems({"s", "PyScript"}).size());
+
+    delete bar;
+    EXPECT_TRUE(Choose(scriptManagementId));
+    EXPECT_EQ(plugin.menu.scriptMenu, nullptr);
+    EXPECT_TRUE(Choose(entry->menuId));
+    EXPECT_EQ(Occurrences("ran s"), 2);
+    EXPECT_EQ(scriptList->GetCount(), 3u);
 }
 
 TEST_F(MenuTest, NoToolsMenuIsToldAndNothingIsBuiltOrRun) {

@@ -229,6 +229,9 @@ TEST_F(ScriptsFolderMenu, AScriptsItemShowsItsShortcutUnlessAnItemBeforeItHoldsI
     Register("clash", dir.Path() + "/elsewhere/keyed.py")->shortcut = "Ctrl+S";
     Register("again", dir.Path() + "/elsewhere/keyed.py")->shortcut = "Ctrl+Alt+1";
     Register("nonsense", dir.Path() + "/elsewhere/keyed.py")->shortcut = "Ctrl+Nothing";
+    // The editor's own key, which no menu shows: the dialog refuses it, and so does the menu.
+    Register("space", dir.Path() + "/elsewhere/keyed.py")->shortcut = "ctrl+space";
+    Register("tools", dir.Path() + "/elsewhere/keyed.py")->shortcut = "Alt+T";
 
     plugin.BuildMenu(env.MenuBar());
 
@@ -239,7 +242,9 @@ TEST_F(ScriptsFolderMenu, AScriptsItemShowsItsShortcutUnlessAnItemBeforeItHoldsI
     } expected[] = {{"keyed", wxACCEL_CTRL | wxACCEL_ALT, '1'},
                     {"clash", 0, 0},
                     {"again", 0, 0},
-                    {"nonsense", 0, 0}};
+                    {"nonsense", 0, 0},
+                    {"space", 0, 0},
+                    {"tools", 0, 0}};
     for (const auto& e : expected) {
         wxMenuItem* item = ItemLabelled(e.label);
         ASSERT_NE(item, nullptr) << e.label;
@@ -255,6 +260,21 @@ TEST_F(ScriptsFolderMenu, AScriptsItemShowsItsShortcutUnlessAnItemBeforeItHoldsI
     // The stored text is kept as it was: nothing of the file is lost.
     EXPECT_EQ(scriptList->Get(1)->shortcut, "Ctrl+S");
     EXPECT_EQ(keyed->shortcut, "alt+ctrl+1");
+}
+
+// A location relative to the plug-ins folder (as scripts/run.sh writes them) names the same
+// file for the runner and for the scripts folder's list: the script shows once.
+TEST_F(ScriptsFolderMenu, ARegisteredFolderScriptGivenRelativelyIsShownOnce) {
+    FolderScript("rel");
+    FolderScript("other");
+    Register("rel", "python/scripts/rel.py");
+    Register("dotted", "./python/scripts/../scripts/other.py");
+
+    plugin.BuildMenu(env.MenuBar());
+
+    EXPECT_EQ(ScriptLabels(), (std::vector<wxString>{"rel", "dotted"}));
+    EXPECT_TRUE(Choose(ItemLabelled("rel")->GetId()));
+    EXPECT_EQ(Occurrences("ran rel"), 1);
 }
 
 } // namespace

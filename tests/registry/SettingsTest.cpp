@@ -6,6 +6,11 @@
 
 #include <wx/filename.h>
 #include <wx/msgdlg.h>
+#include <wx/regex.h>
+
+#include <sys/stat.h>
+
+#include <iconv.h>
 
 #include <cerrno>
 #include <cstring>
@@ -464,9 +469,9 @@ TEST_F(RegistrySettings, ASectionNumberedWithLeadingZerosLoadsByItsNumber) {
     ExpectBackupAnnounced();
 }
 
-// What the plug-in does not write beside its sections is not loaded, but the save would drop
-// it: the file is kept.
-TEST_F(RegistrySettings, AnythingElseBesideTheSectionsKeepsTheFile) {
+// What the plug-in does not write beside its sections is not loaded, and a save keeps it where
+// it is: nothing to tell, nothing to keep aside.
+TEST_F(RegistrySettings, AnythingElseBesideTheSectionsStaysInTheFile) {
     const char* const strangers[] = {"<Script/>",           "<script1><name>x</name></script1>",
                                      "<Script-1/>",         "<Script3a><name>x</name></Script3a>",
                                      "<Notes>mine</Notes>", "<Counts>2</Counts>"};
@@ -474,15 +479,21 @@ TEST_F(RegistrySettings, AnythingElseBesideTheSectionsKeepsTheFile) {
         SCOPED_TRACE(stranger);
         TempDir folder;
         registry.settingsPath = folder.File("Coilhatch.xml");
-        const wxString original = File("2", Section(0, "a") + stranger + Section(1, "b"));
-        folder.Write("Coilhatch.xml", original);
+        folder.Write("Coilhatch.xml", File("2", Section(0, "a") + stranger + Section(1, "b")));
         scriptList->DeleteAll();
 
         registry.Load();
         EXPECT_EQ(LoadedNames(), (std::vector<wxString>{"a", "b"}));
-        ExpectBackupAnnounced();
+        EXPECT_EQ(modal.PendingCount(), 0u);
+        scriptList->Get(1)->name = "b2";
         registry.Save();
-        EXPECT_EQ(ReadFile(backupPath), original);
+        EXPECT_EQ(modal.PendingCount(), 0u);
+        EXPECT_FALSE(wxFileName::Exists(registry.settingsPath + ".bak"));
+        // The indentation between elements is the store's own.
+        wxString saved = ReadFile(registry.settingsPath);
+        wxRegEx(">[ \n]+<").ReplaceAll(&saved, "><");
+        EXPECT_TRUE(saved.Contains(stranger)) << saved;
+        EXPECT_TRUE(saved.Contains("<name>b2</name>")) << saved;
     }
 }
 
@@ -535,6 +546,24 @@ std::string ReadBytes(const wxString& path) {
 
 std::string Utf8Of(const wxString& text) {
     return std::string(text.utf8_str());
+}
+
+// The UTF-8 text in another encoding, as iconv writes it.
+std::string Converted(const std::string& utf8, const char* encoding) {
+    const iconv_t converter = iconv_open(encoding, "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1)) {
+        ADD_FAILURE() << "iconv does not know " << encoding;
+        return utf8;
+    }
+    std::string out(utf8.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* to = out.data();
+    size_t toLeft = out.size();
+    iconv(converter, &in, &inLeft, &to, &toLeft);
+    iconv_close(converter);
+    out.resize(out.size() - toLeft);
+    return out;
 }
 
 // Files damaged the ways editing by hand and crashes damage them: each loads the sections read
@@ -608,6 +637,17 @@ TEST_F(RegistrySettings, FilesInOtherEncodingsLoadAsWritten) {
         EXPECT_EQ(LoadedNames(), std::vector<wxString>{wxString::FromUTF8("Caf\xc3\xa9")});
         EXPECT_EQ(modal.PendingCount(), 0u);
     }
+    // Files whose declaration is not ASCII: UTF-32 and the EBCDIC code pages.
+    for (const char* encoding : {"UTF-32", "UTF-32LE", "IBM037", "IBM1047"}) {
+        SCOPED_TRACE(encoding);
+        std::string text = Utf8Of(File("1", Section(0, wxString::FromUTF8("Caf\xc3\xa9"))));
+        text.replace(text.find("UTF-8"), 5, encoding);
+        WriteBytes(registry.settingsPath, Converted(text, encoding));
+        scriptList->DeleteAll();
+        registry.Load();
+        EXPECT_EQ(LoadedNames(), std::vector<wxString>{wxString::FromUTF8("Caf\xc3\xa9")});
+        EXPECT_EQ(modal.PendingCount(), 0u);
+    }
     // A byte that the declared encoding does not have is damage: what precedes it loads.
     std::string bytes = Utf8Of(File("2", Sections(0, 2)));
     bytes.replace(bytes.find("UTF-8"), 5, "windows-1252");
@@ -652,12 +692,19 @@ TEST_F(RegistrySettings, ARelativeLocationIsReadFromTheSettingsFolder) {
               "tools/t.py");
 }
 
-// Two editors on one plug-ins folder: each has its own list and registry.
-class TwoEditors : public RegistrySettings {
+// Two editors on one plug-ins folder: each has its own list and registry. Each case runs with
+// the editor's settings extension and without it (the interface alone).
+class TwoEditors : public RegistrySettings, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
+        host::SetStrictInterface(GetParam());
         RegistrySettings::SetUp();
-        WriteSettings(File("3", Sections(0, 3)));
+        // A file the plug-in wrote: "s0", "s1", "s2".
+        for (int i = 0; i < 3; ++i)
+            Add(wxString::Format("s%d", i), wxString::Format("/s/s%d.py", i),
+                wxString::Format("about s%d", i), false, false);
+        registry.Save();
+        scriptList->DeleteAll();
         other.settingsPath = registry.settingsPath;
         registry.Load();
         As(otherList, [&] { other.Load(); });
@@ -665,6 +712,7 @@ protected:
     void TearDown() override {
         delete otherList;
         RegistrySettings::TearDown();
+        host::SetStrictInterface(false);
     }
 
     // Runs the work with the other editor's list as the plug-in's.
@@ -690,7 +738,7 @@ protected:
     ScriptList* otherList = new ScriptList;
 };
 
-TEST_F(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
+TEST_P(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
     As(otherList, [&] {
         Add("theirs", "/s/theirs.py", "", false, false);
         scriptList->Get(1)->description = "changed there";
@@ -718,7 +766,7 @@ TEST_F(TwoEditors, ScriptsAddedChangedOrDeletedByTheOtherStay) {
     EXPECT_EQ(modal.PendingCount(), 0u);
 }
 
-TEST_F(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
+TEST_P(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
     As(otherList, [&] {
         scriptList->Get(1)->location = "/there/s1.py";
         scriptList->Get(2)->description = "edited there";
@@ -737,7 +785,7 @@ TEST_F(TwoEditors, WhereBothChangedAScriptTheLaterSaveWinsAndTheOtherIsKept) {
     EXPECT_TRUE(texts[0].Contains("\"" + registry.settingsPath + ".bak\"")) << texts[0];
 }
 
-TEST_F(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
+TEST_P(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
     for (int i = 3; i < 31; ++i)
         Add(wxString::Format("here%d", i), "/s/h.py", "", false, false);
     As(otherList, [&] {
@@ -753,7 +801,7 @@ TEST_F(TwoEditors, ScriptsAddedThereBeyondTheListsCapacityStayInTheBackup) {
     EXPECT_TRUE(texts[0].Contains("2 scripts added there do not fit in the list")) << texts[0];
 }
 
-TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
+TEST_P(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
     const wxString before = ReadFile(registry.settingsPath);
     registry.SaveChanges();
     EXPECT_EQ(ReadFile(registry.settingsPath), before) << "nothing changed: nothing written";
@@ -767,5 +815,61 @@ TEST_F(TwoEditors, OnlyAChangedListIsSavedWhenTheDialogCloses) {
     });
     EXPECT_EQ(SavedNames(), (std::vector<wxString>{"first", "s1", "s2", "new"}));
 }
+
+// The other editor's additions, whenever they came, are never read here as deletions: a script
+// leaves the file only when this editor deleted it.
+TEST_P(TwoEditors, AnAdditionThereIsNeverReadAsADeletionHere) {
+    Add("mine", "/s/mine.py", "", false, false);
+    registry.SaveChanges(); // the dialog closes
+    As(otherList, [&] {
+        Add("theirs", "/s/theirs.py", "", false, false);
+        other.SaveChanges();
+    });
+    // This editor deletes one of the scripts both had, and closes: the other's addition stays.
+    scriptList->Remove(0);
+    registry.Close();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2", "mine", "theirs"}));
+    As(otherList, [&] { other.Close(); });
+    otherList = nullptr;
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s1", "s2", "mine", "theirs"}));
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+// An editor that changed nothing writes nothing at its release, not even its own list over the
+// other editor's.
+TEST_P(TwoEditors, AnEditorThatChangedNothingWritesNothing) {
+    As(otherList, [&] {
+        Add("theirs", "/s/theirs.py", "", false, false);
+        other.SaveChanges();
+    });
+    struct stat before {};
+    ASSERT_EQ(stat(registry.settingsPath.fn_str(), &before), 0);
+    registry.Close();
+    struct stat after {};
+    ASSERT_EQ(stat(registry.settingsPath.fn_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2", "theirs"}));
+}
+
+// A file that a script deleted, or overwrote with what is no settings file, is written again
+// at the release: the list is not lost with it.
+TEST_P(TwoEditors, AFileAScriptDeletedOrSpoiltIsWrittenAgainAtTheRelease) {
+    wxRemoveFile(registry.settingsPath);
+    registry.Close();
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
+
+    WriteSettings("\x01 not xml");
+    As(otherList, [&] { other.Close(); });
+    otherList = nullptr;
+    EXPECT_EQ(SavedNames(), (std::vector<wxString>{"s0", "s1", "s2"}));
+    EXPECT_EQ(ReadFile(registry.settingsPath + ".bak"), "\x01 not xml");
+    // The store kept what it could not read itself.
+    EXPECT_EQ(modal.PendingCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extension, TwoEditors, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "InterfaceAlone" : "WithTheExtension";
+                         });
 
 } // namespace

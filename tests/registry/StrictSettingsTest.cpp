@@ -4,6 +4,7 @@
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 #include "registry/ScriptRegistry.h"
+#include "registry/SettingsStore.h"
 #include "tests/support/ScriptEntries.h"
 #include "tests/support/TestSupport.h"
 
@@ -76,10 +77,12 @@ TEST_F(StrictRegistry, AFileOfScriptsAloneLoadsAndSavesWithoutABackup) {
         registry.Load();
         EXPECT_EQ(LoadedNames(), saved);
     }
-    // Nothing of the trial stores is left beside the file.
+    // Nothing of the trial stores is left beside the file (and the saves' lock file).
     wxArrayString left;
     wxDir::GetAllFiles(dir.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN);
-    EXPECT_EQ(left.size(), 1u) << wxJoin(left, ' ').utf8_str();
+    EXPECT_EQ(left.size(), 2u) << wxJoin(left, ' ').utf8_str();
+    EXPECT_NE(left.Index(registry.settingsPath), wxNOT_FOUND);
+    EXPECT_NE(left.Index(SettingsLock::LockPath(registry.settingsPath)), wxNOT_FOUND);
 }
 
 // Whatever the registry cannot read is kept: the first save copies the file aside, byte for

@@ -1,5 +1,7 @@
 #include "tests/support/PluginsFolder.h"
 
+#include "host/lib/Services.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -23,6 +25,7 @@ PluginsFolder::PluginsFolder(const std::vector<ScriptFile>& scripts) {
     xml += wxString::Format("<Counts>%zu</Counts><!--Unsaved-->", scripts.size());
     for (size_t i = 0; i < scripts.size(); ++i) {
         const wxString path = sources.Write(scripts[i].name + ".py", scripts[i].source);
+        names.push_back(scripts[i].name);
         xml += wxString::Format("<Script%zu><autoRun>%d</autoRun><autoReload>0</autoReload>"
                                 "<name>%s</name><location>%s</location>"
                                 "<description>test</description></Script%zu>",
@@ -40,9 +43,27 @@ wxString PluginsFolder::Settings() const {
     return ReadFile(dir.File("Coilhatch.xml"));
 }
 
+bool PluginsFolder::Whole(bool commentToo) const {
+    const host::Settings settings(dir.File("Coilhatch.xml"));
+    if (settings.IsDamaged() || (commentToo && !Settings().Contains("<!--Unsaved-->")))
+        return false;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (settings.Read(wxString::Format("/Coilhatch/Script%zu/name", i), "") != names[i])
+            return false;
+    }
+    return true;
+}
+
+void PluginsFolder::AskForASave() const {
+    wxString settings = Settings();
+    settings.Replace(wxString::Format("<Counts>%zu</Counts>", names.size()),
+                     wxString::Format("<Counts>%zu</Counts>", names.size() + 5));
+    dir.Write("Coilhatch.xml", settings);
+}
+
 bool PluginsFolder::Saved() const {
-    const wxString settings = Settings();
-    return settings.Contains("<Counts>") && !settings.Contains("Unsaved");
+    return Whole() && host::Settings(dir.File("Coilhatch.xml")).ReadInt("/Coilhatch/Counts", -1) ==
+                          static_cast<int>(names.size());
 }
 
 wxString Describe(const ProcessResult& result) {

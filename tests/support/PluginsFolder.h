@@ -16,8 +16,7 @@ struct ScriptFile {
     bool autoRun = false;
 };
 
-// The settings file also holds a comment: a save drops it, so its absence tells that the
-// settings were saved.
+// The settings file also holds a comment, which a save keeps.
 class PluginsFolder {
 public:
     explicit PluginsFolder(const std::vector<ScriptFile>& scripts);
@@ -26,11 +25,19 @@ public:
     // Writes a document beside the scripts; its full path.
     wxString Document(const wxString& name, const wxString& text) const;
     wxString Settings() const;
+    // The settings file holds every script of the folder first, whole, in order, and (unless
+    // the file was made anew) the comment.
+    bool Whole(bool commentToo = true) const;
+    // Makes the settings file one that the plug-in saves at its release although nothing
+    // changes: its "Counts" is wrong (the load tells so, and the save puts it right).
+    void AskForASave() const;
+    // After AskForASave: the plug-in has saved, and the file is whole.
     bool Saved() const;
 
 private:
     TempDir dir;
     TempDir sources;
+    std::vector<wxString> names;
 };
 
 // A run's status and output, for a failed expectation's message.
