@@ -122,8 +122,10 @@ bool RunText(const wxString& text, const wxString& path) {
         return false;
     }
     // Whatever an earlier script or the console did with the standard streams, this run gets
-    // the engine's.
+    // the engine's; what it writes is in the output when it returns, and SIGINT is its own.
     interpreter::RestoreStreams();
+    const interpreter::OutputDelivered delivered;
+    const process_guards::ScriptInterrupts interrupts;
 
     // The folder goes on sys.path once, so that modules beside the document import; a failure
     // is reported and the run goes on.
@@ -146,8 +148,10 @@ bool RunText(const wxString& text, const wxString& path) {
     // sys.exit() with no code or code 0 is a normal end; a run stopped quietly has no report.
     if (failed && report::EndedQuietly())
         failed = false;
-    if (failed && !run.EndQuietly())
+    if (failed && !run.EndQuietly()) {
+        interpreter::RestoreStreams(); // the report is the engine's
         report::ReportFailure();
+    }
     return !failed;
 }
 
