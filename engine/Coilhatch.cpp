@@ -127,6 +127,7 @@ void CCoilhatch::OnAttach() {
     }
     // Toolkit assertions that fail in scripts' calls raise in the scripts.
     assertions::Install();
+    interpreter::FlushBeforeDialogs(true);
     interpreter::FlushStreams();
     // The completion server warms up in a process of its own from now on.
     completion.StartServer();
@@ -230,6 +231,7 @@ void CCoilhatch::OnRelease() {
         StopScriptThreads();
         // The editor's own assertion handling, locale and standard output and error are back.
         assertions::Uninstall();
+        interpreter::FlushBeforeDialogs(false);
         interpreter::RestoreEditorsLocale();
         outputpipe::Detach();
         if (!pythonBelow)

@@ -6,6 +6,8 @@
 #include "engine/OutputPipe.h"
 #include "engine/Report.h"
 
+#include <wx/modalhook.h>
+
 #include <dlfcn.h>
 #include <signal.h>
 #include <sys/uio.h>
@@ -333,6 +335,39 @@ void RestoreStreams() {
     const report::PendingErrorKeeper keep;
     PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(engineState->restoreStreams.Get()));
     report::PrintPythonError();
+}
+
+namespace {
+
+class FlushBeforeDialog : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog*) override {
+        if (Py_IsInitialized() && PyGILState_GetThisThreadState()) {
+            const PyGILState_STATE state = PyGILState_Ensure();
+            FlushStreams();
+            PyGILState_Release(state);
+        } else {
+            outputpipe::Drain();
+        }
+        return wxID_NONE;
+    }
+    void Exit(wxDialog*) override {}
+};
+
+FlushBeforeDialog* dialogHook = nullptr;
+
+} // namespace
+
+void FlushBeforeDialogs(bool on) {
+    if (on && !dialogHook) {
+        // Registered last, so asked first.
+        dialogHook = new FlushBeforeDialog;
+        dialogHook->Register();
+    } else if (!on && dialogHook) {
+        dialogHook->Unregister();
+        delete dialogHook;
+        dialogHook = nullptr;
+    }
 }
 
 void FlushStreams() {

@@ -89,6 +89,12 @@ private:
 void UsePythonsLocale();
 void RestoreEditorsLocale();
 
+// While on: before a modal dialog shows (a message box, an input box, a script's own), what was
+// written before it, in Python's buffers or in the output pipe, is put in the message output,
+// where the editor may tell of the dialog (batch mode writes a line). The editor's thread takes
+// the interpreter lock for it.
+void FlushBeforeDialogs(bool on);
+
 // What a run wrote, its report included, is in the message output when the object goes.
 // PRECONDITION: the calling thread holds the interpreter lock throughout.
 class OutputDelivered {

@@ -4,8 +4,6 @@
 
 #include "plugin/EditorServices.h"
 
-#include <wx/modalhook.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -186,18 +184,6 @@ std::unique_lock<std::mutex> LockPipe() {
     return lock;
 }
 
-// Before a modal dialog shows (a message box, an input box), what was written before it is in
-// the message output: the editor may tell of the dialog there (batch mode writes a line).
-class DrainBeforeDialogs : public wxModalDialogHook {
-protected:
-    int Enter(wxDialog*) override {
-        Drain();
-        return wxID_NONE;
-    }
-    void Exit(wxDialog*) override {}
-};
-
-DrainBeforeDialogs* dialogHook = nullptr;
 
 } // namespace
 
@@ -230,18 +216,12 @@ bool Attach() {
     }
     editorStandardError = editorErr;
     attached = true;
-    // Registered last, so called first.
-    dialogHook = new DrainBeforeDialogs;
-    dialogHook->Register();
     return true;
 }
 
 void Detach() {
     if (!attached)
         return;
-    dialogHook->Unregister();
-    delete dialogHook;
-    dialogHook = nullptr;
     std::fflush(stdout);
     std::fflush(stderr);
     Drain();

@@ -39,8 +39,8 @@ bool Attached();
 // Async-signal-safe.
 int EditorStandardError();
 
-// Hands what the pipe holds now to the message output before it returns. Also done before
-// every modal dialog shows while attached. Nothing in a process forked from the editor.
+// Hands what the pipe holds now to the message output before it returns. Nothing in a process
+// forked from the editor.
 void Drain();
 
 // The text after the last line feed that reached the message output through the pipe (what a

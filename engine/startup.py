@@ -142,6 +142,16 @@ def closeReport(stream):
 	stream.flush()
 
 
+class TextIOWrapper(io.TextIOWrapper):
+	"""sys.stdout and sys.stderr: Python's text stream, whose flush() also hands what the output
+	pipe holds to the message output, as a flush reaches the terminal outside: once print(...,
+	flush=True) returns, the text is shown (and kept, should the process be killed next)."""
+
+	def flush(self):
+		super().flush()
+		coilhatchDrainPipe()
+
+
 class dialogInput(io.RawIOBase):
 	"""The bytes behind sys.stdin: the read end of the engine's input pipe, which the text-entry
 	dialog feeds a line at a time (see inputPipe)."""
@@ -297,7 +307,7 @@ class standardStreams:
 		raw = io.FileIO(fd, 'wb', closefd=False)
 		raw.name = '<stdout>' if fd == 1 else '<stderr>'
 		encoding, errors = self.encodings[fd]
-		stream = io.TextIOWrapper(raw if self.writeThrough else io.BufferedWriter(raw), encoding,
+		stream = TextIOWrapper(raw if self.writeThrough else io.BufferedWriter(raw), encoding,
 			errors, newline='\n', line_buffering=True, write_through=self.writeThrough)
 		stream.mode = 'w'
 		if fd == 2:
