@@ -103,8 +103,13 @@ PyObject* UnfinishedLine(PyObject*, PyObject*) {
     return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.length()), "replace");
 }
 
+// coilhatchOutputDescriptor(): the output pipe's own write end, or -1.
+PyObject* OutputDescriptor(PyObject*, PyObject*) {
+    return PyLong_FromLong(outputpipe::WriteEnd());
+}
+
 // coilhatchLastWord(type): a thread's failure told when memory is too short for its traceback:
-// one line from static text, on standard error, or on the editor's own when that fails.
+// one line from static text, in the output, or on the editor's standard error when that fails.
 PyObject* LastWord(PyObject*, PyObject* pytype) {
     static char head[] = "Exception in a thread: ";
     static char tail[] = " (its traceback could not be written)\n";
@@ -113,7 +118,7 @@ PyObject* LastWord(PyObject*, PyObject* pytype) {
                      ? const_cast<char*>(reinterpret_cast<PyTypeObject*>(pytype)->tp_name)
                      : unknown;
     iovec parts[3] = {{head, sizeof head - 1}, {name, std::strlen(name)}, {tail, sizeof tail - 1}};
-    if (writev(STDERR_FILENO, parts, 3) < 0)
+    if (writev(outputpipe::WriteEnd(), parts, 3) < 0)
         writev(outputpipe::EditorStandardError(), parts, 3);
     Py_RETURN_NONE;
 }
@@ -132,6 +137,8 @@ PyMethodDef engineFunctions[] = {
      "coilhatchDrainPipe(): hands what the output pipe holds to the message output."},
     {"coilhatchUnfinishedLine", UnfinishedLine, METH_NOARGS,
      "coilhatchUnfinishedLine(): the text after the last line feed of the output."},
+    {"coilhatchOutputDescriptor", OutputDescriptor, METH_NOARGS,
+     "coilhatchOutputDescriptor(): the output pipe's own write end, or -1."},
     {"coilhatchLastWord", LastWord, METH_O,
      "coilhatchLastWord(type): one line naming a thread's exception, without memory."},
     {"coilhatchSetAssertMode", SetAssertMode, METH_O,

@@ -44,6 +44,7 @@ struct Pipe {
 
 Pipe* thePipe = nullptr;
 std::atomic<int> readEndForHandler{-1};
+std::atomic<int> writeEndForReports{-1};
 volatile sig_atomic_t readingStopped = 0;
 
 // Attach and Detach run on the editor's thread only.
@@ -156,6 +157,7 @@ bool MakePipe() {
     }
     thePipe = pipe;
     readEndForHandler = pipe->readEnd;
+    writeEndForReports = pipe->writeEnd;
     return true;
 }
 
@@ -183,7 +185,6 @@ std::unique_lock<std::mutex> LockPipe() {
     }
     return lock;
 }
-
 
 } // namespace
 
@@ -276,6 +277,10 @@ void StopReading() {
 
 int ReadEnd() {
     return readEndForHandler;
+}
+
+int WriteEnd() {
+    return writeEndForReports;
 }
 
 Utf8Decoder::Utf8Decoder() : converter(iconv_open("WCHAR_T", "UTF-8")) {}

@@ -55,6 +55,10 @@ void StopReading();
 // The pipe's read end, for the fatal-error handler; -1 while there is no pipe.
 int ReadEnd();
 
+// The pipe's own write end (not 1 or 2, which a script may take): a report that must reach the
+// output whatever a script did goes there. -1 while there is no pipe. Async-signal-safe.
+int WriteEnd();
+
 // Decodes UTF-8 that arrives in parts, with the C library's converter (iconv): each stretch of
 // invalid bytes becomes U+FFFD, and a sequence cut at the end of a part waits for the next.
 // Strong guarantee: when Decode throws (out of memory), nothing has changed.

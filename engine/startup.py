@@ -5,8 +5,9 @@ import wx
 # Functions of the engine, put here before this script runs:
 #   coilhatchDrainPipe(): hands what the output pipe holds to the message output now
 #   coilhatchUnfinishedLine() -> the text after the last line feed that reached the output
-#   coilhatchLastWord(type): one line naming the exception type on standard error, or on the
-#       editor's own, written without taking memory
+#   coilhatchOutputDescriptor() -> the output pipe's own write end (not 1 or 2), or -1
+#   coilhatchLastWord(type): one line naming the exception type in the output, or on the
+#       editor's standard error, written without taking memory
 #   coilhatchSetAssertMode(mode): how toolkit assertions that fail in Python's calls are told
 
 class scriptLoader:
@@ -343,10 +344,11 @@ import MpAPI
 
 def reportThreadFailure(args):
 	"""threading.excepthook: Python's own report of a thread that ended in an exception, sure to
-	reach the output. Where Python's cannot write it (memory ran out while the thread's frames
-	still hold it, or sys.stderr is gone or broken), the report goes to the engine's own
-	standard error once those frames let go of what they hold; where even that fails, one line
-	that names the exception goes to standard error, or to the editor's own."""
+	reach the output. Where Python's cannot write it (sys.stderr is gone or broken, descriptor 2
+	closed, or memory ran out while the thread's frames still hold it), the report goes to the
+	output pipe's own descriptor, once those frames let go of what they hold; where even that
+	fails, one line that names the exception goes to the output, or to the editor's standard
+	error."""
 	try:
 		if getattr(sys, 'stderr', None) is not None:
 			coilhatchPythonsThreadHook(args)
@@ -356,11 +358,14 @@ def reportThreadFailure(args):
 	try:
 		if args.exc_traceback is not None:
 			traceback.clear_frames(args.exc_traceback)
-		stream = coilhatchStreams.stderr
+		coilhatchStreams.flush()
 		name = args.thread.name if args.thread is not None else threading.get_ident()
-		stream.write('Exception in thread %s:\n' % name)
-		traceback.print_exception(args.exc_type, args.exc_value, args.exc_traceback, file=stream)
-		stream.flush()
+		text = 'Exception in thread %s:\n' % name + ''.join(traceback.format_exception(
+			args.exc_type, args.exc_value, args.exc_traceback))
+		data = text.encode('utf-8', 'backslashreplace')
+		fd = coilhatchOutputDescriptor()
+		while data:
+			data = data[os.write(fd, data):]
 	except BaseException:
 		coilhatchLastWord(args.exc_type)
 

@@ -28,6 +28,7 @@
 #include <cstdlib>
 #include <deque>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -88,8 +89,15 @@ void CConsoleWriter::Append(const char* text, size_t length) {
     }
     if (!burstStarts)
         return;
-    if (!thread.joinable() && owner == getpid())
-        thread = std::thread([this] { Run(); });
+    if (!thread.joinable() && owner == getpid()) {
+        try {
+            thread = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            // No thread now (a script took the memory for its stack): written at once instead.
+            WriteOut();
+            return;
+        }
+    }
     wake.notify_one();
 }
 
