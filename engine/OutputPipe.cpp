@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +69,9 @@ void RememberLastLine(Pipe& pipe, const wxString& text) {
 
 enum class Forwarded { all, more, memoryShort };
 
+// Less than this in the pipe is a trickle.
+constexpr int trickle = 16 * 1024;
+
 // Hands what the pipe holds to the message output, at most `rounds` reads of it, so that a
 // writer that never pauses cannot hold the caller here. PRECONDITION: pipe.mutex is held.
 Forwarded Forward(Pipe& pipe, int rounds) {
@@ -117,6 +121,11 @@ void ForwardForever(Pipe* pipe) {
                 return;
             if (ready > 0 && (readable.revents & POLLNVAL))
                 return; // a script closed the read end: nothing more can come
+            // A trickle of small writes (a print per line) is taken in one piece a moment later
+            // rather than one wake-up each; whoever needs it at once drains the pipe.
+            int waiting = 0;
+            if (ioctl(pipe->readEnd, FIONREAD, &waiting) == 0 && waiting < trickle)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (readingStopped)
             return;
