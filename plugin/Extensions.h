@@ -69,6 +69,17 @@ struct MpSettingsExtension {
     wxString (*lastError)(const CConfigManagement& store);
 };
 
+// The editor's message output as a person sees it.
+struct MpOutputExtension {
+    static constexpr const char* name = "output";
+    static constexpr int version = 1;
+
+    // Shows, and paints at once, what was appended to the message output and is not yet on the
+    // screen: for a plug-in that holds the user-interface thread (a running script), so that the
+    // output shows while it runs. No event is handled meanwhile. On that thread only.
+    void (*showNow)();
+};
+
 namespace mp_extensions {
 
 // The editor's lookup, found once; null when the editor exports none.
@@ -96,4 +107,10 @@ inline wxString DocumentFilePath(const CSyntaxEditor* editor) {
 inline bool EditorInBatchMode() {
     const auto* session = FindExtension<MpSessionExtension>();
     return session && session->batchMode();
+}
+
+// Has the editor show the message output's new text now, where it can; nothing otherwise.
+inline void ShowOutputNow() {
+    if (const auto* output = FindExtension<MpOutputExtension>())
+        output->showNow();
 }

@@ -362,6 +362,9 @@ bool CMarrowpadApp::OnInit() {
     if (commandLine.batch)
         host::MessageOutputPane::Detach(mainFrame->GetOutputPane());
     SetTopWindow(mainFrame);
+    // A person's editor remembers the Output pane's height; batch mode changes nothing.
+    if (!commandLine.batch)
+        mainFrame->UseLayoutFile(CMainFrame::DefaultLayoutFile());
     host::SyntaxEditor* first = nullptr;
     for (const auto& file : commandLine.files) {
         host::SyntaxEditor* editor = mainFrame->OpenFile(file);

@@ -137,6 +137,10 @@ const MpSettingsExtension settingsExtension = {
     [](const CConfigManagement& store) { return Store::Of(store).GetLastError(); },
 };
 
+const MpOutputExtension outputExtension = {
+    [] { host::MessageOutputPane::ShowAndPaintAll(); },
+};
+
 template <class Table> bool Is(const char* name, int version) {
     return std::strcmp(name, Table::name) == 0 && version == Table::version;
 }
@@ -152,5 +156,7 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &sessionExtension;
     if (Is<MpSettingsExtension>(name, version))
         return &settingsExtension;
+    if (Is<MpOutputExtension>(name, version))
+        return &outputExtension;
     return nullptr;
 }
