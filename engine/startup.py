@@ -342,6 +342,34 @@ coilhatchStreams.restore()
 import MpAPI
 
 
+def keepOrderWithTheStreams():
+	"""The editor's Append, called by a script, comes after what the script wrote to the standard
+	streams before it, as it did when they wrote through Append: the streams' text goes through
+	the output pipe and a moment later, Append's at once. An output object whose class cannot
+	take the wrapper keeps its own Append."""
+	try:
+		kind = type(MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0))
+		append = kind.Append
+	except Exception:
+		return  # no output to keep in order with: the start-up script's own use tells why
+	if getattr(append, 'coilhatchOrdered', False):
+		return
+
+	@functools.wraps(append)
+	def Append(self, *args, **kwds):
+		coilhatchStreams.flush()
+		return append(self, *args, **kwds)
+
+	Append.coilhatchOrdered = True
+	try:
+		kind.Append = Append
+	except (AttributeError, TypeError):
+		pass  # an immutable class: its Append stays
+
+
+keepOrderWithTheStreams()
+
+
 def reportThreadFailure(args):
 	"""threading.excepthook: Python's own report of a thread that ended in an exception, sure to
 	reach the output. Where Python's cannot write it (sys.stderr is gone or broken, descriptor 2
