@@ -256,6 +256,11 @@ void Reclaim() {
         if (!IsPipe(fd))
             dup2(thePipe->writeEnd, fd);
     }
+    // A script that made its standard output non-blocking made the pipe's writes so for good:
+    // the descriptors share one open file.
+    const int flags = fcntl(thePipe->writeEnd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK))
+        fcntl(thePipe->writeEnd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 bool Attached() {

@@ -29,7 +29,7 @@ bool Attach();
 void Detach();
 
 // While attached: descriptors 1 and 2 that a script closed or replaced (dup2) are the pipe
-// again.
+// again, and writes to it block again where a script made them non-blocking.
 void Reclaim();
 
 // Whether descriptors 1 and 2 are the pipe's (Attach succeeded and Detach has not run).

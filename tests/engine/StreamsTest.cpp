@@ -124,8 +124,8 @@ TEST_F(EngineStreams, WhatAScriptClosesOrReplacesIsBackForTheReportAndTheNextRun
     EXPECT_EQ(Eval("(sys.stdin, sys.stdout, sys.stderr) == ours"), "True");
 
     // Closed streams and descriptors (closing sys.stdout leaves descriptor 1 open, as in
-    // Python), a file put at descriptor 2: the report of the failure that follows reaches the
-    // output, and the next run prints.
+    // Python), the pipe made non-blocking, a file put at descriptor 2: the report of the failure
+    // that follows reaches the output, and the next run prints.
     ClearOutput();
     testing_support::TempDir files;
     const wxString file = files.File("taken.txt");
@@ -134,6 +134,7 @@ TEST_F(EngineStreams, WhatAScriptClosesOrReplacesIsBackForTheReportAndTheNextRun
                                               "def MpMain():\n"
                                               "    sys.stdout.close()\n"
                                               "    os.write(1, b'descriptor still open\\n')\n"
+                                              "    os.set_blocking(2, False)\n"
                                               "    sys.stdin.close()\n"
                                               "    fd = os.open('" +
                                                   file +
@@ -153,9 +154,10 @@ TEST_F(EngineStreams, WhatAScriptClosesOrReplacesIsBackForTheReportAndTheNextRun
                                                     "def MpMain():\n"
                                                     "    print('printed')\n"
                                                     "    os.write(2, b'written\\n')\n"
-                                                    "    print(sys.stdin.readable())\n"),
+                                                    "    print(sys.stdin.readable())\n"
+                                                    "    print(os.get_blocking(1))\n"),
                                   false));
-    EXPECT_EQ(Output(), "printed\nwritten\nTrue\n");
+    EXPECT_EQ(Output(), "printed\nwritten\nTrue\nTrue\n");
 }
 
 TEST_F(EngineStreams, DescriptorBytesArriveWithoutAnotherWriteAndAreDecodedAsUtf8) {
