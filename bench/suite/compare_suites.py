@@ -141,6 +141,13 @@ def main():
     args = parser.parse_args()
     if not os.environ.get('DISPLAY'):
         sys.exit('no display: run under xvfb-run (see --help)')
+    needed = [] if args.only_numpy else [('test.support', 'libpython3.11-testsuite')]
+    if args.numpy or args.only_numpy:
+        needed.append(('pytest', 'python3-pytest'))
+    missing = [package for module, package in needed if subprocess.run(
+        [PYTHON, '-c', 'import ' + module], capture_output=True).returncode != 0]
+    if missing:
+        sys.exit('needs Debian packages: apt-get install ' + ' '.join(missing))
     build = pathlib.Path(args.build).resolve()
     out = pathlib.Path(args.out).resolve() if args.out else build / 'suite'
     if args.fresh and out.exists():
