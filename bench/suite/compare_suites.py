@@ -141,7 +141,7 @@ def main():
     args = parser.parse_args()
     if not os.environ.get('DISPLAY'):
         sys.exit('no display: run under xvfb-run (see --help)')
-    needed = [] if args.only_numpy else [('test.support', 'libpython3.11-testsuite')]
+    needed = [] if args.only_numpy else [('test.test_os', 'libpython3.11-testsuite')]
     if args.numpy or args.only_numpy:
         needed.append(('pytest', 'python3-pytest'))
     missing = [package for module, package in needed if subprocess.run(
