@@ -12,7 +12,7 @@ seconds the tests themselves took, summed over the modules with a result on ever
 
     xvfb-run -a -s "-screen 0 1280x1024x24" bench/suite/compare_suites.py --build build
 
-Needs Debian's libpython3.11-testsuite (and python3-pytest for --numpy). Results are kept in
+Needs Debian's libpython3.11-testsuite (and python3-pytest and python3-hypothesis for --numpy). Results are kept in
 --out (default: build/suite), one JSON file per module and side, and a run goes on where an
 earlier one stopped; --fresh starts again.
 """
@@ -143,7 +143,7 @@ def main():
         sys.exit('no display: run under xvfb-run (see --help)')
     needed = [] if args.only_numpy else [('test.test_os', 'libpython3.11-testsuite')]
     if args.numpy or args.only_numpy:
-        needed.append(('pytest', 'python3-pytest'))
+        needed += [('pytest', 'python3-pytest'), ('hypothesis', 'python3-hypothesis')]
     missing = [package for module, package in needed if subprocess.run(
         [PYTHON, '-c', 'import ' + module], capture_output=True).returncode != 0]
     if missing:
