@@ -62,8 +62,8 @@ void UnregisterWxCleanup() {
 struct EngineState {
     PyRef loader;         // the scriptLoader
     PyRef loadScript;     // the bound method scriptLoader.load
-    PyRef restoreStreams; // the bound method standardStreams.restore
-    PyRef flushStreams;   // the bound method standardStreams.flush
+    PyRef restoreStreams; // the bound method scriptStreams.restore
+    PyRef flushStreams;   // the bound method scriptStreams.flush
 };
 EngineState* engineState = nullptr;
 

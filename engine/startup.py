@@ -153,7 +153,7 @@ class TextIOWrapper(io.TextIOWrapper):
 		coilhatchDrainPipe()
 
 
-class dialogInput(io.RawIOBase):
+class inputBytes(io.RawIOBase):
 	"""The bytes behind sys.stdin: the read end of the engine's input pipe, which the text-entry
 	dialog feeds a line at a time (see inputPipe)."""
 
@@ -256,7 +256,7 @@ class inputPipe:
 		return answer
 
 
-class standardStreams:
+class scriptStreams:
 	"""The standard streams of scripts, as Python builds them. sys.stdout and sys.stderr are
 	io.TextIOWrappers over descriptors 1 and 2 (and sys.__stdout__, sys.__stderr__), which the
 	engine makes its output pipe, so that what children and C code write there reaches the
@@ -317,7 +317,7 @@ class standardStreams:
 
 	def makeInput(self):
 		encoding, errors = self.encodings[0]
-		stream = io.TextIOWrapper(io.BufferedReader(dialogInput(self.input)), encoding, errors,
+		stream = io.TextIOWrapper(io.BufferedReader(inputBytes(self.input)), encoding, errors,
 			newline='\n')
 		stream.mode = 'r'
 		return stream
@@ -336,7 +336,7 @@ try:
 	coilhatchStreams
 except NameError:
 	# Once per process: a later attach keeps the streams and the input pipe.
-	coilhatchStreams = standardStreams()
+	coilhatchStreams = scriptStreams()
 coilhatchStreams.restore()
 
 import MpAPI

@@ -217,6 +217,15 @@ TEST_F(PythonWorld, TheBindingsKeepNoCapsuleInTheBuiltInNames) {
                      "ns = {}\n"
                      "exec('x = 1', ns)\n"
                      "copy.deepcopy(ns)\n"));
+    // The engine's own names in the main module leave what CPython's tests complete there
+    // alone (test_rlcompleter asks for "di" and "st").
+    EXPECT_TRUE(
+        Exec("import builtins, rlcompleter\n"
+             "completer = rlcompleter.Completer()\n"
+             "completer.complete('', 0)\n"
+             "completions = [sorted(completer.global_matches(p)) == "
+             "[x + '(' for x in dir(builtins) if x.startswith(p)] for p in ('di', 'st')]\n"));
+    EXPECT_EQ(Eval("completions"), "[True, True]");
     // The bindings still work.
     EXPECT_EQ(Eval("MpAPI.CNameService_Get().GetNameItem('ExecPath').GetAttribute(0)"),
               COILHATCH_BIN_DIR);
