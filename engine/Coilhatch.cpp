@@ -4,10 +4,12 @@
 
 #include "engine/Coilhatch.h"
 
+#include "engine/Assertions.h"
 #include "engine/Console.h"
 #include "engine/DocumentRunner.h"
 #include "engine/FatalError.h"
 #include "engine/Interpreter.h"
+#include "engine/OutputPipe.h"
 #include "engine/ProcessGuards.h"
 #include "engine/Report.h"
 #include "engine/Runner.h"
@@ -106,6 +108,9 @@ void CCoilhatch::OnAttach() {
     registry.Open(pluginsPath + wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
+    // Descriptors 1 and 2 are the output pipe from now on: what children and C code write
+    // reaches the message output too. Without the pipe they stay the editor's.
+    outputpipe::Attach();
     // A fatal error of the last run is told once; one of this run leaves its report.
     fatalerror::ShowLastReport(pluginsPath);
     fatalerror::Watch(pluginsPath);
@@ -121,6 +126,10 @@ void CCoilhatch::OnAttach() {
         }
         report::ReportFailure();
     }
+    // Toolkit assertions that fail in scripts' calls raise in the scripts.
+    assertions::Install();
+    interpreter::FlushBeforeDialogs(true);
+    interpreter::FlushStreams();
     // The completion server warms up in a process of its own from now on.
     completion.StartServer();
 }
@@ -249,6 +258,11 @@ void CCoilhatch::OnRelease() {
         // That code may give the lock away for a moment (a wx call, a sleep): whichever thread
         // then takes it stops at once.
         StopScriptThreads();
+        // The editor's own assertion handling, locale and standard output and error are back.
+        assertions::Uninstall();
+        interpreter::FlushBeforeDialogs(false);
+        interpreter::RestoreEditorsLocale();
+        outputpipe::Detach();
         if (!pythonBelow)
             gil.KeepForGood();
         threadState = nullptr;

@@ -147,8 +147,10 @@ bool RunText(const wxString& text, const wxString& path) {
         return false;
     }
     // Whatever an earlier script or the console did with the standard streams, this run gets
-    // the engine's.
+    // the engine's; what it writes is in the output when it returns, and SIGINT is its own.
     interpreter::RestoreStreams();
+    const interpreter::OutputDelivered delivered;
+    const process_guards::ScriptInterrupts interrupts;
 
     // The folder goes on sys.path once, so that modules beside the document import; a failure
     // is reported and the run goes on.
@@ -174,6 +176,7 @@ bool RunText(const wxString& text, const wxString& path) {
     if (failed && report::EndedQuietly())
         failed = false;
     if (failed && !run.EndQuietly()) {
+        interpreter::RestoreStreams(); // the report is the engine's
         if (path.empty())
             report::ReportFailureWithCachedLines();
         else

@@ -65,7 +65,7 @@ void WriteAll(int fd, const char* data, size_t length) {
 }
 
 void WriteBoth(int report, const char* data, size_t length) {
-    WriteAll(STDERR_FILENO, data, length);
+    WriteAll(outputpipe::EditorStandardError(), data, length);
     WriteAll(report, data, length);
 }
 
@@ -89,7 +89,7 @@ const char* SignalName(int signal) {
 void WriteOwnReport(int signal, int report) {
     const char* const name = SignalName(signal);
     const char header[] = "Fatal Python error: ";
-    for (const int fd : {report, signal == SIGABRT ? -1 : static_cast<int>(STDERR_FILENO)}) {
+    for (const int fd : {report, signal == SIGABRT ? -1 : outputpipe::EditorStandardError()}) {
         if (fd < 0)
             continue;
         WriteAll(fd, header, sizeof header - 1);

@@ -2,24 +2,33 @@
 
 #include "engine/Interpreter.h"
 
+#include "engine/Assertions.h"
 #include "engine/OutputPipe.h"
 #include "engine/Report.h"
 
+#include <wx/modalhook.h>
+
 #include <dlfcn.h>
 #include <signal.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include <cassert>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace interpreter {
+
+const char startupScriptName[] = "coilhatch/startup.py";
+
 namespace {
 
 // The start-up script, engine/startup.py, embedded when the library is built.
 const char startupScript[] =
 #include "startup_script.inc"
     ;
-// The name tracebacks give the start-up script.
-const char startupScriptName[] = "coilhatch/startup.py";
 
 // wxPython's clean-up function, taken when the engine starts: a script may take wx._core out of
 // sys.modules, and a lookup at release would then miss it. Never destroyed (no lock at exit).
@@ -51,57 +60,34 @@ void UnregisterWxCleanup() {
 // What the start-up script set up, kept until the process ends like the interpreter itself:
 // never destroyed, since a destructor at exit would run without the interpreter lock.
 struct EngineState {
-    PyRef loader;     // the scriptLoader
-    PyRef loadScript; // the bound method scriptLoader.load
-    PyRef streams[3]; // sys.stdin, sys.stdout, sys.stderr as the engine set them
+    PyRef loader;         // the scriptLoader
+    PyRef loadScript;     // the bound method scriptLoader.load
+    PyRef restoreStreams; // the bound method scriptStreams.restore
+    PyRef flushStreams;   // the bound method scriptStreams.flush
 };
 EngineState* engineState = nullptr;
 
-const char* const streamNames[3] = {"stdin", "stdout", "stderr"};
+PyRef Method(PyObject* globals, const char* object, const char* name) {
+    PyObject* found = PyDict_GetItemString(globals, object); // borrowed
+    return found ? PyRef::Steal(PyObject_GetAttrString(found, name)) : PyRef();
+}
 
-// Takes what the start-up script left in the main module and in sys. Keeps the pending error.
-void KeepEngineState(PyObject* globals, bool streamsSet) {
+// Takes what the start-up script left in the main module. Keeps the pending error.
+void KeepEngineState(PyObject* globals) {
     const report::PendingErrorKeeper keep;
     if (!engineState)
         engineState = new EngineState;
     PyObject* loader = PyDict_GetItemString(globals, "coilhatchScripts"); // borrowed
     if (loader) {
-        PyRef pyloader = PyRef::Borrow(loader);
-        engineState->loader = pyloader;
-        engineState->loadScript = PyRef::Steal(PyObject_GetAttrString(pyloader.Get(), "load"));
+        engineState->loader = PyRef::Borrow(loader);
+        engineState->loadScript = Method(globals, "coilhatchScripts", "load");
     }
-    if (streamsSet) {
-        for (int i = 0; i < 3; ++i)
-            engineState->streams[i] = PyRef::Borrow(PySys_GetObject(streamNames[i]));
+    PyRef pyrestore = Method(globals, "coilhatchStreams", "restore");
+    if (pyrestore) {
+        engineState->restoreStreams = pyrestore;
+        engineState->flushStreams = Method(globals, "coilhatchStreams", "flush");
     }
     PyErr_Clear();
-}
-
-void FlushStream(const char* name) {
-    PyObject* stream = PySys_GetObject(name); // borrowed
-    if (!stream || stream == Py_None)
-        return;
-    PyRef pystream = PyRef::Borrow(stream);
-    PyRef pyresult = PyRef::Steal(PyObject_CallMethod(pystream.Get(), "flush", nullptr));
-    report::PrintPythonError();
-}
-
-// coilhatchOutputDescriptor(stream): the output pipe's descriptor for stream 1 or 2.
-PyObject* OutputDescriptor(PyObject*, PyObject* pystream) {
-    const long stream = PyLong_AsLong(pystream);
-    if (stream == -1 && PyErr_Occurred())
-        return nullptr;
-    const int fd = outputpipe::Descriptor(static_cast<int>(stream));
-    return fd < 0 ? nullptr : PyLong_FromLong(fd);
-}
-
-// coilhatchAppendAfterPipe(append, text): append(text) after what the output pipe holds.
-PyObject* AppendAfterPipe(PyObject*, PyObject* const* args, Py_ssize_t count) {
-    if (count != 2) {
-        PyErr_SetString(PyExc_TypeError, "coilhatchAppendAfterPipe(append, text)");
-        return nullptr;
-    }
-    return outputpipe::AppendAfterPipe(args[0], args[1]);
 }
 
 // coilhatchDrainPipe(): hands what the output pipe holds to the message output.
@@ -110,14 +96,53 @@ PyObject* DrainPipe(PyObject*, PyObject*) {
     Py_RETURN_NONE;
 }
 
+// coilhatchUnfinishedLine(): the text on the output's current line.
+PyObject* UnfinishedLine(PyObject*, PyObject*) {
+    const wxString line = outputpipe::UnfinishedLine();
+    const wxScopedCharBuffer utf8 = line.utf8_str();
+    return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.length()), "replace");
+}
+
+// coilhatchOutputDescriptor(): the output pipe's own write end, or -1.
+PyObject* OutputDescriptor(PyObject*, PyObject*) {
+    return PyLong_FromLong(outputpipe::WriteEnd());
+}
+
+// coilhatchLastWord(type): a thread's failure told when memory is too short for its traceback:
+// one line from static text, in the output, or on the editor's standard error when that fails.
+PyObject* LastWord(PyObject*, PyObject* pytype) {
+    static char head[] = "Exception in a thread: ";
+    static char tail[] = " (its traceback could not be written)\n";
+    static char unknown[] = "an exception";
+    char* name = PyType_Check(pytype)
+                     ? const_cast<char*>(reinterpret_cast<PyTypeObject*>(pytype)->tp_name)
+                     : unknown;
+    iovec parts[3] = {{head, sizeof head - 1}, {name, std::strlen(name)}, {tail, sizeof tail - 1}};
+    if (writev(outputpipe::WriteEnd(), parts, 3) < 0)
+        writev(outputpipe::EditorStandardError(), parts, 3);
+    Py_RETURN_NONE;
+}
+
+// coilhatchSetAssertMode(mode): what a toolkit assertion that fails in Python's call does.
+PyObject* SetAssertMode(PyObject*, PyObject* pymode) {
+    const long mode = PyLong_AsLong(pymode);
+    if (mode == -1 && PyErr_Occurred())
+        return nullptr;
+    assertions::SetMode(static_cast<int>(mode));
+    Py_RETURN_NONE;
+}
+
 PyMethodDef engineFunctions[] = {
-    {"coilhatchOutputDescriptor", OutputDescriptor, METH_O,
-     "coilhatchOutputDescriptor(stream): the output pipe's descriptor for stream 1 or 2."},
-    {"coilhatchAppendAfterPipe",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(AppendAfterPipe)), METH_FASTCALL,
-     "coilhatchAppendAfterPipe(append, text): append(text) after the pipe's bytes."},
     {"coilhatchDrainPipe", DrainPipe, METH_NOARGS,
      "coilhatchDrainPipe(): hands what the output pipe holds to the message output."},
+    {"coilhatchUnfinishedLine", UnfinishedLine, METH_NOARGS,
+     "coilhatchUnfinishedLine(): the text after the last line feed of the output."},
+    {"coilhatchOutputDescriptor", OutputDescriptor, METH_NOARGS,
+     "coilhatchOutputDescriptor(): the output pipe's own write end, or -1."},
+    {"coilhatchLastWord", LastWord, METH_O,
+     "coilhatchLastWord(type): one line naming a thread's exception, without memory."},
+    {"coilhatchSetAssertMode", SetAssertMode, METH_O,
+     "coilhatchSetAssertMode(mode): how failed toolkit assertions are told to Python."},
 };
 
 // Puts the engine's functions into the main module's names, for the start-up script.
@@ -190,6 +215,7 @@ bool StartInterpreter() {
         // A later attach in the same process finds the interpreter that an earlier release left
         // running: its lock is taken back for good, as a fresh start would hold it.
         PyGILState_Ensure();
+        UsePythonsLocale();
         return true;
     }
 
@@ -222,6 +248,7 @@ bool StartInterpreter() {
         return false;
     }
     KeepInterruptTheEditors();
+    UsePythonsLocale();
     PreloadReadline();
     return true;
 }
@@ -232,6 +259,7 @@ void FinalizeInterpreter() {
     assert(PyGILState_Check());
     UnregisterWxCleanup();
     Py_Finalize();
+    RestoreEditorsLocale();
 }
 
 void KeepApplicationWrapper() {
@@ -300,22 +328,63 @@ bool RunStartupScript() {
     if (!AddEngineFunctions(globals))
         return false;
     PyRef pyresult = PyRef::Steal(PyEval_EvalCode(pycode.Get(), globals, globals));
-    // The loader is set up before anything that may fail for want of the editor's module, so
-    // that scripts run even when their output cannot be redirected.
-    KeepEngineState(globals, static_cast<bool>(pyresult));
+    // The loader and the streams are set up before anything that may fail for want of the
+    // editor's module, so that scripts run, and their output shows, even then.
+    KeepEngineState(globals);
     return static_cast<bool>(pyresult);
 }
 
 void RestoreStreams() {
     assert(PyGILState_Check());
-    if (!engineState)
+    outputpipe::Reclaim();
+    if (!engineState || !engineState->restoreStreams)
         return;
-    for (int i = 0; i < 3; ++i) {
-        if (engineState->streams[i] &&
-            PySys_GetObject(streamNames[i]) != engineState->streams[i].Get() &&
-            PySys_SetObject(streamNames[i], engineState->streams[i].Get()) != 0)
-            report::PrintPythonError();
+    const report::PendingErrorKeeper keep;
+    PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(engineState->restoreStreams.Get()));
+    report::PrintPythonError();
+}
+
+namespace {
+
+class FlushBeforeDialog : public wxModalDialogHook {
+protected:
+    int Enter(wxDialog*) override {
+        if (Py_IsInitialized() && PyGILState_GetThisThreadState()) {
+            const PyGILState_STATE state = PyGILState_Ensure();
+            FlushStreams();
+            PyGILState_Release(state);
+        } else {
+            outputpipe::Drain();
+        }
+        return wxID_NONE;
     }
+    void Exit(wxDialog*) override {}
+};
+
+FlushBeforeDialog* dialogHook = nullptr;
+
+} // namespace
+
+void FlushBeforeDialogs(bool on) {
+    if (on && !dialogHook) {
+        // Registered last, so asked first.
+        dialogHook = new FlushBeforeDialog;
+        dialogHook->Register();
+    } else if (!on && dialogHook) {
+        dialogHook->Unregister();
+        delete dialogHook;
+        dialogHook = nullptr;
+    }
+}
+
+void FlushStreams() {
+    assert(PyGILState_Check());
+    if (engineState && engineState->flushStreams) {
+        const report::PendingErrorKeeper keep;
+        PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(engineState->flushStreams.Get()));
+        report::PrintPythonError();
+    }
+    outputpipe::Drain();
 }
 
 PyRef LoadScript(const wxString& path, const wxString& name, bool reload) {
@@ -362,8 +431,37 @@ void RunShutdownWork() {
             PyRef::Steal(PyObject_CallMethod(pyatexit.Get(), "_run_exitfuncs", nullptr));
     }
     report::PrintPythonError();
-    FlushStream("stdout");
-    FlushStream("stderr");
+    FlushStreams();
+}
+
+namespace {
+
+// The categories that Python and a wxPython program leave at "C": only LC_CTYPE follows the
+// environment there.
+const int pythonsCCategories[] = {LC_NUMERIC,   LC_TIME,        LC_COLLATE,       LC_MONETARY,
+                                  LC_MESSAGES,  LC_PAPER,       LC_NAME,          LC_ADDRESS,
+                                  LC_TELEPHONE, LC_MEASUREMENT, LC_IDENTIFICATION};
+
+// The editor's locale, kept while Python's is in use.
+std::string* editorsLocale = nullptr;
+
+} // namespace
+
+void UsePythonsLocale() {
+    if (editorsLocale)
+        return;
+    const char* current = std::setlocale(LC_ALL, nullptr);
+    editorsLocale = new std::string(current ? current : "C");
+    for (const int category : pythonsCCategories)
+        std::setlocale(category, "C");
+}
+
+void RestoreEditorsLocale() {
+    if (!editorsLocale)
+        return;
+    std::setlocale(LC_ALL, editorsLocale->c_str());
+    delete editorsLocale;
+    editorsLocale = nullptr;
 }
 
 } // namespace interpreter

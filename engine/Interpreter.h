@@ -16,15 +16,20 @@
 
 namespace interpreter {
 
+// The name tracebacks give the start-up script.
+extern const char startupScriptName[];
+
 // Makes the libpython this library is linked against global, so that extension modules loaded
 // later (wx, MpAPI) find its symbols however the editor loaded this library, then starts the
 // interpreter. Python's SystemExit never ends the process: it is reported like any other error.
-// Python installs no signal handler (SIGINT stays the editor's, also once a script imports
-// signal); SIGPIPE and SIGXFSZ are ignored as Python ignores them, unless the editor handles
-// them. The readline module is loaded bound to GNU readline, ahead of any import.
-// An interpreter that an earlier release left running is taken over as it is.
-// On success the calling thread holds the interpreter lock. On failure the reason has been
-// written to the process's standard error and no interpreter runs.
+// Python installs no signal handler: SIGINT stays the editor's, also once a script imports
+// signal, but while a script runs (process_guards::ScriptInterrupts). SIGPIPE and SIGXFSZ are
+// ignored as Python ignores them, unless the editor handles them. The readline module is loaded
+// bound to GNU readline, ahead of any import. The locale is a wxPython program's: LC_CTYPE as the
+// environment says, every other category "C" (the editor's is put back by RestoreEditorsLocale). An
+// interpreter that an earlier release left running is taken over as it is. On success the calling
+// thread holds the interpreter lock. On failure the reason has been written to the process's
+// standard error and no interpreter runs.
 bool StartInterpreter();
 
 // Drops the wxPython atexit handler that would shut the editor's toolkit down, then finalizes the
@@ -48,9 +53,14 @@ bool AddToSysPath(const wxString& folder);
 // False with the Python error pending on failure.
 bool RunStartupScript();
 
-// Puts the engine's own sys.stdin, sys.stdout and sys.stderr back in place, whatever a script or
-// a tool left there. Does nothing before the start-up script has set them up.
+// Puts the engine's own sys.stdin, sys.stdout and sys.stderr back in place (new ones where a
+// script closed them), and descriptors 1 and 2 back to the output pipe, whatever a script or a
+// tool left there. The streams are left alone before the start-up script has set them up.
 void RestoreStreams();
+
+// Flushes the engine's streams (and sys.stdout, when a script replaced it) and hands what the
+// output pipe holds to the message output: what was written so far is there when it returns.
+void FlushStreams();
 
 // The module of the script at `path` (absolute), loaded from that file under `name` (see
 // scriptLoader in engine/startup.py): its top level runs at the first load and, with `reload`,
@@ -71,6 +81,29 @@ public:
 
 private:
     PyRef pyentry; // the entry put on sys.path
+};
+
+// While the plug-in is attached, the process's locale is as in a wxPython program: the
+// categories Python leaves at "C" (all but LC_CTYPE) are "C", so that what scripts save and
+// restore of them round-trips as it does outside. The editor's own is kept and put back.
+void UsePythonsLocale();
+void RestoreEditorsLocale();
+
+// While on: before a modal dialog shows (a message box, an input box, a script's own), what was
+// written before it, in Python's buffers or in the output pipe, is put in the message output,
+// where the editor may tell of the dialog (batch mode writes a line). The editor's thread takes
+// the interpreter lock for it.
+void FlushBeforeDialogs(bool on);
+
+// What a run wrote, its report included, is in the message output when the object goes.
+// PRECONDITION: the calling thread holds the interpreter lock throughout.
+class OutputDelivered {
+public:
+    OutputDelivered() = default;
+    ~OutputDelivered() { FlushStreams(); }
+
+    OutputDelivered(const OutputDelivered&) = delete;
+    OutputDelivered& operator=(const OutputDelivered&) = delete;
 };
 
 // Python's own shutdown work short of finalizing: the atexit functions of scripts and modules

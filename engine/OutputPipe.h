@@ -1,35 +1,52 @@
-// The descriptors behind sys.stdout.fileno() and sys.stderr.fileno(): two descriptors of one
-// pipe, so that bytes written through either keep the order they were written in. A thread of
-// the engine's own (no Python thread: test tools would count it as a script's) hands what
-// arrives to message output 0, decoded as UTF-8 (an invalid sequence becomes U+FFFD; a
-// character split between two writes survives). A text written through the Python streams first
-// takes everything the pipe holds, so text written both ways keeps its order.
+// The output pipe: while the plug-in is attached, descriptors 1 and 2 of the process are the
+// write ends of one pipe, so that everything written to them (Python's sys.stdout and
+// sys.stderr, os.write(1, ...), C libraries, child processes that inherit them) reaches message
+// output 0 in the order it was written. A thread of the engine's own (no Python thread: test
+// tools would count it as a script's) reads the pipe and hands what arrives to the message
+// output, decoded as UTF-8 (invalid bytes become U+FFFD; a character cut between two reads
+// survives). The editor's own standard output and error are kept as private duplicates and put
+// back when the plug-in is released.
+//
+// None of these needs the interpreter lock; those that may wait give it away meanwhile when the
+// calling thread holds it.
 #pragma once
 
-#include "engine/PyRef.h"
-
 #include <wx/string.h>
+
+#include <iconv.h>
 
 #include <cstddef>
 
 namespace outputpipe {
 
-// The descriptor of the stream (1: standard output, 2: standard error), made with the pipe and
-// its thread at the first call. -1 with a Python error pending on failure.
-// PRECONDITION: the calling thread holds the interpreter lock.
-int Descriptor(int stream);
+// Makes descriptors 1 and 2 the pipe (made, with its thread, at the first call), after keeping
+// duplicates of what they were. False, with the reason written to the editor's standard error,
+// when the pipe cannot be made; the descriptors are then left as they are.
+bool Attach();
 
-// Whether the pipe exists yet.
-bool Made();
+// Hands what the pipe holds to the message output, then puts the editor's own descriptors 1
+// and 2 back. Nothing when not attached.
+void Detach();
 
-// Appends `text` (a str) through `append` (a function of one argument that adds it to the
-// message output) after everything the pipe holds. Null with a Python error pending on failure.
-// PRECONDITION: the calling thread holds the interpreter lock.
-PyObject* AppendAfterPipe(PyObject* append, PyObject* text);
+// While attached: descriptors 1 and 2 that a script closed or replaced (dup2) are the pipe
+// again, and writes to it block again where a script made them non-blocking.
+void Reclaim();
 
-// Hands what the pipe holds to the message output now.
-// PRECONDITION: the calling thread holds the interpreter lock.
+// Whether descriptors 1 and 2 are the pipe's (Attach succeeded and Detach has not run).
+bool Attached();
+
+// The editor's own standard error: its private duplicate while attached, 2 otherwise.
+// Async-signal-safe.
+int EditorStandardError();
+
+// Hands what the pipe holds now to the message output before it returns. Nothing in a process
+// forked from the editor.
 void Drain();
+
+// The text after the last line feed that reached the message output through the pipe (what a
+// terminal shows on its current line: the prompt that input() wrote). At most a few thousand
+// characters, its end.
+wxString UnfinishedLine();
 
 // From now on the reading thread takes no more bytes (a fatal error's handler copies them).
 // Async-signal-safe.
@@ -38,15 +55,25 @@ void StopReading();
 // The pipe's read end, for the fatal-error handler; -1 while there is no pipe.
 int ReadEnd();
 
-// Decodes UTF-8 bytes that arrive in parts as Python's decoder does with errors='replace': each
-// maximal invalid sequence becomes one U+FFFD, and a sequence cut at the end of a part waits
-// for the next.
+// The pipe's own write end (not 1 or 2, which a script may take): a report that must reach the
+// output whatever a script did goes there. -1 while there is no pipe. Async-signal-safe.
+int WriteEnd();
+
+// Decodes UTF-8 that arrives in parts, with the C library's converter (iconv): each stretch of
+// invalid bytes becomes U+FFFD, and a sequence cut at the end of a part waits for the next.
+// Strong guarantee: when Decode throws (out of memory), nothing has changed.
 class Utf8Decoder {
 public:
+    Utf8Decoder();
+    ~Utf8Decoder();
+    Utf8Decoder(const Utf8Decoder&) = delete;
+    Utf8Decoder& operator=(const Utf8Decoder&) = delete;
+
     wxString Decode(const char* bytes, size_t length);
 
 private:
-    unsigned char pending[4] = {};
+    iconv_t converter;
+    char pending[4] = {};
     size_t pendingLength = 0;
 };
 

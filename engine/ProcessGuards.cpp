@@ -1,7 +1,14 @@
+#include <Python.h>
+
 #include "engine/ProcessGuards.h"
+
+#include "engine/OutputPipe.h"
+#include "engine/PyRef.h"
+#include "engine/Report.h"
 
 #include <unistd.h>
 
+#include <cassert>
 #include <cstdio>
 
 namespace process_guards {
@@ -18,12 +25,12 @@ Deadline::Deadline(std::chrono::milliseconds limit)
           std::unique_lock<std::mutex> lock(mutex);
           if (changed.wait_for(lock, limit, [this] { return done; }))
               return;
-          std::fprintf(stderr,
-                       "marrowpad: the scripts' atexit functions did not end within %lld s; the "
-                       "editor ends without waiting for them.\n",
-                       static_cast<long long>(
-                           std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
           std::fflush(nullptr);
+          dprintf(outputpipe::EditorStandardError(),
+                  "marrowpad: the scripts' atexit functions did not end within %lld s; the "
+                  "editor ends without waiting for them.\n",
+                  static_cast<long long>(
+                      std::chrono::duration_cast<std::chrono::seconds>(limit).count()));
           ::_exit(0);
       }) {}
 
@@ -34,6 +41,41 @@ Deadline::~Deadline() {
     }
     changed.notify_all();
     watcher.join();
+}
+
+ScriptInterrupts::ScriptInterrupts() {
+    assert(PyGILState_Check());
+    saved = sigaction(SIGINT, nullptr, &editors) == 0;
+    PyRef pysignal = PyRef::Steal(PyImport_ImportModule("signal"));
+    PyRef pyhandler =
+        pysignal ? PyRef::Steal(PyObject_CallMethod(pysignal.Get(), "getsignal", "i", SIGINT))
+                 : PyRef();
+    // SIG_DFL and SIG_IGN are numbers; None is a handler Python did not set.
+    if (pysignal && (!pyhandler || !PyCallable_Check(pyhandler.Get()))) {
+        PyErr_Clear();
+        pyhandler = PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "default_int_handler"));
+    }
+    PyRef pyresult = pyhandler ? PyRef::Steal(PyObject_CallMethod(pysignal.Get(), "signal", "iO",
+                                                                  SIGINT, pyhandler.Get()))
+                               : PyRef();
+    // Without Python's handler the run goes on, SIGINT staying the editor's.
+    report::PrintPythonError();
+}
+
+ScriptInterrupts::~ScriptInterrupts() {
+    {
+        // The run's own error, if any, comes first; a signal that arrived meanwhile is not told.
+        const bool failed = PyErr_Occurred() != nullptr;
+        const report::PendingErrorKeeper keep;
+        if (PyErr_CheckSignals() != 0) {
+            if (failed)
+                PyErr_Clear();
+            else
+                report::PrintPythonError();
+        }
+    }
+    if (saved)
+        sigaction(SIGINT, &editors, nullptr);
 }
 
 } // namespace process_guards

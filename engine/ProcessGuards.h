@@ -1,7 +1,9 @@
-// Two guards of the editor's process against what scripts do to it: a fork whose child comes
-// back from the script into the editor, and atexit functions that never return.
+// Guards of the editor's process against what scripts do to it: a fork whose child comes back
+// from the script into the editor, atexit functions that never return, and SIGINT, which is
+// the script's while it runs and the editor's otherwise.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -29,9 +31,9 @@ private:
 // How long the scripts' atexit functions may take when the editor closes.
 constexpr std::chrono::seconds shutdownLimit{3};
 
-// While it lives, a thread watches the clock. Past the limit it tells the user, on the standard
-// error, that the editor ends without waiting for the rest of the work, flushes the standard
-// streams and ends the process with status 0: the settings are saved before then.
+// While it lives, a thread watches the clock. Past the limit it tells the user, on the editor's
+// own standard error, that the editor ends without waiting for the rest of the work, flushes the
+// standard streams and ends the process with status 0: the settings are saved before then.
 class Deadline {
 public:
     explicit Deadline(std::chrono::milliseconds limit);
@@ -45,6 +47,28 @@ private:
     std::condition_variable changed;
     bool done = false;
     std::thread watcher;
+};
+
+// While it lives (a script's run), SIGINT is Python's, as in a Python program: its handler
+// raises KeyboardInterrupt in the script (one that signals itself gets what it gets outside),
+// and signal.getsignal() tells so. A handler of Python code that a script set stays for the
+// next run; anything else (SIG_DFL, which would end the editor) starts the next run with
+// Python's default. At the end the editor's own handling is back, and a SIGINT that arrived
+// during the run but was not yet acted on is acted on first (a KeyboardInterrupt that comes
+// after the script's last instruction is reported).
+// PRECONDITION: the calling thread is the interpreter's main thread, and holds the lock
+// throughout.
+class ScriptInterrupts {
+public:
+    ScriptInterrupts();
+    ~ScriptInterrupts();
+
+    ScriptInterrupts(const ScriptInterrupts&) = delete;
+    ScriptInterrupts& operator=(const ScriptInterrupts&) = delete;
+
+private:
+    struct sigaction editors;
+    bool saved = false;
 };
 
 } // namespace process_guards

@@ -14,9 +14,50 @@
 #include <wx/log.h>
 #include <wx/msgdlg.h>
 
+#include <cstring>
 #include <exception>
 
 namespace {
+
+// Whether a traceback entry is the engine's loader's or importlib's (which compiles the file).
+bool IsLoaderEntry(PyObject* traceback) {
+    PyRef pyframe = PyRef::Steal(PyObject_GetAttrString(traceback, "tb_frame"));
+    PyRef pycode =
+        pyframe ? PyRef::Steal(PyObject_GetAttrString(pyframe.Get(), "f_code")) : PyRef();
+    PyRef pyfile =
+        pycode ? PyRef::Steal(PyObject_GetAttrString(pycode.Get(), "co_filename")) : PyRef();
+    const char* file =
+        pyfile && PyUnicode_Check(pyfile.Get()) ? PyUnicode_AsUTF8(pyfile.Get()) : nullptr;
+    PyErr_Clear();
+    static const char importlib[] = "<frozen importlib.";
+    return file && (std::strcmp(file, interpreter::startupScriptName) == 0 ||
+                    std::strncmp(file, importlib, sizeof importlib - 1) == 0);
+}
+
+// A script's failed load is told from the script's own code on, as Python tells a failed
+// import: the loader's and importlib's entries come off the front of the pending error's
+// traceback (a syntax error keeps only its own place in the file).
+// PRECONDITION: the calling thread holds the interpreter lock.
+void DropLoaderEntries() {
+    if (!PyErr_Occurred())
+        return;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    PyRef pytype = PyRef::Steal(type);
+    PyRef pyvalue = PyRef::Steal(value);
+    PyRef pytraceback = PyRef::Steal(traceback);
+    while (pytraceback && pytraceback.Get() != Py_None && IsLoaderEntry(pytraceback.Get()))
+        pytraceback = PyRef::Steal(PyObject_GetAttrString(pytraceback.Get(), "tb_next"));
+    PyErr_Clear();
+    if (pytraceback.Get() == Py_None)
+        pytraceback.Reset();
+    if (pyvalue)
+        PyException_SetTraceback(pyvalue.Get(), pytraceback ? pytraceback.Get() : Py_None);
+    PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+}
 
 void ShowRunnerMessage(const wxString& text) {
     wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxCENTRE);
@@ -45,6 +86,9 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
     }
     // Whatever an earlier script or tool did with the standard streams, this run gets ours.
     interpreter::RestoreStreams();
+    const interpreter::OutputDelivered delivered;
+    // SIGINT is the script's while it runs.
+    const process_guards::ScriptInterrupts interrupts;
 
     // The folder goes on sys.path once, so that modules beside the script import later too (from
     // its handlers and threads), and first while the script runs; a failure is reported and the
@@ -62,6 +106,8 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
         pymodule = interpreter::LoadScript(path, moduleName, reload);
         forked.EndIfChild(pymodule ? 0 : 1);
     }
+    if (!pymodule)
+        DropLoaderEntries();
 
     bool failed = true;
     if (pymodule) {
@@ -92,8 +138,12 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
         ShowRunnerMessage(wxGetTranslation("There is no module:") + moduleName);
     }
 
-    if (failed && !run.EndQuietly())
+    if (failed && !run.EndQuietly()) {
+        // The report is the engine's: it reaches the output whatever the script did with the
+        // streams or their descriptors.
+        interpreter::RestoreStreams();
         report::ReportFailure();
+    }
     return !failed;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/Watchdog.h"
 
 #include "engine/CoreApi.h"
+#include "engine/OutputPipe.h"
 
 #include "plugin/EditorServices.h"
 #include "plugin/Extensions.h"
@@ -186,7 +187,9 @@ public:
             LetEditorRun();
         } else if (wxTheApp && !limits.quiet) {
             // Before the window, no event of the editor's is handled; an editor that can show
-            // its output without them shows what the script printed so far.
+            // its output without them shows what the script printed so far (what the output
+            // pipe holds included).
+            outputpipe::Drain();
             ShowOutputNow();
         }
         if (PyErr_Occurred())

@@ -1,11 +1,14 @@
 import sys, time
-import collections, faulthandler, functools, importlib.machinery, io, os, threading, types
+import faulthandler, functools, importlib.machinery, io, os, threading, traceback, types
 import wx
 
 # Functions of the engine, put here before this script runs:
-#   coilhatchOutputDescriptor(stream) -> the descriptor of the output pipe for stream 1 or 2
-#   coilhatchAppendAfterPipe(append, text): append(text) after everything the pipe holds
-#   coilhatchDrainPipe(): hands what the pipe holds to the message output
+#   coilhatchDrainPipe(): hands what the output pipe holds to the message output now
+#   coilhatchUnfinishedLine() -> the text after the last line feed that reached the output
+#   coilhatchOutputDescriptor() -> the output pipe's own write end (not 1 or 2), or -1
+#   coilhatchLastWord(type): one line naming the exception type in the output, or on the
+#       editor's standard error, written without taking memory
+#   coilhatchSetAssertMode(mode): how toolkit assertions that fail in Python's calls are told
 
 class scriptLoader:
 	"""Loads each script from its own file, under a module named after the file.
@@ -132,149 +135,99 @@ except NameError:
 	# A later attach in the same process keeps the scripts loaded before.
 	coilhatchScripts = scriptLoader()
 
-import MpAPI
+def closeReport(stream):
+	"""sys.stderr.showmsg(): closes a failure report with the time, then a separator line. Each
+	ends its line, so that the next output starts on a line of its own."""
+	stream.write(time.ctime() + '\n')
+	stream.write('--------------------------------------------------\n')
+	stream.flush()
 
-class messageStream(io.TextIOBase):
-	"""A text stream that hands every piece written to it to the editor's message output 0.
 
-	Its descriptor (fileno()) is one of the engine's output pipe, made at the first call: bytes
-	written there reach the same output, and once the pipe exists every piece written here comes
-	after what the pipe held."""
-
-	encoding = 'utf-8'
-	errors = 'strict'
-	# The engine's streams, which write through the pipe once it exists.
-	streams = []
-
-	stream = 1  # the descriptor it stands for: 1 standard output, 2 standard error
-
-	def __init__(self):
-		mom = MpAPI.CMessageOutputManagement_Get()
-		self.ListOutput = mom.GetMessageOutput(0)
-		# A write is a hot path: Append as a plain function, bound once, where the editor's module
-		# offers one; Append itself everywhere else.
-		appender = getattr(self.ListOutput, 'Appender', None)
-		self.appendNow = appender() if appender is not None else self.ListOutput.Append
-		self.append = self.appendNow
-		self.rawBuffer = None
-		# The latest pieces written: their unfinished line is the prompt that input() wrote.
-		self.recent = collections.deque(maxlen=16)
-		messageStream.streams.append(self)
-
-	def write(self, msg):
-		if msg.__class__ is not str and not isinstance(msg, str):
-			raise TypeError('write() argument must be str, not ' + type(msg).__name__)
-		if msg != "":
-			self.append(msg)
-			self.recent.append(msg)
-		return len(msg)
+class TextIOWrapper(io.TextIOWrapper):
+	"""sys.stdout and sys.stderr: Python's text stream, whose flush() also hands what the output
+	pipe holds to the message output, as a flush reaches the terminal outside: once print(...,
+	flush=True) returns, the text is shown (and kept, should the process be killed next)."""
 
 	def flush(self):
-		if self.append is not self.appendNow:
-			coilhatchDrainPipe()
+		super().flush()
+		coilhatchDrainPipe()
 
-	def close(self):
-		# The editor's output cannot be closed.
-		pass
+
+class inputBytes(io.RawIOBase):
+	"""The bytes behind sys.stdin: the read end of the engine's input pipe, which the text-entry
+	dialog feeds a line at a time (see inputPipe)."""
+
+	name = '<stdin>'
+
+	def __init__(self, pipe):
+		self.pipe = pipe
+
+	def readable(self):
+		return True
 
 	def isatty(self):
 		return False
 
-	def readable(self):
-		return False
-
-	def writable(self):
-		return True
-
-	def seekable(self):
-		return False
-
 	def fileno(self):
-		"""A descriptor whose bytes reach the message output, in order with what is written here."""
-		fd = coilhatchOutputDescriptor(self.stream)
-		for stream in messageStream.streams:
-			if stream.append is stream.appendNow:
-				stream.append = functools.partial(coilhatchAppendAfterPipe, stream.appendNow)
-		return fd
+		if self.closed:
+			raise ValueError('I/O operation on closed file')
+		return self.pipe.readEnd
 
-	@property
-	def buffer(self):
-		"""Bytes written here reach the message output as through fileno()."""
-		if self.rawBuffer is None:
-			self.rawBuffer = io.FileIO(self.fileno(), 'wb', closefd=False)
-		return self.rawBuffer
+	def readinto(self, buffer):
+		if self.closed:
+			raise ValueError('I/O operation on closed file')
+		return self.pipe.readinto(buffer)
 
-	def unfinishedLine(self):
-		parts = []
-		for piece in reversed(self.recent):
-			if '\n' in piece:
-				parts.append(piece.rpartition('\n')[2])
-				break
-			parts.append(piece)
-		return ''.join(reversed(parts))
 
-class errCatcher(messageStream):
-	errors = 'backslashreplace'
-	stream = 2
+class inputPipe:
+	"""Standard input that never reads the editor's own: a pipe whose read end is sys.stdin's
+	descriptor. A read that finds it empty asks the user for a line in a text-entry dialog that
+	shows the prompt (what input() wrote on the output's current line), and the answer goes into
+	the pipe. The answer is echoed to the output, as a terminal would show it. Cancel ends that
+	read: readline() returns '' and input() raises EOFError; the next read asks again. Both ends
+	are non-blocking, so that a read of the descriptor itself (os.read) never waits for an answer
+	nobody is asked for."""
 
-	# Closes a failure report: the time, then a separator line. Each ends its line, so that
-	# the next output starts on a line of its own.
-	def showmsg(self):
-		self.append(time.ctime() + '\n')
-		self.append('--------------------------------------------------\n')
-
-class outCatcher(messageStream):
-	pass
-
-class inCatcher(io.TextIOBase):
-	"""Standard input that never reads the editor's own: each line is asked of the user in a
-	text-entry dialog showing the prompt (the unfinished line last written to standard output,
-	as input() writes it). The answer is echoed to the output, as a terminal would show it.
-	Cancel ends the input: readline() returns '' and input() raises EOFError."""
-
-	encoding = 'utf-8'
-	errors = 'strict'
 	caption = 'Python Script'
 
-	def __init__(self, output):
-		self.output = output
-		self.pending = ''
-		self.bytes = inBytes(self)
+	def __init__(self, streams):
+		self.streams = streams
+		self.readEnd, self.writeEnd = os.pipe()
+		os.set_blocking(self.readEnd, False)
+		os.set_blocking(self.writeEnd, False)
+		self.pending = b''  # answered, and more than the pipe took
 
-	@property
-	def buffer(self):
-		"""The same input as bytes (argparse.FileType('rb') reads '-' there)."""
-		return self.bytes
-
-	def readline(self, size=-1):
-		if size is None:
-			size = -1
-		if not self.pending:
+	def readinto(self, buffer):
+		while True:
+			self.feed()
+			try:
+				data = os.read(self.readEnd, len(buffer))
+			except BlockingIOError:
+				data = None
+			if data:
+				buffer[:len(data)] = data
+				return len(data)
+			if self.pending:
+				continue
 			answer = self.ask()
 			if answer is None:
-				return ''
-			self.pending = answer + '\n'
-		if size < 0 or size >= len(self.pending):
-			line, self.pending = self.pending, ''
-		else:
-			line, self.pending = self.pending[:size], self.pending[size:]
-		return line
+				return 0
+			encoding, errors = self.streams.encodings[0]
+			self.pending = (answer + '\n').encode(encoding, errors)
 
-	def read(self, size=-1):
-		if size is None:
-			size = -1
-		parts = []
-		got = 0
-		while size < 0 or got < size:
-			line = self.readline(-1 if size < 0 else size - got)
-			if not line:
-				break
-			parts.append(line)
-			got += len(line)
-		return ''.join(parts)
+	def feed(self):
+		while self.pending:
+			try:
+				written = os.write(self.writeEnd, self.pending)
+			except BlockingIOError:
+				return
+			self.pending = self.pending[written:]
 
 	def ask(self):
-		prompt = self.output.unfinishedLine()
+		# The prompt is on the output's current line once everything written has reached it.
+		self.streams.flush()
+		coilhatchDrainPipe()
+		prompt = coilhatchUnfinishedLine()
 		if wx.IsMainThread():
 			return self.askUser(prompt)
 		# A dialog belongs to the user-interface thread: it asks there, when it is free.
@@ -298,102 +251,188 @@ class inCatcher(io.TextIOBase):
 			answer = dialog.GetValue()
 		finally:
 			dialog.Destroy()
-		self.output.write(answer + '\n')
+		self.streams.stdout.write(answer + '\n')
+		self.streams.stdout.flush()
 		return answer
 
-	def close(self):
-		pass
 
-	def isatty(self):
-		return False
+class scriptStreams:
+	"""The standard streams of scripts, as Python builds them. sys.stdout and sys.stderr are
+	io.TextIOWrappers over descriptors 1 and 2 (and sys.__stdout__, sys.__stderr__), which the
+	engine makes its output pipe, so that what children and C code write there reaches the
+	message output too, in order with them; line-buffered, as on a terminal. sys.stdin is one over
+	the input pipe's read end (see inputPipe). A script may close or replace them for its own run:
+	restore() puts them back, or new ones made alike, before the next."""
 
-	def readable(self):
-		return True
+	def __init__(self):
+		# What Python chose for each descriptor: encoding, errors (and write-through, for -u).
+		self.encodings = {}
+		self.writeThrough = False
+		for fd, own in ((0, sys.__stdin__), (1, sys.__stdout__), (2, sys.__stderr__)):
+			if own is not None:
+				self.encodings[fd] = (own.encoding, own.errors)
+				self.writeThrough = self.writeThrough or getattr(own, 'write_through', False)
+			else:
+				self.encodings[fd] = (sys.getfilesystemencoding(),
+					'backslashreplace' if fd == 2 else sys.getfilesystemencodeerrors())
+		# Python's own streams, kept: the process's descriptor 0 is a forked child's standard
+		# input.
+		self.pythons = (sys.__stdin__, sys.__stdout__, sys.__stderr__)
+		self.processStdin = sys.__stdin__
+		self.input = inputPipe(self)
+		self.stdin = self.stdout = self.stderr = None
+		self.restore()
 
-	def writable(self):
-		return False
+	def restore(self):
+		if not self.usable(self.stdout, 1):
+			self.stdout = self.output(1)
+		if not self.usable(self.stderr, 2):
+			self.stderr = self.output(2)
+		if self.stdin is None or self.stdin.closed:
+			self.stdin = self.makeInput()
+		sys.stdin = sys.__stdin__ = self.stdin
+		sys.stdout = sys.__stdout__ = self.stdout
+		sys.stderr = sys.__stderr__ = self.stderr
 
-	def seekable(self):
-		return False
+	@staticmethod
+	def usable(stream, fd):
+		try:
+			return stream is not None and not stream.closed and stream.fileno() == fd
+		except (AttributeError, OSError, ValueError):
+			return False
 
-class inBytes(io.BufferedIOBase):
-	"""sys.stdin.buffer: the lines the user answers, encoded as UTF-8."""
+	def output(self, fd):
+		"""A stream over the descriptor made as Python makes sys.stdout or sys.stderr (closing it
+		leaves the descriptor open), line-buffered. Made anew rather than Python's own, which
+		judged the descriptor as it was before it was the pipe (a file can seek, a pipe not)."""
+		raw = io.FileIO(fd, 'wb', closefd=False)
+		raw.name = '<stdout>' if fd == 1 else '<stderr>'
+		encoding, errors = self.encodings[fd]
+		stream = TextIOWrapper(raw if self.writeThrough else io.BufferedWriter(raw), encoding,
+			errors, newline='\n', line_buffering=True, write_through=self.writeThrough)
+		stream.mode = 'w'
+		if fd == 2:
+			stream.showmsg = functools.partial(closeReport, stream)
+		return stream
 
-	def __init__(self, text):
-		self.text = text
-		self.pending = b''
+	def makeInput(self):
+		encoding, errors = self.encodings[0]
+		stream = io.TextIOWrapper(io.BufferedReader(inputBytes(self.input)), encoding, errors,
+			newline='\n')
+		stream.mode = 'r'
+		return stream
 
-	def more(self):
-		line = self.text.readline()
-		self.pending += line.encode('utf-8')
-		return bool(line)
-
-	def take(self, size):
-		data, self.pending = self.pending[:size], self.pending[size:]
-		return data
-
-	def read(self, size=-1):
-		if size is None or size < 0:
-			while self.more():
+	def flush(self):
+		for stream in (sys.stdout, self.stdout, self.stderr):
+			try:
+				stream.flush()
+			except Exception:
+				# A stream that a script closed or broke has nothing to give; it says so itself
+				# at its next use.
 				pass
-			return self.take(len(self.pending))
-		while len(self.pending) < size and self.more():
-			pass
-		return self.take(size)
 
-	def read1(self, size=-1):
-		if not self.pending:
-			self.more()
-		return self.take(len(self.pending) if size is None or size < 0 else size)
 
-	def readline(self, size=-1):
-		if not self.pending:
-			self.more()
-		end = self.pending.find(b'\n') + 1 or len(self.pending)
-		if size is not None and 0 <= size < end:
-			end = size
-		return self.take(end)
+try:
+	coilhatchStreams
+except NameError:
+	# Once per process: a later attach keeps the streams and the input pipe.
+	coilhatchStreams = scriptStreams()
+coilhatchStreams.restore()
 
-	def readinto(self, buffer):
-		data = self.read1(len(buffer))
-		buffer[:len(data)] = data
-		return len(data)
+import MpAPI
 
-	readinto1 = readinto
 
-	def close(self):
-		pass
+def keepOrderWithTheStreams():
+	"""The editor's Append, called by a script, comes after what the script wrote to the standard
+	streams before it, as it did when they wrote through Append: the streams' text goes through
+	the output pipe and a moment later, Append's at once. An output object whose class cannot
+	take the wrapper keeps its own Append."""
+	try:
+		kind = type(MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0))
+		append = kind.Append
+	except Exception:
+		return  # no output to keep in order with: the start-up script's own use tells why
+	if getattr(append, 'coilhatchOrdered', False):
+		return
 
-	def isatty(self):
-		return False
+	@functools.wraps(append)
+	def Append(self, *args, **kwds):
+		coilhatchStreams.flush()
+		return append(self, *args, **kwds)
 
-	def readable(self):
-		return True
+	Append.coilhatchOrdered = True
+	try:
+		kind.Append = Append
+	except (AttributeError, TypeError):
+		pass  # an immutable class: its Append stays
 
-sys.stderr = errCatcher()
-sys.stdout = outCatcher()
-sys.stdin = inCatcher(sys.stdout)
+
+keepOrderWithTheStreams()
+
+
+def reportThreadFailure(args):
+	"""threading.excepthook: Python's own report of a thread that ended in an exception, sure to
+	reach the output. Where Python's cannot write it (sys.stderr is gone or broken, descriptor 2
+	closed, or memory ran out while the thread's frames still hold it), the report goes to the
+	output pipe's own descriptor, once those frames let go of what they hold; where even that
+	fails, one line that names the exception goes to the output, or to the editor's standard
+	error."""
+	try:
+		if getattr(sys, 'stderr', None) is not None:
+			coilhatchPythonsThreadHook(args)
+			return
+	except BaseException:
+		pass  # written again below, with less memory in use
+	try:
+		if args.exc_traceback is not None:
+			traceback.clear_frames(args.exc_traceback)
+		coilhatchStreams.flush()
+		name = args.thread.name if args.thread is not None else threading.get_ident()
+		text = 'Exception in thread %s:\n' % name + ''.join(traceback.format_exception(
+			args.exc_type, args.exc_value, args.exc_traceback))
+		data = text.encode('utf-8', 'backslashreplace')
+		fd = coilhatchOutputDescriptor()
+		while data:
+			data = data[os.write(fd, data):]
+	except BaseException:
+		coilhatchLastWord(args.exc_type)
+
+
+try:
+	coilhatchPythonsThreadHook
+except NameError:
+	coilhatchPythonsThreadHook = threading.__excepthook__
+threading.excepthook = reportThreadFailure
 
 
 def forkedChild():
-	"""In a child that a script made with os.fork() (or pty.fork()): the standard streams are the
-	process's own descriptors, as in any Python program, and fatal errors are reported on its own
-	standard error. Nothing here touches the toolkit."""
-	sys.stdin, sys.stdout, sys.stderr = sys.__stdin__, sys.__stdout__, sys.__stderr__
+	"""In a child that a script made with os.fork() (or pty.fork()): standard input is the
+	process's own descriptor 0, as in any Python program; standard output and error stay
+	descriptors 1 and 2, which reach the editor's message output. Fatal errors are reported on
+	the child's own standard error. Nothing here touches the toolkit."""
+	sys.stdin = sys.__stdin__ = coilhatchStreams.processStdin
 	if faulthandler.is_enabled() and sys.__stderr__ is not None:
 		faulthandler.enable(sys.__stderr__, all_threads=True)
 
 
 def beforeFork():
 	# The child gets the streams of the process: what they buffer must not be written twice.
-	for stream in (sys.__stdout__, sys.__stderr__):
-		try:
-			if stream is not None:
-				stream.flush()
-		except Exception:
-			# A stream a script closed, or one past its pipe's end, has nothing to give the child;
-			# the fork goes on, and the stream's own error shows at its next use.
-			pass
+	coilhatchStreams.flush()
+
+
+try:
+	coilhatchPythonsExit
+except NameError:
+	coilhatchPythonsExit = os._exit
+
+@functools.wraps(coilhatchPythonsExit)
+def exitNow(status):
+	# What was written to descriptors 1 and 2 is in the output pipe still: it reaches the
+	# output first, as it reaches a terminal outside.
+	coilhatchDrainPipe()
+	coilhatchPythonsExit(status)
+
+os._exit = exitNow
 
 
 try:
@@ -405,35 +444,35 @@ except NameError:
 			after_in_child=lambda: coilhatchForkHooks[1]())
 
 
-class editorApplication(wx.App):
-	"""What wx.GetApp() returns: the editor's own application (a C++ wxApp, not made by
-	wxPython) seen through wx.App's interface. GetTopWindow() is the editor's main window;
-	MainLoop() returns at once, since the editor's loop runs already. Nothing here makes a second
-	application: the one object is the wrapper wxPython made for the running one."""
+class editorApplication:
+	"""What wx.App is in the editor, whose one application is its own (a C++ wxApp that wxPython
+	did not make). wx.App() and wx.App subclasses give that application, as wx.GetApp() does:
+	the wrapper wxPython keeps for it (the engine holds it for good) takes the class asked for,
+	and __init__ runs OnPreInit and OnInit, as wx.App's does, but makes no second application.
+	MainLoop() returns at once, since the editor's loop runs already; the editor's top window
+	and its exit on the last frame's close stay the editor's. The methods of wxPython's own C++
+	application, which the editor's has not, are answered here."""
 
-	stdioWin = None
 	assertMode = wx.APP_ASSERT_EXCEPTION
+	stdioWin = None
 
-	def __init__(self, *args, **kwds):
-		raise TypeError("the editor's application exists already; wx.App() makes one of your own")
+	@staticmethod
+	def __new__(cls, *args, **kwds):
+		app = coilhatchWxGetApp()
+		if app is None:
+			raise RuntimeError('the editor has no application')
+		app.__class__ = cls
+		return app
 
-	def GetTopWindow(self):
-		window = MpAPI.CAppManagement_Get().GetAppWindow()
-		return window if window else wx.PyApp.GetTopWindow(self)
-
-	TopWindow = property(GetTopWindow, wx.App.SetTopWindow)
-
-	# wxPython's own application keeps these in members that the editor's has not.
-	def GetAssertMode(self):
-		return self.assertMode
-
-	def SetAssertMode(self, mode):
-		self.assertMode = mode
-
-	AssertMode = property(GetAssertMode, SetAssertMode)
-
-	def MainLoop(self):
-		return 0
+	def __init__(self, redirect=False, filename=None, useBestVisual=False, clearSigInt=True):
+		# SIGINT stays Python's while the script runs, and the editor's after.
+		self.stdioWin = None
+		self.saveStdio = (sys.stdout, sys.stderr)
+		if redirect:
+			self.RedirectStdio(filename)
+		self.OnPreInit()
+		if not self.OnInit():
+			raise SystemExit('OnInit returned false, exiting...')
 
 	def OnInit(self):
 		return True
@@ -447,8 +486,35 @@ class editorApplication(wx.App):
 	def OnExit(self):
 		return 0
 
+	def MainLoop(self):
+		return 0
+
 	def _BootstrapApp(self):
 		raise RuntimeError("the editor's application runs already")
+
+	def GetTopWindow(self):
+		window = MpAPI.CAppManagement_Get().GetAppWindow()
+		return window if window else wx.PyApp.GetTopWindow(self)
+
+	def SetTopWindow(self, frame):
+		pass
+
+	TopWindow = property(GetTopWindow, SetTopWindow)
+
+	def SetExitOnFrameDelete(self, flag):
+		pass
+
+	def GetAssertMode(self):
+		return editorApplication.assertMode
+
+	def SetAssertMode(self, mode):
+		editorApplication.assertMode = mode
+		coilhatchSetAssertMode(mode)
+
+	AssertMode = property(GetAssertMode, SetAssertMode)
+
+	def __del__(self):
+		pass
 
 
 try:
@@ -457,13 +523,17 @@ except NameError:
 	# wxPython's own, kept once per process: a later attach finds wx.GetApp replaced.
 	coilhatchWxGetApp = sys.modules['wx._core'].GetApp
 
+for name, value in vars(editorApplication).items():
+	if not name.startswith('__') or name in ('__new__', '__init__', '__del__'):
+		setattr(wx.App, name, value)
+coilhatchSetAssertMode(editorApplication.assertMode)
+
+
 def editorApp():
 	"""The editor's application, a wx.App (see editorApplication)."""
 	app = coilhatchWxGetApp()
-	if app is not None and type(app) is not editorApplication:
-		# The wrapper wxPython keeps for the application (the engine holds it for good, so it is
-		# the one every call returns) becomes one of ours.
-		app.__class__ = editorApplication
+	if app is not None and not isinstance(app, wx.App):
+		app.__class__ = wx.App
 	return app
 
 
@@ -472,4 +542,3 @@ def editorApp():
 if editorApp() is not None:
 	wx.StockGDI._initStockObjects()
 wx.GetApp = sys.modules['wx.core'].GetApp = editorApp
-

@@ -17,6 +17,7 @@
 #include <wx/textdlg.h>
 #include <wx/timer.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include <cstdlib>
 #include <deque>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -87,8 +89,15 @@ void CConsoleWriter::Append(const char* text, size_t length) {
     }
     if (!burstStarts)
         return;
-    if (!thread.joinable() && owner == getpid())
-        thread = std::thread([this] { Run(); });
+    if (!thread.joinable() && owner == getpid()) {
+        try {
+            thread = std::thread([this] { Run(); });
+        } catch (const std::system_error&) {
+            // No thread now (a script took the memory for its stack): written at once instead.
+            WriteOut();
+            return;
+        }
+    }
     wake.notify_one();
 }
 
@@ -294,7 +303,21 @@ wxString CleanFolder(const wxString& folder) {
 
 } // namespace
 
-CMarrowpadApp::CMarrowpadApp(CCommandLine line) : commandLine(std::move(line)) {}
+namespace {
+
+// Batch mode's standard output: a private duplicate of the descriptor the editor started with,
+// made before any plug-in loads, so that neither a plug-in that makes descriptor 1 its own (a
+// pipe to the message output, whose text batch mode writes here) nor a script that closes or
+// replaces it takes the editor's output.
+int OwnStandardOutput() {
+    static const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    return fd;
+}
+
+} // namespace
+
+CMarrowpadApp::CMarrowpadApp(CCommandLine line)
+    : commandLine(std::move(line)), console(OwnStandardOutput()) {}
 
 CMarrowpadApp::~CMarrowpadApp() {
     // The standard-output sink refers to this object.

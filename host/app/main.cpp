@@ -5,6 +5,7 @@
 
 #include <wx/init.h>
 
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,7 +13,28 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace {
+
+// The editor's own log (its messages, wxWidgets' and GTK's) goes to a private duplicate of the
+// standard error it started with: a plug-in may make descriptor 2 its own (a pipe to the message
+// output), and a script may close or replace it.
+void KeepOwnStandardError() {
+    const int fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0)
+        return;
+    FILE* file = fdopen(fd, "w");
+    if (!file) {
+        close(fd);
+        return;
+    }
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    stderr = file;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    KeepOwnStandardError();
     std::setlocale(LC_ALL, "");
     std::vector<wxString> args;
     for (int i = 1; i < argc; ++i)

@@ -369,9 +369,9 @@ TEST(E2EBatch, DescriptorOutputOfScriptsAndChildProcessesArrivesBeforeTheEditorE
     EXPECT_EQ(result.out, "text\nfrom the child\nlast\n") << Describe(result);
 }
 
-// Standard output is written in large pieces, yet nothing is lost when a script ends the
-// process without exit handlers, and a forked process writes its own text once, after what
-// came before the fork.
+// Standard output is written in large pieces, yet nothing written is lost when a script ends
+// the process without exit handlers (what Python's own buffers hold is, as outside), and a
+// forked process's text comes once, after what came before the fork.
 TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
     TempDir scripts;
     const wxString ending = scripts.Write("ending.py", "import os, wx\n"
@@ -384,7 +384,7 @@ TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
                                                        "        os._exit(0)\n"
                                                        "    os.waitpid(pid, 0)\n"
                                                        "    wx.MessageBox('box', 'Cap')\n"
-                                                       "    print('parent', end='')\n"
+                                                       "    print('parent', end='', flush=True)\n"
                                                        "    os._exit(3)\n");
     PluginsFolder plugins({{"ending", ending}});
     const ProcessResult result = RunEditor(

@@ -184,34 +184,49 @@ TEST_F(WindowSafety, AnEditorDestroyedBehindTheFramesBackLeavesNoTab) {
 }
 
 // A write of 300 MB in one piece: standard output gets all of it, the output keeps its latest
-// part, and the editor's memory grows by a small multiple of that part, not by the write's size
-// (the whole text once converted at once took four times its size, twice).
+// part, and the editor's memory grows by a small multiple of that part beyond what Python's own
+// text stream takes for the write (its bytes), not by the write's size (the whole text once
+// converted at once took four times its size, twice).
 TEST(E2EWindowSafety, AWriteOfHundredsOfMegabytesKeepsItsTailInBoundedMemory) {
     const TempDir results;
     const wxString report = results.File("report.txt");
-    wxString source = "import MpAPI, sys\n"
+    wxString source = "import MpAPI, os, sys\n"
                       "def rss(field):\n"
                       "    for line in open('/proc/self/status'):\n"
                       "        if line.startswith(field + ':'):\n"
                       "            return int(line.split()[1]) * 1024\n"
                       "def MpMain():\n"
                       "    text = 'x' * 300_000_000 + 'END'\n"
+                      "    # What Python's own text stream takes for the write (its bytes):\n"
+                      "    # a file of its own measures it.\n"
                       "    open('/proc/self/clear_refs', 'w').write('5')  # peak := now\n"
                       "    before = rss('VmRSS')\n"
+                      "    with open(os.devnull, 'w') as null:\n"
+                      "        null.write(text)\n"
+                      "    python = rss('VmHWM') - before\n"
+                      "    open('/proc/self/clear_refs', 'w').write('5')\n"
+                      "    before = rss('VmRSS')\n"
                       "    sys.stdout.write(text)\n"
-                      "    grown = rss('VmHWM') - before\n"
-                      "    kept = MpAPI.CMessageOutputManagement_Get()"
-                      ".GetMessageOutput(0).GetText()\n"
+                      "    sys.stdout.flush()\n"
+                      "    grown = rss('VmHWM') - before - python\n"
                       "    with open(REPORT, 'w') as out:\n"
-                      "        print(grown, len(kept), kept.endswith('xEND'), file=out)\n";
+                      "        print(grown, end=' ', file=out)\n";
+    // What the output kept, once the run that wrote it has ended.
+    wxString tailSource = "import MpAPI\n"
+                    "def MpMain():\n"
+                    "    kept = MpAPI.CMessageOutputManagement_Get()"
+                    ".GetMessageOutput(0).GetText()\n"
+                    "    with open(REPORT, 'a') as out:\n"
+                    "        print(len(kept), kept.endswith('xEND'), file=out)\n";
     // The figures go to a file of their own: standard output holds the write alone.
     source.Replace("REPORT", "'" + report + "'");
-    const Plugins plugins({Script{"flood", source}});
+    tailSource.Replace("REPORT", "'" + report + "'");
+    const Plugins plugins({Script{"flood", source}, Script{"tail", tailSource}});
     const wxString out = results.File("stdout.txt");
     const ProcessResult result =
         RunProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" > '" + out + "'", "/usr/bin/timeout", "-s",
                     "KILL", "100", program, "--batch", "--plugins-dir", plugins.Path(), "--select",
-                    "Tools/Python Script/flood"});
+                    "Tools/Python Script/flood", "--select", "Tools/Python Script/tail"});
     ASSERT_EQ(result.status, 0) << Describe(result);
 
     // Every byte, in order, the end last.

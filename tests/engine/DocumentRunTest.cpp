@@ -96,7 +96,7 @@ TEST_F(DocumentRun, SavedDocumentRunsAsMainFromItsBufferWithItsFolderAndFile) {
     EXPECT_TRUE(document::RunCurrent());
     const wxString folder = wxFileName(path).GetPath();
     EXPECT_EQ(Eval(("sys.path.count('" + folder + "')").utf8_str()), "1");
-    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'errCatcher')"), "True");
+    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'coilhatchStreams')"), "True");
     EXPECT_EQ(Eval("'MpMain' in globals() or 'helper' in globals()"), "False");
     const wxString registered = "[n for n, m in sys.modules.items() "
                                 "if getattr(m, '__file__', None) == '" +
@@ -130,7 +130,7 @@ TEST_F(DocumentRun, FailuresAreReportedWithTheDocumentsNameAndLines) {
     EXPECT_TRUE(Output().Contains("File \"" + path + "\", line 3, in <module>")) << Output();
     EXPECT_TRUE(Output().Contains("ValueError: top")) << Output();
     EXPECT_TRUE(Output().EndsWith(reportEnd)) << Output();
-    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'errCatcher')"), "True");
+    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'coilhatchStreams')"), "True");
 
     // In MpMain of an unsaved one.
     ClearOutput();
@@ -216,7 +216,7 @@ TEST_F(DocumentRun, ALongRunCanBeStopped) {
     EXPECT_TRUE(Output().Contains("File \"<untitled>\", line 2")) << Output();
     EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
     EXPECT_TRUE(Output().EndsWith(reportEnd)) << Output();
-    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'errCatcher')"), "True");
+    EXPECT_EQ(Eval("hasattr(sys.modules['__main__'], 'coilhatchStreams')"), "True");
 }
 
 TEST_F(DocumentRun, WithoutPythonNothingRuns) {

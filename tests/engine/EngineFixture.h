@@ -7,6 +7,7 @@
 #include "engine/Gil.h"
 
 #include "engine/Coilhatch.h"
+#include "engine/Interpreter.h"
 #include "engine/PyRef.h"
 #include "host/lib/Services.h"
 #include "tests/support/TestSupport.h"
@@ -92,9 +93,10 @@ private:
 };
 
 // The value of a Python expression, evaluated in the main module, as its str(); "<error>" (and
-// the error printed) when it raises.
+// the error printed) when it raises. What it wrote is in the message output when it returns.
 inline wxString Eval(const char* expression) {
     GilGuard gil(GetCoreApi());
+    const interpreter::OutputDelivered delivered;
     PyObject* globals = PyModule_GetDict(PyImport_AddModule("__main__")); // borrowed
     PyRef pyvalue = PyRef::Steal(PyRun_String(expression, Py_eval_input, globals, globals));
     PyRef pytext = pyvalue ? PyRef::Steal(PyObject_Str(pyvalue.Get())) : PyRef();
@@ -106,8 +108,10 @@ inline wxString Eval(const char* expression) {
 }
 
 // Runs Python statements in the main module; false (and the error printed) when they raise.
+// What they wrote is in the message output when it returns.
 inline bool Exec(const char* statements) {
     GilGuard gil(GetCoreApi());
+    const interpreter::OutputDelivered delivered;
     return PyRun_SimpleStringFlags(statements, nullptr) == 0;
 }
 

@@ -1,6 +1,7 @@
-// The standard streams a script gets: text streams that behave as files do, descriptors whose
-// bytes reach the message output, ours back in place before every run; and standard input that
-// asks the user in a dialog and never reads the editor's own.
+// The standard streams a script gets: Python's own kind of text streams over descriptors 1 and
+// 2, which are the output pipe, so that children and raw descriptor writes reach the message
+// output in order with print; ours back in place before every run, whatever a script closed or
+// replaced; and standard input over a descriptor that a dialog feeds, never the editor's own.
 #include "tests/engine/EngineFixture.h"
 
 #include "engine/OutputPipe.h"
@@ -15,6 +16,22 @@ using testing_support::ProcessEventsUntil;
 class EngineStreams : public EngineTest {};
 class EngineInput : public EngineTest {};
 
+// The streams need nothing beyond the editor's interface: the same with every extension refused.
+class EngineStreamsBothWays : public EngineTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        host::SetStrictInterface(GetParam());
+        EngineTest::SetUp();
+    }
+    void TearDown() override {
+        EngineTest::TearDown();
+        host::SetStrictInterface(false);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Interface, EngineStreamsBothWays, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Strict" : "Extended"; });
+
 namespace {
 
 bool OutputContains(const wxString& text) {
@@ -23,100 +40,73 @@ bool OutputContains(const wxString& text) {
 
 } // namespace
 
-TEST_F(EngineStreams, StdoutAndStderrAreTextFiles) {
-    EXPECT_EQ(Eval("[isinstance(s, io.TextIOBase) for s in (sys.stdout, sys.stderr, sys.stdin)]"),
-              "[True, True, True]");
-    EXPECT_EQ(Eval("[(s.encoding, s.errors, s.isatty(), s.readable(), s.writable(), "
-                   "s.seekable(), s.closed) for s in (sys.stdout, sys.stderr)]"),
-              "[('utf-8', 'strict', False, False, True, False, False), "
-              "('utf-8', 'backslashreplace', False, False, True, False, False)]");
-    // Every write is one piece; writelines writes each line; what write returns is its length.
-    EXPECT_TRUE(Exec("n = sys.stdout.write('one')\n"
-                     "sys.stdout.writelines(['two\\n', 'three\\n'])\n"
-                     "sys.stdout.flush()\n"
-                     "print(n, file=sys.stderr)\n"));
-    EXPECT_EQ(Pieces(), (std::vector<wxString>{"one", "two\n", "three\n", "3", "\n"}));
-    // Writing bytes is refused as by a text file; closing the editor's output changes nothing.
+TEST_P(EngineStreamsBothWays, ChildrenAndDescriptorsReachTheOutputInOrderWithPrint) {
+    EXPECT_TRUE(plugin->RunScript(
+        Script("children.py", "import os, subprocess, sys\n"
+                              "def MpMain():\n"
+                              "    print('before')\n"
+                              "    subprocess.run(['echo', 'hi'])\n"
+                              "    os.system('echo there; echo err >&2')\n"
+                              "    os.write(1, b'raw out\\n')\n"
+                              "    os.write(2, b'raw err\\n')\n"
+                              "    sys.stdout.buffer.write(b'buffer\\n')\n"
+                              "    subprocess.run([sys.executable, '-c', 'print(\"child\")'],\n"
+                              "                   stdout=sys.stdout, check=True)\n"
+                              "    print('after')\n"),
+        false));
+    // Everything is in the output when the run returns.
+    EXPECT_EQ(Output(), "before\nhi\nthere\nerr\nraw out\nraw err\nbuffer\nchild\nafter\n");
+    EXPECT_TRUE(modal.TakeMessageBoxes().empty());
+}
+
+TEST_F(EngineStreams, TheStreamsAreTheTextStreamsPythonBuilds) {
+    // What Python itself chooses for streams that are pipes, with this environment.
+    EXPECT_TRUE(
+        Exec("import subprocess\n"
+             "python = subprocess.run([sys.executable, '-c', 'import sys; print([(s.encoding,"
+             " s.errors) for s in (sys.stdin, sys.stdout, sys.stderr)])'],"
+             " stdin=subprocess.PIPE, capture_output=True, text=True).stdout.strip()\n"));
+    EXPECT_EQ(Eval("[(s.encoding, s.errors) for s in (sys.stdin, sys.stdout, sys.stderr)]"),
+              Eval("python"));
+    EXPECT_EQ(Eval("[(type(s).__name__, s.name, s.mode, s.fileno() == n, s.isatty(), "
+                   "s.readable(), s.writable(), s.seekable(), s.closed) "
+                   "for n, s in ((1, sys.stdout), (2, sys.stderr))]"),
+              "[('TextIOWrapper', '<stdout>', 'w', True, False, False, True, False, False), "
+              "('TextIOWrapper', '<stderr>', 'w', True, False, False, True, False, False)]");
+    EXPECT_EQ(Eval("(sys.stdout.line_buffering, sys.stderr.line_buffering, "
+                   "(sys.stdin, sys.stdout, sys.stderr) == "
+                   "(sys.__stdin__, sys.__stdout__, sys.__stderr__))"),
+              "(True, True, True)");
+    EXPECT_EQ(Eval("(type(sys.stdin).__name__, sys.stdin.name, sys.stdin.mode, "
+                   "sys.stdin.readable(), sys.stdin.isatty(), sys.stdin.fileno() > 2)"),
+              "('TextIOWrapper', '<stdin>', 'r', True, False, True)");
+
+    // reconfigure works as on any text file; a line is written when it ends.
+    EXPECT_TRUE(Exec("sys.stdout.reconfigure(encoding='ascii', errors='replace')\n"
+                     "print('caf\\u00e9')\n"
+                     "sys.stdout.reconfigure(encoding='utf-8', errors='strict')\n"
+                     "sys.stdout.write('one')\n"
+                     "sys.stdout.writelines(['two\\n', 'three\\n'])\n"));
+    EXPECT_EQ(Output(), "caf?\nonetwo\nthree\n");
     ClearOutput();
+    // Writing bytes is refused as by a text file.
     EXPECT_TRUE(Exec("try:\n"
                      "    sys.stdout.write(b'bytes')\n"
                      "except TypeError as e:\n"
-                     "    print('refused:', e)\n"
-                     "sys.stdout.close()\n"
-                     "print('still open', sys.stdout.closed, flush=True)\n"));
-    EXPECT_EQ(Output(), "refused: write() argument must be str, not bytes\nstill open False\n");
+                     "    print('refused:', e)\n"));
+    EXPECT_EQ(Output(), "refused: write() argument must be str, not bytes\n");
+    ClearOutput();
+    // The descriptor of standard input is never waited on: nobody is asked for it.
+    EXPECT_TRUE(Exec("try:\n"
+                     "    os.read(sys.stdin.fileno(), 10)\n"
+                     "except BlockingIOError:\n"
+                     "    print('nothing to read')\n"));
+    EXPECT_EQ(Output(), "nothing to read\n");
 }
 
-TEST_F(EngineStreams, DescriptorsReachTheOutputInOrderWithTheTextWrittenAround) {
-    EXPECT_TRUE(plugin->RunScript(
-        Script("fds.py", "import os, subprocess, sys\n"
-                         "def MpMain():\n"
-                         "    print('before')\n"
-                         "    os.write(sys.stdout.fileno(), b'raw out\\n')\n"
-                         "    os.write(sys.stderr.fileno(), b'raw err\\n')\n"
-                         "    sys.stdout.buffer.write(b'buffer\\n')\n"
-                         "    subprocess.run([sys.executable, '-c', 'print(\"child\")'],\n"
-                         "                   stdout=sys.stdout, check=True)\n"
-                         "    print('after')\n"
-                         "    assert sys.stdout.fileno() != sys.stderr.fileno()\n"),
-        false));
-    // Both descriptors are ends of one pipe: the writes keep their order across them.
-    EXPECT_EQ(Output(), "before\nraw out\nraw err\nbuffer\nchild\nafter\n");
-}
-
-TEST_F(EngineStreams, DescriptorBytesArriveWithoutAnotherWriteAndAreDecodedAsUtf8) {
-    // A character split between two writes survives; invalid bytes become U+FFFD.
-    EXPECT_TRUE(Exec("import os\n"
-                     "fd = sys.stdout.fileno()\n"
-                     "os.write(fd, b'caf\\xc3')\n"
-                     "sys.stdout.flush()\n"
-                     "os.write(fd, b'\\xa9 \\xff!\\n')\n"));
-    EXPECT_TRUE(OutputContains("!\n")) << Output();
-    EXPECT_EQ(Output(), wxString::FromUTF8("caf\xc3\xa9 \xef\xbf\xbd!\n"));
-}
-
-// The pipe's bytes are decoded as Python's incremental UTF-8 decoder does with errors='replace',
-// however the bytes are split between reads.
-TEST_F(EngineStreams, ThePipesDecoderDecodesAsPythonsWhereverTheBytesAreSplit) {
-    const std::string samples[] = {
-        "plain ascii",
-        "caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 \xef\xbf\xbd",
-        "\xff\xfe lone \x80\xbf continuation",
-        "\xc0\xaf overlong \xe0\x80\xaf \xf0\x80\x80\xaf",
-        "\xed\xa0\x80 surrogate \xf4\x90\x80\x80 too high \xf5\x80",
-        "cut \xe2\x82 short \xf0\x9f\x98 x \xc3",
-    };
-    for (const std::string& sample : samples) {
-        for (size_t split = 0; split <= sample.size(); ++split) {
-            outputpipe::Utf8Decoder decoder;
-            wxString got = decoder.Decode(sample.data(), split);
-            got += decoder.Decode(sample.data() + split, sample.size() - split);
-            wxString bytes;
-            for (const unsigned char c : sample)
-                bytes += wxString::Format("\\x%02x", c);
-            // Python's decoder, fed the same two parts.
-            const std::string python =
-                "(lambda d, b: d.decode(b[:" + std::to_string(split) + "]) + d.decode(b[" +
-                std::to_string(split) +
-                ":]))(__import__('codecs').getincrementaldecoder('utf-8')('replace'), b'" +
-                std::string(bytes.utf8_str()) + "')";
-            EXPECT_EQ(got, Eval(python.c_str())) << sample << " split at " << split;
-        }
-    }
-}
-
-TEST_F(EngineStreams, FaulthandlerWritesToTheOutput) {
-    EXPECT_TRUE(plugin->RunScript(Script("faults.py", "import faulthandler, sys\n"
-                                                      "def MpMain():\n"
-                                                      "    faulthandler.enable()\n"
-                                                      "    faulthandler.dump_traceback()\n"
-                                                      "    faulthandler.disable()\n"),
-                                  false));
-    EXPECT_TRUE(OutputContains("faults.py")) << Output();
-    EXPECT_TRUE(Output().Contains("MpMain")) << Output();
-}
-
-TEST_F(EngineStreams, OurStreamsAreBackBeforeEveryRun) {
+// A script may close or replace the streams and their descriptors; it affects only its own run,
+// and the failure report of that run reaches the output all the same.
+TEST_F(EngineStreams, WhatAScriptClosesOrReplacesIsBackForTheReportAndTheNextRun) {
     EXPECT_TRUE(Exec("ours = (sys.stdin, sys.stdout, sys.stderr)\n"));
     EXPECT_TRUE(plugin->RunScript(Script("takes.py", "import io, sys\n"
                                                      "def MpMain():\n"
@@ -133,12 +123,103 @@ TEST_F(EngineStreams, OurStreamsAreBackBeforeEveryRun) {
     EXPECT_EQ(Output(), "shown\nand this\n");
     EXPECT_EQ(Eval("(sys.stdin, sys.stdout, sys.stderr) == ours"), "True");
 
-    // A failure report after a run that left the streams replaced reaches the output too.
-    EXPECT_TRUE(Exec("sys.stderr = None\n"));
+    // Closed streams and descriptors (closing sys.stdout leaves descriptor 1 open, as in
+    // Python), the pipe made non-blocking, a file put at descriptor 2: the report of the failure
+    // that follows reaches the output, and the next run prints.
     ClearOutput();
-    EXPECT_FALSE(plugin->RunScript(Script("fails.py", "def MpMain(): 1 / 0\n"), false));
-    EXPECT_TRUE(Output().Contains("ZeroDivisionError")) << Output();
+    testing_support::TempDir files;
+    const wxString file = files.File("taken.txt");
+    EXPECT_FALSE(
+        plugin->RunScript(Script("closes.py", "import os, sys\n"
+                                              "def MpMain():\n"
+                                              "    sys.stdout.close()\n"
+                                              "    os.write(1, b'descriptor still open\\n')\n"
+                                              "    os.set_blocking(2, False)\n"
+                                              "    sys.stdin.close()\n"
+                                              "    fd = os.open('" +
+                                                  file +
+                                                  "', os.O_WRONLY | os.O_CREAT)\n"
+                                                  "    os.dup2(fd, 2)\n"
+                                                  "    os.close(fd)\n"
+                                                  "    os.write(2, b'to the file\\n')\n"
+                                                  "    os.close(1)\n"
+                                                  "    print('lost')\n"),
+                          false));
+    EXPECT_TRUE(Output().StartsWith("descriptor still open\nTraceback")) << Output();
+    EXPECT_TRUE(Output().Contains("ValueError: I/O operation on closed file")) << Output();
     EXPECT_TRUE(Output().EndsWith(wxString(50, '-') + "\n")) << Output();
+    EXPECT_EQ(testing_support::ReadFile(file), "to the file\n");
+    ClearOutput();
+    EXPECT_TRUE(plugin->RunScript(Script("next.py", "import os, sys\n"
+                                                    "def MpMain():\n"
+                                                    "    print('printed')\n"
+                                                    "    os.write(2, b'written\\n')\n"
+                                                    "    print(sys.stdin.readable())\n"
+                                                    "    print(os.get_blocking(1))\n"),
+                                  false));
+    EXPECT_EQ(Output(), "printed\nwritten\nTrue\nTrue\n");
+}
+
+TEST_F(EngineStreams, DescriptorBytesArriveWithoutAnotherWriteAndAreDecodedAsUtf8) {
+    // A character split between two writes survives; invalid bytes become U+FFFD.
+    EXPECT_TRUE(Exec("import os\n"
+                     "os.write(1, b'caf\\xc3')\n"
+                     "os.write(1, b'\\xa9 \\xff!\\n')\n"
+                     "threading.Thread(target=os.write, args=(2, b'late\\n')).start()\n"));
+    EXPECT_TRUE(OutputContains("late\n")) << Output();
+    EXPECT_EQ(Output(), wxString::FromUTF8("caf\xc3\xa9 \xef\xbf\xbd!\nlate\n"));
+}
+
+// The pipe's decoder keeps every character Python's UTF-8 decoder keeps, however the bytes are
+// split between reads; where Python puts U+FFFD for invalid bytes, so does it (one for a stretch
+// of them where Python may put several).
+TEST_F(EngineStreams, ThePipesDecoderKeepsWhatPythonsKeepsWhereverTheBytesAreSplit) {
+    const std::string samples[] = {
+        "plain ascii",
+        "caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 \xef\xbf\xbd",
+        "\xff\xfe lone \x80\xbf continuation",
+        "\xc0\xaf overlong \xe0\x80\xaf \xf0\x80\x80\xaf",
+        "\xed\xa0\x80 surrogate \xf4\x90\x80\x80 too high \xf5\x80",
+        "cut \xe2\x82 short \xf0\x9f\x98 x \xc3",
+        std::string("nul \0 kept", 10),
+    };
+    const auto collapsed = [](wxString text) {
+        const wxString twice = wxString(wxUniChar(0xFFFD)) + wxUniChar(0xFFFD);
+        while (text.Replace(twice, wxString(wxUniChar(0xFFFD))) > 0) {
+        }
+        return text;
+    };
+    for (const std::string& sample : samples) {
+        for (size_t split = 0; split <= sample.size(); ++split) {
+            outputpipe::Utf8Decoder decoder;
+            wxString got = decoder.Decode(sample.data(), split);
+            got += decoder.Decode(sample.data() + split, sample.size() - split);
+            wxString bytes;
+            for (const unsigned char c : sample)
+                bytes += wxString::Format("\\x%02x", c);
+            // Python's decoder, fed the whole, and told the input ends there.
+            const std::string python = "b'" + std::string(bytes.utf8_str()) +
+                                       "'.decode('utf-8', 'replace').replace('\\0', '<NUL>')";
+            got.Replace(wxString("\0", 1), "<NUL>");
+            // A sequence cut at the very end waits for more; Python, told the input ends, puts
+            // U+FFFD there.
+            if (sample.back() == '\xc3')
+                got += wxUniChar(0xFFFD);
+            EXPECT_EQ(collapsed(got), collapsed(Eval(python.c_str())))
+                << sample << " split at " << split;
+        }
+    }
+}
+
+TEST_F(EngineStreams, FaulthandlerWritesToTheOutput) {
+    EXPECT_TRUE(plugin->RunScript(Script("faults.py", "import faulthandler, sys\n"
+                                                      "def MpMain():\n"
+                                                      "    faulthandler.enable()\n"
+                                                      "    faulthandler.dump_traceback()\n"
+                                                      "    faulthandler.disable()\n"),
+                                  false));
+    EXPECT_TRUE(Output().Contains("faults.py")) << Output();
+    EXPECT_TRUE(Output().Contains("MpMain")) << Output();
 }
 
 TEST_F(EngineInput, InputAsksInADialogShowingThePrompt) {

@@ -223,8 +223,8 @@ TEST_F(ConsoleTest, ClosingPutsTheEngineStreamsBackEvenWhenACommandReplacedThem)
 
     ASSERT_TRUE(CloseConsole());
     EXPECT_EQ(EngineStreamsInPlace(), "True");
-    // Scripts print to the message output again.
-    ASSERT_TRUE(Exec("print('back in the output')\n"));
+    // Scripts print to the message output again (flushed: through the output pipe).
+    ASSERT_TRUE(Exec("print('back in the output', flush=True)\n"));
     EXPECT_EQ(EditorEnvironment::OutputText(), "back in the output\n");
 }
 
