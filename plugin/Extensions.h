@@ -69,6 +69,24 @@ struct MpSettingsExtension {
     wxString (*lastError)(const CConfigManagement& store);
 };
 
+// What plug-ins show in documents later than they were asked (the answer of another process),
+// told to the editor: an editor that runs without a person (batch mode) waits for it and writes
+// it out, as a person would see it.
+struct MpShownExtension {
+    static constexpr const char* name = "shown";
+    static constexpr int version = 1;
+
+    // Work for the document in the editor has begun whose result shows later. Every begin is
+    // followed by one end, once the result is shown or dropped (unless the editor is destroyed
+    // first).
+    void (*begin)(const CSyntaxEditor* editor);
+    void (*end)(const CSyntaxEditor* editor);
+    // What the document now shows that the control cannot tell, in words: `kind` says what
+    // ("hover": a call tip's text; "diagnostics": one "LINE:COLUMN: MESSAGE" a line, both
+    // numbers from 1; "status": a word in the status bar).
+    void (*shown)(const CSyntaxEditor* editor, const char* kind, const wxString& text);
+};
+
 namespace mp_extensions {
 
 // The editor's lookup, found once; null when the editor exports none.
@@ -96,4 +114,18 @@ inline wxString DocumentFilePath(const CSyntaxEditor* editor) {
 inline bool EditorInBatchMode() {
     const auto* session = FindExtension<MpSessionExtension>();
     return session && session->batchMode();
+}
+
+// Tell the editor, when it wants to know, of work whose result shows in the document later.
+inline void TellWorkBegins(const CSyntaxEditor* editor) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->begin(editor);
+}
+inline void TellWorkEnds(const CSyntaxEditor* editor) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->end(editor);
+}
+inline void TellShown(const CSyntaxEditor* editor, const char* kind, const wxString& text) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->shown(editor, kind, text);
 }

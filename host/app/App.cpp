@@ -410,11 +410,26 @@ int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
         ProcessEventsNow(loop);
     }
     if (commandLine.complete && FrameAlive() && !exitRequested)
-        PrintCompletion();
+        PrintCompletion(loop);
     return 0;
 }
 
-void CMarrowpadApp::PrintCompletion() {
+void CMarrowpadApp::WaitForPlugins(wxEventLoopBase& loop, host::SyntaxEditor* editor,
+                                   const std::function<bool()>& shown) {
+    // Under --strict-interface plug-ins cannot say what they are working on: then the wait ends
+    // when something shows.
+    const bool told = !host::StrictInterface();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (FrameAlive() && !exitRequested && frame->GetCurrentEditor() == editor &&
+           (told ? editor->GetPendingWork() > 0 : !shown()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        loop.DispatchTimeout(20);
+        ProcessPendingEvents();
+    }
+    ProcessEventsNow(loop);
+}
+
+void CMarrowpadApp::PrintCompletion(wxEventLoopBase& loop) {
     host::SyntaxEditor* editor = frame->GetCurrentEditor();
     if (!editor) {
         wxLogWarning("--complete: no document is open.");
@@ -435,7 +450,10 @@ void CMarrowpadApp::PrintCompletion() {
         pos = editor->PositionAfter(pos);
     editor->SetFocus();
     editor->GotoPos(pos);
-    frame->StartCompletion(editor);
+    // A plug-in's list shows when its answer comes: batch mode waits for it, as a person would.
+    if (frame->StartCompletion(editor))
+        WaitForPlugins(loop, editor,
+                       [editor] { return editor->AutoCompActive() || editor->CallTipActive(); });
     ProcessPendingEvents();
     host::GetMessageOutput(0)->DeliverPending();
 

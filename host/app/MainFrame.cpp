@@ -444,13 +444,15 @@ bool CMainFrame::ClosePage(size_t page) {
     return true;
 }
 
-void CMainFrame::StartCompletion(host::SyntaxEditor* editor) {
+bool CMainFrame::StartCompletion(host::SyntaxEditor* editor) {
     if (!editor)
-        return;
+        return false;
     wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN, editor->GetId());
     event.SetEventObject(editor);
-    if (pluginsReleased || !plugins->Dispatch(event))
-        editor->ShowWordCompletion();
+    if (!pluginsReleased && plugins->Dispatch(event))
+        return true;
+    editor->ShowWordCompletion();
+    return false;
 }
 
 void CMainFrame::SendCompleteEnd(host::SyntaxEditor* editor) {

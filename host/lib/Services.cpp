@@ -137,6 +137,21 @@ const MpSettingsExtension settingsExtension = {
     [](const CConfigManagement& store) { return Store::Of(store).GetLastError(); },
 };
 
+const MpShownExtension shownExtension = {
+    [](const CSyntaxEditor* editor) {
+        if (editor)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->AddPendingWork(1);
+    },
+    [](const CSyntaxEditor* editor) {
+        if (editor)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->AddPendingWork(-1);
+    },
+    [](const CSyntaxEditor* editor, const char* kind, const wxString& text) {
+        if (editor && kind)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->SetShown(kind, text);
+    },
+};
+
 template <class Table> bool Is(const char* name, int version) {
     return std::strcmp(name, Table::name) == 0 && version == Table::version;
 }
@@ -152,5 +167,7 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &sessionExtension;
     if (Is<MpSettingsExtension>(name, version))
         return &settingsExtension;
+    if (Is<MpShownExtension>(name, version))
+        return &shownExtension;
     return nullptr;
 }
