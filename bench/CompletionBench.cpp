@@ -1,17 +1,16 @@
-// Completion latency: one completion request in a Python document (the editor's completion
-// event through the plug-in, the completion script reloaded and run, the completion server
-// asked, the list or call tip shown), against jedi's own Script(...).complete() on the same
-// text, caret and file in one interpreter; and the first request after attach against a warm
-// one.
+// Completion: a request in a Python document (the editor's completion event through the
+// plug-in, the completion script reloaded and run, the request sent to the completion server,
+// the list shown when the answer comes) against jedi's own Script(...).complete() on the same
+// text and caret in a plain /usr/bin/python3.11 process, with the two lists compared name by
+// name; the first request after attach; the first request of a 20,000-line unsaved document.
 //
-//   coilhatch_bench completion [--file F] [--caret L:C] [--lines N] [--requests N]
-//   coilhatch_bench completion --api [--requests N]
+//   coilhatch_bench completion [--requests N] [--busy N]
+//   coilhatch_bench completion --stall
 //
-// --file opens F (its path is the document's, as in the editor); without it the document is a
-// generated one of --lines lines ending in "os.pa". --caret puts the caret on line L (from 1)
-// after C characters (from 0); the default is the end of the document. --api measures, one after
-// the other, documents that end at the editor's own API: wx.Fra, wx.Frame(None).SetTi,
-// wx.stc.StyledTextCtrl().GetLin and ed.GetLin after ed = MpAPI...GetCurrentEditor().
+// --busy N keeps N processes busy (python3 -c 'while True: pass') for the whole run, jedi's
+// included. --stall measures instead how long the editor's thread stalls at most while a
+// request waits on a server held stopped (SIGSTOP) for 2 s: a wx timer of a script ticks every
+// 5 ms, and the longest gap between its ticks is the stall.
 #include "bench/Bench.h"
 #include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
@@ -19,33 +18,30 @@
 #include <wx/app.h>
 #include <wx/arrstr.h>
 #include <wx/dir.h>
+#include <wx/evtloop.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/utils.h>
 
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <iterator>
+#include <string>
 #include <vector>
 
 namespace bench {
 namespace {
-
-// A Python document of `lines` lines whose last line asks for os.path's attributes.
-wxString Document(int lines) {
-    wxString text = "import os\nimport sys\n\n";
-    for (int i = 0; text.Freq('\n') < lines - 6; ++i)
-        text += wxString::Format("class Thing%d(object):\n"
-                                 "    def method_%d(self, value, count=3):\n"
-                                 "        total = value * count  # scaled\n"
-                                 "        return os.path.join(str(total), sys.prefix)\n\n",
-                                 i, i);
-    while (text.Freq('\n') < lines - 1)
-        text += "\n";
-    return text + "os.pa";
-}
 
 bool WriteText(const wxString& path, const wxString& text) {
     wxFileName::Mkdir(wxFileName(path).GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
@@ -61,168 +57,247 @@ wxString ReadText(const wxString& path) {
     return text;
 }
 
-// Times one jedi complete() at the current editor's caret, with the document's file as the
-// completion script gives it, and appends the seconds to times.txt beside itself.
-const char* const baselineScript = R"(import os, time, warnings
-import jedi, MpAPI
-
-def MpMain():
-    management = MpAPI.CEditorManagement_Get()
-    editor = management.GetCurrentEditor()
-    caret = editor.GetCurrentPos()
-    line = editor.LineFromPosition(caret)
-    column = len(editor.GetTextRange(editor.PositionFromLine(line), caret))
-    text = editor.GetText()
-    path = management.GetCurrentFilePath() or None
-    start = time.perf_counter()
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        script = jedi.Script(code=text, path=path, environment=jedi.InterpreterEnvironment())
-        script.complete(line + 1, column)
-    seconds = time.perf_counter() - start
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "times.txt"), "a") as f:
-        f.write(repr(seconds) + "\n")
-)";
-
-// Asks the completion server what the completion script would show at the current editor's
-// caret, shows it, and appends the seconds the editor takes to show it (the list's or call
-// tip's popup alone) to shows.txt.
-const char* const showScript = R"(import os, sys, time
-import MpAPI
-
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "python", "autocomplete"))
-import autocomp
-del sys.path[0]
-
-def MpMain():
-    management = MpAPI.CEditorManagement_Get()
-    editor = management.GetCurrentEditor()
-    text, line, column, caret, before = autocomp.request_from_editor(editor)
-    answer = autocomp.ask({"text": text, "line": line, "column": column,
-                           "path": management.GetCurrentFilePath() or None,
-                           "sys_path": sys.path}, 60) or {}
-    start = time.perf_counter()
-    autocomp.show(editor, caret, before, answer.get("prefix_len", 0), answer.get("items", []),
-                  answer.get("calltip"))
-    seconds = time.perf_counter() - start
-    editor.AutoCompCancel()
-    editor.CallTipCancel()
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "shows.txt"), "a") as f:
-        f.write(repr(seconds) + "\n")
-)";
-
-// Writes "1" to ready.txt beside itself once the completion server says it is warm.
-const char* const probeScript = R"(import json, os, socket
-
-def MpMain():
-    try:
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
-            connection.settimeout(5)
-            connection.connect("\0coilhatch-completion-%d" % os.getpid())
-            connection.sendall(b'{"status": true}')
-            connection.shutdown(socket.SHUT_WR)
-            warm = json.loads(connection.recv(1000))["warm"]
-    except (OSError, ValueError):
-        warm = False
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "ready.txt"), "w") as f:
-        f.write("1" if warm else "0")
-)";
-
-// The seconds written one a line to a file, without the first `skip`.
-std::vector<double> ReadTimes(const wxString& path, size_t skip) {
-    std::vector<double> times;
-    const wxArrayString lines = wxSplit(ReadText(path), '\n');
-    for (size_t i = skip; i < lines.size(); ++i) {
-        double value = 0;
-        if (lines[i].ToCDouble(&value))
-            times.push_back(value);
-    }
-    return times;
-}
-
 double Median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-const int warmUp = 3;
-const double warmUpAllowance = 10.0; // seconds the server is given to warm up
+// One caret: a document (a file of the standard library, or a text of our own) and where the
+// caret stands in it.
+struct Caret {
+    const char* label;
+    const char* file; // below /usr/lib/python3.11, or null
+    const char* text; // without a file
+    int line;         // from 1
+    int column;       // characters from 0
+    bool wx;
+};
+
+// Six carets in the standard library, where its own code names an attribute; three in wx and
+// one in MpAPI, where users of the editor write most.
+const Caret carets[] = {
+    {"json/decoder.py self.sc", "json/decoder.py", nullptr, 329, 15, false},
+    {"subprocess.py os.wa", "subprocess.py", nullptr, 106, 24, false},
+    {"argparse.py _os.pa", "argparse.py", nullptr, 1765, 25, false},
+    {"logging sys.st", "logging/__init__.py", nullptr, 1028, 37, false},
+    {"http/client.py self.so", "http/client.py", nullptr, 974, 19, false},
+    {"textwrap.py re.co", "textwrap.py", nullptr, 102, 29, false},
+    {"wx.Fra", nullptr, "import wx\nwx.Fra", 2, 6, true},
+    {"wx.Frame(None).SetTi", nullptr, "import wx\nwx.Frame(None).SetTi", 2, 20, true},
+    {"wx.stc...GetLin", nullptr, "import wx.stc\nwx.stc.StyledTextCtrl().GetLin", 2, 30, true},
+    {"MpAPI ed.GetLin", nullptr,
+     "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin", 3, 8, true},
+};
+
+// jedi alone in a plain interpreter: for each case, its completions and the seconds of the
+// first call and of `repeats` later ones.
+const char* const baselineScript = R"(import json, os, sys, time, warnings
+import jedi
+
+def main(cases_file, out_file):
+    with open(cases_file) as f:
+        cases = json.load(f)
+    results = []
+    for case in cases:
+        project = None
+        if case["stubs"]:
+            folder = os.path.dirname(case["path"]) if case["path"] else os.getcwd()
+            project = jedi.Project(folder, sys_path=[case["stubs"]] + sys.path)
+
+        def run():
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                script = jedi.Script(code=case["text"], path=case["path"],
+                                     environment=jedi.InterpreterEnvironment(), project=project)
+                return script.complete(case["line"], case["column"])
+
+        start = time.perf_counter()
+        names = [c.name for c in run()]
+        first = time.perf_counter() - start
+        times = []
+        for _ in range(case["repeats"]):
+            start = time.perf_counter()
+            run()
+            times.append(time.perf_counter() - start)
+        results.append({"names": names, "first": first, "times": times})
+    with open(out_file, "w") as f:
+        json.dump(results, f)
+
+main(sys.argv[1], sys.argv[2])
+)";
+
+// Ticks every 5 ms and keeps the longest gap between ticks: the first run starts the timer,
+// every later run appends the longest gap since the run before to stalls.txt.
+const char* const stallScript = R"(import os, time, wx
+
+class Watch:
+    def __init__(self):
+        self.last = time.perf_counter()
+        self.longest = 0.0
+        self.timer = wx.Timer()
+        self.timer.Bind(wx.EVT_TIMER, self.tick)
+        self.timer.Start(5)
+
+    def tick(self, event):
+        now = time.perf_counter()
+        self.longest = max(self.longest, now - self.last)
+        self.last = now
+
+watch = None
+
+def MpMain():
+    global watch
+    if watch is None:
+        watch = Watch()
+        return
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "stalls.txt"), "a") as f:
+        f.write(repr(watch.longest) + "\n")
+    watch.longest = 0.0
+    watch.last = time.perf_counter()
+)";
 
 struct Options {
-    wxString file;
-    long line = 0; // from 1; 0: the end of the document
-    long column = 0;
-    int lines = 2000;
-    int requests = 30;
-    bool api = false;
+    int requests = 10;
+    int busy = 0;
+    bool stall = false;
 };
-
-// The documents of --api: the editor's own API, where users write most.
-const char* const apiDocuments[] = {
-    "import wx\nwx.Fra",
-    "import wx\nwx.Frame(None).SetTi",
-    "import wx.stc\nwx.stc.StyledTextCtrl().GetLin",
-    "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin",
-};
-
-bool ParseCaret(const char* text, Options& options) {
-    char* end = nullptr;
-    options.line = std::strtol(text, &end, 10);
-    if (end == text || *end != ':' || options.line < 1)
-        return false;
-    const char* columnText = end + 1;
-    options.column = std::strtol(columnText, &end, 10);
-    return end != columnText && *end == '\0' && options.column >= 0;
-}
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; i += 2) {
-        if (std::strcmp(argv[i], "--api") == 0) {
-            options.api = true;
-            --i;
-            continue;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--stall") == 0) {
+            options.stall = true;
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--requests") == 0) {
+            options.requests = std::atoi(argv[++i]);
+        } else if (i + 1 < argc && std::strcmp(argv[i], "--busy") == 0) {
+            options.busy = std::atoi(argv[++i]);
+        } else {
+            return false;
         }
-        if (i + 1 >= argc)
-            return false;
-        const char* value = argv[i + 1];
-        if (std::strcmp(argv[i], "--lines") == 0)
-            options.lines = std::atoi(value);
-        else if (std::strcmp(argv[i], "--requests") == 0)
-            options.requests = std::atoi(value);
-        else if (std::strcmp(argv[i], "--file") == 0)
-            options.file = wxString::FromUTF8(value);
-        else if (std::strcmp(argv[i], "--caret") == 0) {
-            if (!ParseCaret(value, options))
+    }
+    return options.requests >= 1 && options.busy >= 0;
+}
+
+// Processes that keep the processor busy while they live.
+class BusyProcesses {
+public:
+    explicit BusyProcesses(int count) {
+        for (int i = 0; i < count; ++i) {
+            const pid_t child = fork();
+            if (child == 0) {
+                execl("/usr/bin/python3.11", "python3", "-c", "while True: pass",
+                      static_cast<char*>(nullptr));
+                _exit(127);
+            }
+            if (child > 0)
+                children.push_back(child);
+        }
+    }
+    ~BusyProcesses() {
+        for (const pid_t child : children) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    BusyProcesses(const BusyProcesses&) = delete;
+    BusyProcesses& operator=(const BusyProcesses&) = delete;
+
+private:
+    std::vector<pid_t> children;
+};
+
+// The bench's editor: a frame, an editor in it, the plug-in, and an event loop that runs while
+// answers are awaited.
+class Editor {
+public:
+    explicit Editor(const wxString& plugins) {
+        frame = new wxFrame(nullptr, wxID_ANY, "Marrowpad");
+        host::SetAppWindow(frame);
+        host::GetNameItem("PluginsPath")->SetAttribute(0, plugins);
+        host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        editor = new host::SyntaxEditor(frame);
+        host::SetCurrentEditorProvider([this] { return editor; });
+        frame->Show(); // the list is a popup of the shown editor, as in the editor program
+    }
+    ~Editor() {
+        if (plugin.IsEngineRunning())
+            plugin.OnRelease();
+        host::SetCurrentEditorProvider(nullptr);
+        host::SetAppWindow(nullptr);
+        frame->Destroy();
+        wxTheApp->ProcessIdle();
+    }
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
+
+    void Open(const wxString& path, const wxString& text, int line, int column) {
+        editor->SetLexer(wxSTC_LEX_PYTHON);
+        editor->SetFilePath(path);
+        editor->SetText(text);
+        const int start = editor->PositionFromLine(line - 1);
+        const int end = editor->GetLineEndPosition(line - 1);
+        int caret = start;
+        for (int i = 0; i < column && caret < end; ++i)
+            caret = editor->PositionAfter(caret);
+        editor->GotoPos(caret);
+    }
+
+    // Runs the loop for a while, or until the condition holds.
+    bool RunUntil(const std::function<bool()>& condition, double seconds) {
+        const auto deadline = Clock::now() + std::chrono::duration<double>(seconds);
+        while (!condition()) {
+            if (Clock::now() >= deadline)
                 return false;
-        } else
-            return false;
+            loop.DispatchTimeout(2);
+            wxTheApp->ProcessPendingEvents();
+        }
+        return true;
     }
-    return options.lines >= 10 && options.requests >= 1;
-}
 
-// What a request left in the editor.
-enum class Shown { List, CallTip, Nothing };
+    struct Request {
+        double seconds = 0; // until the answer was shown (or dropped)
+        double ui = 0;      // of them, the editor's thread's own work on the request
+        double show = 0;    // the list shown again alone
+        bool listed = false;
+        std::vector<std::string> items;
+    };
 
-const char* ShownName(Shown shown) {
-    switch (shown) {
-    case Shown::List:
-        return "list";
-    case Shown::CallTip:
-        return "call tip";
-    default:
-        return "nothing";
+    // A completion as Ctrl+Space starts it, and its answer shown.
+    Request Complete() {
+        Request request;
+        editor->AutoCompCancel();
+        editor->CallTipCancel();
+        const auto start = Clock::now();
+        wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
+        plugin.ProcessEvent(event);
+        request.ui = std::chrono::duration<double>(Clock::now() - start).count();
+        RunUntil([this] { return plugin.completion.PendingCount() == 0; }, 60);
+        request.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        request.listed = editor->AutoCompActive();
+        if (request.listed)
+            request.items = plugin.completion.ShownItems();
+        editor->AutoCompCancel();
+        if (request.listed) {
+            // The same list shown again alone: what the editor's showing costs.
+            wxString items;
+            for (const std::string& item : request.items)
+                items += (items.empty() ? "" : " ") + wxString::FromUTF8(item);
+            const auto shown = Clock::now();
+            editor->AutoCompShow(0, items);
+            request.show = std::chrono::duration<double>(Clock::now() - shown).count();
+            editor->AutoCompCancel();
+        }
+        return request;
     }
-}
 
-Shown TakeShown(host::SyntaxEditor* editor) {
-    const Shown shown = editor->AutoCompActive()  ? Shown::List
-                        : editor->CallTipActive() ? Shown::CallTip
-                                                  : Shown::Nothing;
-    editor->AutoCompCancel();
-    editor->CallTipCancel();
-    return shown;
-}
+    wxFrame* frame;
+    host::SyntaxEditor* editor;
+    CCoilhatch plugin;
+    wxEventLoop loop;
+    wxEventLoopActivator activator{&loop};
+};
 
 // Copies the shipped completion folder (the script, the server and its engine) below `plugins`.
 bool CopyCompletionFiles(const wxString& plugins) {
@@ -242,187 +317,227 @@ bool CopyCompletionFiles(const wxString& plugins) {
     return copied;
 }
 
+// How the editor's list differs from jedi's, in a few words; empty when they are the same.
+std::string Difference(const std::vector<std::string>& editor,
+                       const std::vector<std::string>& jedi) {
+    if (editor == jedi)
+        return std::string();
+    std::vector<std::string> a = editor;
+    std::vector<std::string> b = jedi;
+    std::sort(a.begin(), a.end());
+    std::sort(b.begin(), b.end());
+    std::vector<std::string> onlyEditor;
+    std::vector<std::string> onlyJedi;
+    std::set_difference(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(onlyEditor));
+    std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(onlyJedi));
+    const auto some = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (size_t i = 0; i < names.size() && i < 4; ++i)
+            text += (i ? ", " : "") + names[i];
+        return text + (names.size() > 4 ? ", ..." : "");
+    };
+    if (onlyEditor.empty() && onlyJedi.empty())
+        return "same names, another order";
+    std::string text;
+    if (!onlyEditor.empty())
+        text +=
+            std::to_string(onlyEditor.size()) + " only in the editor (" + some(onlyEditor) + ")";
+    if (!onlyJedi.empty())
+        text += std::string(text.empty() ? "" : "; ") + std::to_string(onlyJedi.size()) +
+                " only in jedi (" + some(onlyJedi) + ")";
+    return text;
+}
+
+// The document text of a caret.
+wxString CaretText(const Caret& caret) {
+    return caret.file ? ReadText(wxString("/usr/lib/python3.11/") + caret.file)
+                      : wxString(caret.text);
+}
+wxString CaretPath(const Caret& caret) {
+    return caret.file ? wxString("/usr/lib/python3.11/") + caret.file : wxString();
+}
+
+// jedi's lists and times at every caret, from a plain interpreter; empty when it failed.
+nlohmann::json JediBaseline(const wxString& work, int repeats) {
+    // MpAPI's stub alone in a folder, as an IDE is told to read it.
+    const wxString stubs = work + "/stubs";
+    WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
+    nlohmann::json cases = nlohmann::json::array();
+    for (const Caret& caret : carets) {
+        const bool mpapi = std::strstr(caret.label, "MpAPI") != nullptr;
+        const wxString path = CaretPath(caret);
+        cases.push_back(
+            {{"text", std::string(CaretText(caret).utf8_str())},
+             {"path", path.empty() ? nlohmann::json() : nlohmann::json(path.utf8_string())},
+             {"line", caret.line},
+             {"column", caret.column},
+             {"stubs", mpapi ? nlohmann::json(stubs.utf8_string()) : nlohmann::json(nullptr)},
+             {"repeats", repeats}});
+    }
+    const wxString casesFile = work + "/jedi_cases.json";
+    const wxString outFile = work + "/jedi_results.json";
+    const wxString script = work + "/jedi_baseline.py";
+    if (!WriteText(casesFile, wxString::FromUTF8(cases.dump())) ||
+        !WriteText(script, baselineScript))
+        return nlohmann::json();
+    const std::string command = "/usr/bin/python3.11 '" + std::string(script.utf8_str()) + "' '" +
+                                std::string(casesFile.utf8_str()) + "' '" +
+                                std::string(outFile.utf8_str()) + "'";
+    if (std::system(command.c_str()) != 0)
+        return nlohmann::json();
+    return nlohmann::json::parse(std::string(ReadText(outFile).utf8_str()), nullptr, false);
+}
+
+// A Python document of `lines` lines whose last line asks for os's attributes.
+wxString LongDocument(int lines) {
+    wxString text = "import os\n";
+    for (int i = 0; text.Freq('\n') < lines - 1; ++i)
+        text += wxString::Format("value_%d = os.path.join('a', str(%d))\n", i, i);
+    return text + "os.pa";
+}
+
+int Stall(Editor& bench, const wxString& plugins) {
+    const wxString script = plugins + "/stall_watch.py";
+    WriteText(script, stallScript);
+    bench.Open(wxString(), "import os\nos.pa", 2, 5);
+    bench.Complete(); // the server is up and warm for this text
+    bench.plugin.RunScript(script, false);
+    bench.RunUntil([] { return false; }, 0.5);
+    bench.plugin.RunScript(script, false); // the timer's own jitter, no request
+    const pid_t server = bench.plugin.completion.Server().Pid();
+    kill(server, SIGSTOP);
+    const auto start = Clock::now();
+    wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
+    bench.plugin.ProcessEvent(event);
+    bench.RunUntil([] { return false; }, 2.0);
+    kill(server, SIGCONT);
+    bench.RunUntil([&bench] { return bench.plugin.completion.PendingCount() == 0; }, 60);
+    const double answered = std::chrono::duration<double>(Clock::now() - start).count();
+    const bool listed = bench.editor->AutoCompActive();
+    bench.plugin.RunScript(script, false);
+    std::vector<double> stalls;
+    for (const wxString& line : wxSplit(ReadText(plugins + "/stalls.txt"), '\n')) {
+        double value = 0;
+        if (line.ToCDouble(&value))
+            stalls.push_back(value);
+    }
+    if (stalls.size() != 2) {
+        std::fprintf(stderr, "the timer script did not report\n");
+        return 1;
+    }
+    std::printf("longest gap between 5 ms timer ticks, no request:                  %6.1f ms\n",
+                stalls[0] * 1e3);
+    std::printf("longest gap while a request waits on a server stopped for 2 s:     %6.1f ms\n",
+                stalls[1] * 1e3);
+    std::printf("the answer came %.2f s after the request (%s shown)\n", answered,
+                listed ? "list" : "nothing");
+    return 0;
+}
+
 } // namespace
 
 int Completion(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: coilhatch_bench completion [--api] [--file F] "
-                             "[--caret L:C] [--lines N>=10] [--requests N>=1]\n");
+        std::fprintf(stderr,
+                     "usage: coilhatch_bench completion [--requests N>=1] [--busy N] [--stall]\n");
         return 2;
     }
-    wxString text;
-    if (!options.file.empty()) {
-        options.file = wxFileName(options.file).GetAbsolutePath();
-        text = ReadText(options.file);
-        if (text.empty()) {
-            std::fprintf(stderr, "cannot read %s as UTF-8 text\n", options.file.utf8_str().data());
-            return 1;
-        }
-    } else {
-        text = Document(options.lines);
-    }
-
     // A plug-ins folder of its own with the shipped completion files.
     char dirTemplate[] = "/tmp/coilhatch-bench-XXXXXX";
     if (mkdtemp(dirTemplate) == nullptr)
         return 1;
     const wxString plugins = dirTemplate;
-    const wxString sep = wxFileName::GetPathSeparator();
-    const wxString baseline = plugins + sep + "jedi_baseline.py";
-    const wxString probe = plugins + sep + "warm_probe.py";
-    const wxString showOnly = plugins + sep + "show_only.py";
-    if (!CopyCompletionFiles(plugins) || !WriteText(baseline, baselineScript) ||
-        !WriteText(probe, probeScript) || !WriteText(showOnly, showScript)) {
+    if (!CopyCompletionFiles(plugins)) {
         std::fprintf(stderr, "cannot set up %s (is the completion script built?)\n", dirTemplate);
         wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);
         return 1;
     }
+    const BusyProcesses busy(options.busy);
+    if (options.busy > 0)
+        std::printf("%d busy processes (python3 -c 'while True: pass') for the whole run\n",
+                    options.busy);
 
-    auto* frame = new wxFrame(nullptr, wxID_ANY, "Marrowpad");
-    host::SetAppWindow(frame);
-    host::GetNameItem("PluginsPath")->SetAttribute(0, plugins);
-    host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
-    auto* editor = new host::SyntaxEditor(frame);
-    editor->SetLexerForFile(options.file.empty() ? wxString("bench.py") : options.file);
-    editor->SetFilePath(options.file);
-    editor->SetText(text);
     int status = 0;
-    if (options.line == 0) {
-        editor->GotoPos(editor->GetLength());
-    } else if (options.line > editor->GetLineCount()) {
-        std::fprintf(stderr, "the document has %d lines\n", editor->GetLineCount());
-        status = 2;
-    } else {
-        const int line = static_cast<int>(options.line - 1);
-        const int start = editor->PositionFromLine(line);
-        const int end = editor->GetLineEndPosition(line);
-        int caret = start;
-        for (long i = 0; i < options.column && caret < end; ++i)
-            caret = editor->PositionAfter(caret);
-        editor->GotoPos(caret);
-    }
-    host::SetCurrentEditorProvider([editor] { return editor; });
-    frame->Show(); // the list is a popup of the shown editor, as in the editor program
-
-    CCoilhatch plugin;
-    if (status == 0) {
-        plugin.OnAttach();
-        if (!plugin.IsEngineRunning()) {
-            std::fprintf(stderr, "the plug-in's engine did not start\n");
+    nlohmann::json jedi;
+    if (!options.stall) {
+        jedi = JediBaseline(plugins, options.requests);
+        if (!jedi.is_array() || jedi.size() != std::size(carets)) {
+            std::fprintf(stderr, "jedi's baseline did not run\n");
             status = 1;
         }
     }
     if (status == 0) {
-        auto request = [&] {
-            wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN);
-            plugin.ProcessEvent(event);
-        };
-        // At once after attach, as a user who types before the server is warm.
-        const auto attached = Clock::now();
-        const double atOnce = Seconds(request);
-        const Shown atOnceShown = TakeShown(editor);
-
-        // The server warms up at low priority; it is given a while, as a user would after start.
-        const wxString readyFile = plugins + sep + "ready.txt";
-        double warmUpSeconds = -1;
-        for (;;) {
-            plugin.RunScript(probe, false);
-            const double since = std::chrono::duration<double>(Clock::now() - attached).count();
-            if (ReadText(readyFile) == "1") {
-                warmUpSeconds = since;
-                break;
-            }
-            if (since >= warmUpAllowance)
-                break;
-            wxMilliSleep(20); // the server runs meanwhile
-        }
-        if (warmUpSeconds >= 0)
-            std::printf("completion server warm %.0f ms after attach\n", warmUpSeconds * 1e3);
-        else
-            std::printf("completion server still warming up %.0f s after attach\n",
-                        warmUpAllowance);
-        std::printf("first request at once after attach (%s shown): %.2f ms\n",
-                    ShownName(atOnceShown), atOnce * 1e3);
-
-        std::vector<wxString> documents;
-        if (options.api) {
-            for (const char* document : apiDocuments)
-                documents.push_back(document);
+        Editor bench(plugins);
+        const Caret& firstCaret = carets[0];
+        bench.Open(CaretPath(firstCaret), CaretText(firstCaret), firstCaret.line,
+                   firstCaret.column);
+        bench.plugin.OnAttach();
+        if (!bench.plugin.IsEngineRunning()) {
+            std::fprintf(stderr, "the plug-in's engine did not start\n");
+            status = 1;
+        } else if (options.stall) {
+            status = Stall(bench, plugins);
         } else {
-            documents.push_back(text);
-        }
-        for (const wxString& document : documents) {
-            if (options.api) {
-                editor->SetText(document);
-                editor->GotoPos(editor->GetLength());
-            }
-            for (const char* name : {"times.txt", "shows.txt"})
-                if (wxFileExists(plugins + sep + name))
-                    wxRemoveFile(plugins + sep + name); // a missing file would be logged
-            const double first = Seconds(request);
-            const Shown firstShown = TakeShown(editor);
-
-            // Requests and baseline calls alternate, so that load on the machine hits both alike.
-            std::vector<double> requestTimes;
-            int shownCounts[3] = {0, 0, 0};
-            for (int i = 0; i < warmUp + options.requests; ++i) {
-                const double seconds = Seconds(request);
-                const Shown shown = TakeShown(editor);
-                if (i >= warmUp) {
-                    requestTimes.push_back(seconds);
-                    ++shownCounts[static_cast<int>(shown)];
+            // At once after attach, as a user who types before the server is warm.
+            const Editor::Request atOnce = bench.Complete();
+            std::printf("first request at once after attach: %.0f ms (%s shown)\n\n",
+                        atOnce.seconds * 1e3, atOnce.listed ? "list" : "nothing");
+            std::printf("%-24s %8s %8s %6s %7s %8s %6s %6s %6s %6s  %s\n", "caret", "jedi ms",
+                        "warm ms", "ratio", "-show", "first ms", "ui ms", "show", "shown", "same",
+                        "the editor's list");
+            std::vector<double> ratiosStd;
+            std::vector<double> ratiosWx;
+            std::vector<double> unshownStd;
+            std::vector<double> unshownWx;
+            for (size_t i = 0; i < std::size(carets); ++i) {
+                const Caret& caret = carets[i];
+                const std::vector<std::string> names = jedi[i]["names"];
+                const std::vector<double> jediTimes = jedi[i]["times"];
+                bench.Open(CaretPath(caret), CaretText(caret), caret.line, caret.column);
+                const Editor::Request first = bench.Complete();
+                int shown = first.listed ? 1 : 0;
+                int same = first.items == names ? 1 : 0;
+                std::string difference = Difference(first.items, names);
+                std::vector<double> times;
+                std::vector<double> uiTimes;
+                std::vector<double> showTimes;
+                for (int r = 0; r < options.requests; ++r) {
+                    const Editor::Request warm = bench.Complete();
+                    times.push_back(warm.seconds);
+                    uiTimes.push_back(warm.ui);
+                    showTimes.push_back(warm.show);
+                    shown += warm.listed ? 1 : 0;
+                    same += warm.items == names ? 1 : 0;
+                    if (difference.empty())
+                        difference = Difference(warm.items, names);
                 }
-                plugin.RunScript(baseline, false);
-                plugin.RunScript(showOnly, false);
+                const double jediTime = Median(jediTimes);
+                const double ratio = Median(times) / jediTime;
+                const double unshown = (Median(times) - Median(showTimes)) / jediTime;
+                (caret.wx ? ratiosWx : ratiosStd).push_back(ratio);
+                (caret.wx ? unshownWx : unshownStd).push_back(unshown);
+                std::printf(
+                    "%-24s %8.1f %8.1f %6.2f %7.2f %8.1f %6.1f %6.1f %3d/%-2d %3d/%-2d  %s\n",
+                    caret.label, jediTime * 1e3, Median(times) * 1e3, ratio, unshown,
+                    first.seconds * 1e3, Median(uiTimes) * 1e3, Median(showTimes) * 1e3, shown,
+                    options.requests + 1, same, options.requests + 1,
+                    difference.empty() ? "= jedi's" : difference.c_str());
             }
-            const std::vector<double> jediTimes = ReadTimes(plugins + sep + "times.txt", warmUp);
-            const std::vector<double> showTimes = ReadTimes(plugins + sep + "shows.txt", warmUp);
-            if (jediTimes.size() != static_cast<size_t>(options.requests) ||
-                showTimes.size() != jediTimes.size()) {
-                std::fprintf(stderr, "the baseline ran %zu times and the show %zu times of %d\n",
-                             jediTimes.size(), showTimes.size(), options.requests);
-                status = 1;
-                break;
-            }
-            const int caret = editor->GetCurrentPos();
-            const int line = editor->LineFromPosition(caret);
-            const wxString before = editor->GetTextRange(editor->PositionFromLine(line), caret);
-            const double perRequest = Median(requestTimes);
-            const double jedi = Median(jediTimes);
-            const double showing = Median(showTimes);
-            std::printf("completion, %s (%d lines), caret %d:%zu after \"%s\"\n",
-                        options.api            ? "API document"
-                        : options.file.empty() ? "generated document"
-                                               : options.file.utf8_str().data(),
-                        editor->GetLineCount(), line + 1, before.length(),
-                        before.Strip(wxString::both).Right(40).utf8_str().data());
-            std::printf("  median of %d requests after %d warm-up; shown: list %d, call tip %d, "
-                        "nothing %d\n",
-                        options.requests, warmUp, shownCounts[0], shownCounts[1], shownCounts[2]);
-            std::printf("  completion request (event -> script reloaded -> server -> shown): "
-                        "%8.2f ms\n",
-                        perRequest * 1e3);
-            std::printf("  jedi Script(...).complete() alone, one interpreter:               "
-                        "%8.2f ms\n",
-                        jedi * 1e3);
-            std::printf("  the editor showing the same list or call tip alone:               "
-                        "%8.2f ms\n",
-                        showing * 1e3);
-            std::printf("  first request of this document, server warm (%s shown): %8.2f ms\n",
-                        ShownName(firstShown), first * 1e3);
-            std::printf("  ratio request / jedi: %.2f\n", perRequest / jedi);
-            std::printf("  ratio request without the editor's showing / jedi: %.2f\n",
-                        (perRequest - showing) / jedi);
-            std::printf("  ratio first / warm: %.2f\n", first / perRequest);
+            std::printf("\nwarm request / jedi, median: standard library %.2f (%.2f without the "
+                        "editor's showing), wx and MpAPI %.2f (%.2f)\n",
+                        Median(ratiosStd), Median(unshownStd), Median(ratiosWx), Median(unshownWx));
+            std::printf("(ratio: the request from the event to the list shown; -show: less the "
+                        "list's showing alone; ui: the editor's thread's part before the answer; "
+                        "shown, same: lists shown and equal to jedi's, of the first and the warm "
+                        "requests)\n");
+            // An unsaved document of 20,000 lines: jedi's first parse of it takes a while.
+            bench.Open(wxString(), LongDocument(20000), 20000, 5);
+            const Editor::Request longFirst = bench.Complete();
+            std::printf("first request of a 20,000-line unsaved document: %.0f ms (%s shown)\n",
+                        longFirst.seconds * 1e3, longFirst.listed ? "list" : "nothing");
         }
     }
-    if (plugin.IsEngineRunning())
-        plugin.OnRelease();
-    host::SetCurrentEditorProvider(nullptr);
-    host::SetAppWindow(nullptr);
-    frame->Destroy();
-    wxTheApp->ProcessIdle();
     wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);
     return status;
 }

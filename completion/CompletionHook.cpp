@@ -142,16 +142,14 @@ void CompletionHook::OnServerEnd(unsigned generation) {
 
 void CompletionHook::Show(const Pending& asked, const nlohmann::json& answer) {
     CSyntaxEditor* editor = asked.editor;
+    std::vector<std::string> names;
+    if (const auto list = answer.find("items"); list != answer.end() && list->is_array())
+        for (const auto& item : *list)
+            if (item.is_string())
+                names.push_back(item.get<std::string>());
     std::string items;
-    if (const auto list = answer.find("items"); list != answer.end() && list->is_array()) {
-        for (const auto& item : *list) {
-            if (!item.is_string())
-                continue;
-            if (!items.empty())
-                items += ' ';
-            items += item.get<std::string>();
-        }
-    }
+    for (const std::string& name : names)
+        items += (items.empty() ? "" : " ") + name;
     std::string calltip;
     if (const auto tip = answer.find("calltip"); tip != answer.end() && tip->is_string())
         calltip = tip->get<std::string>();
@@ -175,6 +173,7 @@ void CompletionHook::Show(const Pending& asked, const nlohmann::json& answer) {
         editor->AutoCompSetDropRestOfWord(true);
         // The control counts the typed part in bytes of its UTF-8 text.
         editor->AutoCompShow(asked.typedEnd - start, wxString::FromUTF8(items));
+        shownItems = std::move(names);
     } else if (!calltip.empty()) {
         editor->CallTipShow(asked.caret, wxString::FromUTF8(calltip));
     }

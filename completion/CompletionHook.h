@@ -22,6 +22,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class wxStyledTextEvent;
 class wxWindowDestroyEvent;
@@ -56,6 +57,8 @@ public:
 
     // Requests sent whose answers have not come yet.
     size_t PendingCount() const { return pending.size(); }
+    // The items of the last list shown, in its order.
+    const std::vector<std::string>& ShownItems() const { return shownItems; }
 
 private:
     struct Pending {
@@ -88,6 +91,7 @@ private:
     CompletionServer server;
     std::map<std::uint64_t, Pending> pending;
     std::uint64_t nextId = 1;
+    std::vector<std::string> shownItems;
     std::set<CSyntaxEditor*> watched; // editors this hook has bound handlers to
     wxWeakRef<wxWindow> frame;        // the main frame, whose idle time finds new editors
 };

@@ -33,12 +33,9 @@ def MpMain():
 // Fills the current document, a new one, with Python text and gives it the Python lexer.
 const char* const fillScript = R"(import MpAPI, wx.stc
 
-LINES = 0
-
 def MpMain():
     editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()
-    filler = "".join("value_%d = %d\n" % (i, i) for i in range(LINES))
-    editor.SetText(filler + "import os\nos.pa")
+    editor.SetText("import os\nos.pa")
     editor.SetLexer(wx.stc.STC_LEX_PYTHON)
 )";
 
@@ -115,8 +112,7 @@ protected:
 // an unsaved document (made with File > New and filled by a script of the scripts folder), also
 // when the editor offers plug-ins its interface alone and the document's file is unknown.
 TEST_F(CompletionProgram, PythonDocumentsSavedOrNotAreCompletedByTheScript) {
-    wxString fill = fillScript;
-    dir.Write("plugins/python/scripts/fill.py", fill);
+    dir.Write("plugins/python/scripts/fill.py", fillScript);
     const wxString saved = dir.Write("tool.py", "import os\nos.pa\n");
     for (const bool strict : {false, true}) {
         SCOPED_TRACE(strict ? "strict interface" : "with extensions");
@@ -139,18 +135,6 @@ TEST_F(CompletionProgram, PythonDocumentsSavedOrNotAreCompletedByTheScript) {
     const auto plain = Complete(dir.Write("notes.txt", "import os\nos.pa\n"), "2:6");
     EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.out, "[completion] none\n") << plain.out;
-}
-
-// An unsaved document of 20,000 lines: jedi's first parse of it takes a while, and its list
-// shows when it is done.
-TEST_F(CompletionProgram, ALongUnsavedDocumentShowsItsList) {
-    wxString fill = fillScript;
-    fill.Replace("LINES = 0", "LINES = 19999");
-    dir.Write("plugins/python/scripts/fill.py", fill);
-    const auto result = Run(
-        {"--select", "File/New", "--select", "Tools/Python Script/fill", "--complete", "20001:6"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.out, "[completion] pardir\n") << result.out << result.err;
 }
 
 // The completion script knows which file the document is, so modules beside it are found (the
