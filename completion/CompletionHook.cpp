@@ -52,7 +52,13 @@ CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python)
           },
           [this](unsigned generation) {
               mailbox.CallAfter([this, generation] { OnServerEnd(generation); });
-          }) {}
+          }),
+      insight(
+          [this](nlohmann::json message) -> unsigned {
+              server.EnsureRunning();
+              return server.Send(std::move(message)) ? server.Generation() : 0;
+          },
+          [this] { return nextId++; }) {}
 
 CompletionHook::~CompletionHook() {
     StopServer();
@@ -122,8 +128,10 @@ void CompletionHook::OnAnswer(unsigned, const nlohmann::json& answer) {
     if (id == answer.end() || !id->is_number_unsigned())
         return;
     const auto found = pending.find(id->get<std::uint64_t>());
-    if (found == pending.end())
-        return; // dropped meanwhile
+    if (found == pending.end()) {
+        insight.OnAnswer(answer);
+        return; // or dropped meanwhile
+    }
     const Pending asked = found->second;
     pending.erase(found);
     if (watched.count(asked.editor) == 0)
@@ -138,6 +146,7 @@ void CompletionHook::OnServerEnd(unsigned generation) {
     // The server died: what was sent to it will not be answered. The next request starts it
     // again.
     DropPending([generation](const Pending& asked) { return asked.generation == generation; });
+    insight.OnServerEnd(generation);
 }
 
 void CompletionHook::Show(const Pending& asked, const nlohmann::json& answer) {
@@ -188,6 +197,7 @@ void CompletionHook::Watch(CSyntaxEditor* editor) {
     editor->Bind(wxEVT_STC_MODIFIED, &CompletionHook::OnModified, this);
     editor->Bind(wxEVT_STC_CHARADDED, &CompletionHook::OnCharAdded, this);
     editor->Bind(wxEVT_DESTROY, &CompletionHook::OnEditorDestroyed, this);
+    insight.Watch(editor);
 }
 
 void CompletionHook::UnwatchAll() {
@@ -195,6 +205,7 @@ void CompletionHook::UnwatchAll() {
         editor->Unbind(wxEVT_STC_MODIFIED, &CompletionHook::OnModified, this);
         editor->Unbind(wxEVT_STC_CHARADDED, &CompletionHook::OnCharAdded, this);
         editor->Unbind(wxEVT_DESTROY, &CompletionHook::OnEditorDestroyed, this);
+        insight.Unwatch(editor);
     }
     watched.clear();
     if (frame)
@@ -207,7 +218,8 @@ void CompletionHook::OnModified(wxStyledTextEvent& event) {
     const int type = event.GetModificationType();
     if ((type & (wxSTC_MOD_INSERTTEXT | wxSTC_MOD_DELETETEXT)) == 0)
         return;
-    const auto* editor = static_cast<const CSyntaxEditor*>(event.GetEventObject());
+    auto* editor = static_cast<CSyntaxEditor*>(event.GetEventObject());
+    insight.OnModified(editor, type);
     for (auto& [id, asked] : pending) {
         if (asked.editor != editor || !asked.valid)
             continue;
@@ -238,6 +250,7 @@ void CompletionHook::OnEditorDestroyed(wxWindowDestroyEvent& event) {
     auto* editor = static_cast<CSyntaxEditor*>(event.GetEventObject());
     if (watched.erase(editor) == 0)
         return; // a window inside the editor
+    insight.Forget(editor);
     for (auto it = pending.begin(); it != pending.end();)
         it = it->second.editor == editor ? pending.erase(it) : std::next(it);
 }

@@ -7,10 +7,12 @@
 // runs, and starts again whenever it has died) and returns to the editor at once. The answer is
 // shown when it comes, on the editor's thread, if the document and caret are still as they were
 // or only more of the word has been typed; otherwise it is dropped. Typing "(" in a Python
-// document asks for the call's call tip the same way.
+// document asks for the call's call tip the same way. The same server checks the documents and
+// finds definitions and help (completion/Insight.h).
 #pragma once
 
 #include "completion/CompletionServer.h"
+#include "completion/Insight.h"
 #include "plugin/EditorServices.h"
 
 #include <wx/event.h>
@@ -59,6 +61,9 @@ public:
     size_t PendingCount() const { return pending.size(); }
     // The items of the last list shown, in its order.
     const std::vector<std::string>& ShownItems() const { return shownItems; }
+    // Findings, definitions and help in the Python documents.
+    Insight& Insights() { return insight; }
+    const Insight& Insights() const { return insight; }
 
 private:
     struct Pending {
@@ -89,6 +94,7 @@ private:
     // which goes first: its thread ends before the handler's queued calls are deleted.
     wxEvtHandler mailbox;
     CompletionServer server;
+    Insight insight;
     std::map<std::uint64_t, Pending> pending;
     std::uint64_t nextId = 1;
     std::vector<std::string> shownItems;

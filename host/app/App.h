@@ -85,6 +85,13 @@ private:
     // The selections, then the completion. Returns the exit status.
     int RunCommands(wxEventLoopBase& loop);
     void PrintCompletion(wxEventLoopBase& loop);
+    // The markers a plug-in shows in the current document, the help where the mouse rests, and
+    // the definition F12 goes to, each as batch mode writes it.
+    void PrintDiagnostics(wxEventLoopBase& loop);
+    void PrintHover(wxEventLoopBase& loop);
+    void PrintGoTo(wxEventLoopBase& loop);
+    // Puts the current document's caret at line and column (from 1); null without a document.
+    host::SyntaxEditor* PlaceCaret(const char* option, int line, int column);
     // Runs the loop until what plug-ins began for the editor has shown (or `shown` says so when
     // no plug-in tells the editor of its work), for 10 s at most.
     void WaitForPlugins(wxEventLoopBase& loop, host::SyntaxEditor* editor,

@@ -355,6 +355,11 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
     return editor;
 }
 
+wxString CMainFrame::GetDocumentLabel(host::SyntaxEditor* editor) const {
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
+    return page == wxNOT_FOUND ? wxString() : notebook->GetPageText(page).AfterLast('*');
+}
+
 void CMainFrame::UpdateTabLabel(host::SyntaxEditor* editor) {
     const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page == wxNOT_FOUND)

@@ -19,11 +19,20 @@ then the object in UTF-8. Every request carries an "id" and a "kind"; every answ
     complete  {"request": {"text", "line", "column", "path", "sys_path"}, "calltip_only": B}
               -> {"prefix_len": N, "items": [...], "calltip": S or null}
     prepare   {"text", "path"} -> no answer: the document is read ahead
+    diagnose  {"document": D, "text", "path"}
+              -> {"diagnostics": [{"line", "column", "message", "start", "end"}, ...]}
+                 or {"unavailable": "pyflakes"} when pyflakes cannot be imported
+    goto      {"text", "line", "column", "path"}
+              -> {"path": P or null, "line": L, "column": C}, or {} when nothing is found
+    hover     {"text", "line", "column", "path"} -> {"text": S or null}
     status    -> {"warm": B, "pid": N}
 
 line counts from 1 and column from 0, in characters; path is the document's file or null;
-sys_path is the module path of the editor's scripts. A completion that a later one makes
-pointless (asked again before it was served) is not answered.
+sys_path is the module path of the editor's scripts, which the other kinds take from the
+latest completion; document tells the editor's documents apart. A diagnostic's line and column are pyflakes' own (both from 1), its start and end the
+bytes of that line to mark. A request that a later one of the same kind (for the same
+document) makes pointless, asked again before it was served, is not answered. A request that
+fails is answered {"error": S}.
 
 The server first loads jedi, which every request needs; then, while no request waits, it warms
 up in small steps, a first completion of each kind.
@@ -36,6 +45,7 @@ import socket
 import sys
 
 import autocomp_core
+import autocomp_insight
 
 CHANNEL_FD = 3
 # A request larger than this ends the connection (a document of hundreds of megabytes).
@@ -49,8 +59,8 @@ _WARM_TEXTS = (
     "import MpAPI\nMpAPI.CEditorManagement_Get().GetCurrentEditor().GetLin",
 )
 
-# Kinds whose later request makes an earlier one of the same kind pointless.
-_LATEST_ONLY = ("complete", "prepare")
+# Kinds whose later request (for the same document) makes an earlier one pointless.
+_LATEST_ONLY = ("complete", "prepare", "diagnose", "goto", "hover")
 
 
 class Channel:
@@ -116,6 +126,7 @@ class Server:
         self._module_path_of = None  # the module path last asked for, and its answer
         self._module_path = None
         self.waiting = []
+        self.scripts_path = sys.path  # the module path of the editor's scripts, as last told
         self.warm_steps = list(self._warm_up_steps())
 
     # -- the module path -------------------------------------------------------------------
@@ -150,6 +161,7 @@ class Server:
         # (no path) is the user's.
         path = os.path.join(self.folder, "warm_up.py")
         yield autocomp_core.load_live_modules
+        yield autocomp_insight._load_pyflakes
         for text in _WARM_TEXTS:
             lines = autocomp_core.split_lines(text)
             yield lambda text=text, lines=lines: autocomp_core.completions(
@@ -184,9 +196,11 @@ class Server:
         for request in requests:
             if request is None:
                 continue
-            kind = request.get("kind")
-            if kind in _LATEST_ONLY:
-                self.waiting = [r for r in self.waiting if r.get("kind") != kind]
+            key = (request.get("kind"), request.get("document"))
+            if key[0] in _LATEST_ONLY:
+                self.waiting = [
+                    r for r in self.waiting if (r.get("kind"), r.get("document")) != key
+                ]
             self.waiting.append(request)
 
     def answer(self, request):
@@ -207,6 +221,8 @@ class Server:
             asked = request.get("request")
             if not isinstance(asked, dict):
                 asked = {}
+            if isinstance(asked.get("sys_path"), list):
+                self.scripts_path = asked["sys_path"]
             prefix_len, items, calltip = autocomp_core.completions(
                 str(asked.get("text", "")),
                 int(asked.get("line", 1)),
@@ -216,6 +232,28 @@ class Server:
                 calltip_only=bool(request.get("calltip_only")),
             )
             reply.update(prefix_len=prefix_len, items=items, calltip=calltip)
+        elif kind == "diagnose":
+            found = autocomp_insight.diagnostics(
+                str(request.get("text", "")), request.get("path") or None
+            )
+            if found is None:
+                reply.update(unavailable="pyflakes")
+            else:
+                reply.update(diagnostics=found)
+        elif kind in ("goto", "hover"):
+            where = (
+                str(request.get("text", "")),
+                int(request.get("line", 1)),
+                int(request.get("column", 0)),
+                request.get("path") or None,
+                self.module_path(self.scripts_path),
+            )
+            if kind == "goto":
+                reply.update(
+                    autocomp_insight.goto(*where, self.stub_folder, self.exec_path) or {}
+                )
+            else:
+                reply.update(text=autocomp_insight.hover(*where))
         else:
             reply.update(error="unknown kind %r" % (kind,))
         self.channel.send(reply)
