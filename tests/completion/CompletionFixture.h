@@ -93,7 +93,8 @@ protected:
         }
     }
     void CopyShippedCompletion() {
-        CopyShipped({"autocomp.py", "autocomp_core.py", "autocomp_server.py"});
+        CopyShipped(
+            {"autocomp.py", "autocomp_core.py", "autocomp_insight.py", "autocomp_server.py"});
     }
 
     testing_support::TempDir plugins;
