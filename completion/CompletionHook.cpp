@@ -6,6 +6,7 @@
 #include <wx/frame.h>
 #include <wx/stc/stc.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -247,9 +248,16 @@ void CompletionHook::OnCharAdded(wxStyledTextEvent& event) {
 
 void CompletionHook::OnEditorDestroyed(wxWindowDestroyEvent& event) {
     event.Skip();
-    auto* editor = static_cast<CSyntaxEditor*>(event.GetEventObject());
-    if (watched.erase(editor) == 0)
-        return; // a window inside the editor
+    // Also sent for the windows inside the editor (its list's popup, say): only the editor's
+    // own end counts.
+    const auto found =
+        std::find_if(watched.begin(), watched.end(), [&event](CSyntaxEditor* editor) {
+            return static_cast<wxObject*>(editor) == event.GetEventObject();
+        });
+    if (found == watched.end())
+        return;
+    CSyntaxEditor* editor = *found;
+    watched.erase(found);
     insight.Forget(editor);
     for (auto it = pending.begin(); it != pending.end();)
         it = it->second.editor == editor ? pending.erase(it) : std::next(it);
