@@ -211,22 +211,21 @@ bool Insight::Ask(CSyntaxEditor* editor, const std::string& kind, int position) 
     const unsigned generation = send(std::move(message));
     if (generation == 0)
         return false;
-    // A later request of the kind replaces an earlier one still on its way.
-    for (auto it = pending.begin(); it != pending.end();) {
-        const bool replaced =
-            it->second.kind == kind && (kind != "diagnose" || it->second.editor == editor);
-        if (!replaced) {
-            ++it;
-            continue;
-        }
-        CSyntaxEditor* earlier = it->second.editor;
-        it = pending.erase(it);
-        if (kind != "diagnose")
+    // A later go-to or hover replaces an earlier one still on its way. Checks of a document
+    // wait for their answers: the text's version tells which is still of use.
+    if (kind != "diagnose") {
+        for (auto it = pending.begin(); it != pending.end();) {
+            if (it->second.kind != kind) {
+                ++it;
+                continue;
+            }
+            CSyntaxEditor* earlier = it->second.editor;
+            it = pending.erase(it);
             TellWorkEnds(earlier);
+        }
+        TellWorkBegins(editor); // a check is told of as due
     }
     pending[id] = {editor, kind, document->version, generation, position};
-    if (kind != "diagnose")
-        TellWorkBegins(editor); // a check is told of as due
     return true;
 }
 
@@ -245,6 +244,14 @@ bool Insight::OnAnswer(const nlohmann::json& answer) {
         return true;
     const bool current = document->version == asked.version;
     if (asked.kind == "diagnose") {
+        // The server answers only the latest check of a document: earlier ones will not come.
+        for (auto it = pending.begin(); it != pending.end();) {
+            const bool earlier = it->second.kind == "diagnose" && it->second.editor == editor &&
+                                 it->first < id->get<std::uint64_t>();
+            it = earlier ? (++dropped, pending.erase(it)) : std::next(it);
+        }
+        if (!current)
+            ++dropped;
         if (answer.contains("unavailable")) {
             unavailable = true;
             for (auto& [other, state] : documents)
@@ -400,8 +407,10 @@ void Insight::OnKeyDown(wxKeyEvent& event) {
 void Insight::OnLeftDown(wxMouseEvent& event) {
     auto* editor = static_cast<CSyntaxEditor*>(event.GetEventObject());
     if (event.GetModifiers() == wxMOD_CONTROL && editor->GetLexer() == wxSTC_LEX_PYTHON) {
-        const int position = editor->CharPositionFromPointClose(event.GetX(), event.GetY());
-        if (position >= 0) {
+        // A click past a line's end is not on a name.
+        const int position = editor->CharPositionFromPoint(event.GetX(), event.GetY());
+        const int lineEnd = editor->GetLineEndPosition(editor->LineFromPosition(position));
+        if (position >= 0 && event.GetX() <= editor->PointFromPosition(lineEnd).x) {
             editor->GotoPos(position);
             GoToDefinition(editor, position);
             return;

@@ -86,6 +86,8 @@ public:
     // Requests sent whose answers have not come, and documents waiting to be checked.
     size_t PendingCount() const { return pending.size(); }
     size_t DueCount() const;
+    // Checks whose answers were dropped: the text had changed since they were asked.
+    int DroppedCount() const { return dropped; }
 
 private:
     struct Document {
@@ -139,6 +141,7 @@ private:
     PauseTimer pause{*this};
     std::map<CSyntaxEditor*, Document> documents;
     std::map<std::uint64_t, Request> pending;
+    int dropped = 0;
     bool unavailable = false; // the server has no pyflakes
     bool toldUnavailable = false;
 };
