@@ -92,41 +92,25 @@ const Caret carets[] = {
      "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin", 3, 8, true},
 };
 
-// jedi alone in a plain interpreter: for each case, its completions and the seconds of the
-// first call and of `repeats` later ones.
+// jedi alone in a plain interpreter: reads one case a line (a JSON object) and answers each with
+// jedi's completions there and the seconds complete() took, one JSON object a line.
 const char* const baselineScript = R"(import json, os, sys, time, warnings
 import jedi
 
-def main(cases_file, out_file):
-    with open(cases_file) as f:
-        cases = json.load(f)
-    results = []
-    for case in cases:
-        project = None
-        if case["stubs"]:
-            folder = os.path.dirname(case["path"]) if case["path"] else os.getcwd()
-            project = jedi.Project(folder, sys_path=[case["stubs"]] + sys.path)
-
-        def run():
-            with warnings.catch_warnings():
-                warnings.simplefilter("ignore")
-                script = jedi.Script(code=case["text"], path=case["path"],
-                                     environment=jedi.InterpreterEnvironment(), project=project)
-                return script.complete(case["line"], case["column"])
-
-        start = time.perf_counter()
-        names = [c.name for c in run()]
-        first = time.perf_counter() - start
-        times = []
-        for _ in range(case["repeats"]):
-            start = time.perf_counter()
-            run()
-            times.append(time.perf_counter() - start)
-        results.append({"names": names, "first": first, "times": times})
-    with open(out_file, "w") as f:
-        json.dump(results, f)
-
-main(sys.argv[1], sys.argv[2])
+for line in sys.stdin:
+    case = json.loads(line)
+    project = None
+    if case["stubs"]:
+        folder = os.path.dirname(case["path"]) if case["path"] else os.getcwd()
+        project = jedi.Project(folder, sys_path=[case["stubs"]] + sys.path)
+    start = time.perf_counter()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        script = jedi.Script(code=case["text"], path=case["path"],
+                             environment=jedi.InterpreterEnvironment(), project=project)
+        names = [c.name for c in script.complete(case["line"], case["column"])]
+    seconds = time.perf_counter() - start
+    print(json.dumps({"names": names, "seconds": seconds}), flush=True)
 )";
 
 // Ticks every 5 ms and keeps the longest gap between ticks: the first run starts the timer,
@@ -250,7 +234,7 @@ public:
         while (!condition()) {
             if (Clock::now() >= deadline)
                 return false;
-            loop.DispatchTimeout(2);
+            loop.DispatchTimeout(5);
             wxTheApp->ProcessPendingEvents();
         }
         return true;
@@ -357,36 +341,86 @@ wxString CaretPath(const Caret& caret) {
     return caret.file ? wxString("/usr/lib/python3.11/") + caret.file : wxString();
 }
 
-// jedi's lists and times at every caret, from a plain interpreter; empty when it failed.
-nlohmann::json JediBaseline(const wxString& work, int repeats) {
-    // MpAPI's stub alone in a folder, as an IDE is told to read it.
-    const wxString stubs = work + "/stubs";
-    WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
-    nlohmann::json cases = nlohmann::json::array();
-    for (const Caret& caret : carets) {
+// jedi in a plain /usr/bin/python3.11 of its own, asked case by case, so that its calls and the
+// editor's requests take turns under the same load.
+class Jedi {
+public:
+    explicit Jedi(const wxString& work) : stubs(work + "/stubs") {
+        // MpAPI's stub alone in a folder, as an IDE is told to read it.
+        WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
+        const wxString script = work + "/jedi_baseline.py";
+        int in[2];
+        int out[2];
+        if (!WriteText(script, baselineScript) || pipe(in) != 0 || pipe(out) != 0)
+            return;
+        const std::string path(script.utf8_str());
+        child = fork();
+        if (child == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            close(in[1]);
+            close(out[0]);
+            execl("/usr/bin/python3.11", "python3", path.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        toJedi = fdopen(in[1], "w");
+        fromJedi = fdopen(out[0], "r");
+    }
+    ~Jedi() {
+        if (toJedi)
+            std::fclose(toJedi);
+        if (fromJedi)
+            std::fclose(fromJedi);
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+    }
+    Jedi(const Jedi&) = delete;
+    Jedi& operator=(const Jedi&) = delete;
+
+    struct Answer {
+        bool ok = false;
+        std::vector<std::string> names;
+        double seconds = 0;
+    };
+
+    Answer Complete(const Caret& caret) {
+        Answer answer;
+        if (!toJedi || !fromJedi)
+            return answer;
         const bool mpapi = std::strstr(caret.label, "MpAPI") != nullptr;
         const wxString path = CaretPath(caret);
-        cases.push_back(
-            {{"text", std::string(CaretText(caret).utf8_str())},
-             {"path", path.empty() ? nlohmann::json() : nlohmann::json(path.utf8_string())},
-             {"line", caret.line},
-             {"column", caret.column},
-             {"stubs", mpapi ? nlohmann::json(stubs.utf8_string()) : nlohmann::json(nullptr)},
-             {"repeats", repeats}});
+        const nlohmann::json request = {
+            {"text", std::string(CaretText(caret).utf8_str())},
+            {"path", path.empty() ? nlohmann::json() : nlohmann::json(path.utf8_string())},
+            {"line", caret.line},
+            {"column", caret.column},
+            {"stubs", mpapi ? nlohmann::json(stubs.utf8_string()) : nlohmann::json()}};
+        std::fputs((request.dump() + "\n").c_str(), toJedi);
+        std::fflush(toJedi);
+        std::string line;
+        char buffer[1 << 16];
+        while (std::fgets(buffer, sizeof buffer, fromJedi)) {
+            line += buffer;
+            if (!line.empty() && line.back() == '\n')
+                break;
+        }
+        const nlohmann::json result = nlohmann::json::parse(line, nullptr, false);
+        if (!result.is_object())
+            return answer;
+        answer.ok = true;
+        answer.names = result.value("names", std::vector<std::string>());
+        answer.seconds = result.value("seconds", 0.0);
+        return answer;
     }
-    const wxString casesFile = work + "/jedi_cases.json";
-    const wxString outFile = work + "/jedi_results.json";
-    const wxString script = work + "/jedi_baseline.py";
-    if (!WriteText(casesFile, wxString::FromUTF8(cases.dump())) ||
-        !WriteText(script, baselineScript))
-        return nlohmann::json();
-    const std::string command = "/usr/bin/python3.11 '" + std::string(script.utf8_str()) + "' '" +
-                                std::string(casesFile.utf8_str()) + "' '" +
-                                std::string(outFile.utf8_str()) + "'";
-    if (std::system(command.c_str()) != 0)
-        return nlohmann::json();
-    return nlohmann::json::parse(std::string(ReadText(outFile).utf8_str()), nullptr, false);
-}
+
+private:
+    wxString stubs;
+    pid_t child = -1;
+    FILE* toJedi = nullptr;
+    FILE* fromJedi = nullptr;
+};
 
 // A Python document of `lines` lines whose last line asks for os's attributes.
 wxString LongDocument(int lines) {
@@ -459,14 +493,7 @@ int Completion(int argc, char** argv) {
                     options.busy);
 
     int status = 0;
-    nlohmann::json jedi;
-    if (!options.stall) {
-        jedi = JediBaseline(plugins, options.requests);
-        if (!jedi.is_array() || jedi.size() != std::size(carets)) {
-            std::fprintf(stderr, "jedi's baseline did not run\n");
-            status = 1;
-        }
-    }
+    Jedi jedi(plugins);
     if (status == 0) {
         Editor bench(plugins);
         const Caret& firstCaret = carets[0];
@@ -492,8 +519,13 @@ int Completion(int argc, char** argv) {
             std::vector<double> unshownWx;
             for (size_t i = 0; i < std::size(carets); ++i) {
                 const Caret& caret = carets[i];
-                const std::vector<std::string> names = jedi[i]["names"];
-                const std::vector<double> jediTimes = jedi[i]["times"];
+                const Jedi::Answer jediFirst = jedi.Complete(caret);
+                if (!jediFirst.ok) {
+                    std::fprintf(stderr, "jedi's baseline did not answer\n");
+                    status = 1;
+                    break;
+                }
+                const std::vector<std::string>& names = jediFirst.names;
                 bench.Open(CaretPath(caret), CaretText(caret), caret.line, caret.column);
                 const Editor::Request first = bench.Complete();
                 int shown = first.listed ? 1 : 0;
@@ -502,6 +534,9 @@ int Completion(int argc, char** argv) {
                 std::vector<double> times;
                 std::vector<double> uiTimes;
                 std::vector<double> showTimes;
+                std::vector<double> jediTimes;
+                // The editor's requests and jedi's calls take turns, so that load on the machine
+                // hits both alike.
                 for (int r = 0; r < options.requests; ++r) {
                     const Editor::Request warm = bench.Complete();
                     times.push_back(warm.seconds);
@@ -511,6 +546,7 @@ int Completion(int argc, char** argv) {
                     same += warm.items == names ? 1 : 0;
                     if (difference.empty())
                         difference = Difference(warm.items, names);
+                    jediTimes.push_back(jedi.Complete(caret).seconds);
                 }
                 const double jediTime = Median(jediTimes);
                 const double ratio = Median(times) / jediTime;
