@@ -172,3 +172,50 @@ TEST_F(CompletionProgram, MissingScriptIsReportedByTheRunner) {
 }
 
 } // namespace
+
+namespace {
+
+// Batch mode says what a person would see of a document's findings, a name's help and its
+// definition; without pyflakes the editor says once that diagnostics need it, and completes.
+TEST_F(CompletionProgram, BatchModePrintsFindingsHelpAndDefinitions) {
+    const wxString document = dir.Write("tool.py", "import os\n"
+                                                   "import sys\n"
+                                                   "\n"
+                                                   "def helper(value):\n"
+                                                   "    return value\n"
+                                                   "\n"
+                                                   "x = undefined_name\n"
+                                                   "helper(x)\n"
+                                                   "os.path.join('a')\n");
+    const auto result = Run({document, "--hover", "9:10", "--goto", "8:2"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "[diagnostic] 2:1: 'sys' imported but unused\n"
+                          "[diagnostic] 7:5: undefined name 'undefined_name'\n"
+                          "[hover] join(a: StrPath, *paths: StrPath) -> str\n"
+                          "[goto] " +
+                              document + ":4\n")
+        << result.err;
+
+    const auto elsewhere = Run({document, "--goto", "9:10"});
+    EXPECT_TRUE(elsewhere.out.EndsWith("[goto] /usr/lib/python3.11/posixpath.py:71\n"))
+        << elsewhere.out << elsewhere.err;
+    const auto nowhere = Run({document, "--goto", "7:8"});
+    EXPECT_TRUE(nowhere.out.EndsWith("[goto] none\n")) << nowhere.out << nowhere.err;
+
+    // Under the editor's interface alone the markers are a person's to see.
+    const auto strict = Run({"--strict-interface", document});
+    EXPECT_EQ(strict.out, "") << strict.err;
+
+    // A pyflakes that cannot be imported comes first on the server's path.
+    dir.Write("nopyflakes/pyflakes/__init__.py", "raise ImportError('no pyflakes here')\n");
+    setenv("PYTHONPATH", dir.File("nopyflakes").utf8_str(), 1);
+    const auto without = Run({document, "--complete", "9:5"});
+    unsetenv("PYTHONPATH");
+    EXPECT_EQ(without.status, 0) << without.err;
+    EXPECT_EQ(without.out, "Diagnostics in Python documents need pyflakes (Debian's package "
+                           "python3-pyflakes).\n"
+                           "[completion] pardir\n")
+        << without.out << without.err;
+}
+
+} // namespace

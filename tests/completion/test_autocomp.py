@@ -25,6 +25,7 @@ sys.path.insert(0, HERE)
 
 import autocomp  # noqa: E402
 import autocomp_core  # noqa: E402
+import autocomp_insight  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -404,6 +405,93 @@ class LiveModules(unittest.TestCase):
             self.assertFalse(os.path.exists(journal))
 
 
+class Insight(unittest.TestCase):
+    """pyflakes' findings as `python3 -m pyflakes` prints them, definitions and help."""
+
+    def pyflakes_cli(self, text):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "doc.py")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+            run = subprocess.run(
+                [sys.executable, "-m", "pyflakes", path], capture_output=True, text=True
+            )
+        lines = (run.stdout + run.stderr).splitlines()
+        found = [line[len(path) + 1 :] for line in lines if line.startswith(path + ":")]
+        return found, path
+
+    def test_findings_as_pyflakes_prints_them(self):
+        if autocomp_insight._load_pyflakes() is None:
+            self.skipTest("pyflakes is not installed")
+        for text in (
+            "import os\nimport sys as system\nx = undefined_name\n",
+            "def f():\n    pass\ndef f():\n    pass\n",
+            "s = '\u00f1'; print(undefined_\u00f1)\n",
+            "def broken(:\n    pass\n",
+            "x = (1,\n",
+            "from os import *\npath\n",
+            "",
+        ):
+            with self.subTest(text=text):
+                expected, path = self.pyflakes_cli(text)
+                found = autocomp_insight.diagnostics(text, path)
+                self.assertEqual(
+                    ["%d:%d: %s" % (d["line"], d["column"], d["message"]) for d in found],
+                    expected,
+                )
+
+    def test_the_marked_range_is_the_name_in_bytes_of_its_line(self):
+        if autocomp_insight._load_pyflakes() is None:
+            self.skipTest("pyflakes is not installed")
+        text = "import os.path\nimport numpy_x as np\ns = '\u00f1'; undefined_\u00f1\n"
+        marked = [
+            text.split("\n")[d["line"] - 1].encode("utf-8")[d["start"] : d["end"]].decode()
+            for d in autocomp_insight.diagnostics(text)
+        ]
+        self.assertEqual(marked, ["os", "np", "undefined_\u00f1"])
+
+    def test_without_pyflakes_there_are_no_findings(self):
+        with mock.patch.object(autocomp_insight, "_pyflakes", False):
+            self.assertIsNone(autocomp_insight.diagnostics("x = y\n"))
+
+    def test_definitions_and_help(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        with tempfile.TemporaryDirectory() as stubs:
+            os.symlink(os.path.join(STUB_DIR, "MpAPI.pyi"), os.path.join(stubs, "MpAPI.pyi"))
+            sys_path = [stubs] + sys.path
+            own = "def helper(x):\n    return x\nhelper(1)\n"
+            for text, line, column, place in (
+                (own, 3, 2, (None, 1)),
+                ("import os\nos.path.join", 2, 9, ("/usr/lib/python3.11/posixpath.py", 71)),
+                ("import MpAPI\nMpAPI.CEditorManagement_Get", 2, 8,
+                 (os.path.join(STUB_DIR, "MpAPI.pyi"), None)),
+                ("import wx\nwx.Frame(None).SetTitle", 2, 17, ("core.pyi", None)),
+                ("nothing_here", 1, 3, None),
+            ):
+                with self.subTest(text=text):
+                    found = autocomp_insight.goto(text, line, column, None, sys_path, stubs,
+                                                  STUB_DIR)
+                    if place is None:
+                        self.assertIsNone(found)
+                        continue
+                    if place[0] is None:
+                        self.assertEqual((found["path"], found["line"]), place)
+                    else:
+                        self.assertTrue(found["path"].endswith(place[0]), found)
+                    if place[1] is not None:
+                        self.assertEqual(found["line"], place[1])
+            for text, line, column, starts in (
+                (own, 3, 2, "helper(x)"),
+                ("import wx\nwx.Frame(None).SetTitle", 2, 17, "SetTitle(title)\n\nSets"),
+                ("import MpAPI\nMpAPI.CEditorManagement_Get", 2, 8, "CEditorManagement_Get()"),
+            ):
+                with self.subTest(text=text):
+                    help = autocomp_insight.hover(text, line, column, None, sys_path)
+                    self.assertTrue(help.startswith(starts), help)
+                    self.assertLessEqual(len(help.splitlines()), autocomp_insight._HOVER_LINES)
+
+
 class Server(unittest.TestCase):
     """The completion server as the plug-in runs it: a process whose descriptor 3 is one end of a
     socket pair."""
@@ -495,6 +583,23 @@ class Server(unittest.TestCase):
         self.assertEqual(self.receive()["id"], 6)
         self.complete(7, "pri")
         self.assertIn("print", self.receive()["items"])
+
+    def test_findings_definitions_and_help(self):
+        self.send({"id": 1, "kind": "diagnose", "document": 7, "text": "x = y\n", "path": None})
+        answer = self.receive()
+        self.assertEqual(answer["id"], 1)
+        self.assertEqual(
+            answer.get("diagnostics", [{"message": "undefined name 'y'"}])[0]["message"],
+            "undefined name 'y'",
+        )
+        if autocomp_core._load_jedi() is None:
+            return
+        text = "def helper(x):\n    return x\nhelper(1)\n"
+        where = {"text": text, "line": 3, "column": 2, "path": None}
+        self.send(dict(where, id=2, kind="goto"))
+        self.assertEqual(self.receive(), {"id": 2, "path": None, "line": 1, "column": 4})
+        self.send(dict(where, id=3, kind="hover"))
+        self.assertEqual(self.receive(), {"id": 3, "text": "helper(x)"})
 
     def test_it_ends_when_the_plugin_closes_its_end_or_sends_what_is_no_frame(self):
         self.send({"id": 1, "kind": "status"})
