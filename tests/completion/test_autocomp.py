@@ -448,7 +448,7 @@ class Insight(unittest.TestCase):
             text.split("\n")[d["line"] - 1].encode("utf-8")[d["start"] : d["end"]].decode()
             for d in autocomp_insight.diagnostics(text)
         ]
-        self.assertEqual(marked, ["os", "np", "undefined_\u00f1"])
+        self.assertEqual(marked, ["os.path", "np", "undefined_\u00f1"])
 
     def test_without_pyflakes_there_are_no_findings(self):
         with mock.patch.object(autocomp_insight, "_pyflakes", False):
