@@ -6,11 +6,16 @@
 //
 //   coilhatch_bench completion [--requests N] [--busy N]
 //   coilhatch_bench completion --stall
+//   coilhatch_bench completion --insight
 //
 // --busy N keeps N processes busy (python3 -c 'while True: pass') for the whole run, jedi's
 // included. --stall measures instead how long the editor's thread stalls at most while a
 // request waits on a server held stopped (SIGSTOP) for 2 s: a wx timer of a script ticks every
-// 5 ms, and the longest gap between its ticks is the stall.
+// 5 ms, and the longest gap between its ticks is the stall. --insight measures the diagnostics,
+// go-to and hover (completion/Insight.h): pyflakes' findings in 25 documents against
+// `python3 -m pyflakes`, and the time from the last keystroke to the markers shown against
+// pyflakes' own time; 20 go-to carets against jedi's goto(follow_imports=True); and, when
+// Debian's python3-pylsp is installed (apt-get install python3-pylsp), the same against pylsp.
 #include "bench/Bench.h"
 #include "engine/Coilhatch.h"
 #include "host/lib/Services.h"
@@ -147,12 +152,15 @@ struct Options {
     int requests = 10;
     int busy = 0;
     bool stall = false;
+    bool insight = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--stall") == 0) {
             options.stall = true;
+        } else if (std::strcmp(argv[i], "--insight") == 0) {
+            options.insight = true;
         } else if (i + 1 < argc && std::strcmp(argv[i], "--requests") == 0) {
             options.requests = std::atoi(argv[++i]);
         } else if (i + 1 < argc && std::strcmp(argv[i], "--busy") == 0) {
@@ -468,13 +476,675 @@ int Stall(Editor& bench, const wxString& plugins) {
     return 0;
 }
 
+// -- --insight ---------------------------------------------------------------------------------
+
+// The baselines of --insight, in plain interpreters: one command a line (a JSON object), one
+// answer a line. "cli": `python3 -m pyflakes` on a file; "pyflakes": pyflakes' own check of a
+// text, timed; "goto": jedi's goto(follow_imports=True); "lsp-*": the same asked of pylsp, the
+// language server IDEs use, over its own protocol.
+const char* const insightScript = R"(import json, os, subprocess, sys, threading, time, warnings
+import jedi
+
+def cli(path):
+    run = subprocess.run(["/usr/bin/python3.11", "-m", "pyflakes", path],
+                         capture_output=True, text=True)
+    lines = (run.stdout + run.stderr).splitlines()
+    return [line[len(path) + 1:] for line in lines if line.startswith(path + ":")]
+
+def pyflakes_time(text, path):
+    from pyflakes import api
+
+    class Quiet:
+        def unexpectedError(self, *args): pass
+        def syntaxError(self, *args): pass
+        def flake(self, message): pass
+
+    start = time.perf_counter()
+    api.check(text, path, Quiet())
+    return time.perf_counter() - start
+
+def goto(case):
+    project = None
+    if case.get("stubs"):
+        project = jedi.Project(os.path.dirname(case["path"]), sys_path=[case["stubs"]] + sys.path)
+    start = time.perf_counter()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        names = jedi.Script(code=case["text"], path=case["path"],
+                            environment=jedi.InterpreterEnvironment(),
+                            project=project).goto(case["line"], case["column"],
+                                                  follow_imports=True)
+    seconds = time.perf_counter() - start
+    first = next((n for n in names if n.line is not None), names[0] if names else None)
+    path = str(first.module_path) if first is not None and first.module_path else None
+    return {"path": path, "line": first.line if first else None, "seconds": seconds}
+
+class Lsp:
+    """pylsp with its pyflakes plug-in alone for diagnostics, jedi for the rest."""
+
+    def __init__(self, root, stubs):
+        self.process = subprocess.Popen(["pylsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+        self.next_id = 0
+        self.responses = {}
+        self.diagnostics = {}
+        self.changed = threading.Condition()
+        threading.Thread(target=self.read, daemon=True).start()
+        self.request("initialize", {"processId": os.getpid(), "rootUri": "file://" + root,
+                                    "capabilities": {}})
+        self.notify("initialized", {})
+        off = {"enabled": False}
+        self.notify("workspace/didChangeConfiguration", {"settings": {"pylsp": {"plugins": {
+            "pycodestyle": off, "mccabe": off, "pydocstyle": off, "autopep8": off, "yapf": off,
+            "pylint": off, "flake8": off, "rope_autoimport": off, "rope_completion": off,
+            "pyflakes": {"enabled": True},
+            "jedi": {"extra_paths": [stubs]}}}}})
+        self.versions = {}
+
+    def read(self):
+        stream = self.process.stdout
+        while True:
+            length = 0
+            while True:
+                line = stream.readline()
+                if not line:
+                    return
+                if not line.strip():
+                    break
+                if line.lower().startswith(b"content-length:"):
+                    length = int(line.split(b":")[1])
+            message = json.loads(stream.read(length))
+            with self.changed:
+                if "id" in message and "method" not in message:
+                    self.responses[message["id"]] = message
+                elif message.get("method") == "textDocument/publishDiagnostics":
+                    params = message["params"]
+                    self.diagnostics[params["uri"]] = (time.perf_counter(), params["diagnostics"])
+                self.changed.notify_all()
+
+    def send(self, message):
+        data = json.dumps(message).encode()
+        self.process.stdin.write(b"Content-Length: %d\r\n\r\n" % len(data) + data)
+        self.process.stdin.flush()
+
+    def notify(self, method, params):
+        self.send({"jsonrpc": "2.0", "method": method, "params": params})
+
+    def request(self, method, params):
+        self.next_id += 1
+        number = self.next_id
+        start = time.perf_counter()
+        self.send({"jsonrpc": "2.0", "id": number, "method": method, "params": params})
+        with self.changed:
+            self.changed.wait_for(lambda: number in self.responses, 120)
+        return self.responses.pop(number, {}).get("result"), time.perf_counter() - start
+
+    def check(self, uri, text):
+        """Its findings as LINE:COLUMN: MESSAGE, and the seconds from the text sent to them."""
+        version = self.versions.get(uri, 0) + 1
+        self.versions[uri] = version
+        with self.changed:
+            self.diagnostics.pop(uri, None)
+        start = time.perf_counter()
+        if version == 1:
+            self.notify("textDocument/didOpen", {"textDocument": {
+                "uri": uri, "languageId": "python", "version": version, "text": text}})
+        else:
+            self.notify("textDocument/didChange", {
+                "textDocument": {"uri": uri, "version": version},
+                "contentChanges": [{"text": text}]})
+        with self.changed:
+            self.changed.wait_for(lambda: uri in self.diagnostics, 120)
+        when, found = self.diagnostics.get(uri, (time.perf_counter(), []))
+        lines = ["%d:%d: %s" % (d["range"]["start"]["line"] + 1,
+                                d["range"]["start"]["character"] + 1, d["message"])
+                 for d in found]
+        return lines, when - start
+
+    def at(self, method, uri, line, column):
+        return self.request(method, {"textDocument": {"uri": uri},
+                                     "position": {"line": line - 1, "character": column}})
+
+lsp = None
+for line in sys.stdin:
+    case = json.loads(line)
+    command = case["command"]
+    if command == "cli":
+        answer = {"findings": cli(case["path"])}
+    elif command == "pyflakes":
+        answer = {"seconds": pyflakes_time(case["text"], case["path"])}
+    elif command == "goto":
+        answer = goto(case)
+    elif command.startswith("lsp"):
+        if lsp is None:
+            try:
+                lsp = Lsp(case["root"], case["stubs"])
+            except OSError as error:
+                lsp = error
+        if isinstance(lsp, Exception):
+            answer = {"unavailable": str(lsp)}
+        elif command == "lsp-check":
+            findings, seconds = lsp.check("file://" + case["path"], case["text"])
+            answer = {"findings": findings, "seconds": seconds}
+        else:
+            uri = "file://" + case["path"]
+            if uri not in lsp.versions:
+                lsp.check(uri, case["text"])
+            method = "textDocument/hover" if command == "lsp-hover" else "textDocument/definition"
+            result, seconds = lsp.at(method, uri, case["line"], case["column"])
+            if command == "lsp-hover":
+                contents = (result or {}).get("contents") or ""
+                if isinstance(contents, dict):
+                    contents = contents.get("value", "")
+                elif isinstance(contents, list):
+                    contents = "\n".join(c if isinstance(c, str) else c.get("value", "")
+                                         for c in contents)
+                first = next((l for l in contents.splitlines() if l.strip() and
+                              not l.startswith("```")), "")
+                answer = {"text": first, "seconds": seconds}
+            else:
+                where = result[0] if isinstance(result, list) and result else result
+                if where:
+                    answer = {"path": where["uri"][len("file://"):],
+                              "line": where["range"]["start"]["line"] + 1, "seconds": seconds}
+                else:
+                    answer = {"path": None, "line": None, "seconds": seconds}
+    else:
+        answer = {"error": command}
+    print(json.dumps(answer), flush=True)
+)";
+
+// A plain interpreter that runs insightScript, asked command by command.
+class Baselines {
+public:
+    explicit Baselines(const wxString& work) {
+        const wxString script = work + "/insight_baseline.py";
+        int in[2];
+        int out[2];
+        if (!WriteText(script, insightScript) || pipe(in) != 0 || pipe(out) != 0)
+            return;
+        const std::string path(script.utf8_str());
+        child = fork();
+        if (child == 0) {
+            dup2(in[0], STDIN_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            close(in[1]);
+            close(out[0]);
+            execl("/usr/bin/python3.11", "python3", path.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        to = fdopen(in[1], "w");
+        from = fdopen(out[0], "r");
+    }
+    ~Baselines() {
+        if (to)
+            std::fclose(to);
+        if (from)
+            std::fclose(from);
+        if (child > 0) {
+            kill(child, SIGTERM);
+            waitpid(child, nullptr, 0);
+        }
+    }
+    Baselines(const Baselines&) = delete;
+    Baselines& operator=(const Baselines&) = delete;
+
+    nlohmann::json Ask(const nlohmann::json& command) {
+        if (!to || !from)
+            return nlohmann::json();
+        std::fputs((command.dump() + "\n").c_str(), to);
+        std::fflush(to);
+        std::string line;
+        char buffer[1 << 16];
+        while (std::fgets(buffer, sizeof buffer, from)) {
+            line += buffer;
+            if (line.back() == '\n')
+                break;
+        }
+        return nlohmann::json::parse(line, nullptr, false);
+    }
+
+private:
+    pid_t child = -1;
+    FILE* to = nullptr;
+    FILE* from = nullptr;
+};
+
+// Five wx scripts of our own, each with the three mistakes we make in it.
+const char* const wxScripts[] = {
+    R"(import wx
+import os
+
+
+class Window(wx.Frame):
+    def __init__(self):
+        super().__init__(None, title="Notes")
+        self.text = wx.TextCtrl(self, style=wx.TE_MULTILINE)
+        self.Bind(wx.EVT_CLOSE, self.OnClose)
+
+    def OnClose(self, event):
+        if self.text.IsModified():
+            wx.MessageBox("Unsaved notes", "Notes")
+        event.Skip()
+
+    def OnClose(self, event):
+        evnt.Skip()
+
+
+def MpMain():
+    Window().Show()
+    frmae.Raise()
+)",
+    R"(import wx
+import wx.stc
+import MpAPI
+
+
+def MpMain():
+    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()
+    count = editor.GetLineCount()
+    for line in range(count):
+        text = editor.GetLine(line)
+        if text.strip().startswith("#"):
+            editor.MarkerAdd(line, 1)
+    print("%d lines" % count)
+    print(lenght)
+)",
+    R"(import wx
+import sys
+import json
+
+
+def load(path):
+    with open(path) as source:
+        return json.load(source)
+
+
+def show(values):
+    dialog = wx.SingleChoiceDialog(None, "Pick one", "Values", values)
+    if dialog.ShowModal() == wx.ID_OK:
+        return dialog.GetStringSelection()
+    return selection
+
+
+def load(path):
+    return []
+
+
+def MpMain():
+    print(show(load("values.json")))
+)",
+    R"(import wx
+import time
+
+
+class Ticker(wx.Timer):
+    def __init__(self, label):
+        super().__init__()
+        self.label = label
+        self.count = 0
+
+    def Notify(self):
+        self.count += 1
+        self.label.SetLabel(str(self.count))
+        if self.count >= limit:
+            self.Stop()
+
+
+def MpMain():
+    frame = wx.Frame(None, title="Ticker")
+    label = wx.StaticText(frame, label="0")
+    ticker = Ticker(labl)
+    ticker.Start(1000)
+    frame.Show()
+)",
+    R"(import wx
+import wx.adv
+import re
+import re
+
+
+def MpMain():
+    info = wx.adv.AboutDialogInfo()
+    info.SetName("Coilhatch")
+    info.SetVersion(__version__)
+    info.SetDescription("Scripts for Marrowpad")
+    wx.adv.AboutBox(info)
+    return f"shown"
+)",
+};
+
+const char* const stdlibFiles[] = {
+    "json/decoder.py", "json/encoder.py", "textwrap.py", "shlex.py",  "fnmatch.py",
+    "glob.py",         "bisect.py",       "heapq.py",    "string.py", "getopt.py",
+    "colorsys.py",     "base64.py",       "csv.py",      "queue.py",  "sched.py",
+    "secrets.py",      "statistics.py",   "tempfile.py", "uuid.py",   "zipapp.py",
+};
+
+// A standard-library file with three mistakes of ours: an import never used, a name misspelt,
+// a function defined twice.
+wxString WithMistakes(const wxString& text) {
+    wxString result = text;
+    const int at = result.Find("\nimport ");
+    const wxString unused = "\nimport netrc as unused_netrc";
+    if (at != wxNOT_FOUND)
+        result.insert(static_cast<size_t>(at), unused);
+    else
+        result = unused.Mid(1) + "\n" + result;
+    return result + "\n\ndef added_helper(values):\n    return sorted(valeus)\n"
+                    "\n\ndef added_helper(values):\n    return list(values)\n";
+}
+
+// A caret of --insight's go-to: a line (from 1) and the text before the caret on it.
+struct GoToCaret {
+    int line;
+    const char* before;
+};
+
+const char* const goToDocument = R"(import os
+import json
+import wx
+import wx.stc
+import MpAPI
+import helper
+
+
+def scale(value, factor=2):
+    return value * factor
+
+
+class Box:
+    def area(self):
+        return 1
+
+
+box = Box()
+print(scale(3), box.area(), helper.helper_function(), helper.HELPER_LIMIT)
+print(os.path.join("a", "b"), os.getcwd(), json.dumps({}), json.loads("1"), os.sep)
+frame = wx.Frame(None)
+frame.SetTitle("x")
+wx.MessageBox("hi")
+wx.stc.StyledTextCtrl
+ed = MpAPI.CEditorManagement_Get().GetCurrentEditor()
+MpAPI.CAppManagement_Get().GetAppWindow()
+MpAPI.CMessageOutputManagement_Get().GetMessageOutput(0)
+MpAPI.CNameService_Get()
+)";
+
+const char* const goToHelper = "\"\"\"Helpers.\"\"\"\n\nHELPER_LIMIT = 3\n\n\n"
+                               "def helper_function():\n    return HELPER_LIMIT\n";
+
+// Twenty carets: our own names (here and in helper.py), the standard library's, wx's and
+// MpAPI's.
+const GoToCaret goToCarets[] = {
+    {19, "print(sc"},
+    {19, "print(scale(3), box.ar"},
+    {18, "box = Bo"},
+    {19, "print(scale(3), box.area(), helper.helper_f"},
+    {19, "print(scale(3), box.area(), helper.helper_function(), helper.HELPER_L"},
+    {19, "print(scale(3), box.area(), hel"},
+    {20, "print(os.path.jo"},
+    {20, "print(os.path.join(\"a\", \"b\"), os.getc"},
+    {20, "print(os.path.join(\"a\", \"b\"), os.getcwd(), json.du"},
+    {20, "print(os.path.join(\"a\", \"b\"), os.getcwd(), json.dumps({}), json.lo"},
+    {20, "print(os.path.join(\"a\", \"b\"), os.getcwd(), json.dumps({}), json.loads(\"1\"), os.s"},
+    {21, "frame = wx.Fr"},
+    {22, "frame.SetTi"},
+    {23, "wx.Message"},
+    {24, "wx.stc.Styled"},
+    {25, "ed = MpAPI.CEditorMan"},
+    {25, "ed = MpAPI.CEditorManagement_Get().GetCurrentE"},
+    {26, "MpAPI.CAppManagement_Get().GetAppW"},
+    {27, "MpAPI.CMessageOutputManagement_Get().GetMessageO"},
+    {28, "MpAPI.CNameService_G"},
+};
+
+std::vector<std::string> EditorFindings(Editor& bench) {
+    std::vector<std::string> lines;
+    if (const auto* findings = bench.plugin.completion.Insights().FindingsOf(bench.editor))
+        for (const auto& finding : *findings)
+            lines.push_back(std::to_string(finding.line) + ":" + std::to_string(finding.column) +
+                            ": " + finding.message);
+    return lines;
+}
+
+bool Checked(Editor& bench) {
+    const Insight& insight = bench.plugin.completion.Insights();
+    return insight.DueCount() == 0 && insight.PendingCount() == 0 &&
+           insight.FindingsOf(bench.editor) != nullptr;
+}
+
+int InsightFigures(Editor& bench, const wxString& work) {
+    Baselines baselines(work);
+    const wxString stallScriptPath = work + "/stall_watch.py";
+    WriteText(stallScriptPath, stallScript);
+    const bool pylsp = std::system("/usr/bin/python3.11 -c 'import pylsp' 2>/dev/null") == 0;
+    if (!pylsp)
+        std::printf("(pylsp is not installed: apt-get install python3-pylsp for the comparison)\n");
+
+    // The documents: twenty files of the standard library and five wx scripts, each with three
+    // mistakes, saved where `python3 -m pyflakes` reads them.
+    std::vector<std::pair<wxString, wxString>> documents; // (label, path)
+    for (const char* file : stdlibFiles) {
+        const wxString path = work + "/docs/" + wxString(file).BeforeLast('.') + ".py";
+        wxString flat = path;
+        flat.Replace("/docs/json/", "/docs/json_");
+        WriteText(flat, WithMistakes(ReadText(wxString("/usr/lib/python3.11/") + file)));
+        documents.emplace_back(file, flat);
+    }
+    for (size_t i = 0; i < std::size(wxScripts); ++i) {
+        const wxString path = work + wxString::Format("/docs/wx_script_%zu.py", i + 1);
+        WriteText(path, wxScripts[i]);
+        documents.emplace_back(wxString::Format("wx script %zu", i + 1), path);
+    }
+
+    std::printf("\ndiagnostics: the editor's findings against `python3 -m pyflakes` on the same "
+                "text; time from the last keystroke to the markers shown, less the %d ms pause, "
+                "against pyflakes' own time\n",
+                Insight::pauseMilliseconds);
+    std::printf("%-22s %8s %8s %8s %6s %6s  %s\n", "document", "findings", "pyflakes", "markers",
+                "ratio", "same", pylsp ? "pylsp: findings, ms less its 500 ms debounce" : "");
+    bench.plugin.RunScript(stallScriptPath, false); // the stall timer starts
+    int sameCount = 0;
+    int pylspSame = 0;
+    std::vector<double> ratios;
+    std::vector<double> pylspTimes;
+    std::vector<double> ownTimes;
+    for (const auto& [label, path] : documents) {
+        const wxString text = ReadText(path);
+        bench.editor->SetFilePath(path);
+        bench.editor->SetLexer(wxSTC_LEX_PYTHON);
+        bench.editor->SetText(text);
+        bench.RunUntil([&bench] { return Checked(bench); }, 60);
+        const std::vector<std::string> found = EditorFindings(bench);
+        const nlohmann::json cli =
+            baselines.Ask({{"command", "cli"}, {"path", path.utf8_string()}});
+        const std::vector<std::string> expected =
+            cli.is_object() ? cli.value("findings", std::vector<std::string>())
+                            : std::vector<std::string>();
+        const bool same = found == expected;
+        sameCount += same ? 1 : 0;
+        // The last keystroke: a line end at the document's end.
+        std::vector<double> latencies;
+        std::vector<double> pyflakesTimes;
+        for (int r = 0; r < 5; ++r) {
+            bench.editor->DocumentEnd();
+            // The stall timer's longest gap is taken over this keystroke's wait alone: the
+            // bench's own calls of its baselines hold the editor's thread too.
+            bench.plugin.RunScript(stallScriptPath, false);
+            const auto typed = Clock::now();
+            bench.editor->AddText("\n");
+            bench.RunUntil([&bench] { return Checked(bench); }, 60);
+            latencies.push_back(std::chrono::duration<double>(Clock::now() - typed).count() -
+                                Insight::pauseMilliseconds / 1e3);
+            bench.plugin.RunScript(stallScriptPath, false);
+            const nlohmann::json own =
+                baselines.Ask({{"command", "pyflakes"},
+                               {"text", std::string(bench.editor->GetText().utf8_str())},
+                               {"path", path.utf8_string()}});
+            pyflakesTimes.push_back(own.value("seconds", 0.0));
+        }
+        const double ratio = Median(latencies) / Median(pyflakesTimes);
+        ratios.push_back(ratio);
+        ownTimes.push_back(Median(latencies));
+        std::string lsp;
+        if (pylsp) {
+            const nlohmann::json answer =
+                baselines.Ask({{"command", "lsp-check"},
+                               {"path", path.utf8_string()},
+                               {"text", std::string(text.utf8_str())},
+                               {"root", work.utf8_string()},
+                               {"stubs", (work + "/stubs").utf8_string()}});
+            const std::vector<std::string> lspFound =
+                answer.value("findings", std::vector<std::string>());
+            const double seconds = answer.value("seconds", 0.0) - 0.5;
+            pylspTimes.push_back(seconds);
+            pylspSame += lspFound == expected ? 1 : 0;
+            lsp = (lspFound == expected ? "same, " : Difference(lspFound, expected) + ", ") +
+                  std::to_string(static_cast<int>(seconds * 1e3)) + " ms";
+        }
+        std::printf("%-22s %8zu %8.1f %8.1f %6.2f %6s  %s\n", label.utf8_str().data(), found.size(),
+                    Median(pyflakesTimes) * 1e3, Median(latencies) * 1e3, ratio,
+                    same ? "yes" : "NO", lsp.c_str());
+        if (!same)
+            std::printf("    differs: %s\n", Difference(found, expected).c_str());
+    }
+    // Every other line of stalls.txt is a keystroke's wait.
+    double stall = 0;
+    const wxArrayString stalls = wxSplit(ReadText(work + "/stalls.txt"), '\n');
+    for (size_t i = 1; i < stalls.size(); i += 2) {
+        double value = 0;
+        if (stalls[i].ToCDouble(&value))
+            stall = std::max(stall, value);
+    }
+    std::printf("findings equal to pyflakes' own in %d of %zu documents; markers / pyflakes "
+                "median %.2f, largest %.2f; the editor's longest stall meanwhile %.1f ms\n",
+                sameCount, documents.size(), Median(ratios),
+                *std::max_element(ratios.begin(), ratios.end()), stall * 1e3);
+    if (pylsp)
+        std::printf("pylsp: findings equal to pyflakes' own in %d of %zu documents; median time "
+                    "%.0f ms (less its debounce) against the editor's %.0f ms (less its pause)\n",
+                    pylspSame, documents.size(), Median(pylspTimes) * 1e3, Median(ownTimes) * 1e3);
+
+    // Go to definition and hover at twenty carets of a document of our own.
+    const wxString project = work + "/project";
+    const wxString document = project + "/tool.py";
+    WriteText(document, goToDocument);
+    WriteText(project + "/helper.py", goToHelper);
+    const wxString stubs = work + "/stubs";
+    WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
+    wxString opened;
+    bench.frame->Bind(wxEVT_EDITOR_OPEN, [&opened](wxCommandEvent& event) {
+        opened = event.GetString() + wxString::Format(":%d", event.GetInt());
+    });
+    bench.editor->SetFilePath(document);
+    bench.editor->SetText(goToDocument);
+    bench.RunUntil([&bench] { return Checked(bench); }, 60);
+    std::printf("\ngo to definition: the editor's place against jedi's goto(follow_imports=True)"
+                "%s\n",
+                pylsp ? " and pylsp's definition; the editor's hover's first line" : "");
+    int goToSame = 0;
+    int lspGoToSame = 0;
+    std::vector<double> ownGoTo;
+    std::vector<double> jediGoTo;
+    std::vector<double> lspGoTo;
+    std::vector<double> ownHover;
+    std::vector<double> lspHover;
+    for (const GoToCaret& caret : goToCarets) {
+        const int column = static_cast<int>(wxString::FromUTF8(caret.before).length());
+        bench.Open(document, goToDocument, caret.line, column);
+        opened.clear();
+        bench.plugin.completion.Insights(); // the document is watched
+        const auto start = Clock::now();
+        bench.plugin.completion.Insights().GoToDefinition(bench.editor,
+                                                          bench.editor->GetCurrentPos());
+        bench.RunUntil([&bench] { return bench.plugin.completion.Insights().PendingCount() == 0; },
+                       60);
+        ownGoTo.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        wxString own = opened;
+        if (own.empty()) {
+            const int line = bench.editor->LineFromPosition(bench.editor->GetCurrentPos()) + 1;
+            own = line == caret.line ? wxString("none") : wxString::Format("tool.py:%d", line);
+        }
+        const nlohmann::json jedi = baselines.Ask({{"command", "goto"},
+                                                   {"text", goToDocument},
+                                                   {"path", document.utf8_string()},
+                                                   {"line", caret.line},
+                                                   {"column", column},
+                                                   {"stubs", stubs.utf8_string()}});
+        jediGoTo.push_back(jedi.value("seconds", 0.0));
+        const auto place = [&document](const nlohmann::json& where) {
+            if (!where.is_object() || !where["line"].is_number())
+                return wxString("none");
+            const wxString path = where["path"].is_string()
+                                      ? wxString::FromUTF8(where["path"].get<std::string>())
+                                      : document;
+            return (path == document ? wxString("tool.py") : wxFileName(path).GetFullName()) +
+                   wxString::Format(":%d", where["line"].get<int>());
+        };
+        const wxString ownPlace =
+            own == "none" || own.StartsWith("tool.py")
+                ? own
+                : wxFileName(own.BeforeLast(':')).GetFullName() + ":" + own.AfterLast(':');
+        const wxString jediPlace = place(jedi);
+        goToSame += ownPlace == jediPlace ? 1 : 0;
+        // Hover at the same caret.
+        bench.editor->SetShown("hover", wxString());
+        const auto hovered = Clock::now();
+        bench.plugin.completion.Insights().Hover(bench.editor, bench.editor->GetCurrentPos());
+        bench.RunUntil([&bench] { return bench.plugin.completion.Insights().PendingCount() == 0; },
+                       60);
+        ownHover.push_back(std::chrono::duration<double>(Clock::now() - hovered).count());
+        const wxString hover = bench.editor->GetShown("hover").BeforeFirst('\n');
+        std::string lsp;
+        if (pylsp) {
+            const nlohmann::json where = {{"path", document.utf8_string()},
+                                          {"text", goToDocument},
+                                          {"line", caret.line},
+                                          {"column", column},
+                                          {"root", work.utf8_string()},
+                                          {"stubs", stubs.utf8_string()}};
+            nlohmann::json definition = where;
+            definition["command"] = "lsp-goto";
+            const nlohmann::json lspWhere = baselines.Ask(definition);
+            lspGoTo.push_back(lspWhere.value("seconds", 0.0));
+            const wxString lspPlace = place(lspWhere);
+            lspGoToSame += lspPlace == ownPlace ? 1 : 0;
+            nlohmann::json help = where;
+            help["command"] = "lsp-hover";
+            const nlohmann::json lspHelp = baselines.Ask(help);
+            lspHover.push_back(lspHelp.value("seconds", 0.0));
+            lsp = "pylsp " + std::string(lspPlace.utf8_str()) + ", \"" +
+                  lspHelp.value("text", std::string()).substr(0, 40) + "\"";
+        }
+        std::printf(
+            "  %-30s editor %-22s jedi %-22s %s hover \"%s\"  %s\n",
+            (wxString::Format("%d:", caret.line) + caret.before).Right(30).utf8_str().data(),
+            ownPlace.utf8_str().data(), jediPlace.utf8_str().data(),
+            ownPlace == jediPlace ? "=" : "!", hover.Left(40).utf8_str().data(), lsp.c_str());
+    }
+    std::printf("the editor's place is jedi's at %d of %zu carets; median time: editor go-to "
+                "%.1f ms, jedi %.1f ms; editor hover %.1f ms\n",
+                goToSame, std::size(goToCarets), Median(ownGoTo) * 1e3, Median(jediGoTo) * 1e3,
+                Median(ownHover) * 1e3);
+    if (pylsp)
+        std::printf("pylsp: the same place as the editor's at %d of %zu carets; median time: "
+                    "definition %.1f ms, hover %.1f ms\n",
+                    lspGoToSame, std::size(goToCarets), Median(lspGoTo) * 1e3,
+                    Median(lspHover) * 1e3);
+    return 0;
+}
+
 } // namespace
 
 int Completion(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: coilhatch_bench completion [--requests N>=1] [--busy N] [--stall]\n");
+                     "usage: coilhatch_bench completion [--requests N>=1] [--busy N] [--stall | "
+                     "--insight]\n");
         return 2;
     }
     // A plug-ins folder of its own with the shipped completion files.
@@ -505,6 +1175,8 @@ int Completion(int argc, char** argv) {
             status = 1;
         } else if (options.stall) {
             status = Stall(bench, plugins);
+        } else if (options.insight) {
+            status = InsightFigures(bench, plugins);
         } else {
             // At once after attach, as a user who types before the server is warm.
             const Editor::Request atOnce = bench.Complete();
