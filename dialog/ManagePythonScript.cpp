@@ -19,6 +19,7 @@
 #include <wx/textctrl.h>
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -48,6 +49,14 @@ ManagePythonScript::ManagePythonScript(wxWindow* parent, wxWindowID id, const wx
     InitMembers();
     Create(parent, id, caption, pos, size, style);
     FillNameList();
+    // The first script is shown, so that what the user types at once goes somewhere.
+    if (nameListBox->GetCount() > 0) {
+        nameListBox->SetSelection(0);
+        if (const ScriptEntry* entry = CurrentEntry())
+            ShowEntry(*entry);
+        shownIndex = 0;
+    }
+    UpdateEnabling();
 }
 
 void ManagePythonScript::InitMembers() {
@@ -69,6 +78,9 @@ bool ManagePythonScript::Create(wxWindow* parent, wxWindowID id, const wxString&
     BuildControls();
     if (GetSizer())
         GetSizer()->SetSizeHints(this);
+    // Not resizable, so not to be maximised either: window managers offer that only to windows
+    // that may grow.
+    SetMaxSize(GetSize());
     Centre(wxBOTH);
     return true;
 }
@@ -107,6 +119,9 @@ void ManagePythonScript::BuildControls() {
     loadButton->SetToolTip(wxGetTranslation("View in Marrowpad"));
     loadButton->SetName("viewButton");
     buttonRow->Add(loadButton, 0, wxALIGN_CENTER_VERTICAL | wxLEFT | wxRIGHT, 5);
+    // 50 pixels, or as wide as a label needs in a larger font or another language.
+    for (wxButton* button : {addButton, deleteButton, loadButton})
+        button->SetMinSize(wxSize(std::max(50, button->GetBestSize().x), -1));
 
     auto* detailHolder = new wxBoxSizer(wxHORIZONTAL);
     mainRow->Add(detailHolder, 0, wxGROW, 0);
@@ -140,7 +155,8 @@ void ManagePythonScript::BuildControls() {
                                            wxDefaultPosition, wxSize(70, -1));
     locationRow->Add(locationLabel, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
     // Python files are offered first; every other file can still be picked.
-    locationPicker = new wxFilePickerCtrl(this, ID_LOCATION_PICKER, wxEmptyString, wxEmptyString,
+    locationPicker = new wxFilePickerCtrl(this, ID_LOCATION_PICKER, wxEmptyString,
+                                          wxGetTranslation("Choose the script's Python file"),
                                           wxGetTranslation("Python files (*.py)") + "|*.py|" +
                                               wxGetTranslation("All files (*)") + "|*",
                                           wxDefaultPosition, wxDefaultSize,
@@ -195,9 +211,35 @@ void ManagePythonScript::BuildControls() {
 void ManagePythonScript::FillNameList() {
     if (!scriptList)
         return;
-    // Row i stands for entry i: no client data, the row number is the list index.
+    // Row i stands for entry i: no client data, the row number is the list index. A script
+    // without a name is listed under its file's name.
     for (unsigned i = 0; i < scriptList->GetCount(); ++i)
-        nameListBox->Append(scriptList->Get(i)->name);
+        nameListBox->Append(ShownScriptName(*scriptList->Get(i)));
+}
+
+void ManagePythonScript::UpdateEnabling() {
+    // Without a selected script there is nothing to edit, delete or load.
+    const bool selected = nameListBox->GetSelection() != wxNOT_FOUND;
+    for (wxWindow* control : std::initializer_list<wxWindow*>{
+             nameText, shortcutText, locationPicker, descriptionText, autoReloadBox, autoRunBox,
+             FindWindow(ID_DELETE_BUTTON), FindWindow(ID_LOAD_BUTTON)})
+        if (control)
+            control->Enable(selected);
+}
+
+void ManagePythonScript::ShowLocation(const wxString& location) {
+    // A long path shows its end, the file's name; the whole of it is in the tool tip.
+    locationPicker->SetToolTip(location);
+    if (wxTextCtrl* pathField = locationPicker->GetTextCtrl()) {
+        pathField->SetToolTip(location);
+        pathField->SetInsertionPointEnd();
+    }
+}
+
+void ManagePythonScript::UpdateRow() {
+    const int row = nameListBox->GetSelection();
+    if (const ScriptEntry* entry = CurrentEntry())
+        nameListBox->SetString(static_cast<unsigned>(row), ShownScriptName(*entry));
 }
 
 ScriptEntry* ManagePythonScript::CurrentEntry() const {
@@ -214,6 +256,7 @@ void ManagePythonScript::ShowEntry(const ScriptEntry& entry) {
     autoReloadBox->SetValue(entry.autoReload);
     nameText->ChangeValue(entry.name);
     locationPicker->SetPath(entry.location);
+    ShowLocation(entry.location);
     descriptionText->ChangeValue(entry.description);
     shortcutText->ChangeValue(entry.shortcut);
     SetBrowseFolder(entry.location);
@@ -224,6 +267,7 @@ void ManagePythonScript::ClearDetails() {
     autoReloadBox->SetValue(false);
     nameText->ChangeValue(wxEmptyString);
     locationPicker->SetPath(wxEmptyString);
+    ShowLocation(wxEmptyString);
     descriptionText->ChangeValue(wxEmptyString);
     shortcutText->ChangeValue(wxEmptyString);
     SetBrowseFolder(wxEmptyString);
@@ -251,6 +295,7 @@ void ManagePythonScript::OnNameListSelected(wxCommandEvent& event) {
         ShowMessage("Can't find the info of this script!");
     }
     shownIndex = selection;
+    UpdateEnabling();
 }
 
 void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
@@ -270,6 +315,7 @@ void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
     nameListBox->SetSelection(row);
     ShowEntry(*entry);
     shownIndex = row;
+    UpdateEnabling();
     // The new script's name is the first thing to change.
     nameText->SetFocus();
     nameText->SelectAll();
@@ -278,6 +324,17 @@ void ManagePythonScript::OnAddClicked(wxCommandEvent&) {
 void ManagePythonScript::OnDeleteClicked(wxCommandEvent& event) {
     int selection = nameListBox->GetSelection();
     if (selection == wxNOT_FOUND || !scriptList)
+        return;
+    // Changes apply at once and there is no undo: one slip must not lose a script.
+    const ScriptEntry* doomed = CurrentEntry();
+    const wxString name = doomed ? ShownScriptName(*doomed)
+                                 : nameListBox->GetString(static_cast<unsigned>(selection));
+    if (wxMessageBox(wxString::Format(wxGetTranslation("Delete the script \"%s\"?\nIts menu item "
+                                                       "and its shortcut go with it; its file "
+                                                       "stays."),
+                                      name),
+                     wxGetTranslation("Python Script Management"),
+                     wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES)
         return;
 
     nameListBox->Delete(static_cast<unsigned>(selection));
@@ -293,7 +350,10 @@ void ManagePythonScript::OnDeleteClicked(wxCommandEvent& event) {
     if (selection >= 0) {
         nameListBox->SetSelection(selection);
         OnNameListSelected(event);
+    } else {
+        ClearDetails(); // nothing left to show
     }
+    UpdateEnabling();
 }
 
 void ManagePythonScript::OnLoadClicked(wxCommandEvent&) {
@@ -320,7 +380,7 @@ void ManagePythonScript::OnNameUpdated(wxCommandEvent& event) {
     if (ScriptEntry* entry = CurrentEntry()) {
         entry->name = nameText->GetValue();
         // The row follows every keystroke.
-        nameListBox->SetString(static_cast<unsigned>(nameListBox->GetSelection()), entry->name);
+        UpdateRow();
         scriptList->modified = true;
     }
     event.Skip();
@@ -329,8 +389,10 @@ void ManagePythonScript::OnNameUpdated(wxCommandEvent& event) {
 void ManagePythonScript::OnLocationChanged(wxFileDirPickerEvent& event) {
     if (ScriptEntry* entry = CurrentEntry()) {
         entry->location = locationPicker->GetPath();
+        UpdateRow(); // a script without a name is listed under its file's name
         scriptList->modified = true;
     }
+    ShowLocation(locationPicker->GetPath());
     SetBrowseFolder(locationPicker->GetPath());
     event.Skip();
 }
@@ -398,7 +460,7 @@ bool ManagePythonScript::AcceptShortcut(const wxString& shortcut) {
         return true;
     wxMessageBox(
         wxString::Format(wxGetTranslation("%s is already the shortcut of %s."), shortcut, holder),
-        wxMessageBoxCaptionStr, wxOK | wxICON_INFORMATION);
+        wxGetTranslation("Python Script Management"), wxOK | wxICON_INFORMATION);
     return false;
 }
 

@@ -62,6 +62,12 @@ private:
     void ClearDetails();
     // The browse dialog opens in the folder of that location, or in the scripts folder.
     void SetBrowseFolder(const wxString& location);
+    // The detail fields, Delete and Load are enabled only while a script is selected.
+    void UpdateEnabling();
+    // The location's field shows the end of the path, the whole of it in the tool tip.
+    void ShowLocation(const wxString& location);
+    // The selected row shows its script's name as it now is.
+    void UpdateRow();
 
     std::vector<int> deletedIds; // menu ids of the scripts deleted while the dialog is open
 };

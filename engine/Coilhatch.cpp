@@ -31,10 +31,11 @@ CCoilhatch::CCoilhatch()
     : threadState(nullptr), wxPythonLoaded(false),
       menu(*this, scriptManagementId,
            {[this] { return IsEngineRunning(); },
-            [this](const wxString& path, bool reload) { return RunScript(path, reload); },
-            [this] {
-                if (IsEngineRunning())
-                    console::Show();
+            [this](const wxString& path, bool reload, const wxString& title) {
+                return RunScript(path, reload, title);
+            },
+            [this]() -> wxWindow* {
+                return IsEngineRunning() && console::Show() ? console::Window() : nullptr;
             },
             [this] { return IsEngineRunning() && document::RunCurrent(); },
             [this] { registry.SaveChanges(); }}),
@@ -43,7 +44,7 @@ CCoilhatch::CCoilhatch()
               // A completion request runs for about 2 s at most; a longer one ends without a
               // word.
               const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
-              return IsEngineRunning() && runner::RunScriptFile(path, reload, returned);
+              return IsEngineRunning() && runner::RunScriptFile(path, reload, wxString(), returned);
           },
           COILHATCH_PYTHON_EXECUTABLE) {
     info.pluginName = pluginNameText;
@@ -69,9 +70,9 @@ void CCoilhatch::BuildMenu(wxMenuBar* menuBar) {
     menu.Build(menuBar);
 }
 
-bool CCoilhatch::RunScript(const wxString& path, bool reload) {
+bool CCoilhatch::RunScript(const wxString& path, bool reload, const wxString& title) {
     // Without an engine (attaching failed) no Python code can run.
-    return IsEngineRunning() && runner::RunScriptFile(path, reload);
+    return IsEngineRunning() && runner::RunScriptFile(path, reload, title);
 }
 
 bool CCoilhatch::StartEngine() {
@@ -129,9 +130,23 @@ namespace {
 // Raised in every other thread of the interpreter once the plug-in is released. Its
 // construction happens before any handler of the thread's code runs (the interpreter normalizes
 // an exception before it enters a handler), and it waits for good, without the lock.
+//
+// No public call stops a thread for good: an exception that the thread may catch would let its
+// handlers and `finally` blocks run Python in an editor that is closing, and the lock, kept by
+// the editor's thread from then on, stops only threads that ask for it again. The constructor
+// that never returns is what keeps a stopped thread's own code from running; a test pins it.
+//
+// `others` lists every other thread that has run Python: those with a Python frame now, and
+// those the threading module knows (one may be between two frames).
 const char threadStopSource[] = R"(import _thread
+import sys
+import threading
 
 stopped = 0
+_mine = threading.get_ident()
+others = [ident for ident in set(sys._current_frames()) |
+          {thread.ident for thread in threading.enumerate()}
+          if ident is not None and ident != _mine]
 
 
 class ScriptThreadStopped(BaseException):
@@ -168,13 +183,13 @@ void StopScriptThreads() {
         PyObject* type = pyresult ? PyDict_GetItemString(pyglobals.Get(), "ScriptThreadStopped")
                                   : nullptr; // borrowed
         PyRef pytype = type ? PyRef::Borrow(type) : PyRef();
-        PyThreadState* self = PyThreadState_Get();
+        PyObject* idents = PyDict_GetItemString(pyglobals.Get(), "others"); // borrowed
         long others = 0;
-        for (PyThreadState* other =
-                 PyInterpreterState_ThreadHead(PyThreadState_GetInterpreter(self));
-             pytype && other; other = PyThreadState_Next(other)) {
-            if (other != self)
-                others += PyThreadState_SetAsyncExc(other->thread_id, pytype.Get());
+        for (Py_ssize_t i = 0;
+             pytype && idents && PyList_Check(idents) && i < PyList_GET_SIZE(idents); ++i) {
+            const unsigned long ident = PyLong_AsUnsignedLong(PyList_GET_ITEM(idents, i));
+            if (!PyErr_Occurred())
+                others += PyThreadState_SetAsyncExc(ident, pytype.Get());
         }
         // A thread inside a toolkit call runs without the lock; were the editor to end meanwhile,
         // the call would meet a toolkit torn down. The lock is lent until each such thread has
@@ -189,6 +204,20 @@ void StopScriptThreads() {
         }
     }
     report::PrintPythonError();
+}
+
+} // namespace
+
+namespace {
+
+// Whether Python code of this thread is further down its stack: a frame of this thread's state
+// means a call into the toolkit that this code made is what released the plug-in.
+// PRECONDITION: the calling thread holds the interpreter lock.
+bool PythonBelow() {
+    assert(PyGILState_Check());
+    PyRef pyframe =
+        PyRef::Steal(reinterpret_cast<PyObject*>(PyThreadState_GetFrame(PyThreadState_Get())));
+    return static_cast<bool>(pyframe);
 }
 
 } // namespace
@@ -209,9 +238,9 @@ void CCoilhatch::OnRelease() {
         // toolkit call (a script's timer callback closed the main window): it takes the lock
         // back when the call returns, and would wait for ever for a lock its own thread keeps.
         // Then the lock is given back; the stopped threads stay stopped all the same.
-        PyThreadState* mine = PyGILState_GetThisThreadState();
-        const bool pythonBelow = mine && !PyGILState_Check() && mine->gilstate_counter > 1;
+        const bool lockLent = !PyGILState_Check();
         GilGuard gil(GetCoreApi());
+        const bool pythonBelow = lockLent && PythonBelow();
         {
             // An atexit function that never returns must not hold the editor's close.
             const process_guards::Deadline deadline(process_guards::shutdownLimit);

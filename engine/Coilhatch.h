@@ -30,8 +30,9 @@ public:
     void OnRelease() override;
 
     // Runs a script file: its folder goes on sys.path, its module is imported (and reloaded when
-    // asked) and its MpMain called. True only when MpMain ran and raised nothing.
-    bool RunScript(const wxString& path, bool reload);
+    // asked) and its MpMain called. True only when MpMain ran and raised nothing. `title` names
+    // the script to the user (as its menu item does); empty: its file's name.
+    bool RunScript(const wxString& path, bool reload, const wxString& title = wxString());
     // True while the interpreter runs (attached with wxPython, not yet released).
     bool IsEngineRunning() const { return threadState != nullptr; }
 

@@ -8,6 +8,7 @@
 #include "engine/Watchdog.h"
 
 #include <wx/log.h>
+#include <wx/toplevel.h>
 
 #include <cassert>
 #include <exception>
@@ -21,6 +22,9 @@ const char consoleScript[] =
     ;
 // The name tracebacks give it.
 const char consoleScriptName[] = "coilhatch/console.py";
+
+// The name console.py gives the console's window.
+const char consoleWindowName[] = "coilhatchConsole";
 
 // Held until the process ends, like the interpreter itself: never destroyed, since a destructor
 // at exit would run without the interpreter lock.
@@ -74,6 +78,13 @@ PyRef Module() {
     if (pymodule)
         consoleModule = new PyRef(pymodule);
     return pymodule;
+}
+
+wxWindow* Window() {
+    for (wxWindow* window : wxTopLevelWindows)
+        if (window->GetName() == consoleWindowName && !window->IsBeingDeleted())
+            return window;
+    return nullptr;
 }
 
 bool Show() {

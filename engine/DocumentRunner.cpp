@@ -75,6 +75,31 @@ PyRef Compile(const wxString& text, const PyRef& pyfilename) {
         Py_CompileStringObject(source.data(), pyfilename.Get(), Py_file_input, &flags, -1));
 }
 
+// Tracebacks read a file's lines from the file; a document that was never saved has none, so its
+// text is kept where they look first (linecache's cache, as for code a loader gives), until the
+// next unsaved document runs. Nothing is lost when that fails: the lines are only not shown.
+// PRECONDITION: the calling thread holds the interpreter lock.
+void RememberSource(const wxString& text, const PyRef& pyfilename) {
+    const wxScopedCharBuffer source = text.utf8_str();
+    PyRef pylinecache = PyRef::Steal(PyImport_ImportModule("linecache"));
+    PyRef pycache =
+        pylinecache ? PyRef::Steal(PyObject_GetAttrString(pylinecache.Get(), "cache")) : PyRef();
+    PyRef pysource = pycache
+                         ? PyRef::Steal(PyUnicode_DecodeUTF8(
+                               source.data(), static_cast<Py_ssize_t>(source.length()), "replace"))
+                         : PyRef();
+    PyRef pylines =
+        pysource ? PyRef::Steal(PyObject_CallMethod(pysource.Get(), "splitlines", "O", Py_True))
+                 : PyRef();
+    // (size, mtime, lines, name): no mtime, so that checking the cache keeps the entry.
+    PyRef pyentry =
+        pylines ? PyRef::Steal(Py_BuildValue("(nOOO)", static_cast<Py_ssize_t>(source.length()),
+                                             Py_None, pylines.Get(), pyfilename.Get()))
+                : PyRef();
+    if (!pyentry || PyObject_SetItem(pycache.Get(), pyfilename.Get(), pyentry.Get()) != 0)
+        report::PrintPythonError();
+}
+
 // A fresh module named "__main__", with `__file__` when the document has a file.
 PyRef MainModule(const PyRef& pyfilename, bool hasFile) {
     PyRef pymodule = PyRef::Steal(PyModule_New("__main__"));
@@ -136,6 +161,8 @@ bool RunText(const wxString& text, const wxString& path) {
 
     PyRef pyfilename = path.empty() ? PyRef::Steal(PyUnicode_FromString(untitledName))
                                     : interpreter::FileSystemText(path);
+    if (pyfilename && path.empty())
+        RememberSource(text, pyfilename);
     PyRef pycode = pyfilename ? Compile(text, pyfilename) : PyRef();
     PyRef pymodule = pycode ? MainModule(pyfilename, !path.empty()) : PyRef();
     bool failed = true;
@@ -146,8 +173,12 @@ bool RunText(const wxString& text, const wxString& path) {
     // sys.exit() with no code or code 0 is a normal end; a run stopped quietly has no report.
     if (failed && report::EndedQuietly())
         failed = false;
-    if (failed && !run.EndQuietly())
-        report::ReportFailure();
+    if (failed && !run.EndQuietly()) {
+        if (path.empty())
+            report::ReportFailureWithCachedLines();
+        else
+            report::ReportFailure();
+    }
     return !failed;
 }
 
@@ -155,8 +186,8 @@ bool RunCurrent() {
     try {
         CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
         if (!editor) {
-            wxMessageBox(wxGetTranslation("There is no document to run."), wxMessageBoxCaptionStr,
-                         wxOK | wxCENTRE);
+            wxMessageBox(wxGetTranslation("There is no document to run."),
+                         wxGetTranslation("Run Current Document"), wxOK | wxCENTRE);
             return false;
         }
         wxString path = DocumentFilePath(editor);

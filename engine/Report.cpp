@@ -37,6 +37,34 @@ bool EndedQuietly() {
     return quiet;
 }
 
+void ReportFailureWithCachedLines() {
+    assert(PyGILState_Check());
+    if (PyErr_Occurred()) {
+        PyObject* type = nullptr;
+        PyObject* value = nullptr;
+        PyObject* traceback = nullptr;
+        PyErr_Fetch(&type, &value, &traceback);
+        PyErr_NormalizeException(&type, &value, &traceback);
+        PyRef pytype = PyRef::Steal(type);
+        PyRef pyvalue = PyRef::Steal(value);
+        PyRef pytraceback = PyRef::Steal(traceback);
+        if (pyvalue && pytraceback)
+            PyException_SetTraceback(pyvalue.Get(), pytraceback.Get());
+        PyRef pymodule = PyRef::Steal(PyImport_ImportModule("traceback"));
+        PyRef pyresult = pymodule && pyvalue
+                             ? PyRef::Steal(PyObject_CallMethod(pymodule.Get(), "print_exception",
+                                                                "O", pyvalue.Get()))
+                             : PyRef();
+        if (!pyresult) {
+            // The interpreter's own printing, without the cached lines.
+            PyErr_Clear();
+            PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+            PyErr_Print();
+        }
+    }
+    PyRun_SimpleStringFlags("sys.stderr.showmsg()\n", nullptr);
+}
+
 void ReportFailure() {
     assert(PyGILState_Check());
     PrintPythonError();

@@ -20,6 +20,9 @@ bool EndedQuietly();
 // Closes the report of a failed run: prints the pending Python error (if any), then runs
 // "sys.stderr.showmsg()", which adds a time stamp and a separator line.
 void ReportFailure();
+// The same, with the traceback printed as the traceback module prints it: it also shows the
+// lines of code that has no file of its own, from linecache (a document never saved).
+void ReportFailureWithCachedLines();
 
 // Keeps the pending Python error aside for its lifetime and puts it back at the end. A message
 // box runs an event loop, which may run Python code (handlers and wx.CallAfter callbacks that

@@ -34,12 +34,12 @@ PyRef CallMpMain(const PyRef& pymain) {
 
 // PRECONDITION: the engine runs and the calling thread does not hold the interpreter lock.
 bool RunModule(const wxString& path, const wxString& moduleName, const wxString& folder,
-               bool reload, std::string* returned) {
+               bool reload, const wxString& title, std::string* returned) {
     GilGuard gil(GetCoreApi());
     // The run can be stopped (engine/Watchdog.h); one that starts while another runs on this
     // thread (a command handled while a script lets the editor run) is refused, and the user
     // told why.
-    watchdog::Run run(moduleName);
+    watchdog::Run run(title.empty() ? moduleName : title);
     if (run.Refused()) {
         run.SayRefused();
         return false;
@@ -110,8 +110,21 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
 
 namespace runner {
 
-bool RunScriptFile(const wxString& path, bool reload, std::string* returned) {
+bool RunScriptFile(const wxString& path, bool reload, const wxString& title,
+                   std::string* returned) {
     try {
+        if (path.empty()) {
+            // A script registered without a file: "does not exist:" would name nothing.
+            const wxString text =
+                title.empty() || title.Strip(wxString::both).empty()
+                    ? wxGetTranslation("The script has no location: choose its file in Script "
+                                       "Management.")
+                    : wxString::Format(wxGetTranslation("The script \"%s\" has no location: "
+                                                        "choose its file in Script Management."),
+                                       title);
+            wxMessageBox(text, wxGetTranslation("Python Script"), wxOK | wxCENTRE);
+            return false;
+        }
         const wxFileName file(path);
         if (!file.FileExists()) {
             ShowRunnerMessage(wxGetTranslation("Python script does not exist:") + path);
@@ -120,7 +133,7 @@ bool RunScriptFile(const wxString& path, bool reload, std::string* returned) {
         wxFileName absolute(file);
         absolute.MakeAbsolute();
         return RunModule(absolute.GetFullPath(), file.GetName(), file.GetPath(wxPATH_GET_VOLUME),
-                         reload, returned);
+                         reload, title, returned);
     } catch (const std::exception& error) {
         // Nothing escapes into the editor's event loop.
         wxLogError("Coilhatch: running %s failed: %s", path, error.what());

@@ -5,6 +5,7 @@
 #include "engine/CoreApi.h"
 
 #include "plugin/EditorServices.h"
+#include "plugin/Extensions.h"
 
 #include <wx/app.h>
 #include <wx/apptrait.h>
@@ -17,6 +18,7 @@
 #include <wx/utils.h>
 #include <wx/weakref.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
@@ -90,18 +92,22 @@ void SetArmed(bool armed) {
 }
 
 // The small window of a long run. Stop (or Esc, or closing the window) asks the run to stop.
+// It is wide enough for its title and text, so that a window manager shows both whole.
 class RunningWindow : public wxDialog {
 public:
     RunningWindow(wxWindow* parent, const wxString& name, std::function<void()> stop)
         : wxDialog(parent, wxID_ANY, "Python Script", wxDefaultPosition, wxDefaultSize, wxCAPTION) {
         auto* sizer = new wxBoxSizer(wxVERTICAL);
-        sizer->Add(new wxStaticText(this, wxID_ANY,
-                                    "Running " + wxControl::EscapeMnemonics(name) +
-                                        wxString(wxUniChar(0x2026))),
-                   0, wxALL, 12);
+        auto* text = new wxStaticText(this, wxID_ANY,
+                                      "Running " + wxControl::EscapeMnemonics(Shortened(name)) +
+                                          wxString(wxUniChar(0x2026)));
+        sizer->Add(text, 0, wxALL, 12);
         // The cancel id makes Esc press it.
         auto* button = new wxButton(this, wxID_CANCEL, "Stop");
         sizer->Add(button, 0, wxALIGN_CENTER_HORIZONTAL | wxLEFT | wxRIGHT | wxBOTTOM, 12);
+        // Room for the title beside the window manager's buttons, whatever the text's length.
+        const int titleRoom = GetTextExtent(GetTitle()).x * 3 / 2 + FromDIP(96);
+        sizer->SetMinSize(wxSize(std::max({titleRoom, FromDIP(240)}), -1));
         SetSizerAndFit(sizer);
         if (parent)
             CentreOnParent();
@@ -116,6 +122,15 @@ public:
             event.Veto();
             stop();
         });
+    }
+
+private:
+    // A name too long for a small window keeps its start and its end.
+    static wxString Shortened(const wxString& name) {
+        constexpr size_t most = 60;
+        if (name.length() <= most)
+            return name;
+        return name.Left(most / 2 - 1) + wxUniChar(0x2026) + name.Right(most / 2);
     }
 };
 
@@ -169,6 +184,10 @@ public:
         if (!stopRequested && now - start >= windowDelay && wxTheApp) {
             ShowWindow();
             LetEditorRun();
+        } else if (wxTheApp && !limits.quiet) {
+            // Before the window, no event of the editor's is handled; an editor that can show
+            // its output without them shows what the script printed so far.
+            ShowOutputNow();
         }
         if (PyErr_Occurred())
             return -1; // left by Python code that ran meanwhile; raised in the script

@@ -1,7 +1,9 @@
 // Keeps a running script from freezing the editor. While a script's Python code runs on the
 // editor's thread, a watchdog thread (one for the process) asks the interpreter every 100 ms
 // for a pending call, which the interpreter makes between two Python instructions, holding its
-// lock. After a second of running, that call shows a small window ("Running name…" and a
+// lock. Until a second has passed, that call asks the editor to show what the script printed
+// so far, where the editor can (an extension: plugin/Extensions.h). After a second of running,
+// that call shows a small window ("Running name…" and a
 // "Stop" button, which Esc presses), lets the editor handle its events for that window and
 // the output pane, and raises KeyboardInterrupt in the script once Stop was pressed. No signal
 // is used: the editor owns them. Code blocked inside one C call is stopped (and the window

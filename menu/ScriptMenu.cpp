@@ -53,18 +53,24 @@ void AppendFixedItemsTo(wxMenu* menu, int managementId, int consoleId, int runDo
     menu->AppendSeparator();
 }
 
-// The label of a script's item: its name as a file name, without folder and extension
-// ("tools/count.py" is shown as "count"). The toolkit reads "&" in a label as a mnemonic and a
-// tab as the start of an accelerator; a script's name must show as it is written and must never
-// take a shortcut key from the editor, so both are neutralised.
-wxString ScriptItemLabel(const wxString& name) {
+// The title of a script as its item shows it: its name as a file name, without folder and
+// extension ("tools/count.py" is shown as "count"). The Running window names it so too.
+wxString ScriptTitle(const wxString& name) {
     wxFileName file;
     file.SetFullName(name);
-    wxString label = file.GetName();
+    const wxString title = file.GetName();
     // The toolkit refuses an empty label ("dir/", ".py", or no name at all): the name is shown
     // as written then, or a blank when there is none.
-    if (label.empty())
-        label = name.empty() ? wxString(" ") : name;
+    if (title.empty())
+        return name.empty() ? wxString(" ") : name;
+    return title;
+}
+
+// The label of a script's item. The toolkit reads "&" in a label as a mnemonic and a tab as the
+// start of an accelerator; a script's name must show as it is written and must never take a
+// shortcut key from the editor, so both are neutralised.
+wxString ScriptItemLabel(const wxString& name) {
+    wxString label = ScriptTitle(name);
     label.Replace("&", "&&");
     label.Replace("\t", " ");
     return label;
@@ -95,8 +101,25 @@ wxString ScriptTemplate(wxString name) {
            "editor.GetLength()))\n";
 }
 
-// The line of the template that the editor shows first: the body of MpMain.
-constexpr int templateBodyLine = 10;
+// The line of the template, from 0, where the caret waits: the first of MpMain's body.
+constexpr int templateBodyLine = 9;
+
+// Puts the caret of the editor that shows the new script at the start of MpMain's body, with
+// nothing selected, so that the first key typed adds to the script rather than replacing a line.
+// The editor is the current one when it shows the file (or, where the editor does not say which
+// file it shows, the text just written).
+void PlaceCaretInBody(const wxString& path, const wxString& source) {
+    CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
+    if (!editor)
+        return;
+    const wxString shown = DocumentFilePath(editor);
+    if (shown.empty() ? editor->GetText() != source : !wxFileName(shown).SameAs(wxFileName(path)))
+        return;
+    const int position = editor->GetLineIndentPosition(templateBodyLine);
+    editor->SetEmptySelection(position);
+    editor->EnsureVisibleEnforcePolicy(templateBodyLine);
+    editor->EnsureCaretVisible();
+}
 
 // Why the name cannot name a script file, or empty when it can.
 wxString BadScriptName(const wxString& name) {
@@ -179,6 +202,8 @@ ScriptMenu::~ScriptMenu() {
         commands.Unbind(wxEVT_MENU, &ScriptMenu::OnFolderScript, this, id);
     if (toolsMenu)
         toolsMenu->Unbind(wxEVT_MENU_OPEN, &ScriptMenu::OnMenuOpen, this);
+    if (consoleWindow)
+        consoleWindow->Unbind(wxEVT_CHAR_HOOK, &ScriptMenu::OnConsoleKey, this);
 }
 
 void ScriptMenu::AppendFixedItems() {
@@ -240,7 +265,7 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
             continue;
         // A shortcut that an item before it holds (the editor's own, or an earlier script's, as
         // a hand-edited file may give) stays with that item.
-        wxString label = ScriptItemLabel(entry->name);
+        wxString label = ScriptItemLabel(ShownScriptName(*entry));
         const wxString shortcut = NormalizedShortcut(entry->shortcut);
         if (!shortcut.empty() &&
             ShortcutHolderInMenus(scriptMenu->GetMenuBar(), shortcut, nullptr).empty())
@@ -256,7 +281,8 @@ void ScriptMenu::Refresh(bool runAutoScripts) {
             if (runAutoScripts) {
                 const wxString location = ResolveScriptLocation(entry->location);
                 const wxWeakRef<wxMenu> menuAlive(scriptMenu);
-                runner.runScript(location, false); // a failure is reported by the runner; go on
+                // A failure is reported by the runner; go on.
+                runner.runScript(location, false, ScriptTitle(ShownScriptName(*entry)));
                 // The script may have closed the editor: once the plug-in is released the list
                 // is gone, and with the main window the submenu. No further script runs then.
                 wxFrame* editor = CAppManagement::Get()->GetAppWindow();
@@ -317,7 +343,8 @@ void ScriptMenu::OnFolderScript(wxCommandEvent& event) {
             if (folderIds[i] == event.GetId()) {
                 // The file is where it is edited: every run takes it as it is now.
                 const wxString path = folderPaths[i];
-                runner.runScript(path, true); // a failure is reported by the runner
+                // A failure is reported by the runner.
+                runner.runScript(path, true, wxFileName(path).GetName());
                 return;
             }
         }
@@ -381,12 +408,14 @@ void ScriptMenu::OnNewScript(wxCommandEvent&) {
             return;
         }
         RefreshFolderScripts();
-        // The editor opens it with the caret in MpMain.
+        // The editor opens it (at no line of ours: an editor may select the line it is given),
+        // then the caret goes into MpMain.
         if (frame) {
             wxCommandEvent open(wxEVT_EDITOR_OPEN, 0);
             open.SetString(path);
-            open.SetInt(templateBodyLine);
+            open.SetInt(-1);
             frame->ProcessWindowEvent(open);
+            PlaceCaretInBody(path, source);
         }
     });
 }
@@ -413,7 +442,7 @@ void ScriptMenu::OnScriptMenu(wxCommandEvent& event) {
             const ScriptEntry* entry = scriptList->Get(index);
             if (entry && entry->menuId == event.GetId()) {
                 const wxString location = ResolveScriptLocation(entry->location);
-                runner.runScript(location, entry->autoReload);
+                runner.runScript(location, entry->autoReload, ScriptTitle(ShownScriptName(*entry)));
                 return;
             }
         }
@@ -449,8 +478,39 @@ void ScriptMenu::OnConsole(wxCommandEvent&) {
             ShowNoPython();
             return;
         }
-        runner.openConsole();
+        wxWindow* window = runner.openConsole();
+        // The console is a window of its own, where the editor's menus take no keys.
+        if (window && window != consoleWindow.get()) {
+            if (consoleWindow)
+                consoleWindow->Unbind(wxEVT_CHAR_HOOK, &ScriptMenu::OnConsoleKey, this);
+            consoleWindow = window;
+            window->Bind(wxEVT_CHAR_HOOK, &ScriptMenu::OnConsoleKey, this);
+        }
     });
+}
+
+void ScriptMenu::OnConsoleKey(wxKeyEvent& event) {
+    wxMenuItem* chosen = nullptr;
+    Guarded([&] {
+        // Keys without Ctrl or Alt are typed text, except the function keys.
+        const wxString pressed = ShortcutText(event.GetModifiers(), event.GetKeyCode());
+        if (pressed.empty() || !scriptMenu)
+            return;
+        for (wxMenuItem* item : scriptMenu->GetMenuItems()) {
+            const wxString label = item->GetItemLabel();
+            if (item->IsEnabled() && !item->GetSubMenu() && label.Contains("\t") &&
+                NormalizedShortcut(label.AfterFirst('\t')) == pressed) {
+                chosen = item;
+                break;
+            }
+        }
+    });
+    if (!chosen) {
+        event.Skip(); // the console's own key
+        return;
+    }
+    // As the editor's menus choose it: through the menu, to the editor's frame and the plug-in.
+    Guarded([&] { scriptMenu->SendEvent(chosen->GetId()); });
 }
 
 void ScriptMenu::OnRunCurrentDocument(wxCommandEvent&) {

@@ -7,12 +7,14 @@
 
 #include <wx/string.h>
 #include <wx/weakref.h>
+#include <wx/window.h>
 
 #include <functional>
 #include <vector>
 
 class wxCommandEvent;
 class wxEvtHandler;
+class wxKeyEvent;
 class wxMenu;
 class wxMenuBar;
 class wxMenuEvent;
@@ -22,10 +24,12 @@ class wxMenuItem;
 struct ScriptRunner {
     // True while scripts can run (the interpreter started with wxPython).
     std::function<bool()> engineRunning;
-    // Runs a script file (path, reload); a failure has been reported when it returns false.
-    std::function<bool(const wxString& path, bool reload)> runScript;
-    // Opens the Python console, or brings it forward.
-    std::function<void()> openConsole;
+    // Runs a script file (path, reload), named to the user as its menu item names it (the
+    // window that offers to stop a long run shows it); a failure has been reported when it
+    // returns false.
+    std::function<bool(const wxString& path, bool reload, const wxString& title)> runScript;
+    // Opens the Python console, or brings it forward; its window, or null when it failed.
+    std::function<wxWindow*()> openConsole;
     // Runs the current document's text as a script; a failure has been reported when it
     // returns false.
     std::function<bool()> runCurrentDocument;
@@ -79,12 +83,16 @@ private:
     void AppendFolderItems(bool afterScripts);
     void RemoveFolderItems();
     void OnMenuOpen(wxMenuEvent& event);
+    // A key pressed in the console's window: the submenu's shortcuts (the scripts', Run Current
+    // Document's) work there as in the editor's own windows.
+    void OnConsoleKey(wxKeyEvent& event);
 
     wxEvtHandler& commands;
     const int managementId;
     const ScriptRunner runner;
 
     wxWeakRef<wxMenu> toolsMenu;           // the editor's Tools menu, told when it opens
+    wxWeakRef<wxWindow> consoleWindow;     // the console's window, whose keys come here first
     std::vector<int> folderIds;            // drawn as needed and kept, each bound once
     std::vector<wxString> folderPaths;     // the file of each folder item, in menu order
     wxMenuItem* folderSeparator = nullptr; // above the folder items, when scripts precede them

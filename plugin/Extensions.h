@@ -87,6 +87,17 @@ struct MpShownExtension {
     void (*shown)(const CSyntaxEditor* editor, const char* kind, const wxString& text);
 };
 
+// The editor's message output as a person sees it.
+struct MpOutputExtension {
+    static constexpr const char* name = "output";
+    static constexpr int version = 1;
+
+    // Shows, and paints at once, what was appended to the message output and is not yet on the
+    // screen: for a plug-in that holds the user-interface thread (a running script), so that the
+    // output shows while it runs. No event is handled meanwhile. On that thread only.
+    void (*showNow)();
+};
+
 namespace mp_extensions {
 
 // The editor's lookup, found once; null when the editor exports none.
@@ -128,4 +139,10 @@ inline void TellWorkEnds(const CSyntaxEditor* editor) {
 inline void TellShown(const CSyntaxEditor* editor, const char* kind, const wxString& text) {
     if (const auto* shown = FindExtension<MpShownExtension>())
         shown->shown(editor, kind, text);
+}
+
+// Has the editor show the message output's new text now, where it can; nothing otherwise.
+inline void ShowOutputNow() {
+    if (const auto* output = FindExtension<MpOutputExtension>())
+        output->showNow();
 }

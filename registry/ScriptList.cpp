@@ -1,6 +1,7 @@
 #include "registry/ScriptList.h"
 
 #include <wx/filename.h>
+#include <wx/intl.h>
 #include <wx/utils.h>
 
 ScriptList* scriptList = nullptr;
@@ -10,6 +11,13 @@ wxString ResolveScriptLocation(const wxString& location) {
     if (location.empty() || scriptSettingsFolder.empty() || wxFileName(location).IsAbsolute())
         return location;
     return scriptSettingsFolder + wxFILE_SEP_PATH + location;
+}
+
+wxString ShownScriptName(const ScriptEntry& entry) {
+    if (!entry.name.empty())
+        return entry.name;
+    const wxString file = wxFileName(entry.location).GetName();
+    return file.empty() ? wxGetTranslation("(unnamed)") : file;
 }
 
 ScriptEntry::ScriptEntry() : menuId(wxNewId()) {}

@@ -55,3 +55,7 @@ extern ScriptList* scriptList;
 extern wxString scriptSettingsFolder;
 // The file a location names: an absolute one as it is, a relative one in scriptSettingsFolder.
 wxString ResolveScriptLocation(const wxString& location);
+
+// What the user sees a script called: its name, or for a script without one its file's name
+// without extension, or "(unnamed)" when it has no location either.
+wxString ShownScriptName(const ScriptEntry& entry);

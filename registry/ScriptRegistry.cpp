@@ -14,6 +14,11 @@
 
 namespace {
 
+// The caption of the messages about the settings file: the submenu where the user meets them.
+wxString SettingsCaption() {
+    return wxGetTranslation("Python Script");
+}
+
 const char* const listKey = "/Coilhatch";
 const char* const countsName = "Counts";
 const char* const countsKey = "/Coilhatch/Counts";
@@ -121,6 +126,19 @@ ScriptRegistry::Fields ReadFields(const CConfigManagement& config, const wxStrin
 ScriptRegistry::Fields FieldsOf(const ScriptEntry& entry) {
     return ScriptRegistry::Fields{entry.autoRun,  entry.autoReload,  entry.name,
                                   entry.location, entry.description, entry.shortcut};
+}
+
+// Writes one script's section, as every save does.
+void WriteFields(CConfigManagement& config, unsigned index, const ScriptRegistry::Fields& fields) {
+    const wxString prefix = SectionPrefix(index);
+    config.Write(prefix + "/autoRun", fields.autoRun);
+    config.Write(prefix + "/autoReload", fields.autoReload);
+    config.Write(prefix + "/name", fields.name, false);
+    config.Write(prefix + "/location", fields.location, false);
+    config.Write(prefix + "/description", fields.description, false);
+    // Written only when set: a file without shortcuts stays as editors before them wrote it.
+    if (!fields.shortcut.empty())
+        config.Write(prefix + "/shortcut", fields.shortcut, false);
 }
 
 void SetFields(ScriptEntry& entry, const ScriptRegistry::Fields& fields) {
@@ -280,6 +298,16 @@ void ScriptRegistry::Load() {
         disagreements.push_back(
             wxString::Format(wxGetTranslation("\"%s\" is not a script section"), scan.foreignName));
 
+    // Without the store's word on what the file holds, what was read from it is tried against
+    // it: anything else in it is kept aside before the first save replaces it.
+    if (disagreements.empty() && !overflow && !store.Extended() &&
+        !store.HoldsOnly([this](CConfigManagement& written) {
+            written.Write(countsKey, static_cast<int>(base.size()));
+            for (unsigned i = 0; i < base.size(); ++i)
+                WriteFields(written, i, base[i].fields);
+        }))
+        disagreements.push_back(wxGetTranslation("it holds more than the scripts read from it"));
+
     // A file the store could not read whole the store keeps itself; one that disagrees with
     // itself is copied aside by the first save.
     const bool damaged = store.IsDamaged();
@@ -312,7 +340,7 @@ void ScriptRegistry::Load() {
                      wxString::Format(wxGetTranslation("The file as it is now will be kept as "
                                                        "\"%s\" before the settings are saved."),
                                       keptAt),
-                 wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+                 SettingsCaption(), wxOK | wxICON_WARNING);
 }
 
 bool ScriptRegistry::Merge(const std::vector<Fields>& theirs, wxArrayString& conflicts,
@@ -402,23 +430,15 @@ void ScriptRegistry::Save() {
         !KeepFileCopy(settingsPath, copy, copyError)) {
         wxMessageBox(
             wxString::Format(wxGetTranslation("The Python scripts were not saved: %s"), copyError),
-            wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+            SettingsCaption(), wxOK | wxICON_ERROR);
         return;
     }
     config.Clear();
     const unsigned count = scriptList->GetCount();
     config.Write(countsKey, static_cast<int>(count));
     for (unsigned i = 0; i < count; ++i) {
-        const wxString prefix = SectionPrefix(i);
         currentEntry = scriptList->Get(i);
-        config.Write(prefix + "/autoRun", currentEntry->autoRun);
-        config.Write(prefix + "/autoReload", currentEntry->autoReload);
-        config.Write(prefix + "/name", currentEntry->name, false);
-        config.Write(prefix + "/location", currentEntry->location, false);
-        config.Write(prefix + "/description", currentEntry->description, false);
-        // Written only when set: a file without shortcuts stays as editors before them wrote it.
-        if (!currentEntry->shortcut.empty())
-            config.Write(prefix + "/shortcut", currentEntry->shortcut, false);
+        WriteFields(config, i, FieldsOf(*currentEntry));
     }
     currentEntry = nullptr;
     if (store.Save()) {
@@ -443,7 +463,7 @@ void ScriptRegistry::Save() {
                                                             "\"%s\".",
                                                             overflow),
                                            overflow, copy);
-        wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxICON_WARNING);
+        wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
         return;
     }
     // The scripts registered in this run would silently be gone at the next start.
@@ -451,5 +471,5 @@ void ScriptRegistry::Save() {
                                                    "changes made since the editor started will "
                                                    "be lost.\n%s"),
                                   store.LastError()),
-                 wxMessageBoxCaptionStr, wxOK | wxICON_ERROR);
+                 SettingsCaption(), wxOK | wxICON_ERROR);
 }

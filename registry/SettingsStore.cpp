@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -37,23 +39,23 @@ bool SettingsStore::HasKey(const wxString& key) const {
 wxArrayString SettingsStore::ChildNames(const wxString& key) const {
     if (extension)
         return extension->childNames(config, key);
-    // Asked for name by name: "Counts", then the numbered sections as far as any may be.
+    // Asked for name by name: "Counts", then the numbered sections up to what "Counts" says and
+    // on as long as a section was found within a gap's reach.
     wxArrayString names;
     const wxString counts = key + "/Counts";
-    long claimed = 0;
+    unsigned end = probeMargin;
     if (HasKey(counts)) {
         names.push_back("Counts");
-        claimed = config.ReadInt(counts, 0);
+        const int claimed = config.ReadInt(counts, 0);
+        if (claimed > 0 && claimed < static_cast<int>(probeLimit))
+            end += static_cast<unsigned>(claimed);
     }
-    const unsigned last =
-        (claimed > 0 && claimed < static_cast<long>(probeLimit) ? static_cast<unsigned>(claimed)
-                                                                : 0) +
-        probeMargin;
-    for (unsigned n = 0; n < last; ++n) {
+    for (unsigned n = 0; n < end && n < probeLimit; ++n) {
         const wxString section = wxString::Format("Script%u", n);
         for (const char* field : sectionFields) {
             if (HasKey(key + "/" + section + "/" + field)) {
                 names.push_back(section);
+                end = std::max(end, n + 1 + probeMargin);
                 break;
             }
         }
@@ -105,6 +107,108 @@ bool SettingsStore::ReadsBackAsWritten() const {
         }
     }
     return true;
+}
+
+namespace {
+
+// The file's bytes; false when it cannot be read.
+bool ReadBytes(const wxString& path, std::string& bytes) {
+    const int in = ::open(std::string(path.fn_str()).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in < 0)
+        return false;
+    bytes.clear();
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(in, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        bytes.append(buffer, static_cast<size_t>(got > 0 ? got : 0));
+    ::close(in);
+    return got == 0;
+}
+
+bool WriteBytes(const wxString& path, const std::string& bytes) {
+    const int out =
+        ::open(std::string(path.fn_str()).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0)
+        return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(out, bytes.data() + done, bytes.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            break;
+        done += static_cast<size_t>(put);
+    }
+    return ::close(out) == 0 && done == bytes.size();
+}
+
+// A folder of this process's own for trying out stores, removed with whatever the stores left
+// in it.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::string name = std::string(wxFileName::GetTempDir().fn_str()) + "/coilhatch-XXXXXX";
+        if (::mkdtemp(name.data()))
+            folder = wxString(name.c_str(), wxConvFile);
+    }
+    ~ScratchFolder() {
+        if (!folder.empty())
+            wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    bool Made() const { return !folder.empty(); }
+    wxString File(const char* name) const { return folder + "/" + name; }
+
+private:
+    wxString folder;
+};
+
+// What a store on that path holds once `write` has written into it and it has been saved.
+bool Written(const wxString& path, const std::function<void(CConfigManagement&)>& write,
+             std::string& bytes) {
+    {
+        CConfigManagement store(path);
+        write(store);
+        store.Save();
+    }
+    return ReadBytes(path, bytes);
+}
+
+// The lines of a text, each without its indentation, in sorted order: a store may put keys
+// written into an existing element in another order than into a new one.
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const size_t first = text.find_first_not_of(" \t\r", start);
+        lines.push_back(first < end ? text.substr(first, end - first) : std::string());
+        start = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+} // namespace
+
+bool SettingsStore::HoldsOnly(const std::function<void(CConfigManagement&)>& write) const {
+    std::string original;
+    if (!wxFileName::FileExists(path) || !ReadBytes(path, original))
+        return true;
+    // The file's content with `write`'s keys written over it, against `write`'s keys alone: the
+    // two agree exactly when the file holds nothing else. The editor's store decides both.
+    const ScratchFolder scratch;
+    std::string over;
+    std::string alone;
+    if (!scratch.Made() || !WriteBytes(scratch.File("over.xml"), original) ||
+        !Written(scratch.File("over.xml"), write, over) ||
+        !Written(scratch.File("alone.xml"), write, alone))
+        return true;
+    return SortedLines(over) == SortedLines(alone);
 }
 
 wxString FreeCopyName(const wxString& path) {

@@ -3,8 +3,9 @@
 // the file's sections as they stand, whether the file was read whole, and why a save failed.
 // Without it (an editor that offers the interface alone):
 //   - the sections are found by asking for "Script0", "Script1" ... up to what "Counts" says
-//     and a margin beyond the list's size;
-//   - a damaged file is not recognised as such: the store gives what it gives;
+//     and on while a section was found among the last 64 numbers asked for;
+//   - a file that holds more than the registry reads is recognised by trying what was read out
+//     in stores of its own (HoldsOnly); a damaged file is the store's to recognise;
 //   - whether a save succeeded is found by reading the file back.
 // Backups are the registry's own: a copy of the file's bytes beside it, made with plain file
 // operations.
@@ -16,6 +17,7 @@
 #include <wx/string.h>
 
 #include <cstddef>
+#include <functional>
 
 struct MpSettingsExtension;
 
@@ -41,13 +43,22 @@ public:
     // Where the store keeps the damaged file; empty when it is not known to keep one.
     wxString DamagedFileCopy() const;
 
+    // Whether the editor offers its settings extension.
+    bool Extended() const { return extension != nullptr; }
+
+    // Whether the file holds nothing but what `write` writes (keys it leaves out included):
+    // the file's content with `write`'s keys written over it must be what `write` makes alone,
+    // in stores of the editor's on copies in a temporary folder. True when there is no file or
+    // nothing can be tried.
+    bool HoldsOnly(const std::function<void(CConfigManagement&)>& write) const;
+
     // Saves; false, with LastError() set, when the file does not hold what was written.
     bool Save();
     const wxString& LastError() const { return lastError; }
 
-    // How many numbered sections are asked for without the extension beyond what "Counts" says.
+    // Without the extension: how far beyond "Counts" and beyond the last section found the
+    // numbered sections are asked for, and the number no section is asked for beyond.
     static constexpr unsigned probeMargin = 64;
-    // "Counts" larger than this is not believed when sections are asked for one by one.
     static constexpr unsigned probeLimit = 4096;
 
 private:

@@ -340,6 +340,9 @@ bool CMarrowpadApp::OnInit() {
     if (commandLine.batch)
         host::MessageOutputPane::Detach(mainFrame->GetOutputPane());
     SetTopWindow(mainFrame);
+    // A person's editor remembers the Output pane's height; batch mode changes nothing.
+    if (!commandLine.batch)
+        mainFrame->UseLayoutFile(CMainFrame::DefaultLayoutFile());
     host::SyntaxEditor* first = nullptr;
     for (const auto& file : commandLine.files) {
         host::SyntaxEditor* editor = mainFrame->OpenFile(file);
@@ -551,6 +554,31 @@ void CMarrowpadApp::PrintCompletion(wxEventLoopBase& loop) {
         console.WriteLine("[completion] " + editor->AutoCompGetCurrentText());
     else
         console.WriteLine("[completion] none");
+}
+
+void CMarrowpadApp::ProcessPendingEvents() {
+    // As the toolkit's own, one event of the first handler at a time, but at most
+    // maxPendingEventsAtOnce: the toolkit's goes on until no event is left, for ever while
+    // another thread queues them without pause (a script's wx.CallAfter in a loop); the rest
+    // waits for the next idle time.
+    if (!m_bDoPendingEventProcessing)
+        return;
+    for (int done = 0; done < maxPendingEventsAtOnce; ++done) {
+        wxEvtHandler* handler = nullptr;
+        {
+            wxCriticalSectionLocker lock(m_handlersWithPendingEventsLocker);
+            if (m_handlersWithPendingEvents.IsEmpty())
+                break;
+            handler = m_handlersWithPendingEvents[0];
+        }
+        handler->ProcessPendingEvents();
+    }
+    // Handlers whose events a selective yield held back get their chance next time.
+    wxCriticalSectionLocker lock(m_handlersWithPendingEventsLocker);
+    if (!m_handlersWithPendingDelayedEvents.IsEmpty()) {
+        WX_APPEND_ARRAY(m_handlersWithPendingEvents, m_handlersWithPendingDelayedEvents);
+        m_handlersWithPendingDelayedEvents.Clear();
+    }
 }
 
 void CMarrowpadApp::ProcessEventsNow(wxEventLoopBase& loop) {

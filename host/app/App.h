@@ -98,6 +98,9 @@ private:
                         const std::function<bool()>& shown);
     // Handles everything pending (toolkit events, queued calls, idle work) without waiting.
     void ProcessEventsNow(wxEventLoopBase& loop);
+    // Bounded: see maxPendingEventsAtOnce.
+    void ProcessPendingEvents() override;
+    static constexpr int maxPendingEventsAtOnce = 1000;
     bool FrameAlive() const;
     // Closes the frame as a person would: unsaved documents are asked about. Returns when the
     // frame is gone, running the main loop again whenever the close is cancelled.

@@ -6,6 +6,7 @@
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
+#include <wx/button.h>
 #include <wx/ffile.h>
 #include <wx/file.h>
 #include <wx/filedlg.h>
@@ -18,6 +19,7 @@
 #include <wx/sizer.h>
 #include <wx/splitter.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 #include <dlfcn.h>
 
@@ -30,6 +32,11 @@
 namespace {
 
 const char* const appName = "Marrowpad";
+
+// The pane's height in the layout file.
+const char* const outputHeightKey = "/Marrowpad/Layout/OutputHeight";
+// Neither the documents nor the pane get less.
+constexpr int minimumPaneHeight = 60;
 
 // The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
 bool ReadText(const wxString& path, wxString& text) {
@@ -109,17 +116,52 @@ CMainFrame::CMainFrame()
     auto* outputPanel = new wxPanel(splitter);
     this->outputPanel = outputPanel;
     auto* outputSizer = new wxBoxSizer(wxVERTICAL);
-    outputSizer->Add(new wxStaticText(outputPanel, wxID_ANY, "Output"), 0, wxLEFT | wxTOP, 4);
+    // The title, and at its right, while output waits below the view, a button that goes there.
+    auto* header = new wxBoxSizer(wxHORIZONTAL);
+    auto* title = new wxStaticText(outputPanel, wxID_ANY, "Output");
+    auto* marker =
+        new wxButton(outputPanel, wxID_ANY, wxString::FromUTF8("New output below \xE2\x96\xBC"),
+                     wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT | wxBORDER_NONE);
+    marker->SetToolTip("Show the output that came while you were reading above it");
+    marker->SetName("newOutputMarker");
+    // The row keeps the button's height, so that the pane does not move when it shows.
+    title->SetMinSize(wxSize(-1, marker->GetBestSize().y));
+    header->Add(title, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, 4);
+    header->AddStretchSpacer();
+    header->Add(marker, 0, wxRIGHT | wxALIGN_CENTER_VERTICAL, 4);
+    outputSizer->Add(header, 0, wxEXPAND | wxTOP, 2);
     // The pane shows what is new, joined, whenever the editor is free.
     outputPane = new COutputPane(outputPanel, host::GetMessageOutput(0));
+    outputPane->SetNewOutputMarker(marker);
+    outputPane->goToUntitled = [this](int line) { ShowUntitledLine(line); };
     // The pane is a styled text control too: the menus' shortcuts come before its own keys.
     outputPane->Bind(wxEVT_KEY_DOWN, &CMainFrame::OnOutputKeyDown, this);
     outputSizer->Add(outputPane, 1, wxEXPAND | wxALL, 2);
     outputPanel->SetSizer(outputSizer);
 
-    splitter->SetMinimumPaneSize(60);
+    splitter->SetMinimumPaneSize(minimumPaneHeight);
+    // A taller window gives the documents the room; the pane keeps its height.
     splitter->SetSashGravity(1.0);
     EnsureNotebook();
+    // The pane's height is set once the splitter has its first real size (a quarter of it,
+    // unless a height was asked for), after the splitter has handled that size itself.
+    // Until a height is asked for, the pane stays a quarter of the window as the window gets its
+    // size.
+    splitter->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        if (!outputHeightSet || wantedOutputHeight == 0)
+            CallAfter([this] { ApplyOutputHeight(); });
+    });
+    splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGED, [this](wxSplitterEvent& event) {
+        event.Skip();
+        // The user moved the sash: the pane's new height is the one to keep.
+        const int total = splitter->GetClientSize().y - splitter->GetSashSize();
+        if (event.GetSashPosition() > 0 && event.GetSashPosition() < total) {
+            wantedOutputHeight = total - event.GetSashPosition();
+            outputHeightSet = true;
+            outputHeightMoved = true;
+        }
+    });
 
     host::SetAppWindow(this);
     host::SetCurrentEditorProvider([this] { return GetCurrentEditor(); });
@@ -138,6 +180,7 @@ CMainFrame::CMainFrame()
 }
 
 CMainFrame::~CMainFrame() {
+    SaveLayout();
     ReleasePlugins();
     plugins.reset();
     // The editors go while the frame is whole, since an editor's end comes back to the frame;
@@ -151,6 +194,59 @@ CMainFrame::~CMainFrame() {
     host::SetCurrentEditorProvider(nullptr);
     if (CAppManagement::Get()->GetAppWindow() == this)
         host::SetAppWindow(nullptr);
+}
+
+int CMainFrame::GetOutputHeight() const {
+    return splitter->IsSplit() ? outputPanel->GetSize().y : 0;
+}
+
+void CMainFrame::SetOutputHeight(int height) {
+    wantedOutputHeight = height;
+    outputHeightSet = false;
+    ApplyOutputHeight();
+}
+
+void CMainFrame::ApplyOutputHeight() {
+    const int total = splitter->GetClientSize().y - splitter->GetSashSize();
+    if ((outputHeightSet && wantedOutputHeight > 0) || !splitter->IsSplit() ||
+        total < 3 * minimumPaneHeight)
+        return; // not laid out yet: the first real size comes back here
+    // A quarter of the window at first; a remembered height as far as the window has room.
+    const int wanted = wantedOutputHeight > 0 ? wantedOutputHeight : total / 4;
+    const int height = std::clamp(wanted, minimumPaneHeight, total - minimumPaneHeight);
+    splitter->SetSashPosition(total - height);
+    outputHeightSet = true;
+}
+
+void CMainFrame::UseLayoutFile(const wxString& path) {
+    layoutFile = path;
+    if (!wxFileName::FileExists(path))
+        return;
+    host::Settings settings(path);
+    const int height = settings.ReadInt(outputHeightKey, 0);
+    if (height > 0)
+        SetOutputHeight(height);
+}
+
+wxString CMainFrame::DefaultLayoutFile() {
+    wxString folder;
+    if (!wxGetEnv("XDG_CONFIG_HOME", &folder) || !wxFileName(folder).IsAbsolute())
+        folder = wxGetHomeDir() + "/.config";
+    return folder + "/marrowpad/layout.xml";
+}
+
+void CMainFrame::SaveLayout() {
+    // Only a height the user chose is kept: the editor writes nothing it was not asked to.
+    if (layoutFile.empty() || !outputHeightMoved)
+        return;
+    outputHeightMoved = false;
+    const wxFileName file(layoutFile);
+    if (!wxFileName::DirExists(file.GetPath()))
+        wxFileName::Mkdir(file.GetPath(), wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL);
+    host::Settings settings(layoutFile);
+    settings.Write(outputHeightKey, wantedOutputHeight);
+    if (!settings.Save())
+        wxLogWarning("The window's layout was not saved: %s", settings.GetLastError());
 }
 
 void CMainFrame::BuildMenuBar() {
@@ -374,9 +470,12 @@ void CMainFrame::UpdateTabLabel(host::SyntaxEditor* editor) {
 }
 
 void CMainFrame::UpdateStatus() {
+    host::SyntaxEditor* editor = GetCurrentEditor();
+    // The unsaved document last in front is the one an untitled traceback speaks of.
+    if (editor && editor->GetFilePath().empty())
+        lastUntitled = editor;
     if (!GetStatusBar())
         return;
-    host::SyntaxEditor* editor = GetCurrentEditor();
     if (!editor) {
         SetStatusText(wxString());
         return;
@@ -580,13 +679,52 @@ void CMainFrame::OnAbout(wxCommandEvent&) {
 void CMainFrame::OnEditorOpen(wxCommandEvent& event) {
     host::SyntaxEditor* editor = OpenFile(event.GetString());
     // A positive int is the line, from 1, to select.
-    if (editor && event.GetInt() > 0) {
-        const int line = std::min(event.GetInt(), editor->GetLineCount()) - 1;
-        editor->GotoLine(line);
-        editor->SetSelection(editor->PositionFromLine(line), editor->GetLineEndPosition(line));
-        editor->EnsureVisibleEnforcePolicy(line);
-        UpdateStatus();
+    if (editor && event.GetInt() > 0)
+        SelectLine(editor, event.GetInt());
+}
+
+void CMainFrame::SelectLine(host::SyntaxEditor* editor, int lineFromOne) {
+    const int line = std::max(1, std::min(lineFromOne, editor->GetLineCount())) - 1;
+    editor->GotoLine(line);
+    editor->SetSelection(editor->PositionFromLine(line), editor->GetLineEndPosition(line));
+    editor->EnsureVisibleEnforcePolicy(line);
+    UpdateStatus();
+}
+
+host::SyntaxEditor* CMainFrame::UntitledDocument() const {
+    host::SyntaxEditor* current = GetCurrentEditor();
+    if (current && current->GetFilePath().empty())
+        return current;
+    auto* last = dynamic_cast<host::SyntaxEditor*>(lastUntitled.get());
+    if (last && FindDocumentPage(last) != wxNOT_FOUND && last->GetFilePath().empty())
+        return last;
+    // Else the one unsaved document, if there is only one.
+    host::SyntaxEditor* only = nullptr;
+    for (size_t page = 0; page < PageCount(); ++page) {
+        host::SyntaxEditor* editor = EditorAt(page);
+        if (editor && editor->GetFilePath().empty()) {
+            if (only)
+                return nullptr;
+            only = editor;
+        }
     }
+    return only;
+}
+
+int CMainFrame::FindDocumentPage(const wxWindow* editor) const {
+    return notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
+}
+
+void CMainFrame::ShowUntitledLine(int line) {
+    host::SyntaxEditor* editor = UntitledDocument();
+    if (!editor) {
+        if (GetStatusBar())
+            SetStatusText("No unsaved document is open.");
+        return;
+    }
+    ShowDocument(editor);
+    SelectLine(editor, line);
+    editor->SetFocus();
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
@@ -603,6 +741,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
             }
         }
     }
+    SaveLayout();
     ReleasePlugins();
     Destroy();
     // Closing the main window ends the editor, whatever windows scripts left open.

@@ -4,6 +4,7 @@
 
 #include <wx/frame.h>
 #include <wx/stc/stc.h>
+#include <wx/weakref.h>
 
 #include <memory>
 #include <set>
@@ -40,6 +41,15 @@ public:
     // What the message output pane shows, once what waits for it has reached it.
     wxString GetOutputText() const;
     COutputPane* GetOutputPane() const { return outputPane; }
+    // The height of the Output pane (with its title), in pixels; 0 while it is not shown.
+    int GetOutputHeight() const;
+    // Gives the Output pane that height, as far as the window has room (once it is laid out).
+    void SetOutputHeight(int height);
+    // Where the editor keeps its layout: the pane's height is read from there now, and written
+    // there when the frame closes, if the user moved the sash.
+    void UseLayoutFile(const wxString& path);
+    // The user's layout file: marrowpad/layout.xml in $XDG_CONFIG_HOME (or ~/.config).
+    static wxString DefaultLayoutFile();
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
     // the editor's own word completion runs when none of them handles it. True when a plug-in
@@ -58,6 +68,9 @@ protected:
 
 private:
     void BuildMenuBar();
+    // Sets the sash for the wanted height once the splitter is laid out.
+    void ApplyOutputHeight();
+    void SaveLayout();
     host::SyntaxEditor* AddEditor(const wxString& path);
     // An editor is being destroyed, by the frame or by anyone else: its tab goes.
     void ForgetEditor(wxWindow* editor);
@@ -81,6 +94,14 @@ private:
     void OnAbout(wxCommandEvent& event);
     // Opens the event's file; a positive int selects that line (from 1) and shows it.
     void OnEditorOpen(wxCommandEvent& event);
+    // Selects the line (from 1; past the end: the last) and shows it.
+    void SelectLine(host::SyntaxEditor* editor, int lineFromOne);
+    // The unsaved document that an untitled traceback speaks of: the current one when it was
+    // never saved, else the last such one in front; null when none is open.
+    host::SyntaxEditor* UntitledDocument() const;
+    // A traceback's line in a document that was never saved: that line of it, selected.
+    void ShowUntitledLine(int line);
+    int FindDocumentPage(const wxWindow* editor) const;
     void OnClose(wxCloseEvent& event);
     void OnPageChanged(wxBookCtrlEvent& event);
     // A script may destroy the notebook: the frame forgets it, and makes a new one when a
@@ -105,6 +126,11 @@ private:
     wxWindow* outputPanel = nullptr;
     COutputPane* outputPane = nullptr;
     std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
+    int wantedOutputHeight = 0;                 // 0: a quarter of the window
+    bool outputHeightSet = false;
+    bool outputHeightMoved = false; // by the user, since the layout was read or saved
+    wxString layoutFile;
+    wxWeakRef<wxWindow> lastUntitled; // an editor
     int untitledCount = 0;
     bool pluginsReleased = false;
 };

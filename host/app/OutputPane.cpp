@@ -55,6 +55,9 @@ wxColour ToColour(uint32_t rgb) {
                     static_cast<unsigned char>(rgb));
 }
 
+// What tracebacks call a document that was never saved.
+const char* const untitledName = "<untitled>";
+
 // A line of a Python traceback that names a place in a source file: `File "PATH", line N`, as
 // a frame or a SyntaxError shows it. False for any other line.
 bool ParseSourcePlace(const wxString& text, wxString& path, long& line) {
@@ -273,7 +276,8 @@ uint64_t COutputPane::Attributes::Key() const {
 }
 
 COutputPane::COutputPane(wxWindow* parent, host::MessageOutput* source)
-    : wxStyledTextCtrl(parent, wxID_ANY), output(source) {
+    : wxStyledTextCtrl(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, "output"),
+      output(source) {
     StyleSetFont(wxSTC_STYLE_DEFAULT, wxFontInfo(9).Family(wxFONTFAMILY_TELETYPE));
     StyleSetForeground(wxSTC_STYLE_DEFAULT, ToColour(defaultForeground));
     StyleSetBackground(wxSTC_STYLE_DEFAULT, ToColour(defaultBackground));
@@ -294,6 +298,24 @@ COutputPane::COutputPane(wxWindow* parent, host::MessageOutput* source)
     Bind(wxEVT_CONTEXT_MENU, &COutputPane::OnContextMenu, this);
     Bind(wxEVT_KEY_DOWN, &COutputPane::OnKeyDown, this);
     Bind(wxEVT_STC_DOUBLECLICK, &COutputPane::OnDoubleClick, this);
+    // Scrolling (or a taller pane) may bring the new output into view.
+    Bind(wxEVT_STC_UPDATEUI, [this](wxStyledTextEvent& event) {
+        event.Skip();
+        following = IsAtEnd();
+        UpdateMarker();
+    });
+    // A pane made shorter keeps its first line in view: one that followed the output follows it
+    // still, with the last line in view.
+    Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        const bool wasFollowing = following;
+        CallAfter([this, wasFollowing] {
+            if (wasFollowing)
+                SetFirstVisibleLine(std::max(0, GetLineCount() - LinesOnScreen()));
+            following = IsAtEnd();
+            UpdateMarker();
+        });
+    });
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { Copy(); }, wxID_COPY);
     Bind(
@@ -337,6 +359,8 @@ void COutputPane::Empty() {
     attributes = Attributes();
     style = 0;
     pendingEscape.clear();
+    unseenLine = -1;
+    UpdateMarker();
 }
 
 bool COutputPane::IsAtEnd() const {
@@ -347,6 +371,9 @@ void COutputPane::Show(const host::MessageOutput::ViewText& taken) {
     const bool follow = IsAtEnd();
     if (taken.cleared || taken.cut)
         Empty();
+    // Output that comes while the user reads higher up starts here: the marker tells of it.
+    if (!follow && unseenLine < 0 && GetLength() > 0)
+        unseenLine = GetLineCount() - 1;
     if (taken.cut) {
         // Older text was left out: the pane starts with the first whole line after the gap.
         const size_t lineEnd = taken.text.find('\n');
@@ -359,6 +386,41 @@ void COutputPane::Show(const host::MessageOutput::ViewText& taken) {
     KeepTail();
     if (follow)
         SetFirstVisibleLine(std::max(0, GetLineCount() - LinesOnScreen()));
+    following = IsAtEnd();
+    UpdateMarker();
+}
+
+bool COutputPane::HasNewOutputBelow() const {
+    return unseenLine >= 0;
+}
+
+void COutputPane::SetNewOutputMarker(wxWindow* marker) {
+    newOutputMarker = marker;
+    if (!marker)
+        return;
+    marker->Hide();
+    marker->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { GoToNewOutput(); });
+}
+
+void COutputPane::GoToNewOutput() {
+    if (unseenLine < 0)
+        return;
+    // Its first line at the top, or the end in view when the rest is shorter than the pane.
+    SetFirstVisibleLine(std::min(unseenLine, std::max(0, GetLineCount() - LinesOnScreen())));
+    unseenLine = -1;
+    UpdateMarker();
+    SetFocus();
+}
+
+void COutputPane::UpdateMarker() {
+    // The new output is seen once its first line is in view.
+    if (unseenLine >= 0 && unseenLine < GetFirstVisibleLine() + std::max(1, LinesOnScreen()))
+        unseenLine = -1;
+    if (!newOutputMarker || newOutputMarker->IsShown() == (unseenLine >= 0))
+        return;
+    newOutputMarker->Show(unseenLine >= 0);
+    if (wxWindow* parent = newOutputMarker->GetParent())
+        parent->Layout();
 }
 
 void COutputPane::Write(const std::string& chunk) {
@@ -532,12 +594,16 @@ void COutputPane::KeepTail() {
     const int length = GetLength();
     if (length <= MaxLength)
         return;
-    // Past the limit the older half goes, from the start of a line; a last line longer than
-    // that loses its start.
-    int from = PositionFromLine(LineFromPosition(length - MaxLength / 2));
+    // Past the limit the oldest lines go, a small step more than needed, so that the next
+    // writes do not trim again at once; what the user looks at (and what Find selected) stays
+    // unless it is among them. A last line longer than the limit loses its start.
+    const int wanted = length - (MaxLength - TrimStep);
+    int from = PositionFromLine(LineFromPosition(wanted));
+    if (from < wanted)
+        from = PositionFromLine(LineFromPosition(wanted) + 1);
     const int lastLineStart = PositionFromLine(LineFromPosition(length));
-    if (length - from > MaxLength) {
-        from = length - MaxLength / 2;
+    if (from > lastLineStart || from <= 0) {
+        from = wanted;
         while (from < length && IsContinuation(static_cast<char>(GetCharAt(from))))
             ++from;
     }
@@ -545,6 +611,9 @@ void COutputPane::KeepTail() {
         return;
     if (from > lastLineStart)
         cursor -= std::min(cursor, static_cast<size_t>(from - lastLineStart));
+    if (unseenLine >= 0)
+        unseenLine = std::max(0, unseenLine - LineFromPosition(from));
+    // The control keeps the lines in view where they are when lines before them go.
     SetReadOnly(false);
     DeleteRange(0, from);
     SetReadOnly(true);
@@ -662,7 +731,14 @@ void COutputPane::OnDoubleClick(wxStyledTextEvent& event) {
     long line = 0;
     if (!ParseSourcePlace(GetLineText(lineIndex), path, line))
         return;
-    // "<string>", "<untitled>", a file gone since: nothing to open.
+    // A document that was never saved: the editor finds it, once the pane is done with the click.
+    if (path == untitledName) {
+        if (goToUntitled)
+            CallAfter(
+                [this, line] { goToUntitled(static_cast<int>(std::min<long>(line, INT_MAX))); });
+        return;
+    }
+    // "<string>", a file gone since: nothing to open.
     if (wxDirExists(path) || !wxFileName::IsFileReadable(path))
         return;
     wxWindow* frame = wxGetTopLevelParent(this);

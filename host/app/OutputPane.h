@@ -4,7 +4,8 @@
 // line (ESC [ K) erases, and every other escape sequence is left out. Other control characters
 // show as their pictures (NUL as U+2400). The pane keeps the latest MaxLength bytes, from the
 // start of a line, follows the output while its view is at the end, and otherwise stays where
-// the user scrolled. Its context menu copies, finds, and clears the pane with the output.
+// the user scrolled, showing a marker while new output waits below. Its context menu copies,
+// finds, and clears the pane with the output.
 #pragma once
 
 #include "host/lib/Services.h"
@@ -14,6 +15,7 @@
 #include <wx/stc/stc.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -40,6 +42,17 @@ public:
     // Whether the view shows the last line, so that new output scrolls it along.
     bool IsAtEnd() const;
 
+    // Output came while the view was higher up, and its first line has not been in view since.
+    bool HasNewOutputBelow() const;
+    // A window (a button) shown while there is new output below; clicking it goes there.
+    void SetNewOutputMarker(wxWindow* marker);
+    // Brings the first line of the new output into view (at the top, or the end in view).
+    void GoToNewOutput();
+
+    // Called with the line (from 1) of a traceback's `File "<untitled>", line N` that the user
+    // double-clicked: the editor shows that line of the unsaved document that ran.
+    std::function<void(int line)> goToUntitled;
+
     // The pane's context menu: Copy, Select All, Find..., Find Next, Find Previous, Clear Output.
     std::unique_ptr<wxMenu> MakeContextMenu() const;
 
@@ -51,7 +64,10 @@ public:
         ID_CLEAR_OUTPUT,
     };
 
+    // The pane keeps the last MaxLength bytes; past them it drops its oldest lines, TrimStep
+    // bytes more than it must.
     static constexpr int MaxLength = 4000000;
+    static constexpr int TrimStep = MaxLength / 64;
 
 private:
     // SGR attributes of the text written from now on.
@@ -72,6 +88,8 @@ private:
     void ApplySgr(const std::string& parameters);
     int StyleFor(const Attributes& attributes);
     void KeepTail();
+    // Shows or hides the marker of new output below as the view now stands.
+    void UpdateMarker();
     // Empties the control and starts the terminal afresh.
     void Empty();
 
@@ -90,6 +108,10 @@ private:
     std::string pendingEscape;
     std::map<uint64_t, int> styles; // attributes' keys to the styles defined for them
     int nextStyle = 1;
+
+    int unseenLine = -1;   // the first line of new output not yet in view, or -1
+    bool following = true; // the view showed the last line when last looked at
+    wxWindow* newOutputMarker = nullptr;
 
     wxFindReplaceData findData{wxFR_DOWN};
     wxFindReplaceDialog* findDialog = nullptr;

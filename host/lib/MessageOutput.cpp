@@ -362,8 +362,11 @@ public:
         if (wxTheApp)
             wxTheApp->Bind(wxEVT_IDLE, &PaneFeeder::OnIdle, this);
         timer.Start(paneIntervalMs);
+        Feeders().push_back(this);
     }
     ~PaneFeeder() override {
+        auto& feeders = Feeders();
+        feeders.erase(std::remove(feeders.begin(), feeders.end(), this), feeders.end());
         output->RemoveView(view);
         timer.Stop();
         if (wxTheApp)
@@ -372,6 +375,15 @@ public:
 
     // Shows what waits; unless `now`, not sooner than the last delivery's cost allows.
     void Show(bool now = true);
+    // Shows what waits, as far as the last delivery's cost allows, and paints the window at
+    // once: for a caller that holds the user-interface thread, so that no event loop runs.
+    void ShowAndPaint();
+
+    // The feeders of every window, on the user-interface thread.
+    static std::vector<PaneFeeder*>& Feeders() {
+        static std::vector<PaneFeeder*> feeders;
+        return feeders;
+    }
 
 private:
     class Timer : public wxTimer {
@@ -387,6 +399,7 @@ private:
         event.Skip();
         Show(false);
     }
+    void Deliver(std::chrono::steady_clock::time_point start);
 
     wxWindow* pane;
     MessageOutput* output;
@@ -395,8 +408,19 @@ private:
     bool showing = false; // a delivery that lets the toolkit run must not start another
     std::chrono::steady_clock::time_point lastShow;
     std::chrono::steady_clock::time_point nextShow;
+    std::chrono::steady_clock::duration lastCost{};
     Timer timer;
 };
+
+void PaneFeeder::ShowAndPaint() {
+    // The caller comes about every 100 ms: only the cost of showing holds it back.
+    const auto start = std::chrono::steady_clock::now();
+    if (showing || pane->IsBeingDeleted() || start < lastShow + 2 * lastCost)
+        return;
+    Deliver(start);
+    if (pane->IsShownOnScreen())
+        pane->Update();
+}
 
 void PaneFeeder::Show(bool now) {
     if (showing || pane->IsBeingDeleted())
@@ -410,6 +434,10 @@ void PaneFeeder::Show(bool now) {
     const wxEventLoopBase* loop = wxEventLoopBase::GetActive();
     if (!now && loop && loop->Pending() && start < lastShow + std::chrono::seconds(1))
         return;
+    Deliver(start);
+}
+
+void PaneFeeder::Deliver(std::chrono::steady_clock::time_point start) {
     const MessageOutput::ViewText text = output->TakeForView(view);
     if (text.text.empty() && !text.cut && !text.cleared)
         return;
@@ -422,8 +450,9 @@ void PaneFeeder::Show(bool now) {
     // comes joined, or, past what the pane keeps, not at all.
     const auto end = std::chrono::steady_clock::now();
     lastShow = end;
+    lastCost = end - start;
     nextShow = end + std::max<std::chrono::steady_clock::duration>(
-                         std::chrono::milliseconds(paneIntervalMs), 2 * (end - start));
+                         std::chrono::milliseconds(paneIntervalMs), 2 * lastCost);
 }
 
 // What a plain text control shows of new text.
@@ -464,6 +493,16 @@ void MessageOutputPane::Attach(wxTextCtrl* control, MessageOutput* output) {
 
 void MessageOutputPane::Detach(wxWindow* window) {
     window->SetClientObject(nullptr);
+}
+
+void MessageOutputPane::ShowAndPaintAll() {
+    // A copy: showing may attach or detach windows.
+    const std::vector<PaneFeeder*> feeders = PaneFeeder::Feeders();
+    for (PaneFeeder* feeder : feeders) {
+        const auto& live = PaneFeeder::Feeders();
+        if (std::find(live.begin(), live.end(), feeder) != live.end())
+            feeder->ShowAndPaint();
+    }
 }
 
 void MessageOutputPane::ShowPending(wxWindow* window) {

@@ -152,6 +152,10 @@ const MpShownExtension shownExtension = {
     },
 };
 
+const MpOutputExtension outputExtension = {
+    [] { host::MessageOutputPane::ShowAndPaintAll(); },
+};
+
 template <class Table> bool Is(const char* name, int version) {
     return std::strcmp(name, Table::name) == 0 && version == Table::version;
 }
@@ -169,5 +173,7 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &settingsExtension;
     if (Is<MpShownExtension>(name, version))
         return &shownExtension;
+    if (Is<MpOutputExtension>(name, version))
+        return &outputExtension;
     return nullptr;
 }

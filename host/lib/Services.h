@@ -224,6 +224,9 @@ public:
     static void Detach(wxWindow* window);
     // Shows in the window, now, what waits for it. Runs on the UI thread.
     static void ShowPending(wxWindow* window);
+    // Shows in every window what waits for it (as often as the cost of showing allows) and
+    // paints the windows at once, without an event loop: for a caller that holds the UI thread.
+    static void ShowAndPaintAll();
     // The text as a plain text control shows it.
     static wxString Visible(const wxString& text);
 

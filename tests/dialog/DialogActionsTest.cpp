@@ -29,6 +29,18 @@ protected:
         });
     }
     std::vector<OpenRequest> openRequests;
+
+    // Delete asks once, naming the script; the answer is the recorder's.
+    void ExpectDeleteQuestion(const wxString& name) {
+        const auto boxes = modal.TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, "Delete the script \"" + name +
+                                     "\"?\nIts menu item and its shortcut go with it; its file "
+                                     "stays.");
+        EXPECT_EQ(boxes[0].caption, "Python Script Management");
+        EXPECT_TRUE(boxes[0].style & wxYES_NO);
+        EXPECT_TRUE(boxes[0].style & wxNO_DEFAULT);
+    }
 };
 
 TEST_F(DialogActions, AddOnEmptyListSelectsAndShowsTheNewScript) {
@@ -116,7 +128,8 @@ TEST_F(DialogActions, TypingANameMovesTheRowWithEveryKeystroke) {
     dialog->nameText->SelectAll();
     dialog->nameText->Remove(0, dialog->nameText->GetLastPosition());
     EXPECT_EQ(scriptList->Get(2)->name, "");
-    EXPECT_EQ(Rows()[2], "");
+    EXPECT_EQ(Rows()[2], "two"); // listed under its file's name meanwhile
+    scriptList->Get(2)->location = "/s/other.py";
 
     wxString typed;
     for (const wxString& key : std::vector<wxString>{"n", wxString::FromUTF8("ü"), "&"}) {
@@ -164,6 +177,10 @@ TEST_F(DialogActions, EveryDetailEditIsStoredAndMarksTheListChanged) {
 
 TEST_F(DialogActions, EditsWithoutASelectionChangeNoEntry) {
     OpenWithThree();
+    Select(wxNOT_FOUND);
+    EXPECT_FALSE(dialog->nameText->IsEnabled());
+    EXPECT_FALSE(dialog->FindWindow(ID_DELETE_BUTTON)->IsEnabled());
+    EXPECT_FALSE(dialog->FindWindow(ID_LOAD_BUTTON)->IsEnabled());
     Type(dialog->nameText, "abc");
     Type(dialog->descriptionText, "abc");
     dialog->locationPicker->GetTextCtrl()->SetValue("/tmp/nowhere.py");
@@ -192,6 +209,7 @@ TEST_F(DialogActions, DeleteShowsTheRowThatTookItsPlaceOrTheNewLastRow) {
         OpenWithThree();
         Select(c.deleted);
         Click(ID_DELETE_BUTTON);
+        ExpectDeleteQuestion(c.deleted == 0 ? "zero" : c.deleted == 1 ? "one" : "two");
         EXPECT_EQ(EntryNames(), c.left);
         EXPECT_EQ(Rows(), EntryNames());
         EXPECT_EQ(dialog->nameListBox->GetSelection(), c.shown);
@@ -206,16 +224,33 @@ TEST_F(DialogActions, DeleteShowsTheRowThatTookItsPlaceOrTheNewLastRow) {
     }
 }
 
+TEST_F(DialogActions, DeleteAnsweredNoKeepsTheScript) {
+    OpenWithThree();
+    Select(1);
+    modal.SetMessageBoxAnswer(wxID_NO);
+    Click(ID_DELETE_BUTTON);
+    ExpectDeleteQuestion("one");
+    EXPECT_EQ(EntryNames(), (std::vector<wxString>{"zero", "one", "two"}));
+    EXPECT_EQ(Rows(), EntryNames());
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 1);
+    EXPECT_FALSE(scriptList->modified);
+}
+
 TEST_F(DialogActions, DeleteTheOnlyRowLeavesAnEmptyList) {
-    AddEntry("only", "/s/only.py");
+    AddEntry("", "/s/only.py", "its description");
     Open();
     Select(0);
     Click(ID_DELETE_BUTTON);
+    ExpectDeleteQuestion("only"); // a nameless script is named by its file
     EXPECT_EQ(scriptList->GetCount(), 0u);
     EXPECT_EQ(dialog->nameListBox->GetCount(), 0u);
     EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
     EXPECT_EQ(dialog->shownIndex, -1);
     EXPECT_TRUE(scriptList->modified);
+    // The fields show nothing and take nothing; Delete and Load are off.
+    ExpectDetails("", "", "", false, false);
+    EXPECT_FALSE(dialog->nameText->IsEnabled());
+    EXPECT_FALSE(dialog->FindWindow(ID_DELETE_BUTTON)->IsEnabled());
 
     // With nothing selected, typing changes no entry (there is none) and adds nothing.
     Type(dialog->nameText, "x");
@@ -226,6 +261,7 @@ TEST_F(DialogActions, DeleteTheOnlyRowLeavesAnEmptyList) {
 
 TEST_F(DialogActions, DeleteWithoutSelectionDoesNothing) {
     OpenWithThree();
+    Select(wxNOT_FOUND);
     Click(ID_DELETE_BUTTON);
     EXPECT_EQ(scriptList->GetCount(), 3u);
     EXPECT_EQ(Rows(), EntryNames());
@@ -235,6 +271,7 @@ TEST_F(DialogActions, DeleteWithoutSelectionDoesNothing) {
 TEST_F(DialogActions, LoadWithoutSelectionOnlyTellsTheUser) {
     CatchOpenRequests();
     OpenWithThree();
+    Select(wxNOT_FOUND);
     Click(ID_LOAD_BUTTON);
     const auto boxes = modal.TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);

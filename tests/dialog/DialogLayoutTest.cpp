@@ -2,6 +2,7 @@
 
 #include "dialog/Shortcut.h"
 
+#include <wx/checkbox.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -11,27 +12,56 @@ namespace {
 
 class DialogLayout : public DialogTestBase {};
 
-TEST_F(DialogLayout, EmptyListGivesEmptyRowsAndDetails) {
+// Whether the detail fields, Delete and Load take input.
+std::vector<bool> Enabled(ManagePythonScript* dialog) {
+    std::vector<bool> enabled;
+    for (wxWindow* control :
+         {static_cast<wxWindow*>(dialog->nameText), static_cast<wxWindow*>(dialog->shortcutText),
+          static_cast<wxWindow*>(dialog->locationPicker),
+          static_cast<wxWindow*>(dialog->descriptionText),
+          static_cast<wxWindow*>(dialog->autoReloadBox), static_cast<wxWindow*>(dialog->autoRunBox),
+          dialog->FindWindow(10008), dialog->FindWindow(10009)})
+        enabled.push_back(control->IsEnabled());
+    return enabled;
+}
+
+TEST_F(DialogLayout, EmptyListGivesEmptyRowsAndDisabledDetails) {
     Open();
     EXPECT_EQ(dialog->nameListBox->GetCount(), 0u);
     EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
     EXPECT_EQ(dialog->shownIndex, -1);
     ExpectDetails("", "", "", false, false);
     EXPECT_EQ(dialog->CurrentEntry(), nullptr);
+    EXPECT_EQ(Enabled(dialog), std::vector<bool>(8, false));
+    EXPECT_TRUE(dialog->FindWindow(10007)->IsEnabled()); // Add
 }
 
-TEST_F(DialogLayout, RowsFollowTheListInOrder) {
+TEST_F(DialogLayout, RowsFollowTheListInOrderAndTheFirstIsShown) {
     for (unsigned i = 0; i < MaxScriptNum; ++i)
-        AddEntry(i == 3 || i == 4 ? wxString("same") : wxString::Format("script %u", i));
+        AddEntry(i == 3 || i == 4 ? wxString("same") : wxString::Format("script %u", i),
+                 wxString::Format("/scripts/s%u.py", i), "the first");
     scriptList->Get(7)->name.clear();
+    scriptList->Get(8)->name.clear();
+    scriptList->Get(8)->location.clear();
     Open();
-    EXPECT_EQ(Rows(), EntryNames());
-    EXPECT_EQ(Rows().size(), 31u);
-    EXPECT_EQ(Rows()[7], "");
-    EXPECT_EQ(dialog->nameListBox->GetSelection(), wxNOT_FOUND);
-    EXPECT_EQ(dialog->shownIndex, -1);
-    ExpectDetails("", "", "", false, false);
+    std::vector<wxString> shown = EntryNames();
+    shown[7] = "s7"; // a script without a name is listed under its file's name
+    shown[8] = "(unnamed)";
+    EXPECT_EQ(Rows(), shown);
+    EXPECT_EQ(dialog->nameListBox->GetSelection(), 0);
+    EXPECT_EQ(dialog->shownIndex, 0);
+    ExpectDetails("script 0", "/scripts/s0.py", "the first", false, false);
+    EXPECT_EQ(Enabled(dialog), std::vector<bool>(8, true));
     EXPECT_FALSE(scriptList->modified);
+
+    // Emptying a name lists the script under its file's name; the entry keeps no name.
+    Select(7);
+    ExpectDetails("", "/scripts/s7.py", "the first", false, false);
+    Type(dialog->nameText, "x");
+    EXPECT_EQ(Rows()[7], "x");
+    dialog->nameText->SetValue("");
+    EXPECT_EQ(Rows()[7], "s7");
+    EXPECT_EQ(scriptList->Get(7)->name, "");
 }
 
 TEST_F(DialogLayout, ControlsCarryTheirNamesLabelsAndStyles) {
@@ -75,23 +105,47 @@ TEST_F(DialogLayout, ControlsCarryTheirNamesLabelsAndStyles) {
                                              "Name :", "Shortcut:", "Location:", "Description:"}));
 }
 
-TEST_F(DialogLayout, LabelsAreNeverCutOffAndShareOneWidth) {
-    Open();
-    std::vector<int> widths;
-    for (wxWindow* child : dialog->GetChildren()) {
-        if (auto* label = dynamic_cast<wxStaticText*>(child)) {
-            EXPECT_GE(label->GetSize().x, label->GetBestSize().x) << label->GetLabel();
-            EXPECT_GE(label->GetSize().x, 70);
-            widths.push_back(label->GetSize().x);
+// In the usual font and in one half as large again (a desktop's larger text), every label,
+// button and check box is as wide as its text needs.
+TEST_F(DialogLayout, LabelsAndButtonsAreNeverCutOffAndLabelsShareOneWidth) {
+    AddEntry("one");
+    for (const double scale : {1.0, 1.5}) {
+        dialog = new ManagePythonScript;
+        wxFont font = env.Frame()->GetFont();
+        font.SetFractionalPointSize(font.GetFractionalPointSize() * scale);
+        dialog->SetFont(font); // inherited by the controls made next
+        dialog->Create(env.Frame(), 10000, "Python Script Management", wxDefaultPosition,
+                       wxSize(500, 330), wxDEFAULT_DIALOG_STYLE | wxTAB_TRAVERSAL);
+        dialog->FillNameList();
+        std::vector<int> widths;
+        for (wxWindow* child : dialog->GetChildren()) {
+            if (auto* box = dynamic_cast<wxStaticBox*>(child)) {
+                EXPECT_GT(box->GetSize().x, box->GetTextExtent(box->GetLabel()).x)
+                    << box->GetLabel() << " at " << scale;
+                continue;
+            }
+            const bool labelled = dynamic_cast<wxStaticText*>(child) ||
+                                  dynamic_cast<wxButton*>(child) ||
+                                  dynamic_cast<wxCheckBox*>(child);
+            if (labelled) {
+                EXPECT_GE(child->GetSize().x, child->GetBestSize().x)
+                    << child->GetLabel() << " at " << scale;
+            }
+            if (auto* label = dynamic_cast<wxStaticText*>(child)) {
+                EXPECT_GE(label->GetSize().x, 70);
+                widths.push_back(label->GetSize().x);
+            }
         }
+        ASSERT_EQ(widths.size(), 4u);
+        EXPECT_EQ(widths[0], widths[1]);
+        EXPECT_EQ(widths[0], widths[2]);
+        EXPECT_EQ(widths[0], widths[3]);
+        // The check boxes start where the fields do.
+        EXPECT_EQ(dialog->autoRunBox->GetPosition().x, dialog->nameText->GetPosition().x);
+        EXPECT_EQ(dialog->autoReloadBox->GetPosition().x, dialog->descriptionText->GetPosition().x);
+        delete dialog;
+        dialog = nullptr;
     }
-    ASSERT_EQ(widths.size(), 4u);
-    EXPECT_EQ(widths[0], widths[1]);
-    EXPECT_EQ(widths[0], widths[2]);
-    EXPECT_EQ(widths[0], widths[3]);
-    // The check boxes start where the fields do.
-    EXPECT_EQ(dialog->autoRunBox->GetPosition().x, dialog->nameText->GetPosition().x);
-    EXPECT_EQ(dialog->autoReloadBox->GetPosition().x, dialog->descriptionText->GetPosition().x);
 }
 
 TEST_F(DialogLayout, DefaultConstructorMakesNoWindow) {
@@ -105,6 +159,7 @@ TEST_F(DialogLayout, DefaultConstructorMakesNoWindow) {
 }
 
 TEST_F(DialogLayout, TabOrderIsTheCreationOrder) {
+    AddEntry("one"); // without a script the fields take no input, nor the keyboard
     Open();
     // The picker takes the focus twice: its path field, then its browse button.
     const std::vector<wxWindow*> order = {
@@ -143,6 +198,9 @@ TEST_F(DialogLayout, FittedToItsSizersAndNotResizable) {
     EXPECT_NE(dialog->GetSize(), wxSize(500, 330));
     EXPECT_EQ(dialog->GetClientSize(), dialog->GetSizer()->GetMinSize());
     EXPECT_EQ(dialog->GetSize(), dialog->GetMinSize());
+    // No larger either: nothing to maximise.
+    EXPECT_EQ(dialog->GetMaxSize(), dialog->GetMinSize());
+    EXPECT_FALSE(dialog->HasFlag(wxMAXIMIZE_BOX));
     EXPECT_EQ(dialog->nameListBox->GetSize().y, 200);
 
     dialog->Show();

@@ -31,6 +31,7 @@ protected:
             if (files) {
                 directory = files->GetDirectory();
                 wildcard = files->GetWildcard();
+                browseTitle = files->GetMessage();
             }
             return wxID_CANCEL;
         });
@@ -40,6 +41,7 @@ protected:
         button->GetEventHandler()->ProcessEvent(click);
         modal.SetDialogHandler(nullptr);
     }
+    wxString browseTitle;
 };
 
 TEST(ShortcutText, KeysThatCanBeShortcutsAndTheirText) {
@@ -113,6 +115,7 @@ TEST_F(DialogShortcut, ACombinationInUseIsRefusedWithItsHolder) {
     Open();
     Select(1);
     Click(ID_DELETE_BUTTON);
+    ASSERT_EQ(modal.TakeMessageBoxes().size(), 1u); // the question, answered Yes
     Select(1);
     ASSERT_EQ(scriptList->Get(1)->name, "second");
 
@@ -132,10 +135,11 @@ TEST_F(DialogShortcut, ACombinationInUseIsRefusedWithItsHolder) {
     for (const auto& c : cases) {
         const wxString shortcut = ShortcutText(c.modifiers, c.key);
         Press(c.key, c.modifiers);
-        const std::vector<wxString> boxes = modal.TakeTexts();
+        const auto boxes = modal.TakeMessageBoxes();
         if (*c.holder) {
             ASSERT_EQ(boxes.size(), 1u) << shortcut;
-            EXPECT_EQ(boxes[0], shortcut + " is already the shortcut of " + c.holder + ".");
+            EXPECT_EQ(boxes[0].text, shortcut + " is already the shortcut of " + c.holder + ".");
+            EXPECT_EQ(boxes[0].caption, "Python Script Management");
         } else {
             EXPECT_TRUE(boxes.empty()) << shortcut;
             expected = shortcut;
@@ -183,9 +187,11 @@ TEST_F(DialogShortcut, BrowseOpensInTheScriptsFolderOrTheSelectedScriptsAndOffer
 
     wxString directory;
     wxString wildcard;
+    Select(wxNOT_FOUND);
     Browse(directory, wildcard); // nothing selected
     EXPECT_EQ(directory, scriptsFolder);
     EXPECT_TRUE(wildcard.StartsWith("Python files (*.py)|*.py|")) << wildcard;
+    EXPECT_EQ(browseTitle, "Choose the script's Python file");
 
     Select(0);
     Browse(directory, wildcard);
@@ -196,7 +202,10 @@ TEST_F(DialogShortcut, BrowseOpensInTheScriptsFolderOrTheSelectedScriptsAndOffer
     EXPECT_EQ(directory, scriptsFolder);
 }
 
-TEST_F(DialogShortcut, LocationShowsATypicalPathWhole) {
+TEST_F(DialogShortcut, LocationShowsATypicalPathWholeAndALongOneByItsEnd) {
+    const wxString longPath = "/home/ann/" + wxString('x', 200) + "/tools/wordcount.py";
+    AddEntry("short", "python/examples/hello.py");
+    AddEntry("long", longPath);
     Open();
     wxTextCtrl* field = dialog->locationPicker->GetTextCtrl();
     ASSERT_NE(field, nullptr);
@@ -204,6 +213,14 @@ TEST_F(DialogShortcut, LocationShowsATypicalPathWhole) {
         field->GetTextExtent("/home/ann/.marrowpad/plugins/python/scripts/wordcount.py").x;
     EXPECT_GE(field->GetSize().x, typical);
     EXPECT_LE(dialog->GetSize().x, 1000); // still fits a small screen
+
+    // The caret at the end keeps the file's name in view; the whole path is the tool tip.
+    for (int row : {0, 1}) {
+        Select(row);
+        const wxString path = scriptList->Get(static_cast<unsigned>(row))->location;
+        EXPECT_EQ(field->GetInsertionPoint(), static_cast<long>(path.length()));
+        EXPECT_EQ(field->GetToolTipText(), path);
+    }
 }
 
 } // namespace

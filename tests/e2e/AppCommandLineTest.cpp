@@ -84,3 +84,14 @@ TEST(AppCommandLine, FindsMenuItemsByPlainLabels) {
     EXPECT_EQ(idAt("File/Run"), -1);
     EXPECT_EQ(idAt("Tools/Python Script/a/c"), -1);
 }
+
+// The help names every option, and says when --stop-after counts from.
+TEST(AppCommandLine, HelpNamesEveryOptionAndWhenStopIsPressed) {
+    const wxString usage = CommandLineUsage();
+    for (const char* option : {"--plugins-dir", "--select", "--complete", "--batch", "--stop-after",
+                               "--input", "--strict-interface", "--help"})
+        EXPECT_TRUE(usage.Contains(option)) << option;
+    EXPECT_TRUE(usage.Contains("press Stop once a script's Running window has been\n"
+                               "                     up S seconds"))
+        << usage;
+}

@@ -10,11 +10,14 @@
 
 #include <wx/app.h>
 #include <wx/fdrepdlg.h>
+#include <wx/filename.h>
 #include <wx/menu.h>
+#include <wx/splitter.h>
 #include <wx/statusbr.h>
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -61,6 +64,24 @@ protected:
     int CaretLine() const {
         host::SyntaxEditor* editor = frame->GetCurrentEditor();
         return editor ? editor->LineFromPosition(editor->GetCurrentPos()) + 1 : 0;
+    }
+
+    // The pane a quarter of the window high, once the window has its size.
+    bool WaitForLayout() {
+        auto* splitter = dynamic_cast<wxSplitterWindow*>(frame->GetOutputPane()->GetGrandParent());
+        return splitter && ProcessEventsUntil([&] {
+                   const int total = splitter->GetClientSize().y - splitter->GetSashSize();
+                   return total > 300 && std::abs(frame->GetOutputHeight() - total / 4) <= 2;
+               });
+    }
+
+    // The frame goes (as the editor's end takes it) and a new one is shown.
+    void Reopen() {
+        frame->ReleasePlugins();
+        frame->Destroy();
+        wxTheApp->ProcessIdle();
+        frame = new CMainFrame;
+        frame->Show();
     }
 
     CMainFrame* frame = nullptr;
@@ -443,4 +464,144 @@ TEST_F(OutputPane, ALineLongerThanThePaneKeepsItsEndAndCanStillBeRewritten) {
     output->Append("\x1b]" + wxString('t', 5000) + "\n");
     EXPECT_TRUE(frame->GetOutputText().EndsWith(wxString::FromUTF8("\xe2\x90\x9b]ttt") +
                                                 wxString('t', 4997) + "\n"));
+}
+
+// Past its limit the pane drops only its oldest lines, a small step at a time: what the reader
+// looks at, and what Find selected, stay as they were.
+TEST_F(OutputPane, PastItsLimitThePaneDropsItsOldestLinesInSmallStepsAndKeepsTheView) {
+    COutputPane* pane = frame->GetOutputPane();
+    auto block = [this](int from, int count) {
+        wxString text;
+        for (int i = from; i < from + count; ++i)
+            text += wxString::Format("block %06d", i) + wxString('.', 87) + "\n"; // 100 bytes
+        output->Append(text);
+        frame->GetOutputText();
+    };
+    block(0, 39000); // 3.9 MB: all kept
+    EXPECT_EQ(pane->GetLineText(0), "block 000000" + wxString('.', 87));
+    ASSERT_TRUE(pane->Find("block 020000", true));
+    const int viewed = pane->LineFromPosition(pane->GetSelectionStart()) - 3;
+    pane->SetFirstVisibleLine(viewed);
+
+    for (int written = 39000; written < 45000; written += 500) {
+        block(written, 500);
+        EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+        EXPECT_EQ(pane->GetSelectedText(), "block 020000");
+        EXPECT_EQ(pane->GetLineText(pane->GetFirstVisibleLine()),
+                  wxString::Format("block %06d", 19997) + wxString('.', 87));
+    }
+    // What went is the oldest, and no more than a small step past the limit.
+    EXPECT_GE(pane->GetLength(), COutputPane::MaxLength - COutputPane::TrimStep - 100);
+    EXPECT_TRUE(pane->GetLineText(0).StartsWith("block 0")) << pane->GetLineText(0);
+    EXPECT_EQ(pane->GetLineText(pane->GetLineCount() - 2),
+              wxString::Format("block %06d", 44999) + wxString('.', 87));
+}
+
+// Output that comes while the reader is higher up is marked; one click goes to its first line,
+// and the marker goes once that line has been in view.
+TEST_F(OutputPane, NewOutputBelowTheViewIsMarkedAndOneClickGoesToItsFirstLine) {
+    ASSERT_TRUE(WaitForLayout());
+    COutputPane* pane = frame->GetOutputPane();
+    wxWindow* marker = frame->FindWindow("newOutputMarker");
+    ASSERT_NE(marker, nullptr);
+    auto write = [this](const wxString& tag, int count) {
+        wxString text;
+        for (int i = 0; i < count; ++i)
+            text += wxString::Format("%s %d\n", tag, i);
+        output->Append(text);
+        frame->GetOutputText();
+    };
+    write("old", 200);
+    EXPECT_FALSE(pane->HasNewOutputBelow()); // followed
+    EXPECT_FALSE(marker->IsShown());
+
+    pane->SetFirstVisibleLine(20); // one notch up, or many: the same
+    write("run", 100);
+    EXPECT_TRUE(pane->HasNewOutputBelow());
+    EXPECT_TRUE(marker->IsShown());
+    EXPECT_EQ(pane->GetFirstVisibleLine(), 20);
+    write("more", 5); // still marked from the first new line
+    wxCommandEvent click(wxEVT_BUTTON, marker->GetId());
+    click.SetEventObject(marker);
+    marker->GetEventHandler()->ProcessEvent(click);
+    EXPECT_EQ(pane->GetLineText(pane->GetFirstVisibleLine()), "run 0");
+    EXPECT_FALSE(pane->HasNewOutputBelow());
+    EXPECT_FALSE(marker->IsShown());
+
+    // Scrolling down to it by hand does as well; at the end the pane follows again, unmarked.
+    pane->SetFirstVisibleLine(0);
+    write("late", 3);
+    EXPECT_TRUE(marker->IsShown());
+    pane->SetFirstVisibleLine(pane->GetLineCount());
+    ProcessEventsUntil([&] { return !marker->IsShown(); }, 2000);
+    EXPECT_FALSE(marker->IsShown());
+    EXPECT_TRUE(pane->IsAtEnd());
+    write("follow", 3);
+    EXPECT_TRUE(pane->IsAtEnd());
+    EXPECT_FALSE(marker->IsShown());
+
+    // Clearing leaves nothing to go to.
+    pane->SetFirstVisibleLine(0);
+    write("again", 100);
+    EXPECT_TRUE(pane->HasNewOutputBelow());
+    pane->ClearOutput();
+    EXPECT_FALSE(pane->HasNewOutputBelow());
+    EXPECT_FALSE(marker->IsShown());
+}
+
+// The pane starts a quarter of the window high; a height the user gives it by moving the sash
+// is kept in the layout file and comes back at the next start.
+TEST_F(OutputPane, ThePaneStartsAQuarterHighAndTheEditorRemembersTheHeightTheUserGaveIt) {
+    const wxString layout = dir.Path() + "/config/marrowpad/layout.xml";
+    EXPECT_TRUE(WaitForLayout());
+
+    // Without a move of the user's, nothing is written.
+    frame->UseLayoutFile(layout);
+    Reopen();
+    EXPECT_FALSE(wxFileName::FileExists(layout));
+
+    frame->UseLayoutFile(layout);
+    ASSERT_TRUE(WaitForLayout());
+    auto* splitter = dynamic_cast<wxSplitterWindow*>(frame->GetOutputPane()->GetGrandParent());
+    ASSERT_NE(splitter, nullptr);
+    // The user drags the sash: the pane is 300 pixels high.
+    splitter->SetSashPosition(splitter->GetClientSize().y - splitter->GetSashSize() - 300);
+    wxSplitterEvent moved(wxEVT_SPLITTER_SASH_POS_CHANGED, splitter);
+    moved.SetSashPosition(splitter->GetSashPosition());
+    splitter->ProcessWindowEvent(moved);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }));
+    wxTheApp->ProcessPendingEvents(); // the height is taken after the move
+    Reopen();                         // the closing frame writes it
+    EXPECT_TRUE(testing_support::ReadFile(layout).Contains("<OutputHeight>300</OutputHeight>"))
+        << testing_support::ReadFile(layout);
+
+    frame->UseLayoutFile(layout);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }))
+        << frame->GetOutputHeight();
+}
+
+// An unsaved document's traceback names "<untitled>": a double-click shows that line of the
+// unsaved document in front (or the last one that was).
+TEST_F(OutputPane, DoubleClickOnAnUntitledTracebackLineShowsThatLineOfTheUnsavedDocument) {
+    host::SyntaxEditor* untitled = frame->NewDocument();
+    untitled->SetText("a = 1\nb = 2\nraise E\n");
+    const wxString saved = dir.Write("saved.py", "x = 1\n");
+    frame->OpenFile(saved);
+    output->Append("Traceback (most recent call last):\n"
+                   "  File \"<untitled>\", line 3, in <module>\n"
+                   "    raise E\nNameError: name 'E' is not defined\n");
+
+    DoubleClickLineWith("line 3");
+    ASSERT_TRUE(ProcessEventsUntil([&] { return frame->GetCurrentEditor() == untitled; }, 2000));
+    EXPECT_EQ(CaretLine(), 3);
+    EXPECT_EQ(untitled->GetSelectedText(), "raise E");
+
+    // Without an unsaved document the status bar says so and nothing moves.
+    frame->ShowDocument(frame->OpenFile(saved));
+    untitled->Destroy();
+    wxTheApp->ProcessIdle();
+    DoubleClickLineWith("line 3");
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return frame->GetStatusBar()->GetStatusText() == "No unsaved document is open."; },
+        2000));
 }

@@ -1,6 +1,7 @@
 // The editor program's frame with the built plug-in module, used as a person would: open the
 // Script Management dialog from the Tools menu, add a script, pick its file, close the dialog,
-// choose the script's new menu item, and find the script registered after the editor closes.
+// choose the script's new menu item, and find the script registered and in the submenu at the
+// next start. (CTest runs it again with the editor's interface alone.)
 #include "host/app/MainFrame.h"
 #include "host/lib/Services.h"
 #include "tests/support/TestSupport.h"
@@ -77,6 +78,17 @@ TEST_F(E2EPerson, AddsAScriptInTheDialogAndRunsItFromItsNewMenuItem) {
     const wxString settings = ReadFile(plugins.Path() + "/Coilhatch.xml");
     EXPECT_TRUE(settings.Contains("<name>greet</name>")) << settings.utf8_str();
     EXPECT_TRUE(settings.Contains("<location>" + script + "</location>")) << settings.utf8_str();
+
+    // The next start: the script has its item again, and nothing is asked or told.
+    auto* next = new CMainFrame;
+    next->LoadPlugins(plugins.Path());
+    ASSERT_TRUE(next->SelectMenuPath("Tools/Python Script/greet", error)) << error.utf8_str();
+    EXPECT_TRUE(next->GetOutputText().Contains("greetings from greet.py"))
+        << next->GetOutputText().utf8_str();
+    EXPECT_TRUE(modal.TakeMessageBoxes().empty());
+    next->ReleasePlugins();
+    next->Destroy();
+    wxTheApp->ProcessIdle();
 }
 
 } // namespace

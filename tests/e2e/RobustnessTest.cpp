@@ -101,14 +101,23 @@ TEST(E2ERobustness, FileQuitWorksWhileAThreadFloodsCallAfter) {
 }
 
 // Once the plug-in is released no script thread runs Python again, even when Python code runs
-// on the editor's thread afterwards and gives the lock away.
+// on the editor's thread afterwards and gives the lock away: neither a thread of the threading
+// module nor one that _thread started (which threading does not list), and not the handlers a
+// thread has for the exception that stops it.
 TEST(E2ERobustness, ScriptThreadsRunNoPythonAfterTheRelease) {
-    const Plugins plugins({Script{"count", "import MpAPI, threading, time, wx\n"
+    const Plugins plugins({Script{"count", "import MpAPI, _thread, threading, time, wx\n"
                                            "ticks = [0]\n"
                                            "def count():\n"
                                            "    while True:\n"
                                            "        ticks[0] += 1\n"
                                            "        time.sleep(0.001)\n"
+                                           "def count_and_catch():\n"
+                                           "    try:\n"
+                                           "        count()\n"
+                                           "    except BaseException:\n"
+                                           "        ticks[0] += 1000\n"
+                                           "    finally:\n"
+                                           "        ticks[0] += 1000\n"
                                            "def late():\n"
                                            "    seen = ticks[0]\n"
                                            "    time.sleep(0.3)\n"
@@ -116,6 +125,7 @@ TEST(E2ERobustness, ScriptThreadsRunNoPythonAfterTheRelease) {
                                            "def MpMain():\n"
                                            "    threading.Thread(target=count, daemon=True)"
                                            ".start()\n"
+                                           "    _thread.start_new_thread(count_and_catch, ())\n"
                                            "    frame = MpAPI.CAppManagement_Get()"
                                            ".GetAppWindow()\n"
                                            "    frame.Bind(wx.EVT_WINDOW_DESTROY, "
@@ -218,4 +228,22 @@ TEST(E2ERobustness, AScriptDestroyingTheNotebookNeitherCrashesNorStopsTheEditor)
     EXPECT_TRUE(result.out.Contains("a document: False\n")) << Describe(result);
     EXPECT_TRUE(result.out.Contains("a document: True\n")) << Describe(result);
     EXPECT_TRUE(plugins.Saved()) << plugins.Settings();
+}
+
+// A script that chooses another script's menu item while it runs does not run that one inside
+// itself; the user is told, and both can be chosen again afterwards.
+TEST(E2ERobustness, AScriptChosenWhileAnotherRunsIsRefusedWithAWord) {
+    const Plugins plugins(
+        {Script{"inner", "def MpMain():\n    print('inner ran')\n"},
+         Script{"outer", "import MpAPI, wx\n"
+                         "def MpMain():\n"
+                         "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                         "    item = frame.GetMenuBar().FindMenuItem('Tools', 'inner')\n"
+                         "    frame.ProcessEvent(wx.CommandEvent(wx.wxEVT_MENU, item))\n"
+                         "    print('outer ran')\n"}});
+    const ProcessResult result = RunWith(plugins, {"outer", "inner"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "\"inner\" was not run: \"outer\" is still running.\nouter ran\n"
+                          "inner ran\n")
+        << Describe(result);
 }

@@ -137,8 +137,19 @@ TEST_F(DocumentRun, FailuresAreReportedWithTheDocumentsNameAndLines) {
     Show("def MpMain():\n    print('before')\n    raise KeyError('inner')\n");
     EXPECT_FALSE(document::RunCurrent());
     EXPECT_TRUE(Output().StartsWith("before\n")) << Output();
-    EXPECT_TRUE(Output().Contains("File \"<untitled>\", line 3, in MpMain")) << Output();
+    // With its source line, as a saved file's traceback has it.
+    EXPECT_TRUE(Output().Contains("File \"<untitled>\", line 3, in MpMain\n"
+                                  "    raise KeyError('inner')\n"))
+        << Output();
     EXPECT_TRUE(Output().Contains("KeyError: 'inner'")) << Output();
+
+    // The next unsaved document's lines are its own.
+    ClearOutput();
+    Show("x = 1\ny = 2\nassert x == y, 'differ'\n");
+    EXPECT_FALSE(document::RunCurrent());
+    EXPECT_TRUE(Output().Contains("File \"<untitled>\", line 3, in <module>\n"
+                                  "    assert x == y, 'differ'\n"))
+        << Output();
     EXPECT_TRUE(Output().EndsWith(reportEnd)) << Output();
 
     // At compiling: the top level never runs.
@@ -191,6 +202,7 @@ TEST_F(DocumentRun, WithoutADocumentTheUserIsTold) {
     const auto boxes = modal.TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "There is no document to run.");
+    EXPECT_EQ(boxes[0].caption, "Run Current Document");
     EXPECT_TRUE(Output().empty()) << Output();
 }
 

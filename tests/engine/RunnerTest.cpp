@@ -41,11 +41,22 @@ const char* const printingScript = "print('top')\n"
 TEST_F(EngineRunner, MissingFileFolderOrEmptyPathShowTheMessageAndTouchNothing) {
     const wxString pathBefore = Eval("repr(sys.path)");
     const wxString missing = scripts.Path() + "/missing.py";
-    for (const wxString& path : {missing, scripts.Path(), wxString()}) {
+    for (const wxString& path : {missing, scripts.Path()}) {
         EXPECT_FALSE(plugin->RunScript(path, false));
         auto boxes = modal.TakeMessageBoxes();
         ASSERT_EQ(boxes.size(), 1u);
         ExpectRunnerBox(boxes[0], "Python script does not exist:" + path);
+    }
+    // A script without a location is named, in a box with a caption.
+    for (const wxString& title : {wxString("Loop"), wxString()}) {
+        EXPECT_FALSE(plugin->RunScript(wxString(), false, title));
+        auto boxes = modal.TakeMessageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, "Python Script");
+        EXPECT_EQ(boxes[0].text, title.empty() ? wxString("The script has no location: choose its "
+                                                          "file in Script Management.")
+                                               : wxString("The script \"Loop\" has no location: "
+                                                          "choose its file in Script Management."));
     }
     EXPECT_TRUE(Output().empty());
     EXPECT_EQ(Eval("repr(sys.path)"), pathBefore);

@@ -146,6 +146,35 @@ TEST_F(EngineStop, OutputReachesThePaneWhileTheScriptRuns) {
     EXPECT_EQ(Output(), "first\nseen\n");
 }
 
+// Before the Stop window, nothing of the editor's runs: an editor that offers to show its output
+// without its event loop shows what the script printed within the first second; one that offers
+// nothing (the interface alone) shows it once the window is up.
+TEST_F(EngineStop, OutputShowsBeforeTheWindowWhereTheEditorCanShowItThen) {
+    auto* pane = new wxTextCtrl(editor->Frame(), wxID_ANY, "", wxDefaultPosition, wxDefaultSize,
+                                wxTE_MULTILINE, wxDefaultValidator, "earlypane");
+    host::MessageOutputPane::Attach(pane, host::GetMessageOutput(0));
+    editor->Frame()->Show();
+    const wxString script =
+        Script("early.py", wxString(windowCheck) + "def MpMain():\n"
+                                                   "    print('first')\n"
+                                                   "    pane = wx.FindWindowByName('earlypane')\n"
+                                                   "    t0 = time.monotonic()\n"
+                                                   "    while 'first' not in pane.GetValue():\n"
+                                                   "        if time.monotonic() - t0 > 20:\n"
+                                                   "            print('never')\n"
+                                                   "            return\n"
+                                                   "    print('window up:', shown())\n");
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict);
+        host::SetStrictInterface(strict);
+        ClearOutput();
+        pane->Clear();
+        EXPECT_TRUE(plugin->RunScript(script, false));
+        EXPECT_EQ(Output(), wxString("first\nwindow up: ") + (strict ? "True" : "False") + "\n");
+    }
+    host::SetStrictInterface(false);
+}
+
 // Auto-run scripts run while the editor starts: no event loop runs yet and its window is not
 // shown.
 TEST_F(EngineStop, RunAtStartBeforeTheEditorsWindowIsShownCanBeStopped) {

@@ -9,6 +9,8 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <set>
+
 using testing_support::EditorEnvironment;
 using testing_support::RunProcess;
 using testing_support::TempDir;
@@ -35,6 +37,57 @@ TEST_F(HostPluginLoading, ModuleExportsOnlyTheEntryPointsAndInterfaceClasses) {
         entryPoints += (name == "PluginName" || name == "CreatePlugin") ? 1 : 0;
     }
     EXPECT_EQ(entryPoints, 2);
+}
+
+// The plug-in calls nothing of the editor's library but the services every editor exports for
+// plug-ins: it loads in the editor it is for, not only in the stand-in.
+TEST_F(HostPluginLoading, ModuleUsesOnlyTheEditorsExportedServices) {
+    const auto needed = RunProcess({"/usr/bin/nm", "-D", "--undefined-only", "-C", builtModule});
+    const auto offered = RunProcess({"/usr/bin/nm", "-D", "--defined-only", "-C",
+                                     wxString(COILHATCH_BIN_DIR) + "/libmarrowpad.so"});
+    ASSERT_EQ(needed.status, 0) << needed.err;
+    ASSERT_EQ(offered.status, 0) << offered.err;
+    std::set<wxString> library;
+    for (const wxString& line : wxStringTokenize(offered.out, "\n"))
+        library.insert(line.Mid(line.find(' ', line.find(' ') + 1) + 1));
+    const std::set<wxString> services = {
+        "CPlugin::CPlugin()",
+        "CPlugin::~CPlugin()",
+        "typeinfo for CPlugin",
+        "CAppManagement::Get()",
+        "CAppManagement::GetAppWindow() const",
+        "CNameService::Get()",
+        "CNameService::GetNameItem(wxString)",
+        "CNameItem::GetAttribute(int) const",
+        "CConfigManagement::CConfigManagement(wxString const&)",
+        "CConfigManagement::~CConfigManagement()",
+        "CConfigManagement::ReadInt(wxString const&, int) const",
+        "CConfigManagement::ReadBool(wxString const&, bool) const",
+        "CConfigManagement::Read(wxString const&, wxString const&) const",
+        "CConfigManagement::Write(wxString const&, int)",
+        "CConfigManagement::Write(wxString const&, bool)",
+        "CConfigManagement::Write(wxString const&, wxString const&, bool)",
+        "CConfigManagement::Clear()",
+        "CConfigManagement::Save()",
+        "CEditorManagement::Get()",
+        "CEditorManagement::GetCurrentEditor() const",
+        "CMessageOutputManagement::Get()",
+        "CMessageOutputManagement::GetMessageOutput(int)",
+        "CMessageOutput::Append(wxString const&)",
+        "wxEVT_EDITOR_COMPLETEBEGIN",
+        "wxEVT_EDITOR_COMPLETEEND",
+        "wxEVT_EDITOR_OPEN",
+    };
+    std::set<wxString> used;
+    for (const wxString& line : wxStringTokenize(needed.out, "\n")) {
+        // "<type> <name>"
+        const wxString name = wxString(line).Trim(false).AfterFirst(' ');
+        if (library.count(name))
+            used.insert(name);
+    }
+    for (const wxString& name : used)
+        EXPECT_TRUE(services.count(name)) << "from the editor's library: " << name.utf8_str();
+    EXPECT_GE(used.size(), services.size() - 3) << "the services are no longer found by name";
 }
 
 TEST_F(HostPluginLoading, EntryPointsNameAndCreateDistinctObjects) {

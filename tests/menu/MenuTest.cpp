@@ -5,6 +5,7 @@
 #include "host/lib/Services.h"
 #include "registry/ScriptList.h"
 #include "tests/support/ScriptEntries.h"
+#include "tests/support/StopWindow.h"
 #include "tests/support/TestSupport.h"
 
 #include <wx/filename.h>
@@ -143,14 +144,16 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     // Names that reduce to nothing (a settings section without a name, say).
     AddEntry("dir/", Script("dir.py", "ran dir"));
     AddEntry("", Script("nameless.py", "ran nameless"));
+    AddEntry("", "");
 
     plugin.BuildMenu(env.MenuBar());
 
     wxMenu* menu = SubMenu();
     ASSERT_EQ(menu, plugin.menu.scriptMenu);
-    // The name shows as a file name without folder and extension, "&" and tab included as text.
+    // The name shows as a file name without folder and extension, "&" and tab included as text;
+    // a script without a name shows its file's name.
     const std::vector<wxString> expected =
-        WithFixedItems({"count", "starter", "a.b", "R&D Ctrl+S", "dir/", " "});
+        WithFixedItems({"count", "starter", "a.b", "R&D Ctrl+S", "dir/", "nameless", "(unnamed)"});
     EXPECT_EQ(Labels(menu), expected);
     std::vector<wxMenuItem*> items = Items(menu);
     ExpectFixedItems(items);
@@ -178,7 +181,7 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     EXPECT_TRUE(Choose(scriptManagementId));
     EXPECT_EQ(modal.DialogsShown(), 1);
     items = Items(plugin.menu.scriptMenu);
-    ASSERT_EQ(items.size(), 12u);
+    ASSERT_EQ(items.size(), 13u);
     EXPECT_FALSE(items[7]->IsEnabled());
     EXPECT_EQ(items[7]->GetId(), starter->menuId);
     EXPECT_EQ(Occurrences("ran starter"), 1);
@@ -187,6 +190,48 @@ TEST_F(MenuTest, ItemsFollowTheListAndAutoRunScriptsRunOnlyWhenTheMenuIsBuilt) {
     // The items' commands are still connected after the rebuild, once each.
     EXPECT_TRUE(Choose(count->menuId));
     EXPECT_EQ(Occurrences("ran count"), 3);
+}
+
+// The Stop window of a long run names the script as its item does, and is wide enough for its
+// texts; a script without a location says so by its name.
+TEST_F(MenuTest, TheRunningWindowNamesTheScriptAsItsItemAndFitsItsTexts) {
+    ASSERT_NO_FATAL_FAILURE(Attach());
+    const wxString looping = "def MpMain():\n    while True:\n        pass\n";
+    ScriptEntry* named = AddEntry("Loop", dir.Write("scripts/loop_impl.py", looping));
+    ScriptEntry* nameless = AddEntry("", dir.Write("scripts/spin.py", looping));
+    ScriptEntry* nowhere = AddEntry("Nowhere", "");
+    plugin.BuildMenu(env.MenuBar());
+    env.Frame()->Show();
+
+    for (const auto& run : {std::make_pair(named, "Loop"), std::make_pair(nameless, "spin")}) {
+        wxString text;
+        wxString title;
+        bool fits = false;
+        testing_support::Repeater presser([&] {
+            if (wxDialog* window = testing_support::RunningWindow()) {
+                text = testing_support::WindowText(window);
+                title = window->GetTitle();
+                fits = true;
+                for (wxWindow* child : window->GetChildren())
+                    fits = fits && child->GetSize().x >= child->GetBestSize().x;
+                fits = fits && window->GetClientSize().x >= window->GetTextExtent(title).x * 3 / 2;
+                testing_support::PressStop(window);
+            }
+        });
+        EXPECT_TRUE(Choose(run.first->menuId));
+        EXPECT_EQ(text, "Running " + wxString(run.second) + wxString(wxUniChar(0x2026)));
+        EXPECT_EQ(title, "Python Script");
+        EXPECT_TRUE(fits);
+        EXPECT_TRUE(EditorEnvironment::OutputText().Contains("KeyboardInterrupt"));
+        host::GetMessageOutput(0)->Clear();
+    }
+
+    EXPECT_TRUE(Choose(nowhere->menuId));
+    const auto boxes = modal.TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Python Script");
+    EXPECT_EQ(boxes[0].text, "The script \"Nowhere\" has no location: choose its file in "
+                             "Script Management.");
 }
 
 TEST_F(MenuTest, TwoEntriesOfOneNameEachRunTheirOwnScript) {

@@ -1,5 +1,7 @@
 // main() of every test executable: the toolkit is started once per process (CTest runs each
 // test case in a process of its own), and only when tests are to be run, not listed.
+#include "host/lib/Services.h"
+
 #include <gtest/gtest.h>
 #include <wx/app.h>
 #include <wx/apptrait.h>
@@ -10,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -28,6 +31,9 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // The tests run again as in an editor that offers its interface alone.
+    if (const char* strict = std::getenv("COILHATCH_STRICT_INTERFACE"))
+        host::SetStrictInterface(std::string(strict) == "1");
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
 

@@ -38,7 +38,9 @@ std::vector<wxString> ModalRecorder::TakeTexts() {
 int ModalRecorder::Enter(wxDialog* dialog) {
     if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
         boxes.push_back({box->GetCaption(), box->GetMessage(), box->GetMessageDialogStyle()});
-        return wxID_OK;
+        if (messageBoxAnswer != 0)
+            return messageBoxAnswer;
+        return (box->GetMessageDialogStyle() & wxYES_NO) ? wxID_YES : wxID_OK;
     }
     ++dialogsShown;
     if (dialogHandler)

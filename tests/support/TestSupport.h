@@ -23,7 +23,8 @@ struct MessageBoxRecord {
     long style = 0;
 };
 
-// Records every modal dialog. Message boxes are answered with their affirmative button (OK);
+// Records every modal dialog. Message boxes are answered with their affirmative button (Yes for
+// a question, else OK) unless the test chose another answer;
 // other dialogs go to the handler if one is set, else they are closed with wxID_OK unshown.
 // A handler runs instead of the dialog's modal loop: the dialog exists, is not shown, and the
 // handler's return value becomes ShowModal's result.
@@ -41,6 +42,8 @@ public:
     size_t PendingCount() const { return boxes.size(); }
 
     void SetDialogHandler(DialogHandler handler) { dialogHandler = std::move(handler); }
+    // The button that answers the next message boxes (wxID_NO, say); 0: the affirmative one.
+    void SetMessageBoxAnswer(int id) { messageBoxAnswer = id; }
     int DialogsShown() const { return dialogsShown; }
 
 protected:
@@ -51,6 +54,7 @@ private:
     std::vector<MessageBoxRecord> boxes;
     DialogHandler dialogHandler;
     int dialogsShown = 0;
+    int messageBoxAnswer = 0;
 };
 
 // A test fixture with a recorder; a message box left unexamined at the end fails the test.

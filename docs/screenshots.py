@@ -1,0 +1,109 @@
+"""Takes the README's pictures of the Output pane and of Script Management.
+
+scripts/screenshots.sh runs it inside the editor, as a script of the scripts folder, with the
+examples registered as scripts/run.sh registers them. It drives the editor through its menus
+and writes the pictures into the folder named by SHOTS_DIR.
+"""
+
+import os
+import struct
+import sys
+import traceback
+import subprocess
+
+import wx
+
+import MpAPI
+
+shots = os.environ.get('SHOTS_DIR', '.')
+frame = MpAPI.CAppManagement_Get().GetAppWindow()
+
+sample = '''"""Notes for the week."""
+
+tasks = ["write the report", "review the plug-in", "plan the release"]
+for number, task in enumerate(tasks, 1):
+    print(number, task)
+'''
+
+
+def choose(label):
+    """Chooses the item of Tools > Python Script with that label, as a click does."""
+    item = frame.GetMenuBar().FindMenuItem('Tools', label)
+    wx.PostEvent(frame, wx.CommandEvent(wx.wxEVT_MENU, item))
+
+
+def grab(window, name):
+    try:
+        take(window, name)
+    except Exception:
+        # Told where the person who runs the script sees it.
+        traceback.print_exc(file=sys.__stderr__)
+
+
+def take(window, name):
+    """Writes what the screen shows of the window (and what lies on it) as a PNG file. The
+    screen is read by xwd (Debian's x11-apps): the toolkit's own screen reading misses dialogs."""
+    for shown in wx.GetTopLevelWindows():
+        shown.Update()
+    rect = window.GetScreenRect()
+    dump = subprocess.run(['xwd', '-root', '-silent'], check=True, stdout=subprocess.PIPE).stdout
+    fields = struct.unpack('>25I', dump[:100])
+    headerSize, width, height = fields[0], fields[4], fields[5]
+    byteOrder, bitsPerPixel, bytesPerLine, colours = fields[7], fields[11], fields[12], fields[19]
+    if bitsPerPixel not in (24, 32) or byteOrder != 0:
+        raise RuntimeError('xwd gave %d bits per pixel in byte order %d' % (bitsPerPixel, byteOrder))
+    step = bitsPerPixel // 8
+    pixels = dump[headerSize + 12 * colours:]
+    rgb = bytearray()
+    for y in range(rect.y, min(rect.y + rect.height, height)):
+        row = pixels[y * bytesPerLine:(y + 1) * bytesPerLine]
+        for x in range(rect.x, min(rect.x + rect.width, width)):
+            blue, green, red = row[step * x], row[step * x + 1], row[step * x + 2]
+            rgb += bytes((red, green, blue))
+    bitmap = wx.Bitmap.FromBuffer(min(rect.width, width - rect.x),
+                                  min(rect.height, height - rect.y), bytes(rgb))
+    bitmap.SaveFile(os.path.join(shots, name), wx.BITMAP_TYPE_PNG)
+
+
+def pane():
+    return wx.FindWindowByName('output')
+
+
+def document():
+    MpAPI.CEditorManagement_Get().GetCurrentEditor().SetText(sample)
+    for label in ('hello', 'wordcount', 'hello', 'wordcount', 'hello'):
+        choose(label)
+
+
+def scrollUp():
+    output = pane()
+    output.SetFirstVisibleLine(max(0, output.GetLineCount() - output.LinesOnScreen() - 4))
+    choose('wordcount')
+
+
+def goToNewOutput():
+    marker = wx.FindWindowByName('newOutputMarker')
+    marker.GetEventHandler().ProcessEvent(wx.CommandEvent(wx.wxEVT_BUTTON, marker.GetId()))
+
+
+def management():
+    def shoot():
+        for window in wx.GetTopLevelWindows():
+            if isinstance(window, wx.Dialog) and window.IsShown():
+                list = window.FindWindow(10001)
+                list.SetSelection(1)
+                list.GetEventHandler().ProcessEvent(
+                    wx.CommandEvent(wx.wxEVT_LISTBOX, list.GetId()))
+                wx.CallLater(300, lambda: (grab(window, 'dialog.png'), window.EndModal(wx.ID_OK),
+                                           wx.CallLater(500, lambda: frame.Close(True))))
+    wx.CallLater(500, shoot)
+    choose('Script Management')
+
+
+def MpMain():
+    wx.PostEvent(frame, wx.CommandEvent(wx.wxEVT_MENU, wx.ID_NEW))
+    wx.CallLater(500, document)
+    wx.CallLater(1500, scrollUp)
+    wx.CallLater(2300, lambda: grab(frame, 'output_new_below.png'))
+    wx.CallLater(2450, goToNewOutput)
+    wx.CallLater(3000, management)

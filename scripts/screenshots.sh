@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the Output pane and the Script Management dialog in a real
+# window under a virtual display (docs/screenshots.py drives the editor), with the examples
+# registered as scripts/run.sh registers them. Needs a build (scripts/build.sh) and xwd
+# (apt-get install x11-apps).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(mktemp -d /tmp/marrowpad-XXXXXX)
+trap 'rm -rf "$root"' EXIT
+plugins=$root/plugins
+mkdir -p "$plugins/python/scripts"
+ln -s "$PWD/build/bin/plugins/Coilhatch.so" "$plugins/Coilhatch.so"
+ln -s "$PWD/build/bin/plugins/python/examples" "$plugins/python/examples"
+ln -s "$PWD/build/bin/plugins/python/autocomplete" "$plugins/python/autocomplete"
+cp docs/screenshots.py "$plugins/python/scripts/screenshots.py"
+cat > "$plugins/Coilhatch.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<config>
+  <Coilhatch>
+    <Counts>2</Counts>
+    <Script0>
+      <autoRun>0</autoRun>
+      <autoReload>1</autoReload>
+      <name>hello</name>
+      <location>python/examples/hello.py</location>
+      <description>Greets you in the message output and tells what the editor has open</description>
+      <shortcut>Ctrl+Alt+1</shortcut>
+    </Script0>
+    <Script1>
+      <autoRun>0</autoRun>
+      <autoReload>1</autoReload>
+      <name>wordcount</name>
+      <location>python/examples/wordcount.py</location>
+      <description>Counts the lines, words and characters of the current document</description>
+      <shortcut>Ctrl+Alt+2</shortcut>
+    </Script1>
+  </Coilhatch>
+</config>
+XML
+SHOTS_DIR=${SHOTS_DIR:-$PWD/docs} XDG_CONFIG_HOME=$root/config xvfb-run -a -s "-screen 0 1280x1024x24" \
+  build/bin/marrowpad --plugins-dir "$plugins" --select "Tools/Python Script/screenshots"
