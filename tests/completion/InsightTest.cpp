@@ -287,3 +287,27 @@ TEST_F(InsightTest, HoverShowsANamesHelp) {
 }
 
 } // namespace
+
+namespace {
+
+// Under the editor's interface alone (no document path, nothing told to the editor) the marks,
+// their messages and go-to in the document work all the same.
+TEST_F(InsightTest, UnderTheInterfaceAloneMarksAndGoToWork) {
+    host::SetStrictInterface(true);
+    Attach();
+    OpenChecked("tool.py", "import os\n\ndef scale(value):\n    return value\n\nscale(1)\n");
+    EXPECT_EQ(Findings(), std::vector<std::string>{"1:1: 'os' imported but unused"});
+    EXPECT_TRUE(Squiggled(Find("os")));
+    EXPECT_TRUE(Signed(0));
+    Dwell(Find("os", 1));
+    EXPECT_TRUE(editor->CallTipActive());
+    DwellEnd();
+    editor->GotoPos(Find("\nscale(1)", 2));
+    PressF12();
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(CaretLine(), 3);
+    EXPECT_EQ(editor->GetShown("diagnostics"), "");
+    host::SetStrictInterface(false);
+}
+
+} // namespace
