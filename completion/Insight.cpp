@@ -4,9 +4,12 @@
 
 #include <wx/filename.h>
 #include <wx/frame.h>
+#include <wx/menu.h>
 #include <wx/stc/stc.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -34,6 +37,28 @@ int PositionOf(CSyntaxEditor* editor, int line, int column) {
     const int end = editor->GetLineEndPosition(index);
     const int position = column > 0 ? editor->PositionRelative(start, column) : start;
     return position <= 0 && column > 0 ? end : std::min(std::max(position, start), end);
+}
+
+// Whether a menu item of the main frame has the key for its shortcut: the editor's menus come
+// before the document's own keys.
+bool IsMenuShortcut(int key, int modifiers) {
+    wxFrame* frame = CAppManagement::Get()->GetAppWindow();
+    wxMenuBar* menuBar = frame ? frame->GetMenuBar() : nullptr;
+    std::function<bool(const wxMenu*)> holds = [&](const wxMenu* menu) {
+        for (const wxMenuItem* item : menu->GetMenuItems()) {
+            if (item->GetSubMenu() ? holds(item->GetSubMenu()) : false)
+                return true;
+            const std::unique_ptr<wxAcceleratorEntry> accel(item->GetAccel());
+            if (accel && item->IsEnabled() && accel->GetKeyCode() == key &&
+                accel->GetFlags() == modifiers)
+                return true;
+        }
+        return false;
+    };
+    for (size_t i = 0; menuBar && i < menuBar->GetMenuCount(); ++i)
+        if (holds(menuBar->GetMenu(i)))
+            return true;
+    return false;
 }
 
 void SayInStatusBar(const wxString& word) {
@@ -397,7 +422,7 @@ void Insight::ShowTip(CSyntaxEditor* editor, Document& document, int position, c
 void Insight::OnKeyDown(wxKeyEvent& event) {
     auto* editor = static_cast<CSyntaxEditor*>(event.GetEventObject());
     if (event.GetKeyCode() == WXK_F12 && event.GetModifiers() == wxMOD_NONE &&
-        editor->GetLexer() == wxSTC_LEX_PYTHON) {
+        editor->GetLexer() == wxSTC_LEX_PYTHON && !IsMenuShortcut(WXK_F12, wxACCEL_NORMAL)) {
         GoToDefinition(editor, editor->GetCurrentPos());
         return;
     }

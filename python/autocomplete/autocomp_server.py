@@ -59,6 +59,9 @@ _WARM_TEXTS = (
     "import MpAPI\nMpAPI.CEditorManagement_Get().GetCurrentEditor().GetLin",
 )
 
+# Kinds served after every other waiting request.
+_BACKGROUND = ("diagnose", "prepare")
+
 # Kinds whose later request (for the same document) makes an earlier one pointless.
 _LATEST_ONLY = ("complete", "prepare", "diagnose", "goto", "hover")
 
@@ -184,7 +187,11 @@ class Server:
             idle = not self.waiting and not self.warm_steps
             self.take(self.channel.read_available(None if idle else 0))
             if self.waiting:
-                request = self.waiting.pop(0)
+                # What a person waits for comes before checks of documents and reading ahead.
+                request = next(
+                    (r for r in self.waiting if r.get("kind") not in _BACKGROUND), self.waiting[0]
+                )
+                self.waiting.remove(request)
                 try:
                     self.answer(request)
                 except Exception as error:  # one bad request never ends the server

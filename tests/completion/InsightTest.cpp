@@ -5,6 +5,7 @@
 #include "tests/completion/CompletionFixture.h"
 
 #include <wx/filename.h>
+#include <wx/menu.h>
 
 #include <signal.h>
 
@@ -252,6 +253,11 @@ TEST_F(InsightTest, GoToDefinitionWhereverItIs) {
     EXPECT_EQ(env->Frame()->GetStatusBar()->GetStatusText(), Insight::noDefinition);
     EXPECT_EQ(editor->GetShown("status"), Insight::noDefinition);
     EXPECT_EQ(modal.PendingCount(), 0u);
+
+    // A menu item whose shortcut is F12 comes first: the document asks for nothing.
+    env->MenuBar()->GetMenu(0)->Append(wxID_ANY, "Script on F12\tF12");
+    PressF12();
+    EXPECT_EQ(Insights().PendingCount(), 0u);
 }
 
 // The mouse resting on a name shows its signature and the first lines of its docstring, for
