@@ -278,8 +278,13 @@ void CompletionHook::StartServer() {
         return;
     const wxString execPath = CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0);
     const auto fileName = [](const wxString& path) { return std::string(path.fn_str()); };
-    if (!server.Start(fileName(python), fileName(script), fileName(execPath)))
+    if (!server.Start(fileName(python), fileName(script), fileName(execPath))) {
+        // Said once, at the start: completion then shows nothing.
+        CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
+            "Python completion is not available: its server could not be started (" +
+            wxString::FromUTF8(server.Error()) + ").\n");
         return;
+    }
     // New Python documents are looked for when the editor is idle: a "(" typed there asks for
     // the call tip.
     frame = CAppManagement::Get()->GetAppWindow();

@@ -327,11 +327,14 @@ int CompletionServer::RemoveLeftFolders(const std::string& base) {
 bool CompletionServer::Start(const std::string& python, const std::string& script,
                              const std::string& execPath) {
     Stop();
+    error.clear();
     const std::string base = FolderBase();
     RemoveLeftFolders(base);
     std::string name = base + "/" + folderPrefix + std::to_string(getpid()) + "-XXXXXX";
-    if (mkdtemp(name.data()) == nullptr)
+    if (mkdtemp(name.data()) == nullptr) {
+        error = "cannot make a folder in " + base + ": " + std::strerror(errno);
         return false;
+    }
     folder = name;
     command = {python, script, execPath, folder};
     return Spawn();
@@ -339,8 +342,10 @@ bool CompletionServer::Start(const std::string& python, const std::string& scrip
 
 bool CompletionServer::Spawn() {
     int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        error = std::string("cannot make a socket pair: ") + std::strerror(errno);
         return false;
+    }
     std::vector<char*> argv;
     for (std::string& word : command)
         argv.push_back(word.data());
@@ -357,6 +362,7 @@ bool CompletionServer::Spawn() {
         ExecServer(editor, ends[1], argv.data(), envp.data());
     close(ends[1]);
     if (child < 0) {
+        error = std::string("cannot start a process: ") + std::strerror(errno);
         close(ends[0]);
         pid = -1;
         return false;

@@ -59,6 +59,8 @@ public:
     pid_t Pid() const { return pid; }
     // The server's folder; empty before Start and after Stop.
     const std::string& Folder() const { return folder; }
+    // Why the last start failed, in a few words; empty when it did not.
+    const std::string& Error() const { return error; }
 
     // The servers' folders are named this, then the editor's process id, a dash and a suffix.
     static constexpr const char* folderPrefix = "coilhatch-completion-";
@@ -82,5 +84,6 @@ private:
     unsigned generation = 0;
     pid_t pid = -1;
     std::string folder;
+    std::string error;
     std::vector<std::string> command;
 };
