@@ -58,6 +58,10 @@ target_compile_definitions(coilhatch_python INTERFACE
   COILHATCH_PYTHON_SONAME="${COILHATCH_PYTHON_SONAME}"
   COILHATCH_PYTHON_EXECUTABLE="${COILHATCH_PYTHON_EXECUTABLE}")
 
+# JSON between the plug-in and its completion server.
+find_package(nlohmann_json 3 CONFIG QUIET)
+coilhatch_require(nlohmann_json_FOUND "nlohmann/json" nlohmann-json3-dev)
+
 set(PYBIND11_FINDPYTHON ON)
 find_package(pybind11 CONFIG QUIET)
 coilhatch_require(pybind11_FOUND "pybind11" pybind11-dev)

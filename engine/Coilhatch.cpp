@@ -42,11 +42,11 @@ CCoilhatch::CCoilhatch()
             [this] { return IsEngineRunning() && document::RunCurrent(); },
             [this] { registry.SaveChanges(); }}),
       completion(
-          [this](const wxString& path, bool reload) {
+          [this](const wxString& path, bool reload, std::string* returned) {
               // A completion request runs for about 2 s at most; a longer one ends without a
               // word.
               const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
-              return RunScript(path, reload);
+              return IsEngineRunning() && runner::RunScriptFile(path, reload, wxString(), returned);
           },
           COILHATCH_PYTHON_EXECUTABLE) {
     info.pluginName = pluginNameText;

@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <exception>
+#include <string>
 
 namespace {
 
@@ -74,7 +75,7 @@ PyRef CallMpMain(const PyRef& pymain) {
 
 // PRECONDITION: the engine runs and the calling thread does not hold the interpreter lock.
 bool RunModule(const wxString& path, const wxString& moduleName, const wxString& folder,
-               bool reload, const wxString& title) {
+               bool reload, const wxString& title, std::string* returned) {
     GilGuard gil(GetCoreApi());
     // The run can be stopped (engine/Watchdog.h); one that starts while another runs on this
     // thread (a command handled while a script lets the editor run) is refused, and the user
@@ -121,6 +122,14 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
             const watchdog::Watched watched(run);
             PyRef pyresult = CallMpMain(pymain);
             failed = !pyresult || PyErr_Occurred();
+            if (!failed && returned && PyUnicode_Check(pyresult.Get())) {
+                Py_ssize_t size = 0;
+                const char* text = PyUnicode_AsUTF8AndSize(pyresult.Get(), &size);
+                if (text)
+                    returned->assign(text, static_cast<size_t>(size));
+                else
+                    PyErr_Clear(); // a lone surrogate: not text to hand on
+            }
             // sys.exit() with no code or code 0 is a normal end.
             if (failed && report::EndedQuietly())
                 failed = false;
@@ -151,7 +160,8 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
 
 namespace runner {
 
-bool RunScriptFile(const wxString& path, bool reload, const wxString& title) {
+bool RunScriptFile(const wxString& path, bool reload, const wxString& title,
+                   std::string* returned) {
     try {
         if (path.empty()) {
             // A script registered without a file: "does not exist:" would name nothing.
@@ -173,7 +183,7 @@ bool RunScriptFile(const wxString& path, bool reload, const wxString& title) {
         wxFileName absolute(file);
         absolute.MakeAbsolute();
         return RunModule(absolute.GetFullPath(), file.GetName(), file.GetPath(wxPATH_GET_VOLUME),
-                         reload, title);
+                         reload, title, returned);
     } catch (const std::exception& error) {
         // Nothing escapes into the editor's event loop.
         wxLogError("Coilhatch: running %s failed: %s", path, error.what());

@@ -91,6 +91,24 @@ struct MpSettingsExtension2 {
     bool (*holdsTextAlone)(const CConfigManagement& store, const wxString& key);
 };
 
+// What plug-ins show in documents later than they were asked (the answer of another process),
+// told to the editor: an editor that runs without a person (batch mode) waits for it and writes
+// it out, as a person would see it.
+struct MpShownExtension {
+    static constexpr const char* name = "shown";
+    static constexpr int version = 1;
+
+    // Work for the document in the editor has begun whose result shows later. Every begin is
+    // followed by one end, once the result is shown or dropped (unless the editor is destroyed
+    // first).
+    void (*begin)(const CSyntaxEditor* editor);
+    void (*end)(const CSyntaxEditor* editor);
+    // What the document now shows that the control cannot tell, in words: `kind` says what
+    // ("hover": a call tip's text; "diagnostics": one "LINE:COLUMN: MESSAGE" a line, both
+    // numbers from 1; "status": a word in the status bar).
+    void (*shown)(const CSyntaxEditor* editor, const char* kind, const wxString& text);
+};
+
 // The editor's message output as a person sees it.
 struct MpOutputExtension {
     static constexpr const char* name = "output";
@@ -129,6 +147,20 @@ inline wxString DocumentFilePath(const CSyntaxEditor* editor) {
 inline bool EditorInBatchMode() {
     const auto* session = FindExtension<MpSessionExtension>();
     return session && session->batchMode();
+}
+
+// Tell the editor, when it wants to know, of work whose result shows in the document later.
+inline void TellWorkBegins(const CSyntaxEditor* editor) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->begin(editor);
+}
+inline void TellWorkEnds(const CSyntaxEditor* editor) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->end(editor);
+}
+inline void TellShown(const CSyntaxEditor* editor, const char* kind, const wxString& text) {
+    if (const auto* shown = FindExtension<MpShownExtension>())
+        shown->shown(editor, kind, text);
 }
 
 // Has the editor show the message output's new text now, where it can; nothing otherwise.

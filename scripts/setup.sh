@@ -10,6 +10,8 @@ packages=(
   python3-dev            # Debian's Python 3.11, for embedding
   python3-wxgtk4.0       # wxPython 4.2 for that Python
   python3-jedi           # completions for the completion script
+  python3-pyflakes       # diagnostics in Python documents
+  nlohmann-json3-dev     # JSON between the plug-in and the completion server
   python3-venv           # (tests) a virtual environment first on PATH
   pybind11-dev           # the editor's Python module
   googletest libgtest-dev libgmock-dev

@@ -13,6 +13,7 @@
 #include <wx/modalhook.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
+#include <wx/stc/stc.h>
 #include <wx/stopwatch.h>
 #include <wx/textdlg.h>
 #include <wx/timer.h>
@@ -436,32 +437,139 @@ int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
         ProcessEventsNow(loop);
     }
     if (commandLine.complete && FrameAlive() && !exitRequested)
-        PrintCompletion();
+        PrintCompletion(loop);
+    if (commandLine.batch && FrameAlive() && !exitRequested)
+        PrintDiagnostics(loop);
+    if (commandLine.hover && FrameAlive() && !exitRequested)
+        PrintHover(loop);
+    if (commandLine.goTo && FrameAlive() && !exitRequested)
+        PrintGoTo(loop);
     return 0;
 }
 
-void CMarrowpadApp::PrintCompletion() {
+host::SyntaxEditor* CMarrowpadApp::PlaceCaret(const char* option, int line, int column) {
     host::SyntaxEditor* editor = frame->GetCurrentEditor();
     if (!editor) {
-        wxLogWarning("--complete: no document is open.");
-        console.WriteLine("[completion] none");
-        return;
+        wxLogWarning("%s: no document is open.", option);
+        return nullptr;
     }
     const int lineCount = editor->GetLineCount();
-    int line = commandLine.completeLine - 1;
-    if (line >= lineCount) {
-        wxLogWarning("--complete: the document has %d line(s); the caret goes to the last.",
+    int index = line - 1;
+    if (index >= lineCount) {
+        wxLogWarning("%s: the document has %d line(s); the caret goes to the last.", option,
                      lineCount);
-        line = lineCount - 1;
+        index = lineCount - 1;
     }
     // Columns count characters; a column past the end of the line puts the caret at its end.
-    int pos = editor->PositionFromLine(line);
-    const int end = editor->GetLineEndPosition(line);
-    for (int column = 1; column < commandLine.completeColumn && pos < end; ++column)
+    int pos = editor->PositionFromLine(index);
+    const int end = editor->GetLineEndPosition(index);
+    for (int i = 1; i < column && pos < end; ++i)
         pos = editor->PositionAfter(pos);
     editor->SetFocus();
     editor->GotoPos(pos);
-    frame->StartCompletion(editor);
+    return editor;
+}
+
+void CMarrowpadApp::PrintDiagnostics(wxEventLoopBase& loop) {
+    // The markers of the current document, as a plug-in tells them; one that cannot tell (the
+    // editor's interface alone) shows them to a person only.
+    host::SyntaxEditor* editor = frame->GetCurrentEditor();
+    if (!editor || host::StrictInterface())
+        return;
+    WaitForPlugins(loop, editor, [] { return true; });
+    if (!FrameAlive() || frame->GetCurrentEditor() != editor)
+        return;
+    for (const wxString& line : wxSplit(editor->GetShown("diagnostics"), '\n'))
+        if (!line.empty())
+            console.WriteLine("[diagnostic] " + line);
+}
+
+void CMarrowpadApp::PrintHover(wxEventLoopBase& loop) {
+    host::SyntaxEditor* editor =
+        PlaceCaret("--hover", commandLine.hoverLine, commandLine.hoverColumn);
+    if (!editor) {
+        console.WriteLine("[hover] none");
+        return;
+    }
+    // The mouse rests on the caret's character, as the control tells it.
+    editor->SetShown("hover", wxString());
+    const int pos = editor->GetCurrentPos();
+    const wxPoint point = editor->PointFromPosition(pos);
+    wxStyledTextEvent dwell(wxEVT_STC_DWELLSTART, editor->GetId());
+    dwell.SetEventObject(editor);
+    dwell.SetPosition(pos);
+    dwell.SetX(point.x);
+    dwell.SetY(point.y);
+    editor->ProcessWindowEvent(dwell);
+    WaitForPlugins(loop, editor, [editor] { return editor->CallTipActive(); });
+    if (!FrameAlive())
+        return;
+    const wxString shown = editor->GetShown("hover");
+    console.WriteLine("[hover] " + (shown.empty() ? wxString("none") : shown.BeforeFirst('\n')));
+    wxStyledTextEvent rest(wxEVT_STC_DWELLEND, editor->GetId());
+    rest.SetEventObject(editor);
+    rest.SetPosition(pos);
+    editor->ProcessWindowEvent(rest);
+}
+
+void CMarrowpadApp::PrintGoTo(wxEventLoopBase& loop) {
+    host::SyntaxEditor* editor = PlaceCaret("--goto", commandLine.goToLine, commandLine.goToColumn);
+    if (!editor) {
+        console.WriteLine("[goto] none");
+        return;
+    }
+    // F12, as a person presses it.
+    editor->SetShown("status", wxString());
+    const int before = editor->GetCurrentPos();
+    wxKeyEvent key(wxEVT_KEY_DOWN);
+    key.m_keyCode = WXK_F12;
+    key.SetEventObject(editor);
+    editor->ProcessWindowEvent(key);
+    WaitForPlugins(loop, editor, [this, editor, before] {
+        return frame->GetCurrentEditor() != editor || editor->GetCurrentPos() != before;
+    });
+    if (!FrameAlive())
+        return;
+    host::SyntaxEditor* now = frame->GetCurrentEditor();
+    const bool moved = now != editor || (now && now->GetCurrentPos() != before);
+    if (!now || (!moved && !editor->GetShown("status").empty()) ||
+        (!moved && host::StrictInterface())) {
+        console.WriteLine("[goto] none");
+        return;
+    }
+    // A document never saved is named by its tab.
+    const wxString path =
+        now->GetFilePath().empty() ? frame->GetDocumentLabel(now) : now->GetFilePath();
+    console.WriteLine(
+        wxString::Format("[goto] %s:%d", path, now->LineFromPosition(now->GetCurrentPos()) + 1));
+}
+
+void CMarrowpadApp::WaitForPlugins(wxEventLoopBase& loop, host::SyntaxEditor* editor,
+                                   const std::function<bool()>& shown) {
+    // Under --strict-interface plug-ins cannot say what they are working on: then the wait ends
+    // when something shows.
+    const bool told = !host::StrictInterface();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (FrameAlive() && !exitRequested && frame->GetCurrentEditor() == editor &&
+           (told ? editor->GetPendingWork() > 0 : !shown()) &&
+           std::chrono::steady_clock::now() < deadline) {
+        loop.DispatchTimeout(20);
+        ProcessPendingEvents();
+    }
+    ProcessEventsNow(loop);
+}
+
+void CMarrowpadApp::PrintCompletion(wxEventLoopBase& loop) {
+    host::SyntaxEditor* editor =
+        PlaceCaret("--complete", commandLine.completeLine, commandLine.completeColumn);
+    if (!editor) {
+        console.WriteLine("[completion] none");
+        return;
+    }
+    // A plug-in's list shows when its answer comes: batch mode waits for it, as a person would.
+    if (frame->StartCompletion(editor))
+        WaitForPlugins(loop, editor,
+                       [editor] { return editor->AutoCompActive() || editor->CallTipActive(); });
     ProcessPendingEvents();
     host::GetMessageOutput(0)->DeliverPending();
 

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,9 @@
 
 class CMainFrame;
 class wxEventLoopBase;
+namespace host {
+class SyntaxEditor;
+}
 
 // Standard output in batch mode, written in large pieces rather than a system call per piece:
 // text waits in a buffer, which is written out when it holds 64 KB, when a line ends 20 ms or
@@ -80,7 +84,18 @@ public:
 private:
     // The selections, then the completion. Returns the exit status.
     int RunCommands(wxEventLoopBase& loop);
-    void PrintCompletion();
+    void PrintCompletion(wxEventLoopBase& loop);
+    // The markers a plug-in shows in the current document, the help where the mouse rests, and
+    // the definition F12 goes to, each as batch mode writes it.
+    void PrintDiagnostics(wxEventLoopBase& loop);
+    void PrintHover(wxEventLoopBase& loop);
+    void PrintGoTo(wxEventLoopBase& loop);
+    // Puts the current document's caret at line and column (from 1); null without a document.
+    host::SyntaxEditor* PlaceCaret(const char* option, int line, int column);
+    // Runs the loop until what plug-ins began for the editor has shown (or `shown` says so when
+    // no plug-in tells the editor of its work), for 10 s at most.
+    void WaitForPlugins(wxEventLoopBase& loop, host::SyntaxEditor* editor,
+                        const std::function<bool()>& shown);
     // Handles everything pending (toolkit events, queued calls, idle work) without waiting.
     void ProcessEventsNow(wxEventLoopBase& loop);
     // Bounded: see maxPendingEventsAtOnce.

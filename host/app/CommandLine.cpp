@@ -67,7 +67,8 @@ bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLi
             hasValue = true;
         }
         const bool takesValue = name == "--plugins-dir" || name == "--select" ||
-                                name == "--complete" || name == "--stop-after" || name == "--input";
+                                name == "--complete" || name == "--stop-after" ||
+                                name == "--input" || name == "--goto" || name == "--hover";
         if (takesValue && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = wxString::Format("option %s needs a value", name);
@@ -98,6 +99,15 @@ bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLi
                 return false;
             }
             commandLine.complete = true;
+        } else if (name == "--goto" || name == "--hover") {
+            const bool goTo = name == "--goto";
+            if (!ParsePosition(value, goTo ? commandLine.goToLine : commandLine.hoverLine,
+                               goTo ? commandLine.goToColumn : commandLine.hoverColumn)) {
+                error = wxString::Format("option %s needs LINE:COLUMN, both from 1 (got \"%s\")",
+                                         name, value);
+                return false;
+            }
+            (goTo ? commandLine.goTo : commandLine.hover) = true;
         } else if (name == "--stop-after") {
             double seconds = -1;
             if (!value.ToCDouble(&seconds) || !(seconds >= 0 && seconds <= 1e6)) {
@@ -131,9 +141,16 @@ wxString CommandLineUsage() {
            "                     \"Tools/Python Script/wordcount\"; may be repeated\n"
            "  --complete L:C     once the selections are made, put the caret of the current\n"
            "                     document at line L, column C (both from 1) and start a\n"
-           "                     completion there, as Ctrl+Space does\n"
+           "                     completion there, as Ctrl+Space does; batch mode waits up to\n"
+           "                     10 s for a plug-in's answer\n"
+           "  --hover L:C        (batch) after the completion, rest the mouse on line L, column\n"
+           "                     C and print the help a plug-in shows there: [hover] FIRST LINE\n"
+           "  --goto L:C         (batch) last, go to the definition of the name at line L,\n"
+           "                     column C (as F12 does) and print [goto] PATH:LINE\n"
            "  --batch            no event loop for a person: make the selections and the\n"
-           "                     completion, then release the plug-ins and exit\n"
+           "                     completion, print [diagnostic] LINE:COLUMN: MESSAGE for each\n"
+           "                     marker a plug-in shows in the current document, then release\n"
+           "                     the plug-ins and exit\n"
            "  --stop-after S     (batch) press Stop once a script's Running window has been\n"
            "                     up S seconds (it appears after about a second of running)\n"
            "  --input TEXT       (batch) the answer to the next input box; repeatable, in\n"

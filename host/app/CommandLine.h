@@ -15,6 +15,12 @@ struct CCommandLine {
     bool complete = false;
     int completeLine = 0;   // from 1
     int completeColumn = 0; // from 1
+    bool hover = false;     // (batch) the help shown where the mouse rests at L:C
+    int hoverLine = 0;
+    int hoverColumn = 0;
+    bool goTo = false; // (batch) go to the definition of the name at L:C
+    int goToLine = 0;
+    int goToColumn = 0;
     bool batch = false;
     bool strictInterface = false; // plug-ins get the editor's interface alone
     double stopAfter = -1;        // seconds (batch); negative: Stop is never pressed

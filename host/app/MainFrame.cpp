@@ -451,6 +451,11 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
     return editor;
 }
 
+wxString CMainFrame::GetDocumentLabel(host::SyntaxEditor* editor) const {
+    const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
+    return page == wxNOT_FOUND ? wxString() : notebook->GetPageText(page).AfterLast('*');
+}
+
 void CMainFrame::UpdateTabLabel(host::SyntaxEditor* editor) {
     const int page = notebook ? notebook->FindPage(editor) : wxNOT_FOUND;
     if (page == wxNOT_FOUND)
@@ -543,13 +548,15 @@ bool CMainFrame::ClosePage(size_t page) {
     return true;
 }
 
-void CMainFrame::StartCompletion(host::SyntaxEditor* editor) {
+bool CMainFrame::StartCompletion(host::SyntaxEditor* editor) {
     if (!editor)
-        return;
+        return false;
     wxCommandEvent event(wxEVT_EDITOR_COMPLETEBEGIN, editor->GetId());
     event.SetEventObject(editor);
-    if (pluginsReleased || !plugins->Dispatch(event))
-        editor->ShowWordCompletion();
+    if (!pluginsReleased && plugins->Dispatch(event))
+        return true;
+    editor->ShowWordCompletion();
+    return false;
 }
 
 void CMainFrame::SendCompleteEnd(host::SyntaxEditor* editor) {

@@ -52,8 +52,11 @@ public:
     static wxString DefaultLayoutFile();
 
     // Starts a completion in the editor as Ctrl+Space does: the plug-ins are asked first, and
-    // the editor's own word completion runs when none of them handles it.
-    void StartCompletion(host::SyntaxEditor* editor);
+    // the editor's own word completion runs when none of them handles it. True when a plug-in
+    // handled it (its list may show later).
+    bool StartCompletion(host::SyntaxEditor* editor);
+    // The document's tab label without the mark of unsaved changes ("new 1" for a new one).
+    wxString GetDocumentLabel(host::SyntaxEditor* editor) const;
 
     // Chooses the menu item at the path as a user's click would. False, with a message, when the
     // path names no enabled item.

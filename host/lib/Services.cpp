@@ -148,6 +148,21 @@ const MpSettingsExtension2 settingsExtension = {
     },
 };
 
+const MpShownExtension shownExtension = {
+    [](const CSyntaxEditor* editor) {
+        if (editor)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->AddPendingWork(1);
+    },
+    [](const CSyntaxEditor* editor) {
+        if (editor)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->AddPendingWork(-1);
+    },
+    [](const CSyntaxEditor* editor, const char* kind, const wxString& text) {
+        if (editor && kind)
+            host::EditorOf(const_cast<CSyntaxEditor*>(editor))->SetShown(kind, text);
+    },
+};
+
 const MpOutputExtension outputExtension = {
     [] { host::MessageOutputPane::ShowAndPaintAll(); },
 };
@@ -170,6 +185,8 @@ extern "C" MP_INTERFACE const void* MarrowpadExtension(const char* name, int ver
         return &settingsExtension.first;
     if (Is<MpSettingsExtension2>(name, version))
         return &settingsExtension;
+    if (Is<MpShownExtension>(name, version))
+        return &shownExtension;
     if (Is<MpOutputExtension>(name, version))
         return &outputExtension;
     return nullptr;

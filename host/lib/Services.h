@@ -65,8 +65,19 @@ public:
     const wxString& GetFilePath() const { return filePath; }
     void SetFilePath(const wxString& path) { filePath = path; }
 
+    // Work of plug-ins whose result shows in the document later (told through the "shown"
+    // extension): how much has begun and not ended.
+    int GetPendingWork() const { return pendingWork; }
+    void AddPendingWork(int change) { pendingWork += change; }
+    // What plug-ins last said the document shows, by kind ("hover", "diagnostics", "status");
+    // empty when nothing was said.
+    wxString GetShown(const wxString& kind) const;
+    void SetShown(const wxString& kind, const wxString& text) { shown[kind] = text; }
+
 private:
     wxString filePath;
+    int pendingWork = 0;
+    std::map<wxString, wxString> shown;
 };
 
 // Every editor the stand-in makes is a SyntaxEditor.

@@ -58,6 +58,11 @@ void SyntaxEditor::SetLexerForFile(const wxString& fileName) {
     Colourise(0, -1);
 }
 
+wxString SyntaxEditor::GetShown(const wxString& kind) const {
+    const auto found = shown.find(kind);
+    return found == shown.end() ? wxString() : found->second;
+}
+
 void SyntaxEditor::ShowWordCompletion() {
     const int caret = GetCurrentPos();
     const int start = WordStartPosition(caret, true);

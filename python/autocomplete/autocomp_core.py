@@ -63,7 +63,7 @@ def split_lines(text):
     return _LINE_END.split(text)
 
 
-def completions(text, line, column, path=None, sys_path=None):
+def completions(text, line, column, path=None, sys_path=None, calltip_only=False):
     """What to offer at a caret: (prefix_len, items, calltip).
 
     line counts from 1 and column from 0, in characters of that line (jedi's convention); both
@@ -74,30 +74,35 @@ def completions(text, line, column, path=None, sys_path=None):
     of the call whose parentheses hold the caret, or None. The call tip is only worked out when
     a list would not take its place: when nothing of a word is typed yet, or nothing matches.
     When nothing is typed and the caret is inside a call, the call tip is what the editor shows,
-    and items is then left empty.
+    and items is then left empty. With calltip_only (a "(" just typed) only the call tip is
+    worked out, and items is empty.
     """
     lines = split_lines(text)
     line = min(max(int(line), 1), len(lines))
     column = min(max(int(column), 0), len(lines[line - 1]))
-    return _complete(text, line, column, path, sys_path, lines[line - 1][:column], lines)
+    return _complete(
+        text, line, column, path, sys_path, lines[line - 1][:column], lines, calltip_only
+    )
 
 
-def _complete(text, line, column, path, sys_path, before, lines=None):
+def _complete(text, line, column, path, sys_path, before, lines=None, calltip_only=False):
     """completions() at a caret known to lie in the text; before is the caret line's text up to
     the caret. lines (the text split) is only needed without jedi and is made when missing."""
-    # A comment needs a "#" before the caret on its line; only then is the text scanned.
-    if "#" in before:
-        if _scan(text[: _offset_of_line(text, line) + column])[0] == "comment":
+    # A comment needs a "#" before the caret on its line; only then is the text scanned. A "("
+    # just typed opens a call only in code.
+    if "#" in before or calltip_only:
+        if _scan(text[: _offset_of_line(text, line) + column])[0] != "code":
             return 0, [], None
     jedi = _load_jedi()
     if jedi is not None:
         try:
-            return _jedi_completions(jedi, text, line, column, path, sys_path, before)
+            return _jedi_completions(jedi, text, line, column, path, sys_path, before, calltip_only)
         except Exception:  # jedi has its own faults on odd input; the fallback still answers
             pass
     if lines is None:
         lines = split_lines(text)
-    return _fallback_completions(text, lines, line, column)
+    found = _fallback_completions(text, lines, line, column)
+    return (0, [], found[2]) if calltip_only else found
 
 
 def sort_items(names):
@@ -113,26 +118,72 @@ def sort_items(names):
 # wxPython's stubs are 1.3 MB that take seconds to read on every request.
 LIVE_MODULES = ("wx",)
 
-# Compiled submodules of the live modules are looked at only once imported: wx.stc always (the
-# editor's documents are wx.stc controls), the others when a document names them.
+# Submodules of the live modules are looked at only once imported: wx.stc always (the editor's
+# documents are wx.stc controls), the others, at any depth, when a document names them.
 _LIVE_SUBMODULES = ("wx.stc",)
-_LIVE_NAME = re.compile(r"\b(%s)\s*\.\s*([a-z]\w*)" % "|".join(LIVE_MODULES))
+_LIVE_CHAIN = re.compile(
+    r"(?<![\w.])((?:%s)(?:[ \t]*\.[ \t]*[a-z_]\w*)+)" % "|".join(LIVE_MODULES)
+)
 _not_modules = set()
+_journal = None  # where the import under way is written down, or None
 
 _jedi = None
 
 
-def load_live_modules(text=""):
-    """Imports the live modules, and the submodules of theirs that the text names."""
+def keep_import_journal(path):
+    """Writes down each live submodule's import at path while it runs: one that ended the
+    process (a crash in its C code) is never imported again by a later server. The names of
+    such modules are kept in a file beside the journal."""
+    global _journal
+    _journal = path
+    refused = path + ".refused"
+    try:
+        with open(path, encoding="utf-8") as journal:
+            crashed = journal.read().strip()
+        if crashed:
+            with open(refused, "a", encoding="utf-8") as kept:
+                kept.write(crashed + "\n")
+        os.unlink(path)
+    except OSError:
+        pass
+    try:
+        with open(refused, encoding="utf-8") as kept:
+            _not_modules.update(name for name in kept.read().split() if name)
+    except OSError:
+        pass
+
+
+def _import_live(name):
     import importlib
 
+    if _journal is not None:
+        with open(_journal, "w", encoding="utf-8") as journal:
+            journal.write(name)
+    try:
+        importlib.import_module(name)
+    finally:
+        if _journal is not None:
+            os.unlink(_journal)
+
+
+def load_live_modules(text=""):
+    """Imports the live modules, and the submodules of theirs that the text names, at any
+    depth ("wx.lib.agw.aui.AuiManager" imports wx.lib, wx.lib.agw and wx.lib.agw.aui)."""
     named = any(module in text for module in LIVE_MODULES)  # the scan below is dearer
-    wanted = ["%s.%s" % m.groups() for m in _LIVE_NAME.finditer(text)] if named else []
+    wanted = []
+    if named:
+        for chain in _LIVE_CHAIN.finditer(text):
+            parts = re.sub(r"\s+", "", chain.group(1)).split(".")
+            wanted += [".".join(parts[: i + 1]) for i in range(1, len(parts))]
     for name in LIVE_MODULES + _LIVE_SUBMODULES + tuple(wanted):
         if name in sys.modules or name in _not_modules:
             continue
+        parent = sys.modules.get(name.rpartition(".")[0]) if "." in name else None
+        if "." in name and not hasattr(parent, "__path__"):
+            _not_modules.add(name)  # below a module that is no package, or not loaded
+            continue
         try:
-            importlib.import_module(name)
+            _import_live(name)
         except Exception:  # not a module (a function, say), or one that fails to import
             _not_modules.add(name)
 
@@ -176,20 +227,22 @@ def _script(jedi, text, path, sys_path):
     )
 
 
-def _jedi_completions(jedi, text, line, column, path, sys_path, before):
+def _jedi_completions(jedi, text, line, column, path, sys_path, before, calltip_only=False):
     load_live_modules(text)
     typed = _prefix_length(before)
-    quick = _live_module_attributes(text, before, typed)
+    quick = None if calltip_only else _live_module_attributes(text, before, typed)
     if quick:
         return typed, quick, None
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         script = _script(jedi, text, path, sys_path)
+        if calltip_only:
+            return 0, [], _calltip(script, text, line, column)
         if not typed and not before.endswith("."):
             # Nothing of a word typed: inside a call the editor shows the call tip instead of
             # the list, so the list is not worked out. Outside a call jedi answers at once.
             # After a dot the attributes are wanted, call or no call ("print(os.").
-            calltip = _calltip(script, line, column)
+            calltip = _calltip(script, text, line, column)
             if calltip:
                 return 0, [], calltip
         found = script.complete(line, column)
@@ -197,13 +250,18 @@ def _jedi_completions(jedi, text, line, column, path, sys_path, before):
         items = sort_items(c.name for c in found)
         calltip = None
         if typed and not items:
-            calltip = _calltip(script, line, column)
+            calltip = _calltip(script, text, line, column)
     return prefix_len, items, calltip
 
 
 # A live module's attribute being typed at the end of a dotted name: "wx.Fra", "wx.stc.STC_".
 _LIVE_ATTRIBUTE = re.compile(r"(?<![\w.])([^\W\d]\w*(?:\.[^\W\d]\w*)*)\.(\w*)\Z")
 _submodules = {}
+
+# What the import system sets in every module and jedi does not offer after "module.": jedi
+# lists a module's __doc__, __file__, __name__ and __package__, and what its code defines.
+_IMPORT_DUNDERS = {"__builtins__", "__cached__"}
+_PACKAGE_DUNDERS = {"__loader__", "__path__", "__spec__"}
 
 
 def _live_module_attributes(text, before, typed):
@@ -220,9 +278,18 @@ def _live_module_attributes(text, before, typed):
     module = sys.modules.get(dotted)
     if module is None:
         return None
-    names = set(_attributes(module)) | _submodule_names(module)
+    names = set(_attributes(module)) - _module_dunders_left_out(module)
+    names |= _submodule_names(module)
     prefix = found.group(2)[len(found.group(2)) - typed :].lower()
     return sort_items(name for name in names if name.lower().startswith(prefix)) or None
+
+
+def _module_dunders_left_out(module):
+    # A package's are its __init__'s; a module that star-imports a compiled one has __loader__
+    # and __spec__ from there, as jedi sees them.
+    if hasattr(module, "__path__"):
+        return _IMPORT_DUNDERS | _PACKAGE_DUNDERS
+    return _IMPORT_DUNDERS
 
 
 def _submodule_names(module):
@@ -235,11 +302,75 @@ def _submodule_names(module):
     return _submodules[name]
 
 
-def _calltip(script, line, column):
+def _calltip(script, text, line, column):
     signatures = script.get_signatures(line, column)
-    if not signatures:
+    if signatures:
+        return "\n".join(s.to_string() for s in signatures[:_MAX_SIGNATURES])
+    return _live_calltip(script, text, line, column)
+
+
+# The method called at the end of the text before a call's "(": ".Method", after an object that
+# may itself end in a call ("wx.Frame(None).SetTitle").
+_METHOD_BEFORE = re.compile(r"\.\s*([^\W\d]\w*)\s*\Z")
+
+
+def _live_calltip(script, text, line, column):
+    """The call tip of a live object's method (a wx class's), for which jedi has no signature:
+    the signature lines that start its docstring ("SetTitle(title)"). None elsewhere."""
+    caret = _offset_of_line(text, line) + column
+    before = text[:caret]
+    state, stack = _scan(before)
+    if state != "code" or not stack or before[stack[-1]] != "(":
         return None
-    return "\n".join(s.to_string() for s in signatures[:_MAX_SIGNATURES])
+    method = _METHOD_BEFORE.search(before[: stack[-1]])
+    if not method:
+        return None
+    # Asked at the dot, jedi infers the object before it.
+    dot = method.start()
+    dot_line = len(split_lines(before[:dot]))
+    dot_column = dot - _offset_of_line(text, dot_line)
+    name = method.group(1)
+    for inferred in script.infer(dot_line, dot_column):
+        owner = _live_object(inferred.full_name)
+        # Plain getattr: a wx class's methods carry their docstrings only when bound to it.
+        try:
+            method = _MISSING if owner is _MISSING else getattr(owner, name)
+        except Exception:
+            method = _MISSING
+        tip = _docstring_signatures(method, name)
+        if tip:
+            return tip
+    return None
+
+
+def _live_object(full_name):
+    """The object of a live module that a jedi name stands for ("wx._core.Frame"), or
+    _MISSING."""
+    if not full_name or full_name.split(".")[0] not in LIVE_MODULES:
+        return _MISSING
+    parts = full_name.split(".")
+    for split in range(len(parts), 0, -1):
+        found = sys.modules.get(".".join(parts[:split]), _MISSING)
+        if found is _MISSING:
+            continue
+        for part in parts[split:]:
+            found = _safe_getattr(found, part)
+        return found
+    return _MISSING
+
+
+def _docstring_signatures(obj, name):
+    if obj is _MISSING:
+        return None
+    try:
+        return name + str(inspect.signature(obj))
+    except Exception:  # wx's methods carry their signatures in their docstrings alone
+        pass
+    doc = getattr(obj, "__doc__", None)
+    if not isinstance(doc, str):
+        return None
+    found = [line.strip() for line in doc.splitlines() if line.strip().startswith(name + "(")]
+    return "\n".join(found[:_MAX_SIGNATURES]) or None
 
 
 def _prefix_length(before):

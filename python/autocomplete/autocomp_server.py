@@ -1,46 +1,55 @@
 """The completion server: jedi in a process of its own.
 
-The plug-in starts this file with the Python it embeds when the editor starts, at low priority,
-and starts it again when it has died. It hands over a listening Unix socket as file descriptor 3
-and the editor's program folder (where MpAPI and its type stub lie) as the only argument. The
-server ends with the editor: the kernel sends it SIGTERM when the editor's process ends, however
-it ends.
+The plug-in starts this file with the Python it embeds when the editor starts, and starts it
+again when it has died:
 
-Every connection carries one request, a JSON object, and gets one answer, a JSON object, each
-ended by the end of its side of the connection:
+    python autocomp_server.py EXEC_PATH FOLDER
 
-    {"text": T, "line": L, "column": C, "path": P, "sys_path": [...]}
-        -> {"prefix_len": N, "items": [...], "calltip": S or null}
-    {"status": true}
-        -> {"warm": true or false, "pid": N}
-    {"prepare": true, "text": T, "line": L, "column": C, "path": P}
-        -> no answer: the document is read ahead, so that its first request is fast
+File descriptor 3 is a connected stream socket whose other end the plug-in alone holds: no
+other process can reach the server, and the server talks to nobody else. EXEC_PATH is the
+editor's program folder (where MpAPI and its type stub lie); FOLDER is a folder of the server's
+own that only this user can enter, made and removed by the plug-in. The server ends when the
+plug-in closes its end, and with the editor's process however it ends (the kernel sends it
+SIGTERM, whose default action ends it at once, also while it starts).
+
+Messages go both ways as frames: the length of a JSON object in bytes, in decimal, a line feed,
+then the object in UTF-8. Every request carries an "id" and a "kind"; every answer carries the
+"id" of its request:
+
+    complete  {"request": {"text", "line", "column", "path", "sys_path"}, "calltip_only": B}
+              -> {"prefix_len": N, "items": [...], "calltip": S or null}
+    prepare   {"text", "path"} -> no answer: the document is read ahead
+    diagnose  {"document": D, "text", "path"}
+              -> {"diagnostics": [{"line", "column", "message", "start", "end"}, ...]}
+                 or {"unavailable": "pyflakes"} when pyflakes cannot be imported
+    goto      {"text", "line", "column", "path"}
+              -> {"path": P or null, "line": L, "column": C}, or {} when nothing is found
+    hover     {"text", "line", "column", "path"} -> {"text": S or null}
+    status    -> {"warm": B, "pid": N}
 
 line counts from 1 and column from 0, in characters; path is the document's file or null;
-sys_path is the module path of the editor's scripts. Only processes of this user are answered.
-A request whose client has given up waiting is dropped unanswered.
+sys_path is the module path of the editor's scripts, which the other kinds take from the
+latest completion; document tells the editor's documents apart. A diagnostic's line and column are pyflakes' own (both from 1), its start and end the
+bytes of that line to mark. A request that a later one of the same kind (for the same
+document) makes pointless, asked again before it was served, is not answered. A request that
+fails is answered {"error": S}.
 
-The server first loads jedi and wxPython, which every request needs; then, while no request
-waits, it warms jedi up in small steps, a first completion of each kind.
+The server first loads jedi, which every request needs; then, while no request waits, it warms
+up in small steps, a first completion of each kind.
 """
 
 import json
 import os
 import select
-import shutil
-import signal
 import socket
-import struct
 import sys
-import tempfile
 
 import autocomp_core
+import autocomp_insight
 
-LISTENING_FD = 3
-# A request larger than this is refused (a document of tens of megabytes).
-MAX_REQUEST = 64 * 1024 * 1024
-# How long a client may take to send its request.
-REQUEST_TIMEOUT = 5.0
+CHANNEL_FD = 3
+# A request larger than this ends the connection (a document of hundreds of megabytes).
+MAX_FRAME = 256 * 1024 * 1024
 
 # Completions that load what later requests need; each is one warm-up step.
 _WARM_TEXTS = (
@@ -50,15 +59,77 @@ _WARM_TEXTS = (
     "import MpAPI\nMpAPI.CEditorManagement_Get().GetCurrentEditor().GetLin",
 )
 
+# Kinds served after every other waiting request.
+_BACKGROUND = ("diagnose", "prepare")
+
+# Kinds whose later request (for the same document) makes an earlier one pointless.
+_LATEST_ONLY = ("complete", "prepare", "diagnose", "goto", "hover")
+
+
+class Channel:
+    """Frames to and from the plug-in over the connected socket."""
+
+    def __init__(self, connection):
+        self.connection = connection
+        self.buffer = bytearray()
+        self.closed = False
+
+    def read_available(self, timeout):
+        """Reads what has arrived, waiting up to timeout seconds (None: until something comes)
+        for the first piece; the whole frames, parsed (a frame that is no JSON object gives
+        None)."""
+        readable, _, _ = select.select([self.connection], [], [], timeout)
+        while readable and not self.closed:
+            chunk = self.connection.recv(1 << 20)
+            if not chunk:
+                self.closed = True
+                break
+            self.buffer += chunk
+            readable, _, _ = select.select([self.connection], [], [], 0)
+        return list(self._frames())
+
+    def _frames(self):
+        while True:
+            end = self.buffer.find(b"\n", 0, 20)
+            if end < 0:
+                if len(self.buffer) >= 20:
+                    self.closed = True  # no length: not a frame of ours
+                return
+            try:
+                size = int(self.buffer[:end])
+            except ValueError:
+                size = -1
+            if not 0 <= size <= MAX_FRAME:
+                self.closed = True
+                return
+            if len(self.buffer) < end + 1 + size:
+                return
+            payload = bytes(self.buffer[end + 1 : end + 1 + size])
+            del self.buffer[: end + 1 + size]
+            try:
+                message = json.loads(payload.decode("utf-8", "surrogatepass"))
+            except ValueError:
+                message = None
+            yield message if isinstance(message, dict) else None
+
+    def send(self, message):
+        data = json.dumps(message).encode("utf-8", "surrogatepass")
+        try:
+            self.connection.sendall(b"%d\n" % len(data) + data)
+        except OSError:  # the plug-in has gone
+            self.closed = True
+
 
 class Server:
-    def __init__(self, listener, exec_path, work):
-        self.listener = listener
+    def __init__(self, channel, exec_path, folder):
+        self.channel = channel
         self.exec_path = exec_path
-        self.work = work  # a folder of the server's own
-        self.stub_folder = _stub_folder(exec_path, work)
+        self.folder = folder
+        self.stub_folder = _stub_folder(exec_path, folder)
         self._module_path_of = None  # the module path last asked for, and its answer
         self._module_path = None
+        self.waiting = []
+        self.scripts_path = sys.path  # the module path of the editor's scripts, as last told
         self.warm_steps = list(self._warm_up_steps())
 
     # -- the module path -------------------------------------------------------------------
@@ -91,7 +162,9 @@ class Server:
         sys_path = self.module_path(sys.path)
         # A path of their own: jedi keeps one parse per path, and that of documents never saved
         # (no path) is the user's.
-        path = os.path.join(self.work, "warm_up.py")
+        path = os.path.join(self.folder, "warm_up.py")
+        yield autocomp_core.load_live_modules
+        yield autocomp_insight._load_pyflakes
         for text in _WARM_TEXTS:
             lines = autocomp_core.split_lines(text)
             yield lambda text=text, lines=lines: autocomp_core.completions(
@@ -108,109 +181,117 @@ class Server:
     # -- requests --------------------------------------------------------------------------
 
     def serve_forever(self):
-        # What every request needs comes first; requests wait in the socket's queue meanwhile.
+        # What every request needs comes first; requests wait in the socket meanwhile.
         autocomp_core._load_jedi()
-        autocomp_core.load_live_modules()
-        while True:
-            waiting = None if not self.warm_steps else 0
-            readable, _, _ = select.select([self.listener], [], [], waiting)
-            if not readable:
-                self.warm_up_step()
-                continue
-            try:
-                connection, _ = self.listener.accept()
-            except (BlockingIOError, InterruptedError):
-                continue
-            with connection:
+        while not self.channel.closed:
+            idle = not self.waiting and not self.warm_steps
+            self.take(self.channel.read_available(None if idle else 0))
+            if self.waiting:
+                # What a person waits for comes before checks of documents and reading ahead.
+                request = next(
+                    (r for r in self.waiting if r.get("kind") not in _BACKGROUND), self.waiting[0]
+                )
+                self.waiting.remove(request)
                 try:
-                    self.answer(connection)
+                    self.answer(request)
                 except Exception as error:  # one bad request never ends the server
-                    print("completion server: %r" % (error,), file=sys.stderr)
+                    self.channel.send({"id": request.get("id"), "error": repr(error)})
+            elif self.warm_steps and not self.channel.closed:
+                self.warm_up_step()
 
-    def answer(self, connection):
-        if not _same_user(connection):
+    def take(self, requests):
+        for request in requests:
+            if request is None:
+                continue
+            key = (request.get("kind"), request.get("document"))
+            if key[0] in _LATEST_ONLY:
+                self.waiting = [
+                    r for r in self.waiting if (r.get("kind"), r.get("document")) != key
+                ]
+            self.waiting.append(request)
+
+    def answer(self, request):
+        kind = request.get("kind")
+        reply = {"id": request.get("id")}
+        if kind == "status":
+            reply.update(warm=not self.warm_steps, pid=os.getpid())
+        elif kind == "prepare":
+            # The document open at start: its first completion then costs what a later one
+            # does.
+            text = str(request.get("text", ""))
+            lines = autocomp_core.split_lines(text)
+            autocomp_core.completions(
+                text, len(lines), 0, request.get("path") or None, self.module_path(sys.path)
+            )
             return
-        request = _read_request(connection)
-        if request is None:
-            return
-        if request.get("status"):
-            reply = {"warm": not self.warm_steps, "pid": os.getpid()}
-        else:
-            # A document to read ahead (the editor's at its start) wants no answer.
-            prepare = bool(request.get("prepare"))
-            if not prepare and _client_gone(connection):
-                return
+        elif kind == "complete":
+            asked = request.get("request")
+            if not isinstance(asked, dict):
+                asked = {}
+            if isinstance(asked.get("sys_path"), list):
+                self.scripts_path = asked["sys_path"]
             prefix_len, items, calltip = autocomp_core.completions(
+                str(asked.get("text", "")),
+                int(asked.get("line", 1)),
+                int(asked.get("column", 0)),
+                asked.get("path") or None,
+                self.module_path(asked.get("sys_path") or sys.path),
+                calltip_only=bool(request.get("calltip_only")),
+            )
+            reply.update(prefix_len=prefix_len, items=items, calltip=calltip)
+        elif kind == "diagnose":
+            found = autocomp_insight.diagnostics(
+                str(request.get("text", "")), request.get("path") or None
+            )
+            if found is None:
+                reply.update(unavailable="pyflakes")
+            else:
+                reply.update(diagnostics=found)
+        elif kind in ("goto", "hover"):
+            where = (
                 str(request.get("text", "")),
                 int(request.get("line", 1)),
                 int(request.get("column", 0)),
                 request.get("path") or None,
-                self.module_path(request.get("sys_path") or sys.path),
+                self.module_path(self.scripts_path),
             )
-            if prepare:
-                return
-            reply = {"prefix_len": prefix_len, "items": items, "calltip": calltip}
-        try:
-            connection.sendall(json.dumps(reply).encode("utf-8"))
-        except OSError:  # the client gave up meanwhile
-            pass
+            if kind == "goto":
+                reply.update(
+                    autocomp_insight.goto(*where, self.stub_folder, self.exec_path) or {}
+                )
+            else:
+                reply.update(text=autocomp_insight.hover(*where))
+        else:
+            reply.update(error="unknown kind %r" % (kind,))
+        self.channel.send(reply)
 
 
-def _same_user(connection):
-    credentials = connection.getsockopt(
-        socket.SOL_SOCKET, socket.SO_PEERCRED, struct.calcsize("3i")
-    )
-    _, uid, _ = struct.unpack("3i", credentials)
-    return uid == os.getuid()
-
-
-def _read_request(connection):
-    connection.settimeout(REQUEST_TIMEOUT)
-    chunks = []
-    size = 0
-    while True:
-        chunk = connection.recv(1 << 20)
-        if not chunk:
-            break
-        size += len(chunk)
-        if size > MAX_REQUEST:
-            return None
-        chunks.append(chunk)
-    request = json.loads(b"".join(chunks).decode("utf-8", "surrogatepass"))
-    return request if isinstance(request, dict) else None
-
-
-def _client_gone(connection):
-    """True when the client has closed its end: it no longer waits for the answer."""
-    poller = select.poll()
-    poller.register(connection, select.POLLHUP)
-    return any(events & (select.POLLHUP | select.POLLERR) for _, events in poller.poll(0))
-
-
-def _stub_folder(exec_path, into):
+def _stub_folder(exec_path, folder):
     """A folder holding MpAPI's type stub alone (a link to the stub beside the module), or None
     when there is no stub."""
     stub = os.path.join(exec_path, "MpAPI.pyi")
-    if not os.path.isfile(stub):
+    if not folder or not os.path.isfile(stub):
         return None
-    os.symlink(stub, os.path.join(into, "MpAPI.pyi"))
-    return into
-
-
-def _end(signum, frame):
-    raise SystemExit(0)
+    stubs = os.path.join(folder, "stubs")
+    link = os.path.join(stubs, "MpAPI.pyi")
+    try:
+        os.makedirs(stubs, mode=0o700, exist_ok=True)
+        if os.path.islink(link):
+            os.unlink(link)  # a server that ran before this one left it
+        os.symlink(stub, link)
+    except OSError:
+        return None
+    return stubs
 
 
 def main(argv):
     exec_path = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
-    # The editor's end reaches this process as SIGTERM: the temporary folder is removed.
-    signal.signal(signal.SIGTERM, _end)
-    listener = socket.socket(fileno=LISTENING_FD)
-    work = tempfile.mkdtemp(prefix="coilhatch-completion-%d-" % os.getpid())
-    try:
-        Server(listener, exec_path, work).serve_forever()
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    folder = argv[2] if len(argv) > 2 else None
+    if folder:
+        # Live modules whose import ended an earlier server are not imported again.
+        autocomp_core.keep_import_journal(os.path.join(folder, "importing"))
+    connection = socket.socket(fileno=CHANNEL_FD)
+    Server(Channel(connection), exec_path, folder).serve_forever()
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 // Completion in the editor program itself: the built plug-in module and the shipped completion
-// script in a plug-ins folder, a completion started at a line and column in batch mode.
+// script in a plug-ins folder, a completion started at a line and column in batch mode, which
+// waits for the server's answer.
 #include "tests/support/TestSupport.h"
 
 #include <wx/filename.h>
@@ -8,16 +9,16 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 using testing_support::RunProcess;
 using testing_support::TempDir;
 
 namespace {
 
-// Waits for the completion server and prints its process id; with KILL, then kills the editor's own
-// process.
+// Prints the completion server's process id; with KILL, then kills the editor's own process.
 wxString ServerStatus() {
-    return wxString(testing_support::completionServerWait) + R"(
+    return wxString(testing_support::completionServerPid) + R"(
 import os, signal
 
 KILL = False
@@ -28,6 +29,15 @@ def MpMain():
         os.kill(os.getpid(), signal.SIGKILL)
 )";
 }
+
+// Fills the current document, a new one, with Python text and gives it the Python lexer.
+const char* const fillScript = R"(import MpAPI, wx.stc
+
+def MpMain():
+    editor = MpAPI.CEditorManagement_Get().GetCurrentEditor()
+    editor.SetText("import os\nos.pa")
+    editor.SetLexer(wx.stc.STC_LEX_PYTHON)
+)";
 
 // The number after "server pid: " in the output, or 0.
 long ServerPid(const wxString& out) {
@@ -57,17 +67,26 @@ protected:
                                       wxPATH_MKDIR_FULL));
         for (const wxString name :
              {"Coilhatch.so", "python/autocomplete/autocomp.py",
-              "python/autocomplete/autocomp_core.py", "python/autocomplete/autocomp_server.py"}) {
+              "python/autocomplete/autocomp_core.py", "python/autocomplete/autocomp_insight.py",
+              "python/autocomplete/autocomp_server.py"}) {
             const wxString built = wxString(COILHATCH_PLUGINS_DIR) + "/" + name;
             ASSERT_TRUE(wxFileName::FileExists(built)) << built;
             ASSERT_EQ(symlink(built.utf8_str(), (plugins + "/" + name).utf8_str()), 0);
         }
     }
 
-    testing_support::ProcessResult Complete(const wxString& file, const wxString& where) const {
-        return RunProcess({wxString(COILHATCH_BIN_DIR) + "/marrowpad", "--batch", "--plugins-dir",
-                           plugins, file, "--complete", where},
-                          dir.Path());
+    testing_support::ProcessResult Run(std::vector<wxString> args) const {
+        args.insert(args.begin(), {wxString(COILHATCH_BIN_DIR) + "/marrowpad", "--batch",
+                                   "--plugins-dir", plugins});
+        return RunProcess(args, dir.Path());
+    }
+
+    testing_support::ProcessResult Complete(const wxString& file, const wxString& where,
+                                            bool strict = false) const {
+        std::vector<wxString> args = {file, "--complete", where};
+        if (strict)
+            args.insert(args.begin(), "--strict-interface");
+        return Run(args);
     }
 
     // Registers the status script to run at start.
@@ -90,26 +109,37 @@ protected:
     wxString plugins;
 };
 
-TEST_F(CompletionProgram, PythonDocumentsAreCompletedByTheScript) {
-    RunStatusAtStart(false); // the server has started when the completion is asked for
-    const wxString text = "import os\nos.pa\n";
-    const auto python = Complete(dir.Write("tool.py", text), "2:6");
-    EXPECT_EQ(python.status, 0) << python.err;
-    // The list is in jedi's order, without regard to case: os.pardir comes before os.path.
-    EXPECT_TRUE(python.out.Contains("[completion] pardir\n")) << python.out;
-    EXPECT_FALSE(python.out.Contains("Traceback")) << python.out;
-    EXPECT_FALSE(python.out.Contains("[message box]")) << python.out;
+// The list shows in batch mode as a person sees it, once the answer has come, in a saved and in
+// an unsaved document (made with File > New and filled by a script of the scripts folder), also
+// when the editor offers plug-ins its interface alone and the document's file is unknown.
+TEST_F(CompletionProgram, PythonDocumentsSavedOrNotAreCompletedByTheScript) {
+    dir.Write("plugins/python/scripts/fill.py", fillScript);
+    const wxString saved = dir.Write("tool.py", "import os\nos.pa\n");
+    for (const bool strict : {false, true}) {
+        SCOPED_TRACE(strict ? "strict interface" : "with extensions");
+        const auto fromFile = Complete(saved, "2:6", strict);
+        EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+        // The list is in jedi's order, without regard to case: pardir comes before path.
+        EXPECT_EQ(fromFile.out, "[completion] pardir\n") << fromFile.out << fromFile.err;
+
+        std::vector<wxString> args = {
+            "--select", "File/New", "--select", "Tools/Python Script/fill", "--complete", "2:6"};
+        if (strict)
+            args.insert(args.begin(), "--strict-interface");
+        const auto unsaved = Run(args);
+        EXPECT_EQ(unsaved.status, 0) << unsaved.err;
+        EXPECT_EQ(unsaved.out, "[completion] pardir\n") << unsaved.out << unsaved.err;
+    }
 
     // The same text in a plain document is left to the editor's word completion: no word of it
     // starts with "pa".
-    const auto plain = Complete(dir.Write("notes.txt", text), "2:6");
+    const auto plain = Complete(dir.Write("notes.txt", "import os\nos.pa\n"), "2:6");
     EXPECT_EQ(plain.status, 0) << plain.err;
-    EXPECT_TRUE(plain.out.Contains("[completion] none\n")) << plain.out;
+    EXPECT_EQ(plain.out, "[completion] none\n") << plain.out;
 }
 
 // The completion script knows which file the document is, so modules beside it are found (the
-// editor runs in another folder). Only jedi finds them: a script run at start waits for the
-// server, so that the request does not run out of time on a busy machine.
+// editor runs in another folder).
 TEST_F(CompletionProgram, ModulesBesideTheDocumentAreCompletedAndTheServerEndsWithTheEditor) {
     RunStatusAtStart(false);
     dir.Write("project/neighbour.py", "def neighbour_function():\n    pass\n");
@@ -139,6 +169,53 @@ TEST_F(CompletionProgram, MissingScriptIsReportedByTheRunner) {
                                     plugins + "/python/autocomplete/autocomp.py"))
         << result.out;
     EXPECT_TRUE(result.out.Contains("[completion] none\n")) << result.out;
+}
+
+} // namespace
+
+namespace {
+
+// Batch mode says what a person would see of a document's findings, a name's help and its
+// definition; without pyflakes the editor says once that diagnostics need it, and completes.
+TEST_F(CompletionProgram, BatchModePrintsFindingsHelpAndDefinitions) {
+    const wxString document = dir.Write("tool.py", "import os\n"
+                                                   "import sys\n"
+                                                   "\n"
+                                                   "def helper(value):\n"
+                                                   "    return value\n"
+                                                   "\n"
+                                                   "x = undefined_name\n"
+                                                   "helper(x)\n"
+                                                   "os.path.join('a')\n");
+    const auto result = Run({document, "--hover", "9:10", "--goto", "8:2"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "[diagnostic] 2:1: 'sys' imported but unused\n"
+                          "[diagnostic] 7:5: undefined name 'undefined_name'\n"
+                          "[hover] join(a: StrPath, *paths: StrPath) -> str\n"
+                          "[goto] " +
+                              document + ":4\n")
+        << result.err;
+
+    const auto elsewhere = Run({document, "--goto", "9:10"});
+    EXPECT_TRUE(elsewhere.out.EndsWith("[goto] /usr/lib/python3.11/posixpath.py:71\n"))
+        << elsewhere.out << elsewhere.err;
+    const auto nowhere = Run({document, "--goto", "7:8"});
+    EXPECT_TRUE(nowhere.out.EndsWith("[goto] none\n")) << nowhere.out << nowhere.err;
+
+    // Under the editor's interface alone the markers are a person's to see.
+    const auto strict = Run({"--strict-interface", document});
+    EXPECT_EQ(strict.out, "") << strict.err;
+
+    // A pyflakes that cannot be imported comes first on the server's path.
+    dir.Write("nopyflakes/pyflakes/__init__.py", "raise ImportError('no pyflakes here')\n");
+    setenv("PYTHONPATH", dir.File("nopyflakes").utf8_str(), 1);
+    const auto without = Run({document, "--complete", "9:5"});
+    unsetenv("PYTHONPATH");
+    EXPECT_EQ(without.status, 0) << without.err;
+    EXPECT_EQ(without.out, "Diagnostics in Python documents need pyflakes (Debian's package "
+                           "python3-pyflakes).\n"
+                           "[completion] pardir\n")
+        << without.out << without.err;
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 """The completion engine, server and script, in a plain interpreter, with jedi and without it."""
 
 import contextlib
-import glob
+import json
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -24,6 +25,7 @@ sys.path.insert(0, HERE)
 
 import autocomp  # noqa: E402
 import autocomp_core  # noqa: E402
+import autocomp_insight  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -266,11 +268,10 @@ class FakeEditor:
     def __init__(self, text, caret_chars=None):
         self.text = text
         chars = len(text) if caret_chars is None else caret_chars
-        self.caret = len(text[:chars].encode("utf-8"))
-        self.calls = []
+        self.caret = len(text[:chars].encode("utf-8", "surrogateescape"))
 
     def _bytes(self):
-        return self.text.encode("utf-8")
+        return self.text.encode("utf-8", "surrogateescape")
 
     def GetText(self):
         return self.text
@@ -288,67 +289,41 @@ class FakeEditor:
         return pos
 
     def GetTextRange(self, start, end):
-        return self._bytes()[start:end].decode("utf-8")
-
-    def __getattr__(self, name):
-        if name.startswith(("AutoComp", "CallTip")):
-            return lambda *args: self.calls.append((name,) + args)
-        raise AttributeError(name)
-
+        return self._bytes()[start:end].decode("utf-8", "surrogateescape")
 
 
 class EditorSide(unittest.TestCase):
-    """The completion script: the request it sends and what it shows of the answer."""
+    """The completion script: the request it returns for the plug-in to send."""
 
-    def run_main(self, editor, answer, path="/home/ann/tool.py"):
+    def run_main(self, editor, path="/home/ann/tool.py"):
         api = types.ModuleType("MpAPI")
-        management = types.SimpleNamespace(
-            GetCurrentEditor=lambda: editor, GetCurrentFilePath=lambda: path
-        )
+        management = types.SimpleNamespace(GetCurrentEditor=lambda: editor)
+        if path is not None:
+            management.GetCurrentFilePath = lambda: path
         api.CEditorManagement_Get = lambda: management
-        asked = []
-        with mock.patch.dict(sys.modules, {"MpAPI": api}), mock.patch.object(
-            autocomp, "ask", lambda request: asked.append(request) or answer
-        ):
-            autocomp.MpMain()
-        return asked
+        with mock.patch.dict(sys.modules, {"MpAPI": api}):
+            returned = autocomp.MpMain()
+        return None if returned is None else json.loads(returned)
 
-    def shown(self, editor, name):
-        return [call for call in editor.calls if call[0] == name]
-
-    def test_request_and_list(self):
+    def test_request(self):
         editor = FakeEditor("x = 1\n\u00f1am + 2", caret_chars=len("x = 1\n\u00f1am"))
-        answer = {"prefix_len": 3, "items": ["\u00f1ame", "\u00f1ame_long"], "calltip": None}
-        (request,) = self.run_main(editor, answer)
+        request = self.run_main(editor)
         # Line from 1, the column in characters of that line.
         self.assertEqual(
             (request["text"], request["line"], request["column"], request["path"]),
             (editor.text, 2, 3, "/home/ann/tool.py"),
         )
         self.assertEqual(request["sys_path"], [p for p in sys.path if isinstance(p, str)])
-        (show,) = self.shown(editor, "AutoCompShow")
-        # The editor counts the typed part in bytes; the items keep the server's order.
-        self.assertEqual(show[1:], (len("\u00f1am".encode("utf-8")), "\u00f1ame \u00f1ame_long"))
-        self.assertIn(("AutoCompSetOrder", 2), editor.calls)
 
-    def test_what_is_shown(self):
-        cases = [
-            # (answer, list shown, call tip shown)
-            ({"prefix_len": 0, "items": [], "calltip": "print(value)"}, False, True),
-            ({"prefix_len": 0, "items": ["path"], "calltip": "f(x)"}, False, True),
-            ({"prefix_len": 2, "items": ["path"], "calltip": "f(x)"}, True, False),
-            ({"prefix_len": 0, "items": [], "calltip": None}, False, False),
-            (None, False, False),  # no answer in time: nothing, never a guess
-        ]
-        for answer, listed, tipped in cases:
-            with self.subTest(answer=answer):
-                editor = FakeEditor("print(pa")
-                self.run_main(editor, answer)
-                self.assertEqual(bool(self.shown(editor, "AutoCompShow")), listed)
-                self.assertEqual(bool(self.shown(editor, "CallTipShow")), tipped)
+    def test_unknown_or_unsaved_document_and_undecodable_text(self):
+        # An editor whose module has no GetCurrentFilePath, and a document never saved.
+        for path in (None, ""):
+            self.assertIsNone(self.run_main(FakeEditor("import os\nos.pa"), path)["path"])
+        text = b"x = '\xff'".decode("utf-8", "surrogateescape")
+        self.assertEqual(self.run_main(FakeEditor(text, 0))["text"], text)
 
     def test_no_editor_asks_nothing(self):
-        self.assertEqual(self.run_main(None, None), [])
+        self.assertIsNone(self.run_main(None))
 
     def test_loading_imports_neither_jedi_nor_mpapi(self):
         # The module is reloaded on every request, in the scripts' interpreter.
@@ -363,27 +338,181 @@ class EditorSide(unittest.TestCase):
         self.assertEqual(out.split(), ["False", "False", "False", "1"])
 
 
-class Server(unittest.TestCase):
-    """The completion server as the plug-in runs it: a process listening on descriptor 3."""
+class LiveModules(unittest.TestCase):
+    """wx read live: submodules at any depth, module dunders as jedi gives them, call tips of
+    live methods, and imports that once ended the server never made again."""
 
     def setUp(self):
-        self.listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self.addCleanup(self.listener.close)
-        self.listener.bind(autocomp.server_address())
-        self.listener.listen(16)
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+
+    def complete(self, text, **extra):
+        lines = autocomp_core.split_lines(text)
+        return autocomp_core.completions(
+            text, len(lines), len(lines[-1]), None, [STUB_DIR] + sys.path, **extra
+        )
+
+    def test_submodules_at_any_depth(self):
+        for text in (
+            "import wx\nwx.lib.agw.aui.AuiManager().Add",
+            "import wx\nm = wx.lib.agw.aui.AuiManager()\nm.Add",
+        ):
+            with self.subTest(text=text):
+                self.assertIn("AddPane", self.complete(text)[1])
+
+    def test_module_dunders_as_jedi_gives_them(self):
+        dunders = self.complete("import wx.adv\nwx.adv.__")[1]
+        self.assertIn("__file__", dunders)
+        self.assertNotIn("__builtins__", dunders)
+        self.assertNotIn("__cached__", dunders)
+        self.assertNotIn("__path__", self.complete("import wx.lib\nwx.lib.__")[1])
+
+    def test_call_tips_of_live_methods(self):
+        chain = "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\n"
+        for text, tip in (
+            ("import wx\nwx.Frame(None).SetTitle(", "SetTitle(title)"),
+            ("import wx\nf = wx.Frame(None)\nf.SetTitle(", "SetTitle(title)"),
+            (chain + "ed.GetLineCount(", "GetLineCount() -> int"),
+            ("import wx\nwx.MessageBox(", "MessageBox(message"),
+        ):
+            for calltip_only in (False, True):
+                with self.subTest(text=text, calltip_only=calltip_only):
+                    prefix, items, found = self.complete(text, calltip_only=calltip_only)
+                    self.assertEqual((prefix, items), (0, []))
+                    self.assertTrue(found and found.startswith(tip), found)
+
+    def test_a_call_tip_alone_when_a_call_is_opened(self):
+        self.assertEqual(self.complete("x = 1\nprin", calltip_only=True), (0, [], None))
+        self.assertEqual(self.complete("x = '(", calltip_only=True), (0, [], None))
+
+    def test_an_import_that_ended_a_server_is_not_made_again(self):
+        with tempfile.TemporaryDirectory() as folder:
+            journal = os.path.join(folder, "importing")
+            with open(journal, "w") as f:
+                f.write("wx.lib.deadly")
+            saved = set(autocomp_core._not_modules)
+            self.addCleanup(lambda: autocomp_core._not_modules.intersection_update(saved))
+            self.addCleanup(setattr, autocomp_core, "_journal", None)
+            autocomp_core.keep_import_journal(journal)
+            self.assertIn("wx.lib.deadly", autocomp_core._not_modules)
+            self.assertFalse(os.path.exists(journal))
+            # A later server reads the same: the name is kept beside the journal.
+            autocomp_core._not_modules.discard("wx.lib.deadly")
+            autocomp_core.keep_import_journal(journal)
+            self.assertIn("wx.lib.deadly", autocomp_core._not_modules)
+            # Imports that end well leave no journal behind.
+            autocomp_core.load_live_modules("import wx\nwx.lib.agw.aui")
+            self.assertFalse(os.path.exists(journal))
+
+
+class Insight(unittest.TestCase):
+    """pyflakes' findings as `python3 -m pyflakes` prints them, definitions and help."""
+
+    def pyflakes_cli(self, text):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "doc.py")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(text)
+            run = subprocess.run(
+                [sys.executable, "-m", "pyflakes", path], capture_output=True, text=True
+            )
+        lines = (run.stdout + run.stderr).splitlines()
+        found = [line[len(path) + 1 :] for line in lines if line.startswith(path + ":")]
+        return found, path
+
+    def test_findings_as_pyflakes_prints_them(self):
+        if autocomp_insight._load_pyflakes() is None:
+            self.skipTest("pyflakes is not installed")
+        for text in (
+            "import os\nimport sys as system\nx = undefined_name\n",
+            "def f():\n    pass\ndef f():\n    pass\n",
+            "s = '\u00f1'; print(undefined_\u00f1)\n",
+            "def broken(:\n    pass\n",
+            "x = (1,\n",
+            "from os import *\npath\n",
+            "",
+        ):
+            with self.subTest(text=text):
+                expected, path = self.pyflakes_cli(text)
+                found = autocomp_insight.diagnostics(text, path)
+                self.assertEqual(
+                    ["%d:%d: %s" % (d["line"], d["column"], d["message"]) for d in found],
+                    expected,
+                )
+
+    def test_the_marked_range_is_the_name_in_bytes_of_its_line(self):
+        if autocomp_insight._load_pyflakes() is None:
+            self.skipTest("pyflakes is not installed")
+        text = "import os.path\nimport numpy_x as np\ns = '\u00f1'; undefined_\u00f1\n"
+        marked = [
+            text.split("\n")[d["line"] - 1].encode("utf-8")[d["start"] : d["end"]].decode()
+            for d in autocomp_insight.diagnostics(text)
+        ]
+        self.assertEqual(marked, ["os.path", "np", "undefined_\u00f1"])
+
+    def test_without_pyflakes_there_are_no_findings(self):
+        with mock.patch.object(autocomp_insight, "_pyflakes", False):
+            self.assertIsNone(autocomp_insight.diagnostics("x = y\n"))
+
+    def test_definitions_and_help(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        with tempfile.TemporaryDirectory() as stubs:
+            os.symlink(os.path.join(STUB_DIR, "MpAPI.pyi"), os.path.join(stubs, "MpAPI.pyi"))
+            sys_path = [stubs] + sys.path
+            own = "def helper(x):\n    return x\nhelper(1)\n"
+            for text, line, column, place in (
+                (own, 3, 2, (None, 1)),
+                ("import os\nos.path.join", 2, 9, ("/usr/lib/python3.11/posixpath.py", 71)),
+                ("import MpAPI\nMpAPI.CEditorManagement_Get", 2, 8,
+                 (os.path.join(STUB_DIR, "MpAPI.pyi"), None)),
+                ("import wx\nwx.Frame(None).SetTitle", 2, 17, ("core.pyi", None)),
+                ("nothing_here", 1, 3, None),
+            ):
+                with self.subTest(text=text):
+                    found = autocomp_insight.goto(text, line, column, None, sys_path, stubs,
+                                                  STUB_DIR)
+                    if place is None:
+                        self.assertIsNone(found)
+                        continue
+                    if place[0] is None:
+                        self.assertEqual((found["path"], found["line"]), place)
+                    else:
+                        self.assertTrue(found["path"].endswith(place[0]), found)
+                    if place[1] is not None:
+                        self.assertEqual(found["line"], place[1])
+            for text, line, column, starts in (
+                (own, 3, 2, "helper(x)"),
+                ("import wx\nwx.Frame(None).SetTitle", 2, 17, "SetTitle(title)\n\nSets"),
+                ("import MpAPI\nMpAPI.CEditorManagement_Get", 2, 8, "CEditorManagement_Get()"),
+            ):
+                with self.subTest(text=text):
+                    help = autocomp_insight.hover(text, line, column, None, sys_path)
+                    self.assertTrue(help.startswith(starts), help)
+                    self.assertLessEqual(len(help.splitlines()), autocomp_insight._HOVER_LINES)
+
+
+class Server(unittest.TestCase):
+    """The completion server as the plug-in runs it: a process whose descriptor 3 is one end of a
+    socket pair."""
+
+    def setUp(self):
+        self.ours, theirs = socket.socketpair()
+        self.addCleanup(self.ours.close)
+        self.folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.folder, True)
         self.server = subprocess.Popen(
-            [sys.executable, os.path.join(HERE, "autocomp_server.py"), STUB_DIR],
+            [sys.executable, os.path.join(HERE, "autocomp_server.py"), STUB_DIR, self.folder],
             # Descriptor 3 as the plug-in hands it over; the test's own are not inheritable.
-            preexec_fn=self.hand_over_listener,
+            preexec_fn=lambda: (os.dup2(theirs.fileno(), 3), os.set_inheritable(3, True)),
             close_fds=False,
             stdin=subprocess.DEVNULL,
             stderr=subprocess.PIPE,
         )
+        theirs.close()
         self.addCleanup(self.stop)
-
-    def hand_over_listener(self):
-        os.dup2(self.listener.fileno(), 3)
-        os.set_inheritable(3, True)
+        self.ours.settimeout(60)
+        self.pending = b""
 
     def stop(self):
         if self.server.poll() is None:
@@ -391,50 +520,99 @@ class Server(unittest.TestCase):
         self.server.wait()
         self.server.stderr.close()
 
-    def complete(self, text, **extra):
+    def send(self, message, raw=None):
+        data = json.dumps(message).encode("utf-8") if raw is None else raw
+        self.ours.sendall(b"%d\n" % len(data) + data)
+
+    def receive(self):
+        while b"\n" not in self.pending:
+            self.pending += self.ours.recv(1 << 16)
+        header, _, rest = self.pending.partition(b"\n")
+        while len(rest) < int(header):
+            rest += self.ours.recv(1 << 16)
+        self.pending = rest[int(header) :]
+        return json.loads(rest[: int(header)])
+
+    def complete(self, id, text, **extra):
         lines = autocomp_core.split_lines(text)
         request = {"text": text, "line": len(lines), "column": len(lines[-1]), "path": None}
         request.update(extra)
-        return autocomp.ask(request, timeout=60)
+        self.send({"id": id, "kind": "complete", "request": request})
 
     def test_answers_with_the_mpapi_stub_and_live_wx(self):
         if autocomp_core._load_jedi() is None:
             self.skipTest("jedi is not installed")
         chain = "import MpAPI\ned = MpAPI.CEditorManagement_Get().GetCurrentEditor()\ned.GetLin"
-        for text, wanted in (
-            ("import os\nos.pa", "path"),
-            (chain, "GetLineCount"),
-            ("import MpAPI\nMpAPI.CAppManagement_Get().GetAppWindow().SetTi", "SetTitle"),
-            ("import MpAPI\nMpAPI.CMessageOutputManagement_Get().GetMessageOutput(0).App",
-             "Appender"),
-            ("import wx\nwx.Fra", "Frame"),
+        for id, (text, wanted) in enumerate(
+            (
+                ("import os\nos.pa", "path"),
+                (chain, "GetLineCount"),
+                ("import MpAPI\nMpAPI.CAppManagement_Get().GetAppWindow().SetTi", "SetTitle"),
+                ("import MpAPI\nMpAPI.CMessageOutputManagement_Get().GetMessageOutput(0).App",
+                 "Appender"),
+                ("import wx\nwx.Fra", "Frame"),
+            )
         ):
             with self.subTest(text=text):
                 # The stub is found although the program folder is on the scripts' path.
-                answer = self.complete(text, sys_path=sys.path + [STUB_DIR])
+                self.complete(id, text, sys_path=sys.path + [STUB_DIR])
+                answer = self.receive()
+                self.assertEqual(answer["id"], id)
                 self.assertIn(wanted, answer["items"])
-        status = autocomp.ask({"status": True}, timeout=60)
-        self.assertEqual(status["pid"], self.server.pid)
+        self.send({"id": 99, "kind": "status"})
+        status = self.receive()
+        self.assertEqual((status["id"], status["pid"]), (99, self.server.pid))
+        self.assertIsInstance(status["warm"], bool)
 
-    def test_bad_requests_are_dropped_and_the_server_goes_on(self):
-        # A document read ahead gets no answer either.
-        prepare = b'{"prepare": true, "text": "import os\\nos.pa", "line": 2, "column": 0}'
-        for data in (b"not json", b"[1, 2]", b'{"line": "x"}', b"", prepare):
-            with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
-                connection.settimeout(60)
-                connection.connect(autocomp.server_address())
-                connection.sendall(data)
-                connection.shutdown(socket.SHUT_WR)
-                self.assertIn(connection.recv(100), (b"",))
-        self.assertIn("print", self.complete("pri")["items"])
+    def test_only_the_latest_completion_waiting_is_answered(self):
+        # Held back until both are in: the server reads them together.
+        self.send({"id": 1, "kind": "prepare", "text": "import os\nos.pa", "path": None})
+        self.complete(2, "import os\nos.pa")
+        self.complete(3, "import os\nos.ge")
+        self.send({"id": 4, "kind": "status"})
+        answers = [self.receive(), self.receive()]
+        self.assertEqual([a["id"] for a in answers], [3, 4])
+        self.assertIn("getcwd", answers[0]["items"])
 
-    def test_sigterm_ends_it_and_removes_its_folder(self):
-        self.assertIsNotNone(autocomp.ask({"status": True}, timeout=60))
-        pattern = "coilhatch-completion-%d-*" % self.server.pid
-        self.assertTrue(glob.glob(os.path.join(tempfile.gettempdir(), pattern)))
-        self.server.send_signal(signal.SIGTERM)
+    def test_bad_requests_are_answered_or_dropped_and_the_server_goes_on(self):
+        self.send(None, raw=b"not json")
+        self.send(None, raw=b"[1, 2]")
+        self.send({"id": 5, "kind": "unknown"})
+        self.assertEqual(self.receive(), {"id": 5, "error": "unknown kind 'unknown'"})
+        self.send({"id": 6, "kind": "complete", "request": {"line": "x"}})
+        self.assertEqual(self.receive()["id"], 6)
+        self.complete(7, "pri")
+        self.assertIn("print", self.receive()["items"])
+
+    def test_findings_definitions_and_help(self):
+        self.send({"id": 1, "kind": "diagnose", "document": 7, "text": "x = y\n", "path": None})
+        answer = self.receive()
+        self.assertEqual(answer["id"], 1)
+        self.assertEqual(
+            answer.get("diagnostics", [{"message": "undefined name 'y'"}])[0]["message"],
+            "undefined name 'y'",
+        )
+        if autocomp_core._load_jedi() is None:
+            return
+        text = "def helper(x):\n    return x\nhelper(1)\n"
+        where = {"text": text, "line": 3, "column": 2, "path": None}
+        self.send(dict(where, id=2, kind="goto"))
+        self.assertEqual(self.receive(), {"id": 2, "path": None, "line": 1, "column": 4})
+        self.send(dict(where, id=3, kind="hover"))
+        self.assertEqual(self.receive(), {"id": 3, "text": "helper(x)"})
+
+    def test_it_ends_when_the_plugin_closes_its_end_or_sends_what_is_no_frame(self):
+        self.send({"id": 1, "kind": "status"})
+        self.receive()
+        self.ours.shutdown(socket.SHUT_WR)
         self.assertEqual(self.server.wait(timeout=60), 0)
-        self.assertEqual(glob.glob(os.path.join(tempfile.gettempdir(), pattern)), [])
+
+    def test_sigterm_ends_it_at_once(self):
+        self.send({"id": 1, "kind": "status"})
+        self.receive()
+        self.server.send_signal(signal.SIGTERM)
+        self.assertEqual(self.server.wait(timeout=60), -signal.SIGTERM)
+
 
 if __name__ == "__main__":
     unittest.main()

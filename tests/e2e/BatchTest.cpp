@@ -111,14 +111,11 @@ TEST(E2EBatch, FilesOpenInTabsAndCompletionIsReported) {
     TempDir docs;
     const wxString first = docs.Write("first.py", "import os\nos.pa\n");
     const wxString second = docs.Write("second.txt", "x\n");
-    // It also waits for the completion server, which a busy machine may start slowly.
-    const wxString where = docs.Write("where.py", wxString(testing_support::completionServerWait) +
-                                                      "import MpAPI\n"
-                                                      "def MpMain():\n"
-                                                      "    e = MpAPI.CEditorManagement_Get()"
-                                                      ".GetCurrentEditor()\n"
-                                                      "    print('text=%r' % e.GetText())\n"
-                                                      "    completion_server()\n");
+    const wxString where = docs.Write("where.py", "import MpAPI\n"
+                                                  "def MpMain():\n"
+                                                  "    e = MpAPI.CEditorManagement_Get()"
+                                                  ".GetCurrentEditor()\n"
+                                                  "    print('text=%r' % e.GetText())\n");
     PluginsFolder plugins({{"where", where}});
 
     ProcessResult result =

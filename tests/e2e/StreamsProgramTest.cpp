@@ -58,7 +58,12 @@ TEST_P(E2EStreamsBothWays, ChildrenAndTheCLibraryReachBatchOutputInOrder) {
     const PluginsFolder plugins({ScriptFile{"children", childrenScript}});
     const ProcessResult result = RunBatch(plugins, {"children"}, GetParam());
     ASSERT_EQ(result.status, 0) << Describe(result);
-    EXPECT_EQ(result.out, childrenOutput) << Describe(result);
+    // Without the store's in-place editing, the test folder's comment among the scripts' settings
+    // is announced at load as something a save cannot keep; the output follows that line.
+    wxString out = result.out;
+    if (GetParam() && out.StartsWith("[message box] Python Script: The script settings file"))
+        out = out.AfterFirst('\n');
+    EXPECT_EQ(out, childrenOutput) << Describe(result);
 }
 
 // The Output pane of the editor's frame shows the same, in the same order.

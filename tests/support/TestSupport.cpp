@@ -214,25 +214,23 @@ bool ProcessEnded(long pid) {
     return close != std::string::npos && line.compare(close, 4, ") Z ") == 0;
 }
 
-const char* const completionServerWait = R"(
+const char* const completionServerPid = R"py(
 def completion_server():
-    import json, os, socket, time
+    import os
 
-    def status():
-        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
-            connection.settimeout(60)
-            connection.connect("\0coilhatch-completion-%d" % os.getpid())
-            connection.sendall(b'{"status": true}')
-            connection.shutdown(socket.SHUT_WR)
-            return json.loads(connection.recv(1000))
-
-    deadline = time.monotonic() + 60
-    try:
-        while not (answer := status())["warm"] and time.monotonic() < deadline:
-            time.sleep(0.02)
-        return answer["pid"]
-    except (OSError, ValueError):
-        return 0
-)";
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as stat:
+                parent = int(stat.read().rsplit(")", 1)[1].split()[1])
+            with open("/proc/%s/cmdline" % entry, "rb") as command:
+                server = b"autocomp_server.py" in command.read()
+        except (OSError, ValueError, IndexError):  # ended meanwhile
+            continue
+        if parent == os.getpid() and server:
+            return int(entry)
+    return 0
+)py";
 
 } // namespace testing_support

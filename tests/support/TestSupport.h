@@ -132,9 +132,8 @@ bool ProcessEventsUntil(const std::function<bool()>& condition, int limitMs = 50
 // True once the process has ended: gone, or a zombie that its parent has not reaped yet.
 bool ProcessEnded(long pid);
 
-// Python source of a function `completion_server()` for scripts run inside the editor: it waits
-// (a minute at most) until the completion server has warmed up and returns its process id, 0
-// when none answered.
-extern const char* const completionServerWait;
+// Python source of a function `completion_server()` for scripts run inside the editor: the
+// process id of the editor's completion server, 0 when none runs.
+extern const char* const completionServerPid;
 
 } // namespace testing_support
