@@ -59,7 +59,8 @@ def take(window, name):
     headerSize, width, height = fields[0], fields[4], fields[5]
     byteOrder, bitsPerPixel, bytesPerLine, colours = fields[7], fields[11], fields[12], fields[19]
     if bitsPerPixel not in (24, 32) or byteOrder != 0:
-        raise RuntimeError('the screen has %d bits per pixel in byte order %d' % (bitsPerPixel, byteOrder))
+        raise RuntimeError('the screen has %d bits per pixel in byte order %d'
+                           % (bitsPerPixel, byteOrder))
     step = bitsPerPixel // 8
     pixels = dump[headerSize + 12 * colours:]
     rgb = bytearray()
