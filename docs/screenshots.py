@@ -1,4 +1,4 @@
-"""Takes the README's pictures of the Output pane and of Script Management.
+"""Takes the README's pictures of the Output pane, the Stop window and Script Management.
 
 scripts/screenshots.sh runs it inside the editor, as a script of the scripts folder, with the
 examples registered as scripts/run.sh registers them. It drives the editor through its menus
@@ -42,16 +42,25 @@ def grab(window, name):
 
 def take(window, name):
     """Writes what the screen shows of the window (and what lies on it) as a PNG file. The
-    screen is read by xwd (Debian's x11-apps): the toolkit's own screen reading misses dialogs."""
+    screen is the virtual display's screen memory named by SHOTS_SCREEN (an XWD file), or else
+    what xwd (Debian's x11-apps) reads: the toolkit's own screen reading misses dialogs, and xwd
+    misses a window that lies wholly inside another one."""
     for shown in wx.GetTopLevelWindows():
         shown.Update()
     rect = window.GetScreenRect()
-    dump = subprocess.run(['xwd', '-root', '-silent'], check=True, stdout=subprocess.PIPE).stdout
+    screen = os.environ.get('SHOTS_SCREEN')
+    if screen:
+        with open(screen, 'rb') as memory:
+            dump = memory.read()
+    else:
+        dump = subprocess.run(['xwd', '-root', '-silent'], check=True,
+                              stdout=subprocess.PIPE).stdout
     fields = struct.unpack('>25I', dump[:100])
     headerSize, width, height = fields[0], fields[4], fields[5]
     byteOrder, bitsPerPixel, bytesPerLine, colours = fields[7], fields[11], fields[12], fields[19]
     if bitsPerPixel not in (24, 32) or byteOrder != 0:
-        raise RuntimeError('xwd gave %d bits per pixel in byte order %d' % (bitsPerPixel, byteOrder))
+        raise RuntimeError('the screen has %d bits per pixel in byte order %d'
+                           % (bitsPerPixel, byteOrder))
     step = bitsPerPixel // 8
     pixels = dump[headerSize + 12 * colours:]
     rgb = bytearray()
@@ -86,6 +95,31 @@ def goToNewOutput():
     marker.GetEventHandler().ProcessEvent(wx.CommandEvent(wx.wxEVT_BUTTON, marker.GetId()))
 
 
+def stopWindow():
+    """The shown window with a Stop button."""
+    for window in wx.GetTopLevelWindows():
+        if isinstance(window, wx.Dialog) and window.IsShown():
+            button = window.FindWindow(wx.ID_CANCEL)
+            if button and button.GetLabel() == 'Stop':
+                return window, button
+    return None, None
+
+
+def running():
+    """Runs a long script; its Stop window is shot over the editor, then pressed."""
+    def shoot():
+        window, button = stopWindow()
+        if window:
+            grab(frame, 'stop.png')
+            button.GetEventHandler().ProcessEvent(wx.CommandEvent(wx.wxEVT_BUTTON, button.GetId()))
+        else:
+            print('No Stop window came up', file=sys.__stderr__)
+        wx.CallLater(1000, management)
+    # Timers go on while the script runs: the editor handles its events meanwhile.
+    wx.CallLater(2500, shoot)
+    choose('countprimes')
+
+
 def management():
     def shoot():
         for window in wx.GetTopLevelWindows():
@@ -106,4 +140,4 @@ def MpMain():
     wx.CallLater(1500, scrollUp)
     wx.CallLater(2300, lambda: grab(frame, 'output_new_below.png'))
     wx.CallLater(2450, goToNewOutput)
-    wx.CallLater(3000, management)
+    wx.CallLater(3000, running)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the Output pane and the Script Management dialog in a real
-# window under a virtual display (docs/screenshots.py drives the editor), with the examples
-# registered as scripts/run.sh registers them. Needs a build (scripts/build.sh) and xwd
-# (apt-get install x11-apps).
+# Takes the README's pictures of the Output pane, the Stop window and the Script Management dialog
+# in a real window under a virtual display (docs/screenshots.py drives the editor), with the
+# examples registered as scripts/run.sh registers them. Needs a build (scripts/build.sh). The
+# pictures are read from the virtual display's screen memory (Xvfb's -fbdir): reading the screen
+# through the root window (xwd -root) gives black for a window that lies wholly inside another one
+# (the Stop window), although the screen shows it drawn.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(mktemp -d /tmp/marrowpad-XXXXXX)
@@ -13,6 +15,21 @@ ln -s "$PWD/build/bin/plugins/Coilhatch.so" "$plugins/Coilhatch.so"
 ln -s "$PWD/build/bin/plugins/python/examples" "$plugins/python/examples"
 ln -s "$PWD/build/bin/plugins/python/autocomplete" "$plugins/python/autocomplete"
 cp docs/screenshots.py "$plugins/python/scripts/screenshots.py"
+# A script that runs long enough for the Stop window, as a user's would.
+cat > "$plugins/python/scripts/countprimes.py" <<'PY'
+"""Counts the primes below ten million, telling how far it got."""
+
+
+def MpMain():
+    found = 0
+    for number in range(2, 10_000_000):
+        if all(number % divisor for divisor in range(2, int(number ** 0.5) + 1)):
+            found += 1
+            if found % 2000 == 0:
+                print(found, 'primes up to', number)
+    print(found, 'primes')
+PY
+mkdir -p "$root/screen"
 cat > "$plugins/Coilhatch.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <config>
@@ -37,5 +54,6 @@ cat > "$plugins/Coilhatch.xml" <<XML
   </Coilhatch>
 </config>
 XML
-SHOTS_DIR=${SHOTS_DIR:-$PWD/docs} XDG_CONFIG_HOME=$root/config xvfb-run -a -s "-screen 0 1280x1024x24" \
+SHOTS_DIR=${SHOTS_DIR:-$PWD/docs} SHOTS_SCREEN=$root/screen/Xvfb_screen0 \
+  XDG_CONFIG_HOME=$root/config xvfb-run -a -s "-screen 0 1280x1024x24 -nocursor -fbdir $root/screen" \
   build/bin/marrowpad --plugins-dir "$plugins" --select "Tools/Python Script/screenshots"
