@@ -50,10 +50,21 @@ ScriptInterrupts::ScriptInterrupts() {
     PyRef pyhandler =
         pysignal ? PyRef::Steal(PyObject_CallMethod(pysignal.Get(), "getsignal", "i", SIGINT))
                  : PyRef();
-    // SIG_DFL and SIG_IGN are numbers; None is a handler Python did not set.
-    if (pysignal && (!pyhandler || !PyCallable_Check(pyhandler.Get()))) {
-        PyErr_Clear();
-        pyhandler = PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "default_int_handler"));
+    // A handler of Python code that a script set stays. Otherwise the run starts with Python's
+    // default; or, where the editor ignores SIGINT (started in the background, under nohup),
+    // ignored, as Python started so leaves it. SIG_DFL and SIG_IGN are numbers; None is a
+    // handler Python did not set.
+    if (pysignal) {
+        const PyRef pydefault =
+            PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "default_int_handler"));
+        if (!pyhandler || !PyCallable_Check(pyhandler.Get()) ||
+            pyhandler.Get() == pydefault.Get()) {
+            PyErr_Clear();
+            const bool ignored =
+                saved && !(editors.sa_flags & SA_SIGINFO) && editors.sa_handler == SIG_IGN;
+            pyhandler = ignored ? PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "SIG_IGN"))
+                                : pydefault;
+        }
     }
     PyRef pyresult = pyhandler ? PyRef::Steal(PyObject_CallMethod(pysignal.Get(), "signal", "iO",
                                                                   SIGINT, pyhandler.Get()))

@@ -139,6 +139,10 @@ def main():
     parser.add_argument('--sides', default=','.join(SIDES), help='outside,batch,gui')
     parser.add_argument('--fresh', action='store_true', help='forget earlier results')
     args = parser.parse_args()
+    # Every side starts as from a terminal: a bench started in the background, where the shell
+    # ignores SIGINT for it, would hand that on to every process it starts.
+    if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
     if not os.environ.get('DISPLAY'):
         sys.exit('no display: run under xvfb-run (see --help)')
     needed = [] if args.only_numpy else [('test.test_os', 'libpython3.11-testsuite')]

@@ -322,6 +322,26 @@ TEST_F(PythonWorld, SigintRaisesKeyboardInterruptInTheRunningScriptOnly) {
     EXPECT_EQ(after.sa_handler, editors.sa_handler);
 }
 
+// An editor started with SIGINT ignored (in the background, under nohup) runs its scripts as
+// Python started so runs a program: SIGINT stays ignored, and getsignal says so.
+TEST_F(PythonWorld, SigintIgnoredByTheEditorStaysIgnoredInItsScripts) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGINT, &ignore, nullptr), 0);
+    const wxString script = Script("ignored.py", "import os, signal\n"
+                                                 "def MpMain():\n"
+                                                 "    print(signal.getsignal(signal.SIGINT) == "
+                                                 "signal.SIG_IGN)\n"
+                                                 "    os.kill(os.getpid(), signal.SIGINT)\n"
+                                                 "    print('went on')\n");
+    EXPECT_TRUE(plugin->RunScript(script, false));
+    EXPECT_TRUE(plugin->RunScript(script, false));
+    EXPECT_EQ(Output(), "True\nwent on\nTrue\nwent on\n");
+    struct sigaction after;
+    ASSERT_EQ(sigaction(SIGINT, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, SIG_IGN);
+}
+
 // A toolkit assertion that fails in a script's call raises wx.wxAssertionError there, as in a
 // wxPython program, in the mode the application says; never a dialog (the tests' own handler
 // would fail the test).
