@@ -247,7 +247,7 @@ void CCoilhatch::OnRelease() {
         // toolkit call (a script's timer callback closed the main window): it takes the lock
         // back when the call returns, and would wait for ever for a lock its own thread keeps.
         // Then the lock is given back; the stopped threads stay stopped all the same.
-        const bool lockLent = !PyGILState_Check();
+        const bool lockLent = !ThisThreadHoldsTheLock();
         GilGuard gil(GetCoreApi());
         const bool pythonBelow = lockLent && PythonBelow();
         {

@@ -6,6 +6,14 @@
 
 #include <cassert>
 
+// Whether the calling thread holds the interpreter lock. Once a script has made a
+// subinterpreter, CPython turns PyGILState_Check() off: it then says yes to every thread. The
+// lock's holder compared with this thread's own state still tells; no public call does.
+inline bool ThisThreadHoldsTheLock() {
+    PyThreadState* const holder = _PyThreadState_UncheckedGet();
+    return holder != nullptr && holder == PyGILState_GetThisThreadState();
+}
+
 // Holds the interpreter lock from construction to destruction. Works whether or not the calling
 // thread already holds it (the core interface's block is reentrant).
 // PRECONDITION: the interpreter is running and `api` is its wxPython core interface table.

@@ -185,7 +185,7 @@ bool IsPipe(int fd) {
 std::unique_lock<std::mutex> LockPipe() {
     std::unique_lock<std::mutex> lock(thePipe->mutex, std::defer_lock);
     if (!lock.try_lock()) {
-        if (Py_IsInitialized() && PyGILState_Check()) {
+        if (Py_IsInitialized() && ThisThreadHoldsTheLock()) {
             const GilRelease lend;
             lock.lock();
         } else {

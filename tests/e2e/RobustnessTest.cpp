@@ -158,6 +158,22 @@ TEST(E2ERobustness, AnAutoRunScriptClosingTheMainWindowEndsTheEditorCleanly) {
     }
 }
 
+// A subinterpreter that a script made and left (CPython's own tests do) turns CPython's check of
+// who holds the interpreter lock off; a script's handler that then closes the main window still
+// ends the editor, rather than waiting for ever for a lock its own thread kept.
+TEST(E2ERobustness, AWindowClosedAfterASubinterpreterWasMadeEndsTheEditor) {
+    const Plugins plugins({Script{"sub", "import _xxsubinterpreters as interpreters, wx, MpAPI\n"
+                                         "def MpMain():\n"
+                                         "    interpreters.run_string(interpreters.create(), "
+                                         "'pass')\n"
+                                         "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                                         "    wx.CallAfter(frame.Close)\n"
+                                         "    print('made')\n"}});
+    const ProcessResult result = RunWith(plugins, {"sub"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.out, "made\n") << Describe(result);
+}
+
 // The release finds wxPython's clean-up through a reference taken at the start: looked up at
 // the end, it was missed, ran at the shutdown work and tore the toolkit out from under the
 // editor at every close.
