@@ -1,9 +1,9 @@
 #include "bench/Bench.h"
+#include "host/lib/Services.h"
 
 #include <wx/app.h>
 #include <wx/init.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,17 +11,6 @@
 #include <cstring>
 
 namespace {
-
-// The figures go to private duplicates of the standard output and error the bench started with:
-// the attached plug-in makes descriptors 1 and 2 a pipe to the message output.
-void KeepOwnStream(FILE*& stream, int fd) {
-    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    FILE* file = own >= 0 ? fdopen(own, "w") : nullptr;
-    if (!file)
-        return;
-    std::setvbuf(file, nullptr, fd == STDERR_FILENO ? _IONBF : _IOLBF, 0);
-    stream = file;
-}
 
 class BenchApp : public wxApp {
 public:
@@ -36,8 +25,8 @@ int Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    KeepOwnStream(stdout, STDOUT_FILENO);
-    KeepOwnStream(stderr, STDERR_FILENO);
+    host::KeepOwnStream(stdout, STDOUT_FILENO);
+    host::KeepOwnStream(stderr, STDERR_FILENO);
     if (argc < 2)
         return Usage();
     setenv("NO_AT_BRIDGE", "1", 0);

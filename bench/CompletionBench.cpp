@@ -349,19 +349,16 @@ wxString CaretPath(const Caret& caret) {
     return caret.file ? wxString("/usr/lib/python3.11/") + caret.file : wxString();
 }
 
-// jedi in a plain /usr/bin/python3.11 of its own, asked case by case, so that its calls and the
-// editor's requests take turns under the same load.
-class Jedi {
+// A plain /usr/bin/python3.11 of its own running a script of ours, asked one JSON line at a time
+// on its standard input; each answer is one JSON line on its standard output.
+class PlainPython {
 public:
-    explicit Jedi(const wxString& work) : stubs(work + "/stubs") {
-        // MpAPI's stub alone in a folder, as an IDE is told to read it.
-        WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
-        const wxString script = work + "/jedi_baseline.py";
+    PlainPython(const wxString& scriptPath, const char* source) {
         int in[2];
         int out[2];
-        if (!WriteText(script, baselineScript) || pipe(in) != 0 || pipe(out) != 0)
+        if (!WriteText(scriptPath, source) || pipe(in) != 0 || pipe(out) != 0)
             return;
-        const std::string path(script.utf8_str());
+        const std::string path(scriptPath.utf8_str());
         child = fork();
         if (child == 0) {
             dup2(in[0], STDIN_FILENO);
@@ -373,16 +370,52 @@ public:
         }
         close(in[0]);
         close(out[1]);
-        toJedi = fdopen(in[1], "w");
-        fromJedi = fdopen(out[0], "r");
+        to = fdopen(in[1], "w");
+        from = fdopen(out[0], "r");
     }
-    ~Jedi() {
-        if (toJedi)
-            std::fclose(toJedi);
-        if (fromJedi)
-            std::fclose(fromJedi);
-        if (child > 0)
+    ~PlainPython() {
+        if (to)
+            std::fclose(to);
+        if (from)
+            std::fclose(from);
+        if (child > 0) {
+            kill(child, SIGTERM);
             waitpid(child, nullptr, 0);
+        }
+    }
+    PlainPython(const PlainPython&) = delete;
+    PlainPython& operator=(const PlainPython&) = delete;
+
+    // The answer: null when the interpreter did not start, discarded when it answers no JSON.
+    nlohmann::json Ask(const nlohmann::json& command) {
+        if (!to || !from)
+            return nlohmann::json();
+        std::fputs((command.dump() + "\n").c_str(), to);
+        std::fflush(to);
+        std::string line;
+        char buffer[1 << 16];
+        while (std::fgets(buffer, sizeof buffer, from)) {
+            line += buffer;
+            if (line.back() == '\n')
+                break;
+        }
+        return nlohmann::json::parse(line, nullptr, false);
+    }
+
+private:
+    pid_t child = -1;
+    FILE* to = nullptr;
+    FILE* from = nullptr;
+};
+
+// jedi in a plain /usr/bin/python3.11 of its own, asked case by case, so that its calls and the
+// editor's requests take turns under the same load.
+class Jedi {
+public:
+    explicit Jedi(const wxString& work)
+        : stubs(work + "/stubs"), python(work + "/jedi_baseline.py", baselineScript) {
+        // MpAPI's stub alone in a folder, as an IDE is told to read it.
+        WriteText(stubs + "/MpAPI.pyi", ReadText(wxString(COILHATCH_BIN_DIR) + "/MpAPI.pyi"));
     }
     Jedi(const Jedi&) = delete;
     Jedi& operator=(const Jedi&) = delete;
@@ -395,8 +428,6 @@ public:
 
     Answer Complete(const Caret& caret) {
         Answer answer;
-        if (!toJedi || !fromJedi)
-            return answer;
         const bool mpapi = std::strstr(caret.label, "MpAPI") != nullptr;
         const wxString path = CaretPath(caret);
         const nlohmann::json request = {
@@ -405,16 +436,7 @@ public:
             {"line", caret.line},
             {"column", caret.column},
             {"stubs", mpapi ? nlohmann::json(stubs.utf8_string()) : nlohmann::json()}};
-        std::fputs((request.dump() + "\n").c_str(), toJedi);
-        std::fflush(toJedi);
-        std::string line;
-        char buffer[1 << 16];
-        while (std::fgets(buffer, sizeof buffer, fromJedi)) {
-            line += buffer;
-            if (!line.empty() && line.back() == '\n')
-                break;
-        }
-        const nlohmann::json result = nlohmann::json::parse(line, nullptr, false);
+        const nlohmann::json result = python.Ask(request);
         if (!result.is_object())
             return answer;
         answer.ok = true;
@@ -425,9 +447,7 @@ public:
 
 private:
     wxString stubs;
-    pid_t child = -1;
-    FILE* toJedi = nullptr;
-    FILE* fromJedi = nullptr;
+    PlainPython python;
 };
 
 // A Python document of `lines` lines whose last line asks for os's attributes.
@@ -654,64 +674,6 @@ for line in sys.stdin:
     print(json.dumps(answer), flush=True)
 )";
 
-// A plain interpreter that runs insightScript, asked command by command.
-class Baselines {
-public:
-    explicit Baselines(const wxString& work) {
-        const wxString script = work + "/insight_baseline.py";
-        int in[2];
-        int out[2];
-        if (!WriteText(script, insightScript) || pipe(in) != 0 || pipe(out) != 0)
-            return;
-        const std::string path(script.utf8_str());
-        child = fork();
-        if (child == 0) {
-            dup2(in[0], STDIN_FILENO);
-            dup2(out[1], STDOUT_FILENO);
-            close(in[1]);
-            close(out[0]);
-            execl("/usr/bin/python3.11", "python3", path.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(in[0]);
-        close(out[1]);
-        to = fdopen(in[1], "w");
-        from = fdopen(out[0], "r");
-    }
-    ~Baselines() {
-        if (to)
-            std::fclose(to);
-        if (from)
-            std::fclose(from);
-        if (child > 0) {
-            kill(child, SIGTERM);
-            waitpid(child, nullptr, 0);
-        }
-    }
-    Baselines(const Baselines&) = delete;
-    Baselines& operator=(const Baselines&) = delete;
-
-    nlohmann::json Ask(const nlohmann::json& command) {
-        if (!to || !from)
-            return nlohmann::json();
-        std::fputs((command.dump() + "\n").c_str(), to);
-        std::fflush(to);
-        std::string line;
-        char buffer[1 << 16];
-        while (std::fgets(buffer, sizeof buffer, from)) {
-            line += buffer;
-            if (line.back() == '\n')
-                break;
-        }
-        return nlohmann::json::parse(line, nullptr, false);
-    }
-
-private:
-    pid_t child = -1;
-    FILE* to = nullptr;
-    FILE* from = nullptr;
-};
-
 // Five wx scripts of our own, each with the three mistakes we make in it.
 const char* const wxScripts[] = {
     R"(import wx
@@ -917,7 +879,7 @@ bool Checked(Editor& bench) {
 }
 
 int InsightFigures(Editor& bench, const wxString& work) {
-    Baselines baselines(work);
+    PlainPython baselines(work + "/insight_baseline.py", insightScript);
     const wxString stallScriptPath = work + "/stall_watch.py";
     WriteText(stallScriptPath, stallScript);
     const bool pylsp = std::system("/usr/bin/python3.11 -c 'import pylsp' 2>/dev/null") == 0;

@@ -16,15 +16,9 @@ bool EndedQuietly() {
     assert(PyGILState_Check());
     if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_SystemExit))
         return false;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef pytype = PyRef::Steal(type);
-    PyRef pyvalue = PyRef::Steal(value);
-    PyRef pytraceback = PyRef::Steal(traceback);
-    PyRef pycode = pyvalue ? PyRef::Steal(PyObject_GetAttrString(pyvalue.Get(), "code")) : PyRef();
+    FetchedError error = FetchedError::Take(true);
+    PyRef pycode =
+        error.value ? PyRef::Steal(PyObject_GetAttrString(error.value.Get(), "code")) : PyRef();
     bool quiet = false;
     if (pycode) {
         // The exit status the interpreter itself would give: None and 0 mean success.
@@ -33,32 +27,25 @@ bool EndedQuietly() {
     }
     PyErr_Clear();
     if (!quiet)
-        PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+        error.Restore();
     return quiet;
 }
 
 void ReportFailureWithCachedLines() {
     assert(PyGILState_Check());
     if (PyErr_Occurred()) {
-        PyObject* type = nullptr;
-        PyObject* value = nullptr;
-        PyObject* traceback = nullptr;
-        PyErr_Fetch(&type, &value, &traceback);
-        PyErr_NormalizeException(&type, &value, &traceback);
-        PyRef pytype = PyRef::Steal(type);
-        PyRef pyvalue = PyRef::Steal(value);
-        PyRef pytraceback = PyRef::Steal(traceback);
-        if (pyvalue && pytraceback)
-            PyException_SetTraceback(pyvalue.Get(), pytraceback.Get());
+        FetchedError error = FetchedError::Take(true);
+        if (error.value && error.traceback)
+            PyException_SetTraceback(error.value.Get(), error.traceback.Get());
         PyRef pymodule = PyRef::Steal(PyImport_ImportModule("traceback"));
-        PyRef pyresult = pymodule && pyvalue
+        PyRef pyresult = pymodule && error.value
                              ? PyRef::Steal(PyObject_CallMethod(pymodule.Get(), "print_exception",
-                                                                "O", pyvalue.Get()))
+                                                                "O", error.value.Get()))
                              : PyRef();
         if (!pyresult) {
             // The interpreter's own printing, without the cached lines.
             PyErr_Clear();
-            PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+            error.Restore();
             PyErr_Print();
         }
     }

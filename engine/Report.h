@@ -24,33 +24,46 @@ void ReportFailure();
 // lines of code that has no file of its own, from linecache (a document never saved).
 void ReportFailureWithCachedLines();
 
+// The pending Python error taken out of the interpreter: its type, value and traceback, owned.
+// Restore() makes it pending again; otherwise it is dropped with the object.
+// PRECONDITION: the calling thread holds the interpreter lock.
+struct FetchedError {
+    PyRef type;
+    PyRef value;
+    PyRef traceback;
+
+    // Takes the pending error (none: three empty references); normalized, value is an exception
+    // instance.
+    static FetchedError Take(bool normalize) {
+        PyObject* rawType = nullptr;
+        PyObject* rawValue = nullptr;
+        PyObject* rawTraceback = nullptr;
+        PyErr_Fetch(&rawType, &rawValue, &rawTraceback);
+        if (normalize && rawType)
+            PyErr_NormalizeException(&rawType, &rawValue, &rawTraceback);
+        return {PyRef::Steal(rawType), PyRef::Steal(rawValue), PyRef::Steal(rawTraceback)};
+    }
+
+    void Restore() {
+        if (type)
+            PyErr_Restore(type.Release(), value.Release(), traceback.Release());
+    }
+};
+
 // Keeps the pending Python error aside for its lifetime and puts it back at the end. A message
 // box runs an event loop, which may run Python code (handlers and wx.CallAfter callbacks that
 // scripts set up); that code would otherwise clear the error before it is reported.
 // PRECONDITION: the calling thread holds the interpreter lock throughout.
 class PendingErrorKeeper {
 public:
-    PendingErrorKeeper() {
-        PyObject* type = nullptr;
-        PyObject* value = nullptr;
-        PyObject* traceback = nullptr;
-        PyErr_Fetch(&type, &value, &traceback);
-        pytype = PyRef::Steal(type);
-        pyvalue = PyRef::Steal(value);
-        pytraceback = PyRef::Steal(traceback);
-    }
-    ~PendingErrorKeeper() {
-        if (pytype)
-            PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
-    }
+    PendingErrorKeeper() : error(FetchedError::Take(false)) {}
+    ~PendingErrorKeeper() { error.Restore(); }
 
     PendingErrorKeeper(const PendingErrorKeeper&) = delete;
     PendingErrorKeeper& operator=(const PendingErrorKeeper&) = delete;
 
 private:
-    PyRef pytype;
-    PyRef pyvalue;
-    PyRef pytraceback;
+    FetchedError error;
 };
 
 } // namespace report

@@ -42,22 +42,16 @@ bool IsLoaderEntry(PyObject* traceback) {
 void DropLoaderEntries() {
     if (!PyErr_Occurred())
         return;
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    PyRef pytype = PyRef::Steal(type);
-    PyRef pyvalue = PyRef::Steal(value);
-    PyRef pytraceback = PyRef::Steal(traceback);
+    report::FetchedError error = report::FetchedError::Take(true);
+    PyRef& pytraceback = error.traceback;
     while (pytraceback && pytraceback.Get() != Py_None && IsLoaderEntry(pytraceback.Get()))
         pytraceback = PyRef::Steal(PyObject_GetAttrString(pytraceback.Get(), "tb_next"));
     PyErr_Clear();
     if (pytraceback.Get() == Py_None)
         pytraceback.Reset();
-    if (pyvalue)
-        PyException_SetTraceback(pyvalue.Get(), pytraceback ? pytraceback.Get() : Py_None);
-    PyErr_Restore(pytype.Release(), pyvalue.Release(), pytraceback.Release());
+    if (error.value)
+        PyException_SetTraceback(error.value.Get(), pytraceback ? pytraceback.Get() : Py_None);
+    error.Restore();
 }
 
 void ShowRunnerMessage(const wxString& text) {

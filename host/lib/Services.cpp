@@ -5,6 +5,9 @@
 #include "host/lib/ConfigStore.h"
 #include "plugin/Extensions.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -64,6 +67,15 @@ void SetStrictInterface(bool strict) {
 
 bool StrictInterface() {
     return strictInterface;
+}
+
+void KeepOwnStream(FILE*& stream, int fd) {
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    FILE* file = own >= 0 ? fdopen(own, "w") : nullptr;
+    if (!file)
+        return;
+    std::setvbuf(file, nullptr, fd == STDERR_FILENO ? _IONBF : _IOLBF, 0);
+    stream = file;
 }
 
 } // namespace host

@@ -11,6 +11,7 @@
 #include <wx/stc/stc.h>
 #include <wx/string.h>
 
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -255,5 +256,12 @@ MP_INTERFACE MessageOutput* GetMessageOutput(int index);
 // nothing beyond the interface.
 MP_INTERFACE void SetStrictInterface(bool strict);
 MP_INTERFACE bool StrictInterface();
+
+// ---------------------------------------------------------------------------------------------
+// A program's own reports (a test's, the bench's figures) go to a private duplicate of the
+// descriptor `fd` it started with, through `stream` (stdout or stderr): an attached plug-in makes
+// descriptors 1 and 2 a pipe to the message output. Standard error stays unbuffered, standard
+// output line-buffered. Left as it was when no duplicate can be made.
+MP_INTERFACE void KeepOwnStream(FILE*& stream, int fd);
 
 } // namespace host

@@ -7,6 +7,7 @@ live module (its definitions are then looked up in wxPython's own stubs, *.pyi) 
 its type stub.
 """
 
+import contextlib
 import os
 import re
 import sys
@@ -95,19 +96,30 @@ def _finding(lines, line, column, message, name, characters=False):
 # -- go to definition, hover --------------------------------------------------------------
 
 
+@contextlib.contextmanager
+def _script_at(text, line, column, path, sys_path):
+    """(jedi's Script of the text, line, column clamped to the text), with the live modules the
+    text names loaded and jedi's warnings silenced while it is used; (None, line, column)
+    without jedi."""
+    jedi = autocomp_core._load_jedi()
+    if jedi is None:
+        yield None, line, column
+        return
+    line, column = _clamp(text, line, column)
+    autocomp_core.load_live_modules(text)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        yield autocomp_core._script(jedi, text, path, sys_path), line, column
+
+
 def goto(text, line, column, path, sys_path, stub_folder=None, exec_path=None):
     """Where the name at the caret is defined: {"path": P, "line": L, "column": C} with line
     from 1 and column in characters from 0, path None for the document itself; None when
     nothing is found. A definition in MpAPI's stub is given in the stub beside the module, and
     one of a live wx object in wxPython's stubs."""
-    jedi = autocomp_core._load_jedi()
-    if jedi is None:
-        return None
-    line, column = _clamp(text, line, column)
-    autocomp_core.load_live_modules(text)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        script = autocomp_core._script(jedi, text, path, sys_path)
+    with _script_at(text, line, column, path, sys_path) as (script, line, column):
+        if script is None:
+            return None
         names = script.goto(line, column, follow_imports=True)
         # Where jedi knows several (os.path.join in ntpath and posixpath), the one this
         # Python's module is comes first.
@@ -242,14 +254,9 @@ def _is_module(obj):
 def hover(text, line, column, path, sys_path):
     """The help of the name at the caret: its signature and the first lines of its docstring,
     or None."""
-    jedi = autocomp_core._load_jedi()
-    if jedi is None:
-        return None
-    line, column = _clamp(text, line, column)
-    autocomp_core.load_live_modules(text)
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        script = autocomp_core._script(jedi, text, path, sys_path)
+    with _script_at(text, line, column, path, sys_path) as (script, line, column):
+        if script is None:
+            return None
         for name in script.help(line, column):
             live = autocomp_core._live_object(name.full_name or "")
             if live is not autocomp_core._MISSING and isinstance(

@@ -9,7 +9,6 @@
 #include <wx/init.h>
 #include <wx/log.h>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -18,18 +17,6 @@
 #include <string>
 
 namespace {
-
-// The test's own reports (GoogleTest's, the toolkit's log) go to private duplicates of the
-// standard output and error it started with: an attached plug-in makes descriptors 1 and 2 a
-// pipe to the message output, which tests read.
-void KeepOwnStream(FILE*& stream, int fd) {
-    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    FILE* file = own >= 0 ? fdopen(own, "w") : nullptr;
-    if (!file)
-        return;
-    std::setvbuf(file, nullptr, fd == STDERR_FILENO ? _IONBF : _IOLBF, 0);
-    stream = file;
-}
 
 class TestApp : public wxApp {
 public:
@@ -45,8 +32,8 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 } // namespace
 
 int main(int argc, char** argv) {
-    KeepOwnStream(stdout, STDOUT_FILENO);
-    KeepOwnStream(stderr, STDERR_FILENO);
+    host::KeepOwnStream(stdout, STDOUT_FILENO);
+    host::KeepOwnStream(stderr, STDERR_FILENO);
     ::testing::InitGoogleTest(&argc, argv);
     // The tests run again as in an editor that offers its interface alone.
     if (const char* strict = std::getenv("COILHATCH_STRICT_INTERFACE"))
