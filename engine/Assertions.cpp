@@ -33,10 +33,8 @@ wxAssertHandler_t editorsHandler = nullptr;
 bool CalledFromPython() {
     if (!Py_IsInitialized() || !PyGILState_GetThisThreadState())
         return false;
-    const PyGILState_STATE state = PyGILState_Ensure();
-    const bool running = PyEval_GetFrame() != nullptr;
-    PyGILState_Release(state);
-    return running;
+    const GilStateGuard gil;
+    return PyEval_GetFrame() != nullptr;
 }
 
 // The text wxPython gives the exception.
@@ -64,14 +62,12 @@ void OnAssertFailure(const wxString& file, int line, const wxString& func, const
     if (mode & assertException) {
         // Raised when control returns to the wxPython wrapper that Python called: it looks for
         // a pending error after every call.
-        const PyGILState_STATE state = PyGILState_Ensure();
+        const GilStateGuard gil;
         const wxScopedCharBuffer utf8 = text.utf8_str();
-        PyRef pytext = PyRef::Steal(
+        const PyRef pytext = PyRef::Steal(
             PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.length()), "replace"));
         if (pytext && !PyErr_Occurred())
             PyErr_SetObject(assertionError->Get(), pytext.Get());
-        pytext.Reset();
-        PyGILState_Release(state);
     }
     if ((mode & assertLog) && !(mode & assertDialog))
         wxLogDebug("%s", text);

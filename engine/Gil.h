@@ -14,6 +14,23 @@ inline bool ThisThreadHoldsTheLock() {
     return holder != nullptr && holder == PyGILState_GetThisThreadState();
 }
 
+// Holds the interpreter lock by Python's own calls, for code that runs where wxPython's
+// interface may not be at hand (a toolkit assertion's handler, a dialog's hook). Works whether
+// or not the calling thread already holds it.
+// PRECONDITION: the interpreter is running, and the calling thread has a thread state of the
+// main interpreter or none.
+class GilStateGuard {
+public:
+    GilStateGuard() : state(PyGILState_Ensure()) {}
+    ~GilStateGuard() { PyGILState_Release(state); }
+
+    GilStateGuard(const GilStateGuard&) = delete;
+    GilStateGuard& operator=(const GilStateGuard&) = delete;
+
+private:
+    PyGILState_STATE state;
+};
+
 // Holds the interpreter lock from construction to destruction. Works whether or not the calling
 // thread already holds it (the core interface's block is reentrant).
 // PRECONDITION: the interpreter is running and `api` is its wxPython core interface table.

@@ -3,6 +3,7 @@
 #include "engine/Interpreter.h"
 
 #include "engine/Assertions.h"
+#include "engine/Gil.h"
 #include "engine/OutputPipe.h"
 #include "engine/Report.h"
 
@@ -350,9 +351,8 @@ class FlushBeforeDialog : public wxModalDialogHook {
 protected:
     int Enter(wxDialog*) override {
         if (Py_IsInitialized() && PyGILState_GetThisThreadState()) {
-            const PyGILState_STATE state = PyGILState_Ensure();
+            const GilStateGuard gil;
             FlushStreams();
-            PyGILState_Release(state);
         } else {
             outputpipe::Drain();
         }
