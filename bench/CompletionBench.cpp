@@ -81,8 +81,9 @@ struct Caret {
     bool wx;
 };
 
-// Six carets in the standard library, where its own code names an attribute; three in wx and
-// one in MpAPI, where users of the editor write most.
+// Thirteen carets in the standard library, where its own code names an attribute (one with
+// nothing typed after the dot, one with "_" alone); three in wx and one in MpAPI, where users of
+// the editor write most.
 const Caret carets[] = {
     {"json/decoder.py self.sc", "json/decoder.py", nullptr, 329, 15, false},
     {"subprocess.py os.wa", "subprocess.py", nullptr, 106, 24, false},
@@ -90,6 +91,13 @@ const Caret carets[] = {
     {"logging sys.st", "logging/__init__.py", nullptr, 1028, 37, false},
     {"http/client.py self.so", "http/client.py", nullptr, 974, 19, false},
     {"textwrap.py re.co", "textwrap.py", nullptr, 102, 29, false},
+    {"shutil.py os.path.ex", "shutil.py", nullptr, 283, 33, false},
+    {"shutil.py os.path.", "shutil.py", nullptr, 283, 31, false},
+    {"configparser self.opt", "configparser.py", nullptr, 238, 16, false},
+    {"tarfile self.fileobj.re", "tarfile.py", nullptr, 540, 37, false},
+    {"email/message self._he", "email/message.py", nullptr, 152, 16, false},
+    {"zipfile.py self.fp.se", "zipfile.py", nullptr, 1357, 34, false},
+    {"pathlib.py self._", "pathlib.py", nullptr, 154, 33, false},
     {"wx.Fra", nullptr, "import wx\nwx.Fra", 2, 6, true},
     {"wx.Frame(None).SetTi", nullptr, "import wx\nwx.Frame(None).SetTi", 2, 20, true},
     {"wx.stc...GetLin", nullptr, "import wx.stc\nwx.stc.StyledTextCtrl().GetLin", 2, 30, true},
@@ -1099,6 +1107,25 @@ int InsightFigures(Editor& bench, const wxString& work) {
     return 0;
 }
 
+// Whether the server's shortcuts through jedi and pyflakes go in with the versions installed
+// (with others, each does its own work, and the figures are theirs).
+void SayShortcuts(const wxString& plugins) {
+    const std::string command =
+        "cd '" + std::string((plugins + "/python/autocomplete").utf8_str()) +
+        "' && /usr/bin/python3.11 -c 'import autocomp_shortcuts as s, jedi; "
+        "from pyflakes import checker; print(s.install_jedi(jedi), s.install_pyflakes(checker))' "
+        "2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    char line[64] = "";
+    const bool read = pipe && std::fgets(line, sizeof line, pipe) != nullptr;
+    if (pipe)
+        pclose(pipe);
+    const auto said = [&](const char* word) { return read && std::strstr(line, word) == line; };
+    std::printf("the server's shortcuts: jedi's %s, pyflakes' %s\n",
+                said("True") ? "in" : "not in (another jedi)",
+                read && std::strstr(line, " True") ? "in" : "not in (another pyflakes)");
+}
+
 } // namespace
 
 int Completion(int argc, char** argv) {
@@ -1119,6 +1146,7 @@ int Completion(int argc, char** argv) {
         wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);
         return 1;
     }
+    SayShortcuts(plugins);
     const BusyProcesses busy(options.busy);
     if (options.busy > 0)
         std::printf("%d busy processes (python3 -c 'while True: pass') for the whole run\n",

@@ -17,6 +17,8 @@ import re
 import sys
 import warnings
 
+import autocomp_shortcuts
+
 # Line ends as the editor and jedi (parso) see them; str.splitlines would also split at form
 # feeds and Unicode separators, and the line numbers would then disagree with jedi's.
 _LINE_END = re.compile(r"\r\n|\r|\n")
@@ -198,6 +200,7 @@ def _load_jedi():
             return None
         known = list(jedi.settings.auto_import_modules)
         jedi.settings.auto_import_modules = known + [m for m in LIVE_MODULES if m not in known]
+        autocomp_shortcuts.install_jedi(jedi)
         _jedi = jedi
     return _jedi
 

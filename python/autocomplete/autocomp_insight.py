@@ -14,6 +14,7 @@ import sys
 import warnings
 
 import autocomp_core
+import autocomp_shortcuts
 
 # A hover tip shows at most this many lines, each of at most this many characters.
 _HOVER_LINES = 12
@@ -26,8 +27,9 @@ def _load_pyflakes():
     global _pyflakes
     if _pyflakes is None:
         try:
-            from pyflakes import api
+            from pyflakes import api, checker
 
+            autocomp_shortcuts.install_pyflakes(checker)
             _pyflakes = api
         except Exception:  # not installed, or broken
             _pyflakes = False

@@ -93,8 +93,8 @@ protected:
         }
     }
     void CopyShippedCompletion() {
-        CopyShipped(
-            {"autocomp.py", "autocomp_core.py", "autocomp_insight.py", "autocomp_server.py"});
+        CopyShipped({"autocomp.py", "autocomp_core.py", "autocomp_insight.py", "autocomp_server.py",
+                     "autocomp_shortcuts.py"});
     }
 
     testing_support::TempDir plugins;

@@ -68,7 +68,8 @@ protected:
         for (const wxString name :
              {"Coilhatch.so", "python/autocomplete/autocomp.py",
               "python/autocomplete/autocomp_core.py", "python/autocomplete/autocomp_insight.py",
-              "python/autocomplete/autocomp_server.py"}) {
+              "python/autocomplete/autocomp_server.py",
+              "python/autocomplete/autocomp_shortcuts.py"}) {
             const wxString built = wxString(COILHATCH_PLUGINS_DIR) + "/" + name;
             ASSERT_TRUE(wxFileName::FileExists(built)) << built;
             ASSERT_EQ(symlink(built.utf8_str(), (plugins + "/" + name).utf8_str()), 0);

@@ -3,12 +3,14 @@
 import contextlib
 import json
 import os
+import re
 import shutil
 import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 import types
 import unittest
@@ -26,6 +28,7 @@ sys.path.insert(0, HERE)
 import autocomp  # noqa: E402
 import autocomp_core  # noqa: E402
 import autocomp_insight  # noqa: E402
+import autocomp_shortcuts  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -142,6 +145,72 @@ class WithJedi(Cases, unittest.TestCase):
         # A live module's names are listed without jedi only where the name is the module.
         self.assertEqual(self.complete("import wx\nwx.Fra")[:2][0], 3)
         self.assertNotIn("Frame", self.complete("wx = 3\nwx.Fra")[1])
+
+    def test_the_same_names_as_jedi_alone(self):
+        # jedi's own work, in an interpreter of its own, against the server's shortcut through
+        # it: scopes that hold names of every kind, and places in the standard library.
+        own = textwrap.dedent(
+            """\
+            import dataclasses, enum
+            class Base:
+                scale = 1
+                SCALE_MAX = 9
+                def __init__(self, flag):
+                    self.scan = 1
+                    self.__secret = 2
+                    if flag:
+                        self.scope = 3
+                    else:
+                        def scope(): pass
+                def _scold(self): self.sc
+                def _peek(self): return self.__se
+            class Proxy:
+                def __init__(self, target): self._target = target
+                def __getattr__(self, name): return getattr(self._target, name)
+            @dataclasses.dataclass
+            class Point:
+                x_axis: int
+                x_label: str = ""
+            class Colour(enum.Enum):
+                RED = 1
+                ROSE = 2
+            Base(1).sc
+            Base(1).SC
+            Proxy([]).ap
+            Point(1).x_
+            Colour.r
+            Colour.RED.na
+            """
+        )
+        cases = [
+            (own, None, n, len(line))
+            for n, line in enumerate(own.split("\n"), 1)
+            if re.search(r"\.\w*$", line) and not line.startswith("@")
+        ]
+        for path, line, column in (
+            ("json/decoder.py", 329, 15),
+            ("tarfile.py", 540, 37),
+            ("pathlib.py", 154, 33),
+        ):
+            path = os.path.join(os.path.dirname(os.__file__), path)
+            with open(path, encoding="utf-8") as f:
+                cases.append((f.read(), path, line, column))
+        script = (
+            "import json, sys, jedi\n"
+            "for text, path, line, column in json.load(sys.stdin):\n"
+            "    script = jedi.Script(code=text, path=path)\n"
+            "    print(json.dumps([c.name for c in script.complete(line, column)]))\n"
+        )
+        alone = subprocess.run(
+            [sys.executable, "-c", script], input=json.dumps(cases), capture_output=True,
+            text=True, check=True,
+        ).stdout.splitlines()
+        self.assertEqual(len(alone), len(cases))
+        for (text, path, line, column), names in zip(cases, alone):
+            with self.subTest(path=path, line=line):
+                items = autocomp_core.completions(text, line, column, path)[1]
+                self.assertEqual(items, autocomp_core.sort_items(json.loads(names)))
+                self.assertTrue(items)
 
 
 class WithoutJedi(Cases, unittest.TestCase):
@@ -431,6 +500,10 @@ class Insight(unittest.TestCase):
             "x = (1,\n",
             "from os import *\npath\n",
             "",
+            # Type comments, which pyflakes reads from the text's tokens, and their look-alikes.
+            "from typing import List\nx = []  # type: List[int]\n",
+            "def f(a):\n    # type: (Undefined) -> None\n    pass\n",
+            "import os  # type: ignore\ns = '# type: os'\n",
         ):
             with self.subTest(text=text):
                 expected, path = self.pyflakes_cli(text)
@@ -449,6 +522,18 @@ class Insight(unittest.TestCase):
             for d in autocomp_insight.diagnostics(text)
         ]
         self.assertEqual(marked, ["os.path", "np", "undefined_\u00f1"])
+
+    def test_a_shortcut_goes_in_only_over_the_code_it_knows(self):
+        def make_tokens(code):
+            return ("a pyflakes of another version",)
+
+        other = types.SimpleNamespace(
+            TYPE_COMMENT_RE=re.compile(r"^#\s*type:\s*"),
+            make_tokens=make_tokens,
+            _collect_type_comments=lambda tree, tokens: {},
+        )
+        self.assertFalse(autocomp_shortcuts.install_pyflakes(other))
+        self.assertIs(other.make_tokens, make_tokens)
 
     def test_without_pyflakes_there_are_no_findings(self):
         with mock.patch.object(autocomp_insight, "_pyflakes", False):

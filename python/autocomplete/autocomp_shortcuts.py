@@ -1,0 +1,158 @@
+"""Shortcuts through jedi and pyflakes: their own answers, for less of their work.
+
+- jedi, asked for the names after "obj.sc", works out every name that obj's scopes define,
+  following the flow of control to each (and, for self's attributes, where self comes from),
+  and only then keeps those that start with "sc". With the shortcut, a completion's scopes work
+  out only the names that can match what is typed: a half to a third of the time.
+- pyflakes tokenizes the whole text, and walks its whole tree, to find type comments
+  ("# type: int") alone. A text without one is checked without them: half the time.
+
+Each shortcut goes in only over the code it was written against (the functions it stands in
+for, as jedi 0.18.2 and pyflakes 2.5.0 have them): with another version the library does its
+own work, and the answers are the same either way.
+"""
+
+import collections
+import hashlib
+import inspect
+import re
+
+
+def _source_is(function, digest):
+    """Whether a function's source is the one whose SHA-256 begins with digest."""
+    try:
+        source = inspect.getsource(function)
+    except (OSError, TypeError):
+        return False
+    return hashlib.sha256(source.encode("utf-8")).hexdigest().startswith(digest)
+
+
+# -- jedi ------------------------------------------------------------------------------------
+
+# The word typed before the caret of the completion under way (lower-cased when jedi matches
+# without case), or None; and the same word while a scope of that completion is asked for its
+# names, for the filters that read a syntax tree to see, or None. The server asks jedi one
+# thing at a time.
+_word = None
+_typed = None
+
+
+def install_jedi(jedi):
+    """Puts the completion shortcut into jedi; False when its code is not the one known."""
+    try:
+        from jedi.api import completion
+        from jedi.inference import filters
+    except ImportError:
+        return False
+    tree_filter = getattr(filters, "_AbstractUsedNamesFilter", None)
+    if (
+        tree_filter is None
+        or getattr(completion.Completion, "_shortcut", False)
+        or not _source_is(completion.complete_trailer, "e07f7c8ec750c8dc")
+        or not _source_is(tree_filter.values, "7b90a9355c255352")
+    ):
+        return False
+    settings = jedi.settings
+    jedis_complete = completion.Completion.complete
+    jedis_values = tree_filter.values
+    definition_names = filters._get_definition_names
+
+    def complete(self):
+        global _word
+        like = getattr(self, "_like_name", "")
+        word = None
+        if like and not getattr(self, "_fuzzy", True):
+            word = like.lower() if settings.case_insensitive_completion else like
+        outer, _word = _word, word
+        try:
+            return jedis_complete(self)
+        finally:
+            _word = outer
+
+    def names_of(scope_filter):
+        """A scope's names, with the typed word known to the first tree filter reached: the
+        filters that wrap it (an instance's around its class's) only pass the names on."""
+        global _typed
+        outer, _typed = _typed, _word
+        try:
+            return scope_filter.values()
+        finally:
+            _typed = outer
+
+    def values(self):
+        global _typed
+        typed = _typed
+        if typed is None:
+            return jedis_values(self)
+        # What the filter works out on the way (the flow of control, where self comes from)
+        # asks for whole lists.
+        _typed = None
+        try:
+            fold = settings.case_insensitive_completion
+            keys = [k for k in self._used_names if (k.lower() if fold else k).startswith(typed)]
+            return self._convert_names(
+                name
+                for key in keys
+                for name in self._filter(
+                    definition_names(self._parso_cache_node, self._used_names, key)
+                )
+            )
+        finally:
+            _typed = typed  # for the next filter a wrapper merges
+
+    def complete_trailer(user_context, values_):
+        # jedi's own but for how each scope is asked for its names.
+        completion_names = []
+        for value in values_:
+            for scope_filter in value.get_filters(origin_scope=user_context.tree_node):
+                completion_names += names_of(scope_filter)
+            if not value.is_stub() and isinstance(value, completion.TreeInstance):
+                completion_names += completion._complete_getattr(user_context, value)
+        python_values = completion.convert_values(values_)
+        for c in python_values:
+            if c not in values_:
+                for scope_filter in c.get_filters(origin_scope=user_context.tree_node):
+                    completion_names += names_of(scope_filter)
+        return completion_names
+
+    completion.Completion.complete = complete
+    completion.Completion._shortcut = True
+    completion.complete_trailer = complete_trailer
+    tree_filter.values = values
+    return True
+
+
+# -- pyflakes --------------------------------------------------------------------------------
+
+# Where a type comment can be: a comment whose text pyflakes matches with ^#\s*type:\s* .
+_TYPE_COMMENT = re.compile(r"#\s*type:")
+
+
+def install_pyflakes(checker):
+    """Puts the check shortcut into pyflakes' checker module; False when its code is not the
+    one known."""
+    if (
+        getattr(checker, "_shortcut", False)
+        or getattr(getattr(checker, "TYPE_COMMENT_RE", None), "pattern", None) != r"^#\s*type:\s*"
+        or not _source_is(getattr(checker, "make_tokens", None), "ec8aae10533fe136")
+        or not _source_is(getattr(checker, "_collect_type_comments", None), "da2bc6cecfa21165")
+    ):
+        return False
+    pyflakes_tokens = checker.make_tokens
+    pyflakes_type_comments = checker._collect_type_comments
+
+    def make_tokens(code):
+        # The tokens are read for type comments alone.
+        if isinstance(code, str) and not _TYPE_COMMENT.search(code):
+            return ()
+        return pyflakes_tokens(code)
+
+    def collect_type_comments(tree, tokens):
+        if not tokens:
+            return collections.defaultdict(list)  # what the walk would find without tokens
+        return pyflakes_type_comments(tree, tokens)
+
+    checker.make_tokens = make_tokens
+    checker._collect_type_comments = collect_type_comments
+    checker._shortcut = True
+    return True
