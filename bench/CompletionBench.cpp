@@ -81,9 +81,9 @@ struct Caret {
     bool wx;
 };
 
-// Thirteen carets in the standard library, where its own code names an attribute (one with
-// nothing typed after the dot, one with "_" alone); three in wx and one in MpAPI, where users of
-// the editor write most.
+// Fifteen carets in the standard library: thirteen where its own code names an attribute (one
+// with nothing typed after the dot, one with "_" alone) and two at a bare name; three in wx and
+// one in MpAPI, where users of the editor write most.
 const Caret carets[] = {
     {"json/decoder.py self.sc", "json/decoder.py", nullptr, 329, 15, false},
     {"subprocess.py os.wa", "subprocess.py", nullptr, 106, 24, false},
@@ -98,6 +98,8 @@ const Caret carets[] = {
     {"email/message self._he", "email/message.py", nullptr, 152, 16, false},
     {"zipfile.py self.fp.se", "zipfile.py", nullptr, 1357, 34, false},
     {"pathlib.py self._", "pathlib.py", nullptr, 154, 33, false},
+    {"shutil.py copyf", "shutil.py", nullptr, 279, 25, false},
+    {"shutil.py _check_u", "shutil.py", nullptr, 1191, 12, false},
     {"wx.Fra", nullptr, "import wx\nwx.Fra", 2, 6, true},
     {"wx.Frame(None).SetTi", nullptr, "import wx\nwx.Frame(None).SetTi", 2, 20, true},
     {"wx.stc...GetLin", nullptr, "import wx.stc\nwx.stc.StyledTextCtrl().GetLin", 2, 30, true},

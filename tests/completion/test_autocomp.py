@@ -148,7 +148,8 @@ class WithJedi(Cases, unittest.TestCase):
 
     def test_the_same_names_as_jedi_alone(self):
         # jedi's own work, in an interpreter of its own, against the server's shortcut through
-        # it: scopes that hold names of every kind, and places in the standard library.
+        # it: scopes that hold names of every kind, a bare name, and places in the standard
+        # library.
         own = textwrap.dedent(
             """\
             import dataclasses, enum
@@ -180,12 +181,13 @@ class WithJedi(Cases, unittest.TestCase):
             Point(1).x_
             Colour.r
             Colour.RED.na
+            Pr
             """
         )
         cases = [
             (own, None, n, len(line))
             for n, line in enumerate(own.split("\n"), 1)
-            if re.search(r"\.\w*$", line) and not line.startswith("@")
+            if re.search(r"(\.\w*|^\w+)$", line) and not line.startswith("@")
         ]
         for path, line, column in (
             ("json/decoder.py", 329, 15),
