@@ -162,12 +162,11 @@ TEST(E2ERobustness, AnAutoRunScriptClosingTheMainWindowEndsTheEditorCleanly) {
 // who holds the interpreter lock off; a script's handler that then closes the main window still
 // ends the editor, rather than waiting for ever for a lock its own thread kept.
 TEST(E2ERobustness, AWindowClosedAfterASubinterpreterWasMadeEndsTheEditor) {
-    const Plugins plugins({Script{"sub", "import _xxsubinterpreters as interpreters, wx, MpAPI\n"
+    const Plugins plugins({Script{"sub", "import _xxsubinterpreters as sub, wx, MpAPI\n"
                                          "def MpMain():\n"
-                                         "    interpreters.run_string(interpreters.create(), "
-                                         "'pass')\n"
-                                         "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
-                                         "    wx.CallAfter(frame.Close)\n"
+                                         "    sub.run_string(sub.create(), 'pass')\n"
+                                         "    wx.CallAfter(MpAPI.CAppManagement_Get()"
+                                         ".GetAppWindow().Close)\n"
                                          "    print('made')\n"}});
     const ProcessResult result = RunWith(plugins, {"sub"});
     EXPECT_EQ(result.status, 0) << Describe(result);
