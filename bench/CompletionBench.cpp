@@ -1123,20 +1123,19 @@ int InsightFigures(Editor& bench, const wxString& work) {
 // Whether the server's shortcuts through jedi and pyflakes go in with the versions installed
 // (with others, each does its own work, and the figures are theirs).
 void SayShortcuts(const wxString& plugins) {
-    const std::string command =
-        "cd '" + std::string((plugins + "/python/autocomplete").utf8_str()) +
-        "' && /usr/bin/python3.11 -c 'import autocomp_shortcuts as s, jedi; "
-        "from pyflakes import checker; print(s.install_jedi(jedi), s.install_pyflakes(checker))' "
-        "2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    char line[64] = "";
-    const bool read = pipe && std::fgets(line, sizeof line, pipe) != nullptr;
-    if (pipe)
-        pclose(pipe);
-    const auto said = [&](const char* word) { return read && std::strstr(line, word) == line; };
+    PlainPython python(plugins + "/shortcuts.py", R"(import json, sys
+sys.path.insert(0, json.loads(sys.stdin.readline())["folder"])
+import autocomp_shortcuts, jedi
+from pyflakes import checker
+print(json.dumps({"jedi": autocomp_shortcuts.install_jedi(jedi),
+                  "pyflakes": autocomp_shortcuts.install_pyflakes(checker)}), flush=True)
+)");
+    const nlohmann::json in =
+        python.Ask({{"folder", (plugins + "/python/autocomplete").utf8_string()}});
+    const auto said = [&in](const char* name) { return in.is_object() && in.value(name, false); };
     std::printf("the server's shortcuts: jedi's %s, pyflakes' %s\n",
-                said("True") ? "in" : "not in (another jedi)",
-                read && std::strstr(line, " True") ? "in" : "not in (another pyflakes)");
+                said("jedi") ? "in" : "not in (another jedi)",
+                said("pyflakes") ? "in" : "not in (another pyflakes)");
 }
 
 } // namespace

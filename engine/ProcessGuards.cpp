@@ -57,9 +57,10 @@ ScriptInterrupts::ScriptInterrupts() {
     if (pysignal) {
         const PyRef pydefault =
             PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "default_int_handler"));
-        if (!pyhandler || !PyCallable_Check(pyhandler.Get()) ||
-            pyhandler.Get() == pydefault.Get()) {
-            PyErr_Clear();
+        const bool scriptsOwn =
+            pyhandler && PyCallable_Check(pyhandler.Get()) && pyhandler.Get() != pydefault.Get();
+        PyErr_Clear();
+        if (!scriptsOwn) {
             const bool ignored =
                 saved && !(editors.sa_flags & SA_SIGINFO) && editors.sa_handler == SIG_IGN;
             pyhandler = ignored ? PyRef::Steal(PyObject_GetAttrString(pysignal.Get(), "SIG_IGN"))

@@ -53,9 +53,10 @@ private:
 // raises KeyboardInterrupt in the script (one that signals itself gets what it gets outside),
 // and signal.getsignal() tells so. A handler of Python code that a script set stays for the
 // next run; anything else (SIG_DFL, which would end the editor) starts the next run with
-// Python's default, or ignored where the editor itself ignores SIGINT, as Python started so does. At the end the editor's own handling is back, and a SIGINT that arrived
-// during the run but was not yet acted on is acted on first (a KeyboardInterrupt that comes
-// after the script's last instruction is reported).
+// Python's default, or ignored where the editor itself ignores SIGINT, as Python started so
+// does. At the end the editor's own handling is back, and a SIGINT that arrived during the run
+// but was not yet acted on is acted on first (a KeyboardInterrupt that comes after the script's
+// last instruction is reported).
 // PRECONDITION: the calling thread is the interpreter's main thread, and holds the lock
 // throughout.
 class ScriptInterrupts {
