@@ -44,8 +44,9 @@ std::string Utf8(const wxString& text) {
 
 } // namespace
 
-CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python)
-    : runScript(std::move(runScript)), python(std::move(python)),
+CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python,
+                               Insight::SayFunction say)
+    : runScript(std::move(runScript)), python(std::move(python)), say(say),
       server(
           [this](unsigned generation, nlohmann::json answer) {
               mailbox.CallAfter(
@@ -59,7 +60,7 @@ CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python)
               server.EnsureRunning();
               return server.Send(std::move(message)) ? server.Generation() : 0;
           },
-          [this] { return nextId++; }) {}
+          [this] { return nextId++; }, std::move(say)) {}
 
 CompletionHook::~CompletionHook() {
     StopServer();
@@ -280,8 +281,7 @@ void CompletionHook::StartServer() {
     const auto fileName = [](const wxString& path) { return std::string(path.fn_str()); };
     if (!server.Start(fileName(python), fileName(script), fileName(execPath))) {
         // Said once, at the start: completion then shows nothing.
-        CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
-            "Python completion is not available: its server could not be started (" +
+        say("Python completion is not available: its server could not be started (" +
             wxString::FromUTF8(server.Error()) + ").\n");
         return;
     }

@@ -37,8 +37,9 @@ public:
     using RunScriptFunction =
         std::function<bool(const wxString& path, bool reload, std::string* returned)>;
 
-    // python: the interpreter that runs the completion server, the one the engine embeds.
-    CompletionHook(RunScriptFunction runScript, wxString python);
+    // python: the interpreter that runs the completion server, the one the engine embeds; say:
+    // how the plug-in's messages reach the message output.
+    CompletionHook(RunScriptFunction runScript, wxString python, Insight::SayFunction say);
     ~CompletionHook();
 
     CompletionHook(const CompletionHook&) = delete;
@@ -90,6 +91,7 @@ private:
 
     RunScriptFunction runScript;
     wxString python;
+    Insight::SayFunction say;
     // The server's answers reach the editor's thread through it. Declared before the server,
     // which goes first: its thread ends before the handler's queued calls are deleted.
     wxEvtHandler mailbox;

@@ -69,8 +69,8 @@ void SayInStatusBar(const wxString& word) {
 
 } // namespace
 
-Insight::Insight(SendFunction send, IdFunction newId)
-    : send(std::move(send)), newId(std::move(newId)) {}
+Insight::Insight(SendFunction send, IdFunction newId, SayFunction say)
+    : send(std::move(send)), say(std::move(say)), newId(std::move(newId)) {}
 
 Insight::~Insight() {
     pause.Stop();
@@ -283,8 +283,7 @@ bool Insight::OnAnswer(const nlohmann::json& answer) {
                 Done(other, state);
             if (!toldUnavailable) {
                 toldUnavailable = true;
-                CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
-                    "Diagnostics in Python documents need pyflakes (Debian's package "
+                say("Diagnostics in Python documents need pyflakes (Debian's package "
                     "python3-pyflakes).\n");
             }
         } else if (current) {

@@ -35,6 +35,8 @@ public:
     using SendFunction = std::function<unsigned(nlohmann::json message)>;
     // A new request id.
     using IdFunction = std::function<std::uint64_t()>;
+    // Says a message of the plug-in's in the message output.
+    using SayFunction = std::function<void(const wxString& text)>;
 
     // The marks this object puts in the editors: a container indicator, a marker, the margin
     // that shows the marker, and how long the mouse rests before its help shows.
@@ -47,7 +49,7 @@ public:
     // The word in the status bar when no definition is found.
     static constexpr const char* noDefinition = "No definition found";
 
-    Insight(SendFunction send, IdFunction newId);
+    Insight(SendFunction send, IdFunction newId, SayFunction say);
     ~Insight();
 
     Insight(const Insight&) = delete;
@@ -137,6 +139,7 @@ private:
     void OnSavePoint(wxStyledTextEvent& event);
 
     SendFunction send;
+    SayFunction say;
     IdFunction newId;
     PauseTimer pause{*this};
     std::map<CSyntaxEditor*, Document> documents;

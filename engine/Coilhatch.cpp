@@ -20,6 +20,8 @@
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 
+#include <dlfcn.h>
+
 #include <cassert>
 #include <chrono>
 #include <thread>
@@ -40,7 +42,7 @@ CCoilhatch::CCoilhatch()
                 return IsEngineRunning() && console::Show() ? console::Window() : nullptr;
             },
             [this] { return IsEngineRunning() && document::RunCurrent(); },
-            [this] { registry.SaveChanges(); }}),
+            [this] { registry.SaveChanges(); }, outputpipe::Say}),
       completion(
           [this](const wxString& path, bool reload, std::string* returned) {
               // A completion request runs for about 2 s at most; a longer one ends without a
@@ -48,7 +50,7 @@ CCoilhatch::CCoilhatch()
               const watchdog::LimitsScope limits({std::chrono::seconds(2), true});
               return IsEngineRunning() && runner::RunScriptFile(path, reload, wxString(), returned);
           },
-          COILHATCH_PYTHON_EXECUTABLE) {
+          COILHATCH_PYTHON_EXECUTABLE, outputpipe::Say) {
     info.pluginName = pluginNameText;
     info.caption = "Python Script";
     info.version = "0.1";
@@ -97,7 +99,30 @@ bool CCoilhatch::StartEngine() {
     return false;
 }
 
+namespace {
+
+// The interpreter outlives the plug-in (it is never finalized, see engine/Interpreter.h), and
+// keeps code of this module: its built-in functions, the output pipe's threads, signal and
+// fatal-error handlers, the toolkit hooks of scripts' calls. An editor may unload the plug-in's
+// library after the release; so that unloading is harmless, the module pins itself in memory
+// once the engine starts (the loader then keeps it mapped for the rest of the process).
+void PinThisModule() {
+    static bool pinned = false;
+    Dl_info self;
+    if (pinned || !dladdr(reinterpret_cast<const void*>(&PinThisModule), &self) ||
+        !self.dli_fname)
+        return;
+    if (void* module = dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
+        // The pin is the flag; the extra reference goes, and with it nothing.
+        dlclose(module);
+        pinned = true;
+    }
+}
+
+} // namespace
+
 void CCoilhatch::OnAttach() {
+    PinThisModule();
     if (!StartEngine()) {
         wxMessageBox(wxGetTranslation("Init Python Plugin failed."), wxGetTranslation("Info"),
                      wxICON_INFORMATION);
@@ -108,15 +133,16 @@ void CCoilhatch::OnAttach() {
     registry.Open(pluginsPath + wxFILE_SEP_PATH + "Coilhatch.xml");
 
     GilGuard gil(GetCoreApi());
+    // The editor's program folder holds MpAPI, through which the output reaches the message
+    // output. A failure here is reported and the engine runs on.
+    if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
+        report::PrintPythonError();
     // Descriptors 1 and 2 are the output pipe from now on: what children and C code write
     // reaches the message output too. Without the pipe they stay the editor's.
     outputpipe::Attach();
     // A fatal error of the last run is told once; one of this run leaves its report.
     fatalerror::ShowLastReport(pluginsPath);
     fatalerror::Watch(pluginsPath);
-    // The editor's program folder holds MpAPI. A failure here is reported and the engine runs on.
-    if (!interpreter::AddToSysPath(CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0)))
-        report::PrintPythonError();
     const bool started = interpreter::RunStartupScript();
     if (!started) {
         {

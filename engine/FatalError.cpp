@@ -241,13 +241,10 @@ void ShowLastReport(const wxString& pluginsFolder) {
         text = decoder.Decode(bytes.data(), got);
     }
     wxRemoveFile(path);
-    CMessageOutput* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
-    if (!output)
-        return;
     if (!text.empty() && text.Last() != '\n')
         text += "\n";
-    output->Append("The last run of the editor ended in a fatal error. Its report (" + path +
-                   "):\n" + text + "--------------------------------------------------\n");
+    outputpipe::Say("The last run of the editor ended in a fatal error. Its report (" + path +
+                    "):\n" + text + "--------------------------------------------------\n");
 }
 
 } // namespace fatalerror

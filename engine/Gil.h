@@ -71,3 +71,37 @@ public:
 private:
     PyThreadState* saved;
 };
+
+// The one thread state of a thread of the engine's own that enters Python again and again, made
+// when this object is and kept for its life: a state made and dropped on every entry allocates
+// each time, and may do so while a script swaps Python's allocators (tracemalloc), which
+// crashes.
+// PRECONDITION: the interpreter is running and the calling thread has no thread state.
+class OwnThreadState {
+public:
+    OwnThreadState() : state(PyGILState_Ensure()), saved(PyEval_SaveThread()) {}
+    ~OwnThreadState() {
+        PyEval_RestoreThread(saved);
+        PyGILState_Release(state);
+    }
+
+    OwnThreadState(const OwnThreadState&) = delete;
+    OwnThreadState& operator=(const OwnThreadState&) = delete;
+
+    // Holds the interpreter lock with the thread's state for its own life.
+    class Hold {
+    public:
+        explicit Hold(OwnThreadState& own) : own(own) { PyEval_RestoreThread(own.saved); }
+        ~Hold() { own.saved = PyEval_SaveThread(); }
+
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        OwnThreadState& own;
+    };
+
+private:
+    PyGILState_STATE state;
+    PyThreadState* saved;
+};

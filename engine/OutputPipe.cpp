@@ -2,7 +2,8 @@
 
 #include "engine/OutputPipe.h"
 
-#include "plugin/EditorServices.h"
+#include "engine/Report.h"
+
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,11 +12,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <new>
 #include <string>
@@ -24,23 +30,42 @@
 namespace outputpipe {
 namespace {
 
-// The pipe lives as long as the process, like the interpreter: never destroyed, since the
-// reading thread waits on it until the end.
+// The pipe lives as long as the process, like the interpreter: never destroyed, since its two
+// threads wait on it until the end. The module that holds this code pins itself in memory for
+// the same reason (see plugin/Entry.cpp).
+//
+// Two threads of the engine's own (no Python threads: test tools would count them as a
+// script's) carry the text. The reader takes whatever arrives in the pipe at once and queues
+// it, decoded; it never waits for the interpreter, so a writer never blocks on it, whoever
+// holds the interpreter lock. The deliverer hands the queued text to the message output through
+// the editor's Python module, holding the interpreter lock with a thread state of its own.
 struct Pipe {
     int readEnd = -1;
     int writeEnd = -1; // what descriptors 1 and 2 become
     dev_t device = 0;  // the pipe, told apart from whatever a script puts at 1 or 2
     ino_t inode = 0;
     pid_t owner = 0; // a process forked from the editor reads nothing: the bytes are the editor's
-    // One reader at a time: the reading thread, or a caller that wants everything handed over.
-    std::mutex mutex;
+
+    // Reading the pipe and the queue. Held for short moments only, never while waiting for the
+    // interpreter lock.
+    std::mutex inMutex;
+    std::condition_variable arrived;
     Utf8Decoder decoder;
-    // Bytes read and not yet decoded, and text decoded and not yet appended: kept when memory
-    // runs short (a script under an address-space limit), so that nothing read is lost.
+    // Bytes read and not yet decoded: kept when memory runs short (a script under an
+    // address-space limit), so that nothing read is lost.
     char held[65536];
     size_t heldLength = 0;
-    wxString waiting;
-    wxString lastLine; // the text after the last line feed appended
+    std::deque<wxString> queued; // decoded, not yet delivered, oldest first
+    size_t queuedLength = 0;
+    size_t droppedLength = 0; // older text left out when more than the queue keeps arrived
+    wxString lastLine;        // the text after the last line feed read
+    std::uint64_t readCount = 0;      // pieces queued so far
+    std::uint64_t deliveredCount = 0; // pieces delivered so far
+    std::condition_variable delivered;
+
+    // Held by whoever delivers, from taking text off the queue until it has been handed over,
+    // so that text reaches the output in the order it was read.
+    std::mutex orderMutex;
 };
 
 Pipe* thePipe = nullptr;
@@ -54,8 +79,36 @@ int editorOut = -1; // the editor's own descriptors 1 and 2 while attached (-1: 
 int editorErr = -1;
 std::atomic<int> editorStandardError{STDERR_FILENO};
 
+// The editor's Append of message output 0, as MpAPI gives it, taken before any script could
+// wrap or replace it; null when the module could not give it (the text then goes to the
+// editor's standard error). Set on the editor's thread holding the interpreter lock before the
+// deliverer starts, and kept for the process's life.
+PyObject* editorsAppend = nullptr;
+
 // The longest unfinished line kept: a prompt is short; a line that never ends is not one.
 constexpr size_t lastLineLimit = 4096;
+// The most text queued: more than the message output keeps, so that the newest of a flood is
+// all there, whatever holds the deliverer back.
+constexpr size_t queueLimit = 8 * 1024 * 1024;
+// Less than this in the pipe is a trickle.
+constexpr int trickle = 16 * 1024;
+
+void WriteAll(int fd, const char* data, size_t length) {
+    while (fd >= 0 && length > 0) {
+        const ssize_t put = write(fd, data, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        data += put;
+        length -= static_cast<size_t>(put);
+    }
+}
+
+void ToEditorStandardError(const wxString& text) {
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    WriteAll(editorStandardError, utf8.data(), utf8.length());
+}
 
 void RememberLastLine(Pipe& pipe, const wxString& text) {
     const size_t end = text.rfind('\n');
@@ -67,48 +120,85 @@ void RememberLastLine(Pipe& pipe, const wxString& text) {
         pipe.lastLine.erase(0, pipe.lastLine.length() - lastLineLimit);
 }
 
-enum class Forwarded { all, more, memoryShort };
-
-// Less than this in the pipe is a trickle.
-constexpr int trickle = 16 * 1024;
-
-// Hands what the pipe holds to the message output, at most `rounds` reads of it, so that a
-// writer that never pauses cannot hold the caller here. PRECONDITION: pipe.mutex is held.
-Forwarded Forward(Pipe& pipe, int rounds) {
-    CMessageOutput* output = CMessageOutputManagement::Get()->GetMessageOutput(0);
+// Reads what the pipe holds now, at most `rounds` reads of it, and queues it decoded. False
+// when memory ran short (what was read is held for the next call).
+// PRECONDITION: pipe.inMutex is held.
+bool ReadIntoQueue(Pipe& pipe, int rounds) {
     for (int round = 0; round < rounds && !readingStopped; ++round) {
         try {
-            if (pipe.waiting.empty()) {
-                if (pipe.heldLength == 0) {
-                    const ssize_t got = read(pipe.readEnd, pipe.held, sizeof pipe.held);
-                    if (got < 0 && errno == EINTR)
-                        continue;
-                    if (got <= 0)
-                        return Forwarded::all;
-                    pipe.heldLength = static_cast<size_t>(got);
-                }
-                pipe.waiting = pipe.decoder.Decode(pipe.held, pipe.heldLength);
-                pipe.heldLength = 0;
+            if (pipe.heldLength == 0) {
+                const ssize_t got = read(pipe.readEnd, pipe.held, sizeof pipe.held);
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    return true;
+                pipe.heldLength = static_cast<size_t>(got);
             }
-            if (!pipe.waiting.empty() && output)
-                output->Append(pipe.waiting);
-            RememberLastLine(pipe, pipe.waiting);
-            pipe.waiting.clear();
+            wxString text = pipe.decoder.Decode(pipe.held, pipe.heldLength);
+            pipe.heldLength = 0;
+            if (text.empty())
+                continue;
+            RememberLastLine(pipe, text);
+            pipe.queuedLength += text.length();
+            pipe.queued.push_back(std::move(text));
+            ++pipe.readCount;
+            while (pipe.queuedLength > queueLimit && pipe.queued.size() > 1) {
+                pipe.queuedLength -= pipe.queued.front().length();
+                pipe.droppedLength += pipe.queued.front().length();
+                pipe.queued.pop_front();
+            }
         } catch (const std::bad_alloc&) {
-            return Forwarded::memoryShort;
-        } catch (const std::exception& error) {
-            // The editor's Append failed otherwise: the text cannot be shown; the next goes on.
-            const std::string what = error.what();
-            const int err = editorStandardError;
-            if (err >= 0)
-                dprintf(err, "Coilhatch: output lost: %s\n", what.c_str());
-            pipe.waiting.clear();
+            return false;
         }
     }
-    return Forwarded::more;
+    return true;
 }
 
-void ForwardForever(Pipe* pipe) {
+// Takes everything queued, joined, with a note of what was left out before it.
+// PRECONDITION: pipe.inMutex is held.
+wxString TakeQueued(Pipe& pipe, std::uint64_t& upTo) {
+    wxString text;
+    if (pipe.droppedLength > 0)
+        text = wxString::Format("[... %zu characters of output left out ...]\n",
+                                pipe.droppedLength);
+    text.reserve(text.length() + pipe.queuedLength);
+    for (const wxString& piece : pipe.queued)
+        text += piece;
+    pipe.queued.clear();
+    pipe.queuedLength = 0;
+    pipe.droppedLength = 0;
+    upTo = pipe.readCount;
+    return text;
+}
+
+// Hands the text to the message output. A failure of the editor's Append is said on the
+// editor's standard error, and the next text goes on.
+// PRECONDITION: the calling thread holds the interpreter lock.
+void Deliver(const wxString& text) {
+    assert(PyGILState_Check());
+    if (text.empty())
+        return;
+    if (!editorsAppend) {
+        ToEditorStandardError(text);
+        return;
+    }
+    const report::PendingErrorKeeper keep; // a script's own error stays as it was
+    PyRef pytext = PyRef::Steal(PyUnicode_FromWideChar(text.wc_str(), text.length()));
+    PyRef pyresult = pytext ? PyRef::Steal(PyObject_CallOneArg(editorsAppend, pytext.Get()))
+                            : PyRef();
+    if (!pyresult)
+        ToEditorStandardError("Coilhatch: output lost: " + report::TakeErrorLine() + "\n");
+}
+
+void MarkDelivered(Pipe& pipe, std::uint64_t upTo) {
+    {
+        const std::lock_guard<std::mutex> lock(pipe.inMutex);
+        pipe.deliveredCount = std::max(pipe.deliveredCount, upTo);
+    }
+    pipe.delivered.notify_all();
+}
+
+void ReadForever(Pipe* pipe) {
     pollfd readable = {pipe->readEnd, POLLIN, 0};
     bool waitForMemory = false;
     for (;;) {
@@ -129,9 +219,72 @@ void ForwardForever(Pipe* pipe) {
         }
         if (readingStopped)
             return;
-        const std::lock_guard<std::mutex> lock(pipe->mutex);
-        waitForMemory = Forward(*pipe, 64) == Forwarded::memoryShort;
+        {
+            const std::lock_guard<std::mutex> lock(pipe->inMutex);
+            waitForMemory = !ReadIntoQueue(*pipe, 64);
+        }
+        pipe->arrived.notify_one();
     }
+}
+
+void DeliverForever(Pipe* pipe) {
+    OwnThreadState own;
+    for (;;) {
+        std::unique_lock<std::mutex> order(pipe->orderMutex);
+        wxString text;
+        std::uint64_t upTo = 0;
+        {
+            std::unique_lock<std::mutex> in(pipe->inMutex);
+            if (pipe->queued.empty() && pipe->droppedLength == 0) {
+                // Waiting for text, the order is not held: a drain may deliver meanwhile.
+                order.unlock();
+                pipe->arrived.wait(in, [pipe] { return !pipe->queued.empty() || readingStopped; });
+                if (readingStopped)
+                    return;
+                in.unlock();
+                continue;
+            }
+            try {
+                text = TakeQueued(*pipe, upTo);
+            } catch (const std::bad_alloc&) {
+                in.unlock();
+                order.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+        }
+        {
+            const OwnThreadState::Hold gil(own);
+            Deliver(text);
+        }
+        MarkDelivered(*pipe, upTo);
+    }
+}
+
+// The editor's Append of output 0, looked up in MpAPI; null, with the reason said on the
+// editor's standard error, when it cannot be had.
+// PRECONDITION: the calling thread holds the interpreter lock.
+PyObject* FindEditorsAppend() {
+    assert(PyGILState_Check());
+    const report::PendingErrorKeeper keep;
+    PyRef pymodule = PyRef::Steal(PyImport_ImportModule("MpAPI"));
+    PyRef pymanagement = pymodule ? PyRef::Steal(PyObject_CallMethod(
+                                        pymodule.Get(), "CMessageOutputManagement_Get", nullptr))
+                                  : PyRef();
+    PyRef pyoutput = pymanagement ? PyRef::Steal(PyObject_CallMethod(
+                                        pymanagement.Get(), "GetMessageOutput", "i", 0))
+                                  : PyRef();
+    PyRef pyappend =
+        pyoutput ? PyRef::Steal(PyObject_GetAttrString(pyoutput.Get(), "Append")) : PyRef();
+    if (!pyappend || !PyCallable_Check(pyappend.Get())) {
+        const wxString why = report::TakeErrorLine();
+        ToEditorStandardError("Coilhatch: the editor's message output cannot be reached through "
+                              "its Python module MpAPI (" +
+                              (why.empty() ? wxString("Append is not callable") : why) +
+                              "): Python's output goes to the standard error stream.\n");
+        return nullptr;
+    }
+    return pyappend.Release();
 }
 
 bool MakePipe() {
@@ -156,13 +309,21 @@ bool MakePipe() {
     pipe->inode = status.st_ino;
     pipe->owner = getpid();
     try {
-        std::thread(ForwardForever, pipe).detach();
+        std::thread(ReadForever, pipe).detach();
     } catch (const std::exception&) {
         close(fds[0]);
         close(fds[1]);
         delete pipe;
         errno = EAGAIN;
         return false;
+    }
+    try {
+        // The deliverer makes its thread state while this thread lends it the interpreter
+        // lock: no script runs meanwhile.
+        std::thread deliverer(DeliverForever, pipe);
+        deliverer.detach();
+    } catch (const std::exception&) {
+        // The reader runs on; what it queues is delivered by drains alone.
     }
     thePipe = pipe;
     readEndForHandler = pipe->readEnd;
@@ -180,10 +341,10 @@ bool IsPipe(int fd) {
     return flags >= 0 && (flags & O_ACCMODE) == O_WRONLY;
 }
 
-// The pipe's lock. Waited for without the interpreter lock when the caller holds it: the
-// reading thread holds the pipe's lock while it appends, and never waits for the interpreter.
-std::unique_lock<std::mutex> LockPipe() {
-    std::unique_lock<std::mutex> lock(thePipe->mutex, std::defer_lock);
+// A lock waited for without the interpreter lock when the caller holds it: the deliverer holds
+// the order while it waits for the interpreter lock.
+std::unique_lock<std::mutex> LockLendingTheInterpreter(std::mutex& mutex) {
+    std::unique_lock<std::mutex> lock(mutex, std::defer_lock);
     if (!lock.try_lock()) {
         if (Py_IsInitialized() && ThisThreadHoldsTheLock()) {
             const GilRelease lend;
@@ -200,6 +361,10 @@ std::unique_lock<std::mutex> LockPipe() {
 bool Attach() {
     if (attached)
         return true;
+    if (!thePipe) {
+        assert(PyGILState_Check());
+        editorsAppend = FindEditorsAppend();
+    }
     if (!thePipe && !MakePipe()) {
         std::fprintf(stderr, "Coilhatch: cannot make the output pipe: %s\n", std::strerror(errno));
         return false;
@@ -274,14 +439,48 @@ int EditorStandardError() {
 void Drain() {
     if (!thePipe || getpid() != thePipe->owner)
         return;
-    const auto lock = LockPipe();
-    Forward(*thePipe, 1024);
+    Pipe& pipe = *thePipe;
+    if (Py_IsInitialized() && ThisThreadHoldsTheLock()) {
+        // Delivered here, in order after whatever the deliverer has taken already.
+        const auto order = LockLendingTheInterpreter(pipe.orderMutex);
+        wxString text;
+        std::uint64_t upTo = 0;
+        {
+            const std::lock_guard<std::mutex> in(pipe.inMutex);
+            ReadIntoQueue(pipe, 1024);
+            try {
+                text = TakeQueued(pipe, upTo);
+            } catch (const std::bad_alloc&) {
+                return; // the deliverer hands it over once memory is back
+            }
+        }
+        Deliver(text);
+        MarkDelivered(pipe, upTo);
+        return;
+    }
+    // Another thread (one without Python, or the interpreter is gone): the deliverer hands
+    // over what the pipe holds now, and this thread waits until it has, or the interpreter lock
+    // is kept by a thread that never gives it back (the plug-in was released).
+    std::unique_lock<std::mutex> in(pipe.inMutex);
+    ReadIntoQueue(pipe, 1024);
+    const std::uint64_t upTo = pipe.readCount;
+    in.unlock();
+    pipe.arrived.notify_one();
+    in.lock();
+    pipe.delivered.wait_for(in, std::chrono::seconds(1),
+                            [&pipe, upTo] { return pipe.deliveredCount >= upTo; });
+}
+
+void Say(const wxString& text) {
+    const wxScopedCharBuffer utf8 = text.utf8_str();
+    const int pipe = attached ? writeEndForReports.load() : -1;
+    WriteAll(pipe >= 0 ? pipe : editorStandardError.load(), utf8.data(), utf8.length());
 }
 
 wxString UnfinishedLine() {
     if (!thePipe)
         return wxString();
-    const auto lock = LockPipe();
+    const std::lock_guard<std::mutex> in(thePipe->inMutex);
     return thePipe->lastLine;
 }
 

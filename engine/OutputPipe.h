@@ -1,11 +1,12 @@
 // The output pipe: while the plug-in is attached, descriptors 1 and 2 of the process are the
 // write ends of one pipe, so that everything written to them (Python's sys.stdout and
 // sys.stderr, os.write(1, ...), C libraries, child processes that inherit them) reaches message
-// output 0 in the order it was written. A thread of the engine's own (no Python thread: test
-// tools would count it as a script's) reads the pipe and hands what arrives to the message
-// output, decoded as UTF-8 (invalid bytes become U+FFFD; a character cut between two reads
-// survives). The editor's own standard output and error are kept as private duplicates and put
-// back when the plug-in is released.
+// output 0 in the order it was written. Threads of the engine's own read the pipe and hand what
+// arrives, decoded as UTF-8 (invalid bytes become U+FFFD; a character cut between two reads
+// survives), to the message output through the editor's Python module (MpAPI's Append, under
+// the interpreter lock), the one way the editor offers plug-ins to its message output. Where
+// MpAPI cannot give it, the text goes to the editor's standard error. The editor's own standard
+// output and error are kept as private duplicates and put back when the plug-in is released.
 //
 // None of these needs the interpreter lock; those that may wait give it away meanwhile when the
 // calling thread holds it.
@@ -19,9 +20,12 @@
 
 namespace outputpipe {
 
-// Makes descriptors 1 and 2 the pipe (made, with its thread, at the first call), after keeping
+// Makes descriptors 1 and 2 the pipe (made, with its threads, at the first call), after keeping
 // duplicates of what they were. False, with the reason written to the editor's standard error,
-// when the pipe cannot be made; the descriptors are then left as they are.
+// when the pipe cannot be made; the descriptors are then left as they are. The first call looks
+// up MpAPI's Append of message output 0, before any script can wrap it.
+// PRECONDITION: the calling thread holds the interpreter lock, and the editor's program folder
+// is on sys.path.
 bool Attach();
 
 // Hands what the pipe holds to the message output, then puts the editor's own descriptors 1
@@ -42,6 +46,11 @@ int EditorStandardError();
 // Hands what the pipe holds now to the message output before it returns. Nothing in a process
 // forked from the editor.
 void Drain();
+
+// The plug-in's own message (UTF-8, whole lines): to the message output through the pipe, after
+// what was written before it, while attached; to the editor's standard error otherwise (before
+// Python is up, after the release). Any thread.
+void Say(const wxString& text);
 
 // The text after the last line feed that reached the message output through the pipe (what a
 // terminal shows on its current line: the prompt that input() wrote). At most a few thousand

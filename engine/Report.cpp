@@ -3,6 +3,7 @@
 #include "engine/Report.h"
 
 #include <cassert>
+#include <cstring>
 
 namespace report {
 
@@ -57,6 +58,25 @@ void ReportFailure() {
     PrintPythonError();
     // A failure of this line (sys.stderr replaced by a script, say) prints its own error.
     PyRun_SimpleStringFlags("sys.stderr.showmsg()\n", nullptr);
+}
+
+wxString TakeErrorLine() {
+    assert(PyGILState_Check());
+    FetchedError error = FetchedError::Take(true);
+    if (!error.type)
+        return wxString();
+    const char* typeName = PyExceptionClass_Check(error.type.Get())
+                               ? PyExceptionClass_Name(error.type.Get())
+                               : "error";
+    const char* dot = std::strrchr(typeName, '.');
+    wxString line = wxString::FromUTF8(dot ? dot + 1 : typeName);
+    PyRef pytext = error.value ? PyRef::Steal(PyObject_Str(error.value.Get())) : PyRef();
+    const char* text = pytext ? PyUnicode_AsUTF8(pytext.Get()) : nullptr;
+    if (!text)
+        PyErr_Clear();
+    else if (*text)
+        line += ": " + wxString::FromUTF8(text);
+    return line;
 }
 
 } // namespace report

@@ -6,6 +6,8 @@
 
 #include "engine/PyRef.h"
 
+#include <wx/string.h>
+
 namespace report {
 
 // Prints the pending Python error, if any, with its traceback to sys.stderr and clears it.
@@ -65,5 +67,9 @@ public:
 private:
     FetchedError error;
 };
+
+// Takes the pending Python error out and says it in one line, as the last line of its traceback
+// reads ("ValueError: bad value"); empty when none is pending.
+wxString TakeErrorLine();
 
 } // namespace report

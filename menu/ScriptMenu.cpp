@@ -134,16 +134,6 @@ wxString BadScriptName(const wxString& name) {
     return wxString();
 }
 
-// In the editor's batch mode nobody looks at the screen: the folder is told in the message
-// output instead.
-bool ShowFolderInFileManager(const wxString& folder) {
-    if (EditorInBatchMode()) {
-        CMessageOutputManagement::Get()->GetMessageOutput(0)->Append(
-            wxString::Format(wxGetTranslation("Scripts folder: %s\n"), folder));
-        return true;
-    }
-    return wxLaunchDefaultApplication(folder);
-}
 
 void ShowMenuMessage(const wxString& text, long style) {
     wxMessageBox(text, wxGetTranslation("Marrowpad"), wxOK | style);
@@ -191,8 +181,17 @@ template <class Body> void Guarded(const Body& body) {
 
 ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
     : consoleId(wxNewId()), runDocumentId(wxNewId()), newScriptId(wxNewId()),
-      openFolderId(wxNewId()), showFolder(ShowFolderInFileManager), commands(commands),
+      openFolderId(wxNewId()), commands(commands),
       managementId(managementId), runner(std::move(runner)) {
+    // In the editor's batch mode nobody looks at the screen: the folder is told in the message
+    // output instead.
+    showFolder = [this](const wxString& folder) {
+        if (!EditorInBatchMode())
+            return wxLaunchDefaultApplication(folder);
+        if (this->runner.say)
+            this->runner.say(wxString::Format(wxGetTranslation("Scripts folder: %s\n"), folder));
+        return true;
+    };
     commands.Bind(wxEVT_MENU, &ScriptMenu::OnConsole, this, consoleId);
     commands.Bind(wxEVT_MENU, &ScriptMenu::OnRunCurrentDocument, this, runDocumentId);
     commands.Bind(wxEVT_MENU, &ScriptMenu::OnNewScript, this, newScriptId);

@@ -35,6 +35,8 @@ struct ScriptRunner {
     std::function<bool()> runCurrentDocument;
     // Saves the script list when the management dialog changed it.
     std::function<void()> saveChanges;
+    // Says a message of the plug-in's in the message output.
+    std::function<void(const wxString& text)> say;
 };
 
 class ScriptMenu {

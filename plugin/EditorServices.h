@@ -1,10 +1,19 @@
 // The editor services a plug-in may call: exactly what the editor's plug-in interface library
-// exports for plug-ins, and nothing more. A plug-in that calls only these loads in every editor
-// of this interface; anything more is asked for at run time (plugin/Extensions.h).
+// exports for plug-ins, signature for signature, and nothing more. A plug-in that calls only
+// these loads in every editor of this interface; anything more is asked for at run time
+// (plugin/Extensions.h). GetAppWindow is the one const member: a const added anywhere else
+// changes the name the module asks the editor's library for, and the loader refuses it.
+//
+// The classes are declared without their data: their sizes and layouts are the editor's, and a
+// plug-in must not depend on them. Nothing here is inline code that reads an editor object.
 //
 // The editor makes every object declared here and owns it; a plug-in holds the pointers it is
 // given (the singletons live as long as the plug-in is attached) and never deletes them. The one
-// exception is the settings store, which a plug-in makes for one operation.
+// exception is the settings store, which a plug-in makes for one operation, in room of its own
+// that does not trust sizeof (registry/EditorSettings.h).
+//
+// The message output is not among these services: a plug-in reaches it through the editor's
+// Python module (MpAPI), as scripts do.
 #pragma once
 
 #include "plugin/Plugin.h"
@@ -36,7 +45,7 @@ wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
 class MP_INTERFACE CNameItem {
 public:
     // Attribute 0 of the two items is the folder, without a trailing separator.
-    wxString GetAttribute(int index) const;
+    wxString GetAttribute(int index);
 };
 
 class MP_INTERFACE CNameService {
@@ -57,9 +66,9 @@ public:
     CConfigManagement(const CConfigManagement&) = delete;
     CConfigManagement& operator=(const CConfigManagement&) = delete;
 
-    int ReadInt(const wxString& key, int defaultValue) const;
-    bool ReadBool(const wxString& key, bool defaultValue) const;
-    wxString Read(const wxString& key, const wxString& defaultValue) const;
+    int ReadInt(const wxString& key, int defaultValue);
+    bool ReadBool(const wxString& key, bool defaultValue);
+    wxString Read(const wxString& key, const wxString& defaultValue);
 
     void Write(const wxString& key, int value);
     void Write(const wxString& key, bool value);
@@ -74,12 +83,6 @@ public:
     // Writes the store to its file. Whether it succeeded is not told here: a caller that needs
     // to know reads the file back.
     void Save();
-
-    // The store's own state, which only the editor knows.
-    class Store;
-
-private:
-    Store* store;
 };
 
 // The editor's main frame.
@@ -99,20 +102,5 @@ public:
     static CEditorManagement* Get();
 
     // The current editor, or null when none is open.
-    CSyntaxEditor* GetCurrentEditor() const;
-};
-
-// One of the editor's message outputs; output 0 is the one the user sees.
-class MP_INTERFACE CMessageOutput {
-public:
-    // Adds text at the end. Any thread may call it.
-    void Append(const wxString& text);
-};
-
-class MP_INTERFACE CMessageOutputManagement {
-public:
-    static CMessageOutputManagement* Get();
-
-    // Output 0 always exists.
-    CMessageOutput* GetMessageOutput(int index);
+    CSyntaxEditor* GetCurrentEditor();
 };

@@ -32,7 +32,7 @@ wxString SectionPrefix(unsigned index) {
 bool Unreadable(const SettingsStore& store, const wxString& key, bool isInt) {
     if (!store.HasKey(key))
         return false;
-    const CConfigManagement& config = store.Config();
+    CConfigManagement& config = store.Config();
     if (isInt)
         return config.ReadInt(key, 0) != config.ReadInt(key, 1);
     return config.ReadBool(key, false) != config.ReadBool(key, true);
@@ -108,7 +108,7 @@ SectionScan ScanSections(const SettingsStore& store) {
     return scan;
 }
 
-ScriptRegistry::Fields ReadFields(const CConfigManagement& config, const wxString& prefix) {
+ScriptRegistry::Fields ReadFields(CConfigManagement& config, const wxString& prefix) {
     ScriptRegistry::Fields fields;
     fields.autoRun = config.ReadBool(prefix + "/autoRun", false);
     fields.autoReload = config.ReadBool(prefix + "/autoReload", false);
@@ -245,7 +245,7 @@ void ScriptRegistry::Load() {
     // lock is let go before anything is shown.
     auto lock = std::make_unique<SettingsLock>(settingsPath, lockPatienceMs);
     const SettingsStore store(settingsPath);
-    const CConfigManagement& config = store.Config();
+    CConfigManagement& config = store.Config();
     // Whatever the file says it holds, every section in it is loaded: a wrong count must never
     // cost the user scripts. Where the file disagrees with itself it is kept as a backup.
     wxArrayString disagreements;
@@ -466,7 +466,7 @@ public:
     InPlaceWriter(SettingsStore& store, wxArrayString& lost) : store(store), lost(lost) {}
 
     void Bool(const wxString& key, bool value, const wxString& script) {
-        const CConfigManagement& config = store.Config();
+        CConfigManagement& config = store.Config();
         if (store.HasKey(key) && !Unreadable(store, key, false) &&
             config.ReadBool(key, false) == value)
             return;

@@ -38,13 +38,13 @@ SettingsStore::SettingsStore(const wxString& filePath)
 
 bool SettingsStore::HasKey(const wxString& key) const {
     if (extension)
-        return extension->hasKey(config, key);
-    return config.Read(key, absentA) != absentA || config.Read(key, absentB) != absentB;
+        return extension->hasKey(*config, key);
+    return config->Read(key, absentA) != absentA || config->Read(key, absentB) != absentB;
 }
 
 wxArrayString SettingsStore::ChildNames(const wxString& key) const {
     if (extension)
-        return extension->childNames(config, key);
+        return extension->childNames(*config, key);
     // Asked for name by name: "Counts", then the numbered sections up to what "Counts" says and
     // on as long as a section was found within a gap's reach.
     wxArrayString names;
@@ -52,7 +52,7 @@ wxArrayString SettingsStore::ChildNames(const wxString& key) const {
     unsigned end = probeMargin;
     if (HasKey(counts)) {
         names.push_back("Counts");
-        const int claimed = config.ReadInt(counts, 0);
+        const int claimed = config->ReadInt(counts, 0);
         if (claimed > 0 && claimed < static_cast<int>(probeLimit))
             end += static_cast<unsigned>(claimed);
     }
@@ -71,39 +71,39 @@ wxArrayString SettingsStore::ChildNames(const wxString& key) const {
 
 wxString SettingsStore::ChildKey(const wxString& key, size_t index) const {
     if (extension)
-        return extension->childKey(config, key, index);
+        return extension->childKey(*config, key, index);
     const wxArrayString names = ChildNames(key);
     return index < names.size() ? key + "/" + names[index] : wxString();
 }
 
 bool SettingsStore::IsDamaged() const {
-    return extension && extension->isDamaged(config);
+    return extension && extension->isDamaged(*config);
 }
 
 bool SettingsStore::IsWhole(const wxString& key) const {
-    return !extension || extension->isWhole(config, key);
+    return !extension || extension->isWhole(*config, key);
 }
 
 wxString SettingsStore::DamagedFileCopy() const {
-    return extension ? extension->backupPath(config) : wxString();
+    return extension ? extension->backupPath(*config) : wxString();
 }
 
 bool SettingsStore::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
     return edits &&
-           edits->removeChildren(config, key, indexes.data(), indexes.size()) == indexes.size();
+           edits->removeChildren(*config, key, indexes.data(), indexes.size()) == indexes.size();
 }
 
 bool SettingsStore::RenameChild(const wxString& key, size_t index, const wxString& name) {
-    return edits && edits->renameChild(config, key, index, name);
+    return edits && edits->renameChild(*config, key, index, name);
 }
 
 bool SettingsStore::HoldsTextAlone(const wxString& key) const {
-    return !edits || edits->holdsTextAlone(config, key);
+    return !edits || edits->holdsTextAlone(*config, key);
 }
 
 bool SettingsStore::Save() {
-    config.Save();
-    lastError = extension ? extension->lastError(config) : wxString();
+    config->Save();
+    lastError = extension ? extension->lastError(*config) : wxString();
     if (lastError.empty() && !extension && !ReadsBackAsWritten())
         lastError = wxString::Format(
             wxGetTranslation("\"%s\" does not hold what was written to it."), path);
@@ -113,15 +113,15 @@ bool SettingsStore::Save() {
 // Without the editor's word on it, a save succeeded when a store made anew from the file reads
 // every key as this one holds it. Only the keys the registry writes are compared.
 bool SettingsStore::ReadsBackAsWritten() const {
-    const CConfigManagement reread(path);
+    const EditorSettings reread(path);
     const wxString counts = "/Coilhatch/Counts";
-    const int count = config.ReadInt(counts, -1);
-    if (reread.ReadInt(counts, -1) != count)
+    const int count = config->ReadInt(counts, -1);
+    if (reread->ReadInt(counts, -1) != count)
         return false;
     for (int i = 0; i < count; ++i) {
         for (const char* field : sectionFields) {
             const wxString key = wxString::Format("/Coilhatch/Script%d/%s", i, field);
-            if (reread.Read(key, absentA) != config.Read(key, absentA))
+            if (reread->Read(key, absentA) != config->Read(key, absentA))
                 return false;
         }
     }
@@ -188,9 +188,9 @@ private:
 bool Written(const wxString& path, const std::function<void(CConfigManagement&)>& write,
              std::string& bytes) {
     {
-        CConfigManagement store(path);
-        write(store);
-        store.Save();
+        const EditorSettings store(path);
+        write(*store);
+        store->Save();
     }
     return ReadBytes(path, bytes);
 }

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "plugin/EditorServices.h"
+#include "registry/EditorSettings.h"
 
 #include <wx/arrstr.h>
 #include <wx/string.h>
@@ -34,8 +35,8 @@ public:
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
-    CConfigManagement& Config() { return config; }
-    const CConfigManagement& Config() const { return config; }
+    // The editor's store: its reads are not const, whatever this object is.
+    CConfigManagement& Config() const { return *config; }
     const wxString& Path() const { return path; }
 
     bool HasKey(const wxString& key) const;
@@ -78,7 +79,7 @@ private:
     bool ReadsBackAsWritten() const;
 
     wxString path;
-    CConfigManagement config;
+    EditorSettings config;
     const MpSettingsExtension2* edits;
     const MpSettingsExtension* extension;
     wxString lastError;

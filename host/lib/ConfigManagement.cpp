@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -73,7 +76,7 @@ wxString XmlSafe(const wxString& text, const wxString& key) {
 
 } // namespace
 
-CConfigManagement::Store::Store(const wxString& filePath)
+host::ConfigStore::ConfigStore(const wxString& filePath)
     : path(filePath), tree(std::make_unique<SettingsTree>(rootName)) {
     settings_file::RemoveLeftoverTemporaries(path);
     std::string bytes;
@@ -106,7 +109,7 @@ CConfigManagement::Store::Store(const wxString& filePath)
     }
 }
 
-int CConfigManagement::Store::FindElement(const wxString& key) const {
+int host::ConfigStore::FindElement(const wxString& key) const {
     SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& text : SplitKey(key)) {
         if (text.empty())
@@ -119,12 +122,12 @@ int CConfigManagement::Store::FindElement(const wxString& key) const {
     return node;
 }
 
-int CConfigManagement::Store::FindNode(const wxString& key) const {
+int host::ConfigStore::FindNode(const wxString& key) const {
     const int node = FindElement(key);
     return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
-int CConfigManagement::Store::FindOrCreateNode(const wxString& key) {
+int host::ConfigStore::FindOrCreateNode(const wxString& key) {
     SettingsTree::Index node = SettingsTree::Root;
     for (const wxString& text : SplitKey(key)) {
         if (text.empty())
@@ -139,7 +142,7 @@ int CConfigManagement::Store::FindOrCreateNode(const wxString& key) {
     return node == SettingsTree::Root ? SettingsTree::None : node;
 }
 
-wxArrayString CConfigManagement::Store::GetChildNames(const wxString& key) const {
+wxArrayString host::ConfigStore::GetChildNames(const wxString& key) const {
     wxArrayString names;
     const int node = FindElement(key);
     if (node == SettingsTree::None)
@@ -149,7 +152,7 @@ wxArrayString CConfigManagement::Store::GetChildNames(const wxString& key) const
     return names;
 }
 
-int CConfigManagement::Store::ChildAt(int node, size_t index) const {
+int host::ConfigStore::ChildAt(int node, size_t index) const {
     if (node == SettingsTree::None)
         return SettingsTree::None;
     int child = tree->First(node);
@@ -158,7 +161,7 @@ int CConfigManagement::Store::ChildAt(int node, size_t index) const {
     return child;
 }
 
-size_t CConfigManagement::Store::RemoveChildren(const wxString& key,
+size_t host::ConfigStore::RemoveChildren(const wxString& key,
                                                 const std::vector<size_t>& indexes) {
     const int node = FindElement(key);
     if (node == SettingsTree::None || indexes.empty())
@@ -180,18 +183,18 @@ size_t CConfigManagement::Store::RemoveChildren(const wxString& key,
     return children.size();
 }
 
-bool CConfigManagement::Store::RenameChild(const wxString& key, size_t index,
+bool host::ConfigStore::RenameChild(const wxString& key, size_t index,
                                            const wxString& name) {
     const int child = ChildAt(FindElement(key), index);
     return child != SettingsTree::None && tree->Rename(child, Utf8(name));
 }
 
-bool CConfigManagement::Store::HoldsTextAlone(const wxString& key) const {
+bool host::ConfigStore::HoldsTextAlone(const wxString& key) const {
     const int node = FindNode(key);
     return node == SettingsTree::None || tree->HoldsTextAlone(node);
 }
 
-wxString CConfigManagement::Store::GetChildKey(const wxString& key, size_t index) const {
+wxString host::ConfigStore::GetChildKey(const wxString& key, size_t index) const {
     const int node = FindElement(key);
     const int child = ChildAt(node, index);
     if (child == SettingsTree::None)
@@ -207,16 +210,16 @@ wxString CConfigManagement::Store::GetChildKey(const wxString& key, size_t index
     return earlier == 0 ? childKey : childKey + wxString::Format("[%zu]", earlier);
 }
 
-bool CConfigManagement::Store::IsWhole(const wxString& key) const {
+bool host::ConfigStore::IsWhole(const wxString& key) const {
     const int node = FindNode(key);
     return node == SettingsTree::None || tree->Whole(node);
 }
 
-bool CConfigManagement::Store::HasKey(const wxString& key) const {
+bool host::ConfigStore::HasKey(const wxString& key) const {
     return FindNode(key) != SettingsTree::None;
 }
 
-int CConfigManagement::Store::ReadInt(const wxString& key, int defaultValue) const {
+int host::ConfigStore::ReadInt(const wxString& key, int defaultValue) const {
     long value = 0;
     if (!HasKey(key) || !Read(key, wxString()).Strip(wxString::both).ToLong(&value) ||
         value < INT_MIN || value > INT_MAX)
@@ -224,7 +227,7 @@ int CConfigManagement::Store::ReadInt(const wxString& key, int defaultValue) con
     return static_cast<int>(value);
 }
 
-bool CConfigManagement::Store::ReadBool(const wxString& key, bool defaultValue) const {
+bool host::ConfigStore::ReadBool(const wxString& key, bool defaultValue) const {
     if (!HasKey(key))
         return defaultValue;
     const wxString text = Read(key, wxString()).Strip(wxString::both).Lower();
@@ -235,44 +238,44 @@ bool CConfigManagement::Store::ReadBool(const wxString& key, bool defaultValue) 
     return defaultValue;
 }
 
-wxString CConfigManagement::Store::Read(const wxString& key, const wxString& defaultValue) const {
+wxString host::ConfigStore::Read(const wxString& key, const wxString& defaultValue) const {
     const int node = FindNode(key);
     return node == SettingsTree::None ? defaultValue : wxString::FromUTF8(tree->Text(node));
 }
 
-void CConfigManagement::Store::SetText(const wxString& key, const wxString& text) {
+void host::ConfigStore::SetText(const wxString& key, const wxString& text) {
     const int node = FindOrCreateNode(key);
     if (node != SettingsTree::None)
         tree->SetText(node, Utf8(XmlSafe(text, key)));
 }
 
-void CConfigManagement::Store::Write(const wxString& key, int value) {
+void host::ConfigStore::Write(const wxString& key, int value) {
     SetText(key, wxString::Format("%d", value));
 }
 
-void CConfigManagement::Store::Write(const wxString& key, bool value) {
+void host::ConfigStore::Write(const wxString& key, bool value) {
     SetText(key, value ? "1" : "0");
 }
 
-void CConfigManagement::Store::Write(const wxString& key, const wxString& value, bool) {
+void host::ConfigStore::Write(const wxString& key, const wxString& value, bool) {
     SetText(key, value);
 }
 
-void CConfigManagement::Store::Clear() {
+void host::ConfigStore::Clear() {
     tree->Clear();
 }
 
-void CConfigManagement::Store::KeepBackupOnSave() {
+void host::ConfigStore::KeepBackupOnSave() {
     backupDue = true;
 }
 
-wxString CConfigManagement::Store::GetBackupPath() const {
+wxString host::ConfigStore::GetBackupPath() const {
     if (backupDue && wxFileName::Exists(path))
         return settings_file::FreeBackupName(path);
     return backupPath;
 }
 
-bool CConfigManagement::Store::Save() {
+bool host::ConfigStore::Save() {
     lastError.clear();
     const auto fail = [this](const wxString& why) {
         lastError = why;
@@ -307,111 +310,150 @@ bool CConfigManagement::Store::Save() {
     return true;
 }
 
-const wxString& CConfigManagement::Store::GetPath() const {
+const wxString& host::ConfigStore::GetPath() const {
     return path;
 }
 
 // ---------------------------------------------------------------------------------------------
 // The interface, and the stand-in's extras, over the store.
 
-CConfigManagement::CConfigManagement(const wxString& path) : store(new Store(path)) {}
+namespace {
+
+// Every store's state, by the address of its object. The map's own lock is held only to find or
+// change an entry: the stores themselves are used by one thread at a time, as before.
+std::mutex storesMutex;
+std::unordered_map<const CConfigManagement*, std::unique_ptr<host::ConfigStore>>& Stores() {
+    static auto* stores =
+        new std::unordered_map<const CConfigManagement*, std::unique_ptr<host::ConfigStore>>;
+    return *stores;
+}
+
+} // namespace
+
+CConfigManagement::CConfigManagement(const wxString& path) {
+    auto state = std::make_unique<host::ConfigStore>(path);
+    const std::lock_guard<std::mutex> lock(storesMutex);
+    Stores()[this] = std::move(state);
+}
 
 CConfigManagement::~CConfigManagement() {
-    delete store;
+    std::unique_ptr<host::ConfigStore> state;
+    {
+        const std::lock_guard<std::mutex> lock(storesMutex);
+        auto found = Stores().find(this);
+        if (found == Stores().end())
+            return;
+        state = std::move(found->second);
+        Stores().erase(found);
+    }
 }
 
-int CConfigManagement::ReadInt(const wxString& key, int defaultValue) const {
-    return store->ReadInt(key, defaultValue);
+int CConfigManagement::ReadInt(const wxString& key, int defaultValue) {
+    return host::ConfigStore::Of(*this).ReadInt(key, defaultValue);
 }
 
-bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) const {
-    return store->ReadBool(key, defaultValue);
+bool CConfigManagement::ReadBool(const wxString& key, bool defaultValue) {
+    return host::ConfigStore::Of(*this).ReadBool(key, defaultValue);
 }
 
-wxString CConfigManagement::Read(const wxString& key, const wxString& defaultValue) const {
-    return store->Read(key, defaultValue);
+wxString CConfigManagement::Read(const wxString& key, const wxString& defaultValue) {
+    return host::ConfigStore::Of(*this).Read(key, defaultValue);
 }
 
 void CConfigManagement::Write(const wxString& key, int value) {
-    store->Write(key, value);
+    host::ConfigStore::Of(*this).Write(key, value);
 }
 
 void CConfigManagement::Write(const wxString& key, bool value) {
-    store->Write(key, value);
+    host::ConfigStore::Of(*this).Write(key, value);
 }
 
 void CConfigManagement::Write(const wxString& key, const wxString& value, bool flag) {
-    store->Write(key, value, flag);
+    host::ConfigStore::Of(*this).Write(key, value, flag);
 }
 
 void CConfigManagement::Clear() {
-    store->Clear();
+    host::ConfigStore::Of(*this).Clear();
 }
 
 void CConfigManagement::Save() {
-    store->Save();
+    host::ConfigStore::Of(*this).Save();
 }
 
-const CConfigManagement::Store& CConfigManagement::Store::Of(const CConfigManagement& config) {
-    return *config.store;
+const host::ConfigStore& host::ConfigStore::Of(const CConfigManagement& config) {
+    const std::lock_guard<std::mutex> lock(storesMutex);
+    return *Stores().at(&config);
 }
 
-CConfigManagement::Store& CConfigManagement::Store::Of(CConfigManagement& config) {
-    return *config.store;
+host::ConfigStore& host::ConfigStore::Of(CConfigManagement& config) {
+    const std::lock_guard<std::mutex> lock(storesMutex);
+    return *Stores().at(&config);
 }
 
 namespace host {
 
+int Settings::ReadInt(const wxString& key, int defaultValue) const {
+    return ConfigStore::Of(*this).ReadInt(key, defaultValue);
+}
+
+bool Settings::ReadBool(const wxString& key, bool defaultValue) const {
+    return ConfigStore::Of(*this).ReadBool(key, defaultValue);
+}
+
+wxString Settings::Read(const wxString& key, const wxString& defaultValue) const {
+    return ConfigStore::Of(*this).Read(key, defaultValue);
+}
+
 bool Settings::Save() {
-    return Store::Of(*this).Save();
+    return ConfigStore::Of(*this).Save();
 }
 
 wxString Settings::GetLastError() const {
-    return Store::Of(*this).GetLastError();
+    return host::ConfigStore::Of(*this).GetLastError();
 }
 
 void Settings::KeepBackupOnSave() {
-    Store::Of(*this).KeepBackupOnSave();
+    host::ConfigStore::Of(*this).KeepBackupOnSave();
 }
 
 wxString Settings::GetBackupPath() const {
-    return Store::Of(*this).GetBackupPath();
+    return host::ConfigStore::Of(*this).GetBackupPath();
 }
 
 bool Settings::HasKey(const wxString& key) const {
-    return Store::Of(*this).HasKey(key);
+    return host::ConfigStore::Of(*this).HasKey(key);
 }
 
 const wxString& Settings::GetPath() const {
-    return Store::Of(*this).GetPath();
+    return host::ConfigStore::Of(*this).GetPath();
 }
 
 bool Settings::IsDamaged() const {
-    return Store::Of(*this).IsDamaged();
+    return host::ConfigStore::Of(*this).IsDamaged();
 }
 
 bool Settings::IsWhole(const wxString& key) const {
-    return Store::Of(*this).IsWhole(key);
+    return host::ConfigStore::Of(*this).IsWhole(key);
 }
 
 wxArrayString Settings::GetChildNames(const wxString& key) const {
-    return Store::Of(*this).GetChildNames(key);
+    return host::ConfigStore::Of(*this).GetChildNames(key);
 }
 
 wxString Settings::GetChildKey(const wxString& key, size_t index) const {
-    return Store::Of(*this).GetChildKey(key, index);
+    return host::ConfigStore::Of(*this).GetChildKey(key, index);
 }
 
 size_t Settings::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
-    return Store::Of(*this).RemoveChildren(key, indexes);
+    return host::ConfigStore::Of(*this).RemoveChildren(key, indexes);
 }
 
 bool Settings::RenameChild(const wxString& key, size_t index, const wxString& name) {
-    return Store::Of(*this).RenameChild(key, index, name);
+    return host::ConfigStore::Of(*this).RenameChild(key, index, name);
 }
 
 bool Settings::HoldsTextAlone(const wxString& key) const {
-    return Store::Of(*this).HoldsTextAlone(key);
+    return host::ConfigStore::Of(*this).HoldsTextAlone(key);
 }
 
 } // namespace host

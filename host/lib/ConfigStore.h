@@ -1,18 +1,24 @@
 // The settings store's state behind CConfigManagement: the file's element tree and what is known
 // of the file. Only the stand-in's library sees it; its program and the tests reach it through
-// host::Settings, plug-ins through the settings extension.
+// host::Settings, plug-ins through the settings extension. The interface's class carries no
+// data (a plug-in may make it in room of its own size), so each object's state is found by the
+// object's address.
 #pragma once
 
 #include "host/lib/Services.h"
 
 #include <memory>
 
-class CConfigManagement::Store {
-public:
-    explicit Store(const wxString& path);
+namespace host {
 
-    static const Store& Of(const CConfigManagement& config);
-    static Store& Of(CConfigManagement& config);
+class ConfigStore {
+public:
+    explicit ConfigStore(const wxString& path);
+
+    // The state of a store that was made and not yet destroyed.
+
+    static const ConfigStore& Of(const CConfigManagement& config);
+    static ConfigStore& Of(CConfigManagement& config);
 
     int ReadInt(const wxString& key, int defaultValue) const;
     bool ReadBool(const wxString& key, bool defaultValue) const;
@@ -53,3 +59,5 @@ private:
     bool unreadable = false;   // the file existed but could not be read: never overwrite it
     bool damaged = false;      // the file could not be read as a whole
 };
+
+} // namespace host

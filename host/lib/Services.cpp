@@ -83,7 +83,7 @@ void KeepOwnStream(FILE*& stream, int fd) {
 // ---------------------------------------------------------------------------------------------
 // The interface's side.
 
-wxString CNameItem::GetAttribute(int index) const {
+wxString CNameItem::GetAttribute(int index) {
     return static_cast<const host::NameItem*>(this)->GetAttribute(index);
 }
 
@@ -110,7 +110,7 @@ CEditorManagement* CEditorManagement::Get() {
     return &management;
 }
 
-CSyntaxEditor* CEditorManagement::GetCurrentEditor() const {
+CSyntaxEditor* CEditorManagement::GetCurrentEditor() {
     return currentEditor ? currentEditor() : nullptr;
 }
 
@@ -119,7 +119,7 @@ CSyntaxEditor* CEditorManagement::GetCurrentEditor() const {
 
 namespace {
 
-using Store = CConfigManagement::Store;
+using Store = host::ConfigStore;
 
 const MpDocumentExtension documentExtension = {
     [](const CSyntaxEditor* editor) {

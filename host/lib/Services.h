@@ -25,6 +25,24 @@ class wxTextCtrl;
 class wxWindow;
 class SettingsTree;
 
+// ---------------------------------------------------------------------------------------------
+// The editor's message outputs as the stand-in's library exports them, for its program and its
+// Python module (MpAPI). They are not among the services a plug-in calls: plug-ins reach the
+// message output through MpAPI.
+class MP_INTERFACE CMessageOutput {
+public:
+    // Adds text at the end. Any thread may call it.
+    void Append(const wxString& text);
+};
+
+class MP_INTERFACE CMessageOutputManagement {
+public:
+    static CMessageOutputManagement* Get();
+
+    // Output 0 always exists.
+    CMessageOutput* GetMessageOutput(int index);
+};
+
 namespace host {
 
 // ---------------------------------------------------------------------------------------------
@@ -103,6 +121,12 @@ MP_INTERFACE void SetCurrentEditorProvider(std::function<CSyntaxEditor*()> provi
 class MP_INTERFACE Settings : public CConfigManagement {
 public:
     using CConfigManagement::CConfigManagement;
+
+    // The interface's reads, for a store the stand-in holds as const (the interface's own are
+    // not const, as the editor exports them).
+    int ReadInt(const wxString& key, int defaultValue) const;
+    bool ReadBool(const wxString& key, bool defaultValue) const;
+    wxString Read(const wxString& key, const wxString& defaultValue) const;
 
     // Saves atomically (temporary file in the same folder, flushed, renamed); a symbolic link
     // stays a link and its target is replaced; a write-protected file is left as it is. False

@@ -300,7 +300,7 @@ PYBIND11_MODULE(MpAPI, m) {
                                                               "The editor's documents.")
         .def(
             "GetCurrentEditor",
-            [](const CEditorManagement& management) -> py::object {
+            [](CEditorManagement& management) -> py::object {
                 host::SyntaxEditor* editor = host::EditorOf(management.GetCurrentEditor());
                 if (!editor)
                     return py::none();
@@ -312,7 +312,7 @@ PYBIND11_MODULE(MpAPI, m) {
             "document, None when no document is open. The control stays the editor's.")
         .def(
             "GetCurrentFilePath",
-            [](const CEditorManagement& management) -> py::object {
+            [](CEditorManagement& management) -> py::object {
                 host::SyntaxEditor* editor = host::EditorOf(management.GetCurrentEditor());
                 if (!editor)
                     return py::none();
