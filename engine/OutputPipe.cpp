@@ -87,9 +87,13 @@ PyObject* editorsAppend = nullptr;
 
 // The longest unfinished line kept: a prompt is short; a line that never ends is not one.
 constexpr size_t lastLineLimit = 4096;
-// The most text queued: more than the message output keeps, so that the newest of a flood is
-// all there, whatever holds the deliverer back.
+// The most text queued. Past it the reader waits for the deliverer, and so the writers for the
+// pipe, as for a terminal that is slow to show: nothing is lost. Only when the deliverer has
+// handed nothing over for `stallLimit` (a thread that holds the interpreter lock writes to the
+// full pipe, and waits for the reader that waits for it) does the reader take more, and the
+// oldest queued text is left out: the newest, all that the message output keeps, is there.
 constexpr size_t queueLimit = 8 * 1024 * 1024;
+constexpr auto stallLimit = std::chrono::seconds(2);
 // Less than this in the pipe is a trickle.
 constexpr int trickle = 16 * 1024;
 
@@ -120,11 +124,14 @@ void RememberLastLine(Pipe& pipe, const wxString& text) {
         pipe.lastLine.erase(0, pipe.lastLine.length() - lastLineLimit);
 }
 
-// Reads what the pipe holds now, at most `rounds` reads of it, and queues it decoded. False
-// when memory ran short (what was read is held for the next call).
+// Reads what the pipe holds now, at most `rounds` reads of it, and queues it decoded; it stops
+// once the queue is full, unless `dropOldest`, when the oldest text makes room. False when
+// memory ran short (what was read is held for the next call).
 // PRECONDITION: pipe.inMutex is held.
-bool ReadIntoQueue(Pipe& pipe, int rounds) {
+bool ReadIntoQueue(Pipe& pipe, int rounds, bool dropOldest = false) {
     for (int round = 0; round < rounds && !readingStopped; ++round) {
+        if (pipe.queuedLength > queueLimit && !dropOldest)
+            return true;
         try {
             if (pipe.heldLength == 0) {
                 const ssize_t got = read(pipe.readEnd, pipe.held, sizeof pipe.held);
@@ -142,7 +149,7 @@ bool ReadIntoQueue(Pipe& pipe, int rounds) {
             pipe.queuedLength += text.length();
             pipe.queued.push_back(std::move(text));
             ++pipe.readCount;
-            while (pipe.queuedLength > queueLimit && pipe.queued.size() > 1) {
+            while (dropOldest && pipe.queuedLength > queueLimit && pipe.queued.size() > 1) {
                 pipe.queuedLength -= pipe.queued.front().length();
                 pipe.droppedLength += pipe.queued.front().length();
                 pipe.queued.pop_front();
@@ -220,8 +227,14 @@ void ReadForever(Pipe* pipe) {
         if (readingStopped)
             return;
         {
-            const std::lock_guard<std::mutex> lock(pipe->inMutex);
-            waitForMemory = !ReadIntoQueue(*pipe, 64);
+            std::unique_lock<std::mutex> lock(pipe->inMutex);
+            bool stalled = false;
+            if (pipe->queuedLength > queueLimit) {
+                pipe->arrived.notify_one();
+                stalled = !pipe->delivered.wait_for(
+                    lock, stallLimit, [pipe] { return pipe->queuedLength <= queueLimit; });
+            }
+            waitForMemory = !ReadIntoQueue(*pipe, 64, stalled);
         }
         pipe->arrived.notify_one();
     }
@@ -475,6 +488,9 @@ void Say(const wxString& text) {
     const wxScopedCharBuffer utf8 = text.utf8_str();
     const int pipe = attached ? writeEndForReports.load() : -1;
     WriteAll(pipe >= 0 ? pipe : editorStandardError.load(), utf8.data(), utf8.length());
+    // Shown before whatever the caller shows next.
+    if (pipe >= 0)
+        Drain();
 }
 
 wxString UnfinishedLine() {

@@ -12,6 +12,7 @@
 #include <wx/msgdlg.h>
 #include <wx/stc/stc.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -113,6 +114,13 @@ TEST(EngineAttachFolders, ProgramFolderWithQuoteBackslashAndNonAsciiReachesThePa
 
 TEST(EngineAttachFolders, StartupScriptFailureShowsItsMessageAndTheEngineRunsOn) {
     TempDir emptyExec; // no MpAPI here: the start-up script's import fails
+    // Without MpAPI the message output cannot be reached: the editor's standard error gets the
+    // text, here a file.
+    const wxString errors = emptyExec.File("stderr.txt");
+    const int saved = dup(STDERR_FILENO);
+    const int file = open(errors.fn_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_TRUE(saved >= 0 && file >= 0 && dup2(file, STDERR_FILENO) == STDERR_FILENO);
+    close(file);
     BareAttach attach;
     host::GetNameItem("ExecPath")->SetAttribute(0, emptyExec.Path());
     attach.plugin.OnAttach();
@@ -122,11 +130,20 @@ TEST(EngineAttachFolders, StartupScriptFailureShowsItsMessageAndTheEngineRunsOn)
     EXPECT_EQ(boxes[0].caption, "Marrowpad Python");
     EXPECT_EQ(boxes[0].style & (wxOK | wxCENTRE), wxOK | wxCENTRE);
     EXPECT_TRUE(attach.plugin.IsEngineRunning());
-    // The streams need nothing of the editor's module: the report reached the output.
-    EXPECT_TRUE(Output().Contains("No module named 'MpAPI'")) << Output();
-    EXPECT_TRUE(Output().EndsWith(wxString(50, '-') + "\n")) << Output();
     attach.plugin.OnRelease();
+    dup2(saved, STDERR_FILENO);
+    close(saved);
     EXPECT_EQ(attach.modal.PendingCount(), 0u);
+    // The streams need nothing of the editor's module: the report, after the reason the output
+    // goes there, reached the standard error.
+    EXPECT_TRUE(Output().empty()) << Output();
+    const wxString said = testing_support::ReadFile(errors);
+    EXPECT_TRUE(said.StartsWith("Coilhatch: the editor's message output cannot be reached through "
+                                "its Python module MpAPI (ModuleNotFoundError: No module named "
+                                "'MpAPI')"))
+        << said;
+    EXPECT_TRUE(said.Contains("File \"coilhatch/startup.py\"")) << said;
+    EXPECT_TRUE(said.EndsWith(wxString(50, '-') + "\n")) << said;
 }
 
 TEST(EngineAttachFolders, WithoutWxPythonExactlyTwoMessagesAndReleaseOnlyFinalizes) {
