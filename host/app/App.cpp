@@ -1,5 +1,7 @@
 #include "host/app/App.h"
 
+#include "host/lib/PluginManager.h"
+
 #include "host/app/MainFrame.h"
 #include "host/app/OutputPane.h"
 #include "host/lib/Services.h"
@@ -375,6 +377,7 @@ bool CMarrowpadApp::OnInit() {
     if (first)
         mainFrame->ShowDocument(first);
     mainFrame->Show();
+    mainFrame->Plugins().SetUnloadModules(commandLine.unloadPlugins);
     mainFrame->LoadPlugins(pluginsPath);
     return true;
 }
@@ -400,6 +403,10 @@ int CMarrowpadApp::OnRun() {
         frame->Destroy();
     }
     DeletePendingObjects();
+    // With the modules unloaded, whatever a plug-in left behind (timers, queued calls, threads)
+    // gets a second in which to touch them.
+    if (commandLine.unloadPlugins)
+        RunEventsFor(std::chrono::seconds(1));
     return status;
 }
 
@@ -617,6 +624,17 @@ void CMarrowpadApp::ProcessEventsNow(wxEventLoopBase& loop) {
         const bool moreIdle = ProcessIdle();
         if (!dispatched && !moreIdle && !HasPendingEvents())
             break;
+    }
+}
+
+void CMarrowpadApp::RunEventsFor(std::chrono::milliseconds span) {
+    std::unique_ptr<wxEventLoopBase> loop(GetTraits()->CreateEventLoop());
+    wxEventLoopActivator activator(loop.get());
+    const auto end = std::chrono::steady_clock::now() + span;
+    while (std::chrono::steady_clock::now() < end) {
+        ProcessEventsNow(*loop);
+        // Waits for the next event, or a moment when none comes (a timer's is one).
+        loop->DispatchTimeout(10);
     }
 }
 

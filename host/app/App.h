@@ -98,6 +98,8 @@ private:
                         const std::function<bool()>& shown);
     // Handles everything pending (toolkit events, queued calls, idle work) without waiting.
     void ProcessEventsNow(wxEventLoopBase& loop);
+    // Handles events as they come (timers included) for that long.
+    void RunEventsFor(std::chrono::milliseconds span);
     // Bounded: see maxPendingEventsAtOnce.
     void ProcessPendingEvents() override;
     static constexpr int maxPendingEventsAtOnce = 1000;

@@ -122,6 +122,8 @@ bool ParseCommandLine(const std::vector<wxString>& args, CCommandLine& commandLi
             commandLine.batch = true;
         } else if (name == "--strict-interface") {
             commandLine.strictInterface = true;
+        } else if (name == "--unload-plugins") {
+            commandLine.unloadPlugins = true;
         } else if (name == "--help" || name == "-h") {
             commandLine.help = true;
         } else {
@@ -156,7 +158,14 @@ wxString CommandLineUsage() {
            "  --input TEXT       (batch) the answer to the next input box; repeatable, in\n"
            "                     order; none left: Cancel\n"
            "  --strict-interface offer plug-ins the editor's interface alone: every run-time\n"
-           "                     extension is refused, as by an editor that has none\n"
+           "                     extension is refused, as by an editor that has none. Plug-ins\n"
+           "                     then cannot learn a document's file (Run Current Document\n"
+           "                     runs it as an unsaved text; completion and F12 do not see\n"
+           "                     the modules beside it), show their output before a running\n"
+           "                     script returns, read the settings file's sections as they\n"
+           "                     stand, or tell batch mode of their pending answers\n"
+           "  --unload-plugins   unload each plug-in's module after its release (as an editor\n"
+           "                     may), then handle the events of one more second\n"
            "  --help             show this text\n";
 }
 

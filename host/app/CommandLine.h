@@ -23,6 +23,7 @@ struct CCommandLine {
     int goToColumn = 0;
     bool batch = false;
     bool strictInterface = false; // plug-ins get the editor's interface alone
+    bool unloadPlugins = false;   // modules unloaded after their release, then a second of events
     double stopAfter = -1;        // seconds (batch); negative: Stop is never pressed
     std::vector<wxString> inputs; // (batch) the answers to input boxes, in order
     bool help = false;

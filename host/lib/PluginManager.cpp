@@ -21,6 +21,7 @@ struct CPluginManager::State {
     std::vector<std::unique_ptr<Loaded>> plugins;
     int running = 0;         // calls into plug-ins on the stack (a handler may run a nested loop)
     bool releaseDue = false; // ReleaseAll came while a plug-in was running
+    bool unloadModules = false;
 
     void Release() {
         releaseDue = false;
@@ -29,8 +30,10 @@ struct CPluginManager::State {
             plugins.pop_back();
             loaded->plugin->OnRelease();
             delete loaded->plugin;
-            // The module itself stays mapped until the process ends: toolkit objects it created
-            // (menus, class information, bitmaps) may outlive its plug-in object.
+            // Otherwise the module itself stays mapped until the process ends: toolkit objects
+            // it created (menus, class information, bitmaps) may outlive its plug-in object.
+            if (unloadModules && loaded->module && dlclose(loaded->module) != 0)
+                wxLogWarning("Plug-in \"%s\" could not be unloaded: %s", loaded->path, dlerror());
         }
     }
 };
@@ -141,6 +144,10 @@ void CPluginManager::ReleaseAll() {
     state->releaseDue = true;
     if (state->running == 0)
         state->Release();
+}
+
+void CPluginManager::SetUnloadModules(bool unload) {
+    state->unloadModules = unload;
 }
 
 size_t CPluginManager::GetCount() const {

@@ -42,11 +42,16 @@ public:
     bool Dispatch(wxEvent& event);
 
     // OnRelease on each plug-in, then destroys them, in reverse order. The modules stay mapped
-    // until the process ends (toolkit objects they made may outlive their plug-ins).
+    // until the process ends (toolkit objects they made may outlive their plug-ins), unless
+    // SetUnloadModules said otherwise.
     // Called while a plug-in is running (a script it runs closes the main window), the release
     // waits until the plug-in's call returns: a plug-in is never released under its own
     // handler. Nothing is handed to the plug-ins from then on.
     void ReleaseAll();
+
+    // From now on each module is unloaded (dlclose) once its plug-in object is destroyed, as an
+    // editor may do; by default the modules stay mapped.
+    void SetUnloadModules(bool unload);
 
     size_t GetCount() const;
     CPlugin* GetPlugin(size_t index) const;

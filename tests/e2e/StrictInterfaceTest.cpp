@@ -83,6 +83,32 @@ TEST_P(E2EStrictInterface, CompletionShowsAListInASavedAndInAnUnsavedDocument) {
     EXPECT_FALSE(inUnsaved.out.Contains("[message box]")) << Describe(inUnsaved);
 }
 
+// An editor may unload the plug-in's module once it has released and destroyed the plug-in.
+// What scripts left behind in the editor (a timer, a queued call, a bound handler, a thread, an
+// atexit function) must not run into an unmapped module: the editor ends cleanly.
+TEST_P(E2EStrictInterface, TheModuleUnloadedAfterTheReleaseLeavesTheEditorWhole) {
+    const Plugins plugins({Script{"leaver", "import atexit, threading, time, wx, MpAPI\n"
+                                            "def tick():\n"
+                                            "    while True:\n"
+                                            "        print('thread', flush=True)\n"
+                                            "        time.sleep(0.01)\n"
+                                            "def MpMain():\n"
+                                            "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                                            "    frame.Bind(wx.EVT_IDLE, lambda e: e.Skip())\n"
+                                            "    wx.CallLater(300, print, 'late')\n"
+                                            "    wx.CallAfter(print, 'after')\n"
+                                            "    threading.Thread(target=tick, daemon=True)"
+                                            ".start()\n"
+                                            "    atexit.register(print, 'at exit')\n"
+                                            "    print('left work behind')\n"}});
+    const ProcessResult result =
+        Run(plugins, {"--unload-plugins", "--select", "Tools/Python Script/leaver"});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("left work behind\n")) << Describe(result);
+    EXPECT_TRUE(result.out.Contains("at exit")) << Describe(result);
+    EXPECT_FALSE(result.err.Contains("could not be unloaded")) << Describe(result);
+}
+
 INSTANTIATE_TEST_SUITE_P(Interface, E2EStrictInterface, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Strict" : "WithExtensions";
