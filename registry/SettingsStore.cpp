@@ -227,7 +227,39 @@ bool SettingsStore::HoldsOnly(const std::function<void(CConfigManagement&)>& wri
         !Written(scratch.File("over.xml"), write, over) ||
         !Written(scratch.File("alone.xml"), write, alone))
         return true;
-    return SortedLines(over) == SortedLines(alone);
+    if (SortedLines(over) != SortedLines(alone))
+        return false;
+    if (extension)
+        return true;
+    // Without the editor's word on what a value holds: a value with more inside it than its
+    // text (a comment, an element) loses it when it is written. Each value the registry reads
+    // written back as read must leave the file as the store saves it untouched.
+    std::string untouched;
+    std::string rewritten;
+    if (!WriteBytes(scratch.File("untouched.xml"), original) ||
+        !WriteBytes(scratch.File("rewritten.xml"), original) ||
+        !Written(scratch.File("untouched.xml"), [](CConfigManagement&) {}, untouched))
+        return true;
+    std::vector<wxString> keys = {"/Coilhatch/Counts"};
+    for (const wxString& section : ChildNames("/Coilhatch")) {
+        for (const char* field : sectionFields)
+            keys.push_back("/Coilhatch/" + section + "/" + field);
+    }
+    const SettingsStore reading(path);
+    std::vector<std::pair<wxString, wxString>> values;
+    for (const wxString& key : keys) {
+        if (reading.HasKey(key))
+            values.emplace_back(key, reading.Config().Read(key, wxString()));
+    }
+    if (!Written(
+            scratch.File("rewritten.xml"),
+            [&values](CConfigManagement& store) {
+                for (const auto& [key, value] : values)
+                    store.Write(key, value, false);
+            },
+            rewritten))
+        return true;
+    return SortedLines(untouched) == SortedLines(rewritten);
 }
 
 wxString SettingsLock::LockPath(const wxString& settingsPath) {

@@ -103,6 +103,13 @@ TEST_F(StrictRegistry, AFileHoldingMoreIsKeptAsABackupBeforeTheSave) {
          "<config><Coilhatch><Counts>1</Counts>" + body + "</Coilhatch><Other>x</Other></config>"},
         {"a section no number reaches", "<config><Coilhatch><Counts>1</Counts>" + body +
                                             Section(900, "far") + "</Coilhatch></config>"},
+        // The value reads as its text alone; writing it would drop what is inside.
+        {"a comment inside a value", "<config><Coilhatch><Counts>1</Counts>" +
+                                         Section(0, "first<!--keep me-->") +
+                                         "</Coilhatch></config>"},
+        {"an element inside a value", "<config><Coilhatch><Counts>1</Counts>" +
+                                          Section(0, "first<b>bold</b>") +
+                                          "</Coilhatch></config>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
