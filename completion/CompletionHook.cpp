@@ -92,6 +92,8 @@ void CompletionHook::RunCompletionScript() {
 }
 
 void CompletionHook::Ask(CSyntaxEditor* editor, bool calltipOnly) {
+    if (!calltipOnly)
+        insight.TellFileUnknown(editor);
     server.EnsureRunning();
     // Without an engine the runner drops the request quietly: no message box on every
     // keystroke. Built anew for every request, so a moved plug-ins folder is followed at once.

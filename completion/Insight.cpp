@@ -157,7 +157,15 @@ void Insight::Unwatch(CSyntaxEditor* editor) {
     documents.erase(editor);
 }
 
+void Insight::TellFileUnknown(CSyntaxEditor* editor) {
+    if (EditorTellsDocumentFiles() || !toldFileUnknown.insert(editor).second)
+        return;
+    say(wxGetTranslation("The current document is completed as an unsaved text: the editor does "
+                         "not say which file it is; modules beside it are not found.\n"));
+}
+
 void Insight::Forget(CSyntaxEditor* editor) {
+    toldFileUnknown.erase(editor);
     documents.erase(editor);
     for (auto it = pending.begin(); it != pending.end();)
         it = it->second.editor == editor ? pending.erase(it) : std::next(it);
@@ -382,6 +390,7 @@ void Insight::GoTo(CSyntaxEditor* editor, const Request&, const nlohmann::json& 
 }
 
 void Insight::GoToDefinition(CSyntaxEditor* editor, int position) {
+    TellFileUnknown(editor);
     if (!Ask(editor, "goto", position)) {
         SayInStatusBar(noDefinition);
         TellShown(editor, "status", noDefinition);
@@ -402,6 +411,7 @@ void Insight::Hover(CSyntaxEditor* editor, int position) {
             return;
         }
     }
+    TellFileUnknown(editor);
     Ask(editor, "hover", position);
 }
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,9 @@ public:
     void Unwatch(CSyntaxEditor* editor);
     // The editor has been destroyed: its requests are forgotten.
     void Forget(CSyntaxEditor* editor);
+    // Where the editor does not tell its documents' files, says once per document, at the
+    // first request a person makes in it, that it is taken as an unsaved text.
+    void TellFileUnknown(CSyntaxEditor* editor);
     // Text went in or out of a watched editor.
     void OnModified(CSyntaxEditor* editor, int modificationType);
     // An answer of the server; false when it is not for this object.
@@ -147,4 +151,5 @@ private:
     int dropped = 0;
     bool unavailable = false; // the server has no pyflakes
     bool toldUnavailable = false;
+    std::set<const CSyntaxEditor*> toldFileUnknown;
 };

@@ -5,6 +5,7 @@
 
 #include "engine/CoreApi.h"
 #include "engine/Interpreter.h"
+#include "engine/OutputPipe.h"
 #include "engine/ProcessGuards.h"
 #include "engine/PyRef.h"
 #include "engine/Report.h"
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <set>
 
 namespace document {
 namespace {
@@ -194,6 +196,12 @@ bool RunCurrent() {
             return false;
         }
         wxString path = DocumentFilePath(editor);
+        // Said once per document: the editor lacks the call, not the document its file.
+        static std::set<const CSyntaxEditor*> told;
+        if (!EditorTellsDocumentFiles() && told.insert(editor).second)
+            outputpipe::Say(wxGetTranslation(
+                "The current document runs as an unsaved text: the editor does not say which "
+                "file it is; modules beside it are not found.\n"));
         if (!path.empty()) {
             wxFileName file(path);
             file.MakeAbsolute();

@@ -143,6 +143,11 @@ inline wxString DocumentFilePath(const CSyntaxEditor* editor) {
     return documents && editor ? documents->filePath(editor) : wxString();
 }
 
+// Whether the editor tells plug-ins its documents' files at all.
+inline bool EditorTellsDocumentFiles() {
+    return FindExtension<MpDocumentExtension>() != nullptr;
+}
+
 // True when the editor says that no person uses it; false when it does not say.
 inline bool EditorInBatchMode() {
     const auto* session = FindExtension<MpSessionExtension>();

@@ -83,6 +83,27 @@ TEST_P(E2EStrictInterface, CompletionShowsAListInASavedAndInAnUnsavedDocument) {
     EXPECT_FALSE(inUnsaved.out.Contains("[message box]")) << Describe(inUnsaved);
 }
 
+// A saved document that imports a module beside it runs where the editor tells its file; where
+// it does not, it runs as an unsaved text, and the user is told why, once per document.
+TEST_P(E2EStrictInterface, RunCurrentDocumentFindsTheModulesBesideItOrSaysWhyNot) {
+    const Plugins plugins({});
+    plugins.Document("helper.py", "WORD = 'beside'\n");
+    const wxString document = plugins.Document("main.py", "import helper\nprint(helper.WORD)\n");
+    const wxString run = "Tools/Python Script/Run Current Document";
+    const ProcessResult result = Run(plugins, {"--select", run, "--select", run, document});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    const wxString told = "The current document runs as an unsaved text: the editor does not say "
+                          "which file it is; modules beside it are not found.\n";
+    if (GetParam()) {
+        wxString rest = result.out;
+        EXPECT_EQ(rest.Replace(told, ""), 1u) << Describe(result);
+        EXPECT_EQ(rest.Replace("ModuleNotFoundError: No module named 'helper'", ""), 2u)
+            << Describe(result);
+    } else {
+        EXPECT_EQ(result.out, "beside\nbeside\n") << Describe(result);
+    }
+}
+
 // An editor may unload the plug-in's module once it has released and destroyed the plug-in.
 // What scripts left behind in the editor (a timer, a queued call, a bound handler, a thread, an
 // atexit function) must not run into an unmapped module: the editor ends cleanly.
