@@ -8,9 +8,10 @@
 # mode, the example "hello" registered from the installed examples, a script of the scripts
 # folder, a completion (jedi, in the installed completion server) and pyflakes' findings.
 # What the run needs in PLUGINS_DIR (the settings file, the scripts folder) is removed again.
+# SOURCE_DIR is the source tree.
 set -euo pipefail
 plugins=$1
-editor=$2
+editor=$(realpath "$2")
 source=$3
 fail() {
   echo "FAIL: $*" >&2
@@ -32,10 +33,12 @@ if readelf -d "$plugins/Coilhatch.so" | grep -E 'RPATH|RUNPATH'; then
   fail "the installed module has a search path of its own"
 fi
 
-[ ! -e "$plugins/Coilhatch.xml" ] && [ ! -e "$plugins/python/scripts" ] ||
+if [ -e "$plugins/Coilhatch.xml" ] || [ -e "$plugins/python/scripts" ]; then
   fail "$plugins is not a fresh install"
+fi
 work=$(mktemp -d)
-trap 'rm -rf "$work" "$plugins/Coilhatch.xml" "$plugins/python/scripts"' EXIT
+# The settings file goes with the lock file that the plug-in's saves take beside it.
+trap 'rm -rf "$work" "$plugins/Coilhatch.xml" "$plugins/.Coilhatch.xml.lock" "$plugins/python/scripts"' EXIT
 cat >"$plugins/Coilhatch.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <config>
