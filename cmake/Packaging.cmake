@@ -25,7 +25,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION # lines of at most 79 characters
   "The plug-in lies in /usr/${COILHATCH_INSTALL_PLUGINS_DIR}, the folder\n"
   "the editor must be given as its plug-ins folder.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_COMPONENTS_ALL plugin)
+# The component "plugin" alone, whatever else the build may install.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};plugin;/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 

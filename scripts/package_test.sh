@@ -76,11 +76,16 @@ for name in wx jedi pyflakes; do
   needed "$name" "$("$python" -c "import $name; print($name.__file__)")"
 done
 
+plugins=${module#.}
+plugins=${plugins%/Coilhatch.so}
+# Its files lie in the plug-ins folder alone (check_installed.sh checks which they are there).
+outside=$(dpkg-deb -c "$deb" | awk -v folder=".$plugins/" '$1 ~ /^-/ && index($6, folder) != 1')
+[ -z "$outside" ] || fail "files of the package outside $plugins:
+$outside"
+
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" ||
   { cat "$work/apt.log"; exit 1; }
 installed=true
-plugins=${module#.}
-plugins=${plugins%/Coilhatch.so}
 # Python writes its compiled modules as on a user's machine, for the removal to take away.
 unset PYTHONDONTWRITEBYTECODE
 start=$SECONDS
