@@ -6,7 +6,7 @@
 # editor's libmarrowpad.so in any package: the packages of the libraries the module links
 # (readelf -d, dpkg -S; at the versions dpkg-shlibdeps gives the module on Debian 12), the Python
 # that the completion server and sys.executable are, and the Python packages the plug-in
-# imports. scripts/package_test.sh checks that each linked library's package is listed.
+# imports. scripts/package_test.sh checks that each of them is in a package it depends on.
 set(COILHATCH_PACKAGE_MAINTAINER "Coilhatch maintainers <maintainers@coilhatch.invalid>"
     CACHE STRING "The Maintainer field of the Debian package")
 
@@ -46,7 +46,8 @@ string(JOIN ", " CPACK_DEBIAN_PACKAGE_DEPENDS
   "python3-jedi"
   "python3-pyflakes")
 
-set(COILHATCH_PACKAGE_PYTHON_DIR ${CPACK_PACKAGING_INSTALL_PREFIX}/${COILHATCH_INSTALL_PLUGINS_DIR}/python)
+set(COILHATCH_PACKAGE_PYTHON_DIR
+    ${CPACK_PACKAGING_INSTALL_PREFIX}/${COILHATCH_INSTALL_PLUGINS_DIR}/python)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/deb/prerm.in ${CMAKE_BINARY_DIR}/deb/prerm @ONLY
   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                    WORLD_EXECUTE)

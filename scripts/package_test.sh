@@ -57,7 +57,8 @@ needed() { # needed WHAT PATH...: the first PATH that a package holds is that pa
   for path in "${@:2}"; do
     package=$(dpkg -S "$path" 2>/dev/null) || continue
     package=${package%%:*}
-    grep -qxF "$package" <<<"$depends" || fail "$1 is $package's, which the package does not depend on"
+    grep -qxF "$package" <<<"$depends" ||
+      fail "$1 is $package's, which the package does not depend on"
     return 0
   done
   fail "no package holds $1"

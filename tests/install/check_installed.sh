@@ -38,7 +38,8 @@ if [ -e "$plugins/Coilhatch.xml" ] || [ -e "$plugins/python/scripts" ]; then
 fi
 work=$(mktemp -d)
 # The settings file goes with the lock file that the plug-in's saves take beside it.
-trap 'rm -rf "$work" "$plugins/Coilhatch.xml" "$plugins/.Coilhatch.xml.lock" "$plugins/python/scripts"' EXIT
+made=("$plugins/Coilhatch.xml" "$plugins/.Coilhatch.xml.lock" "$plugins/python/scripts")
+trap 'rm -rf "$work" "${made[@]}"' EXIT
 cat >"$plugins/Coilhatch.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 <config>
