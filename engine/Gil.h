@@ -5,6 +5,9 @@
 #include "engine/PythonApi.h"
 
 #include <cassert>
+#include <future>
+#include <thread>
+#include <utility>
 
 // Whether the calling thread holds the interpreter lock. Once a script has made a
 // subinterpreter, CPython turns PyGILState_Check() off: it then says yes to every thread. The
@@ -105,3 +108,24 @@ private:
     PyGILState_STATE state;
     PyThreadState* saved;
 };
+
+// Starts a thread of the engine's own that enters Python now and then: `body` runs on it with
+// the thread's one state, which is made before this returns. A calling thread that holds the
+// interpreter lock lends it meanwhile, so that the state is made while no script runs.
+// Throws std::system_error when no thread can be started.
+// PRECONDITION: the interpreter is running.
+template <class Body> void StartOwnThread(Body body) {
+    std::promise<void> made;
+    std::future<void> ready = made.get_future();
+    std::thread([body = std::move(body), made = std::move(made)]() mutable {
+        OwnThreadState own;
+        made.set_value();
+        body(own);
+    }).detach();
+    if (ThisThreadHoldsTheLock()) {
+        const GilRelease lend;
+        ready.wait();
+    } else {
+        ready.wait();
+    }
+}

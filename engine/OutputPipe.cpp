@@ -240,8 +240,7 @@ void ReadForever(Pipe* pipe) {
     }
 }
 
-void DeliverForever(Pipe* pipe) {
-    OwnThreadState own;
+void DeliverForever(Pipe* pipe, OwnThreadState& own) {
     for (;;) {
         std::unique_lock<std::mutex> order(pipe->orderMutex);
         wxString text;
@@ -331,10 +330,7 @@ bool MakePipe() {
         return false;
     }
     try {
-        // The deliverer makes its thread state while this thread lends it the interpreter
-        // lock: no script runs meanwhile.
-        std::thread deliverer(DeliverForever, pipe);
-        deliverer.detach();
+        StartOwnThread([pipe](OwnThreadState& own) { DeliverForever(pipe, own); });
     } catch (const std::exception&) {
         // The reader runs on; what it queues is delivered by drains alone.
     }

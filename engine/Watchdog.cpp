@@ -55,7 +55,7 @@ thread_local RunState* currentRun = nullptr;
 
 int Tick(void*);
 
-void WatchLoop() {
+void WatchLoop(OwnThreadState& own) {
     Shared& shared = TheShared();
     std::unique_lock<std::mutex> lock(shared.mutex);
     for (;;) {
@@ -70,8 +70,10 @@ void WatchLoop() {
         if (Py_AddPendingCall(&Tick, nullptr) == 0) {
             // The interpreter notices a pending call that another thread queued only when
             // its main thread takes the lock anew. Asking for the lock makes the script's
-            // thread hand it over within the interpreter's switch interval (5 ms).
-            const GilGuard gil(GetCoreApi());
+            // thread hand it over within the interpreter's switch interval (5 ms). With the
+            // thread's one state: a state made on every tick allocates while a script may be
+            // swapping Python's allocators (tracemalloc).
+            const OwnThreadState::Hold gil(own);
         } else {
             shared.queued = false; // the queue is full: try again at the next tick
         }
@@ -85,8 +87,12 @@ void SetArmed(bool armed) {
         std::lock_guard<std::mutex> lock(shared.mutex);
         shared.armed = armed;
         if (armed && !shared.threadStarted) {
-            shared.threadStarted = true;
-            std::thread(WatchLoop).detach();
+            try {
+                StartOwnThread(WatchLoop);
+                shared.threadStarted = true;
+            } catch (const std::exception&) {
+                // No watchdog this run: the script runs without a Stop window.
+            }
         }
     }
     shared.changed.notify_all();
