@@ -65,6 +65,7 @@ struct EngineState {
     PyRef loadScript;     // the bound method scriptLoader.load
     PyRef restoreStreams; // the bound method scriptStreams.restore
     PyRef flushStreams;   // the bound method scriptStreams.flush
+    PyRef byLines;        // the bound method scriptStreams.byLines
 };
 EngineState* engineState = nullptr;
 
@@ -87,6 +88,7 @@ void KeepEngineState(PyObject* globals) {
     if (pyrestore) {
         engineState->restoreStreams = pyrestore;
         engineState->flushStreams = Method(globals, "coilhatchStreams", "flush");
+        engineState->byLines = Method(globals, "coilhatchStreams", "byLines");
     }
     PyErr_Clear();
 }
@@ -102,6 +104,11 @@ PyObject* UnfinishedLine(PyObject*, PyObject*) {
     const wxString line = outputpipe::UnfinishedLine();
     const wxScopedCharBuffer utf8 = line.utf8_str();
     return PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.length()), "replace");
+}
+
+// coilhatchOutputIsTerminal(): whether the output is read as on a terminal.
+PyObject* OutputIsTerminal(PyObject*, PyObject*) {
+    return PyBool_FromLong(outputpipe::ShownAsOnATerminal());
 }
 
 // coilhatchOutputDescriptor(): the output pipe's own write end, or -1.
@@ -138,6 +145,8 @@ PyMethodDef engineFunctions[] = {
      "coilhatchDrainPipe(): hands what the output pipe holds to the message output."},
     {"coilhatchUnfinishedLine", UnfinishedLine, METH_NOARGS,
      "coilhatchUnfinishedLine(): the text after the last line feed of the output."},
+    {"coilhatchOutputIsTerminal", OutputIsTerminal, METH_NOARGS,
+     "coilhatchOutputIsTerminal(): whether the output is read as on a terminal."},
     {"coilhatchOutputDescriptor", OutputDescriptor, METH_NOARGS,
      "coilhatchOutputDescriptor(): the output pipe's own write end, or -1."},
     {"coilhatchLastWord", LastWord, METH_O,
@@ -432,6 +441,12 @@ void RunShutdownWork() {
     }
     report::PrintPythonError();
     FlushStreams();
+    // Python code the editor still runs (handlers of its windows) prints with no run left to
+    // flush it, into an interpreter that is never finalized: by lines from now on.
+    if (engineState && engineState->byLines) {
+        PyRef pyresult = PyRef::Steal(PyObject_CallNoArgs(engineState->byLines.Get()));
+        report::PrintPythonError();
+    }
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "engine/OutputPipe.h"
 
 #include "engine/Report.h"
+#include "plugin/Extensions.h"
 
 
 #include <fcntl.h>
@@ -478,6 +479,13 @@ void Drain() {
     in.lock();
     pipe.delivered.wait_for(in, std::chrono::seconds(1),
                             [&pipe, upTo] { return pipe.deliveredCount >= upTo; });
+}
+
+bool ShownAsOnATerminal() {
+    if (!EditorInBatchMode())
+        return true;
+    const int editors = attached ? editorOut : STDOUT_FILENO;
+    return editors >= 0 && isatty(editors);
 }
 
 void Say(const wxString& text) {

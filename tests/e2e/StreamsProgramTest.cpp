@@ -23,10 +23,12 @@ namespace {
 
 const wxString program = COILHATCH_BIN_DIR "/marrowpad";
 
-// Prints around a child's, a shell's and the C library's output.
+// Prints around a child's, a shell's and the C library's output. Standard output is buffered by
+// blocks in batch mode to a pipe, as python3's: a print that must come before a child's output
+// is flushed, as it must be outside.
 const char* const childrenScript = "import ctypes, os, subprocess, sys\n"
                                    "def MpMain():\n"
-                                   "    print('before')\n"
+                                   "    print('before', flush=True)\n"
                                    "    subprocess.run(['echo', 'hi'])\n"
                                    "    os.system('echo hi')\n"
                                    "    libc = ctypes.CDLL(None)\n"

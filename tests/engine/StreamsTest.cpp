@@ -50,12 +50,13 @@ TEST_P(EngineStreamsBothWays, ChildrenAndDescriptorsReachTheOutputInOrderWithPri
                               "    os.write(1, b'raw out\\n')\n"
                               "    os.write(2, b'raw err\\n')\n"
                               "    sys.stdout.buffer.write(b'buffer\\n')\n"
+                              "    sys.stdout.buffer.flush()\n"
                               "    subprocess.run([sys.executable, '-c', 'print(\"child\")'],\n"
                               "                   stdout=sys.stdout, check=True)\n"
                               "    print('after')\n"),
         false));
     // Everything is in the output when the run returns.
-    EXPECT_EQ(Output(), "before\nhi\nthere\nerr\nraw out\nraw err\nbuffer\nchild\nafter\n");
+    EXPECT_EQ(Output(), "before\nhi\nthere\nerr\nraw out\nraw err\nbuffer\nchild\nafter\n") << Output();
     EXPECT_TRUE(modal.TakeMessageBoxes().empty());
 }
 
