@@ -14,6 +14,10 @@
 #include <mutex>
 #include <string>
 
+// Far larger than the plug-in's declaration of the store (a virtual table pointer): a plug-in
+// that made it in room of its own idea of the size would be overrun.
+static_assert(sizeof(CConfigManagement) > 256, "the store keeps its data in the object");
+
 namespace {
 
 constexpr std::uint32_t liveMagic = 0x4D50434Du;
