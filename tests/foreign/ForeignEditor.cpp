@@ -220,6 +220,11 @@ bool ForeignApp::OnInit() {
     frame->Show();
     CallAfter([this] {
         DriveThePlugin();
+        if (failures == 0)
+            wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
+        else
+            std::fprintf(report, "ForeignEditor: the plug-ins folder is kept: %s\n",
+                         static_cast<const char*>(folder.utf8_str()));
         CAppManagement::Get()->SetAppWindow(nullptr);
         frame->Destroy();
     });
@@ -303,12 +308,6 @@ void ForeignApp::DriveThePlugin() {
             loop->YieldFor(wxEVT_CATEGORY_ALL);
     }
     CheckSettingsWritten();
-
-    if (failures == 0)
-        wxFileName::Rmdir(folder, wxPATH_RMDIR_RECURSIVE);
-    else
-        std::fprintf(report, "ForeignEditor: the plug-ins folder is kept: %s\n",
-                     static_cast<const char*>(folder.utf8_str()));
 }
 
 void ForeignApp::RunScriptFromMenu(CPlugin* plugin) {
