@@ -189,13 +189,14 @@ private:
 };
 
 bool ForeignApp::OnInit() {
-    // The command line is this program's own (main); the toolkit reads none.
-    char folderTemplate[] = "/tmp/foreign-editor-XXXXXX";
-    if (!mkdtemp(folderTemplate)) {
+    // wxApp::OnInit is left out: the command line is main's, the toolkit reads none of it.
+    std::string folderTemplate =
+        std::string(wxFileName::GetTempDir().fn_str()) + "/foreign-editor-XXXXXX";
+    if (!mkdtemp(folderTemplate.data())) {
         std::fprintf(report, "ForeignEditor: no temporary folder\n");
         return false;
     }
-    folder = folderTemplate;
+    folder = wxString(folderTemplate.c_str(), *wxConvFileName);
     settingsPath = folder + "/Coilhatch.xml";
     scriptPath = folder + "/foreign_probe.py";
     markerPath = folder + "/marker.txt";
