@@ -14,6 +14,9 @@
 //
 // The message output is not among these services: a plug-in reaches it through the editor's
 // Python module (MpAPI), as scripts do.
+//
+// Built against the editor's own SDK (see plugin/Plugin.h), its header declares these classes
+// and events, with their data; the event-table macros below stay ours.
 #pragma once
 
 #include "plugin/Plugin.h"
@@ -21,6 +24,8 @@
 #include <wx/event.h>
 #include <wx/stc/stc.h>
 #include <wx/string.h>
+
+#ifndef MARROWPAD_SDK_HEADER
 
 class wxFrame;
 
@@ -32,13 +37,6 @@ wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_COMPLETEEND, wxCommandEvent)
 // Sent to the main frame: open the file named by the event's string (or bring its tab forward);
 // a positive int puts the caret on that line, counted from 1.
 wxDECLARE_EXPORTED_EVENT(MP_INTERFACE, wxEVT_EDITOR_OPEN, wxCommandEvent);
-
-// Event-table entries for the editor's events, for any id.
-#define EVT_EDITOR_COMPLETEBEGIN(func)                                                             \
-    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
-#define EVT_EDITOR_COMPLETEEND(func)                                                               \
-    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
-#define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))
 
 // A named item of the editor: "PluginsPath" (the plug-ins folder) and "ExecPath" (the program
 // folder).
@@ -104,3 +102,12 @@ public:
     // The current editor, or null when none is open.
     CSyntaxEditor* GetCurrentEditor();
 };
+
+#endif // MARROWPAD_SDK_HEADER
+
+// Event-table entries for the editor's events, for any id.
+#define EVT_EDITOR_COMPLETEBEGIN(func)                                                             \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEBEGIN, wxCommandEventHandler(func))
+#define EVT_EDITOR_COMPLETEEND(func)                                                               \
+    wx__DECLARE_EVT0(wxEVT_EDITOR_COMPLETEEND, wxCommandEventHandler(func))
+#define EVT_EDITOR_OPEN(func) wx__DECLARE_EVT0(wxEVT_EDITOR_OPEN, wxCommandEventHandler(func))

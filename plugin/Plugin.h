@@ -9,6 +9,10 @@
 // (adding, removing or reordering a virtual operation or a member, changing a member's type)
 // breaks every plug-in built before it: bump MP_PLUGIN_INTERFACE_VERSION and rebuild them all.
 // Adding a non-virtual helper or a new class leaves built plug-ins working.
+//
+// Built against the editor's own SDK (MARROWPAD_SDK_HEADER names its header), the SDK's
+// declarations of these classes are the ones used; the entry points' types and MP_INTERFACE
+// stay ours.
 #pragma once
 
 #include <wx/event.h>
@@ -16,7 +20,15 @@
 
 #include <cstdint>
 
+#ifdef MARROWPAD_SDK_HEADER
+#include MARROWPAD_SDK_HEADER
+#endif
+
+#ifndef MP_INTERFACE
 #define MP_INTERFACE __attribute__((visibility("default")))
+#endif
+
+#ifndef MARROWPAD_SDK_HEADER
 
 // The version of the layout below; see the note at the top of this file.
 constexpr int MP_PLUGIN_INTERFACE_VERSION = 1;
@@ -131,6 +143,8 @@ public:
     CMainClientPlugin();
     ~CMainClientPlugin() override;
 };
+
+#endif // MARROWPAD_SDK_HEADER
 
 // The two entry points, looked up by these plain names.
 extern "C" {
