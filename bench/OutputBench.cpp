@@ -3,7 +3,10 @@
 // default) a sample ends when the editor's Output pane shows the last line and has painted
 // it; with --batch the output goes as in the editor's batch mode, to a file, and a sample ends
 // when the file holds all of it. Each mode also tells how much the process grew in its first
-// run, against the text that the output and the pane keep.
+// run, against the text that the output and the pane keep. Beside them, python3.11 runs the
+// same loop with its standard output a pipe (read and dropped by a thread of the bench), as
+// Python buffers it there (by blocks; by lines for the pane's figure, as the pane is read like a
+// terminal), PYTHONUNBUFFERED as the bench's own environment has it: its loop and flush alone.
 #include "bench/Bench.h"
 
 #include "engine/Coilhatch.h"
@@ -19,6 +22,7 @@
 #include <wx/frame.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +34,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -44,6 +49,9 @@ public:
         host::SetAppWindow(frame);
         host::GetNameItem("PluginsPath")->SetAttribute(0, pluginsPath);
         host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        // Without the pane the editor runs as in batch mode: Python buffers its standard output
+        // as for the editor's own, here the bench's (by blocks unless it is a terminal).
+        host::GetNameItem("BatchMode")->SetAttribute(0, withPane ? "0" : "1");
         frame->Show();
     }
     ~PaneEditor() {
@@ -126,6 +134,59 @@ bool WaitForPane(wxEventLoopBase& loop, COutputPane* pane, const wxString& last)
     }
     pane->Unbind(wxEVT_STC_PAINTED, onPainted);
     return done;
+}
+
+// python3.11 printing `lines` lines to a pipe: the seconds of its loop and final flush, as it
+// measures them itself; negative when it cannot be run.
+double PythonToPipe(int lines, bool byLines) {
+    const std::string code =
+        std::string("import sys, time\n") +
+        (byLines ? "sys.stdout.reconfigure(line_buffering=True)\n" : "") +
+        "start = time.perf_counter()\n"
+        "for i in range(" +
+        std::to_string(lines) +
+        "):\n"
+        "    print('line', i)\n"
+        "sys.stdout.flush()\n"
+        "sys.stderr.write(repr(time.perf_counter() - start))\n";
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0)
+        return -1;
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        for (const int fd : {out[0], out[1], err[0], err[1]})
+            close(fd);
+        execl(COILHATCH_PYTHON_EXECUTABLE, COILHATCH_PYTHON_EXECUTABLE, "-c", code.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    std::thread drain([fd = out[0]] {
+        char buffer[65536];
+        while (read(fd, buffer, sizeof buffer) > 0) {
+        }
+    });
+    std::string said;
+    char buffer[256];
+    ssize_t got = 0;
+    while ((got = read(err[0], buffer, sizeof buffer)) > 0)
+        said.append(buffer, static_cast<size_t>(got));
+    drain.join();
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || status != 0)
+        return -1;
+    return std::atof(said.c_str());
 }
 
 double Median(std::vector<double> values) {
@@ -224,12 +285,14 @@ int Output(int argc, char** argv) {
 
         std::vector<double> script;
         std::vector<double> baseline;
-        std::vector<double> run; // the script alone, before its output is all out
+        std::vector<double> run;    // the script alone, before its output is all out
+        std::vector<double> python; // python3.11 to a pipe
         for (int i = 0; i < samples; ++i) {
-            // Interleaved, so that a slow moment of the machine hits both alike.
+            // Interleaved, so that a slow moment of the machine hits all alike.
             baseline.push_back(Seconds([&] { ok = plugin.RunScript(buffered, false) && ok; }));
             script.push_back(printed(ran));
             run.push_back(ran);
+            python.push_back(PythonToPipe(lineCount, !batch));
         }
         plugin.OnRelease();
         if (batch) {
@@ -244,9 +307,13 @@ int Output(int argc, char** argv) {
             const double s = Median(script);
             const double b = Median(baseline);
             const double mb = 1024.0 * 1024.0;
-            std::printf("output%s: MpMain printing %d lines, %d samples each\n",
+            std::printf("output%s: MpMain printing %d lines, %d samples each%s\n",
                         batch ? " --batch (to a file)" : " (into the Output pane)", lineCount,
-                        samples);
+                        samples,
+                        batch && isatty(STDOUT_FILENO)
+                            ? " (the bench's standard output is a terminal: Python buffers by "
+                              "lines, as for an editor in batch mode on a terminal)"
+                            : "");
             std::printf("  into io.StringIO (median):           %.1f ms\n", b * 1e3);
             std::printf("  %s (median): %.1f ms\n",
                         batch ? "to the file, all written        "
@@ -254,6 +321,12 @@ int Output(int argc, char** argv) {
                         s * 1e3);
             std::printf("    of which the script's run (median): %.1f ms\n", Median(run) * 1e3);
             std::printf("  ratio script / StringIO: %.2f\n", s / b);
+            const double p = Median(python);
+            const char* unbuffered = std::getenv("PYTHONUNBUFFERED");
+            std::printf("  python3.11 to a pipe, %s (median): %.1f ms; ratio script / python3.11: "
+                        "%.2f (PYTHONUNBUFFERED %s)\n",
+                        batch ? "buffered as Python does" : "line-buffered", p * 1e3,
+                        p > 0 ? s / p : 0.0, unbuffered && *unbuffered ? unbuffered : "unset");
             std::printf("  the first run, right after attach: ratio %.2f (%.0f%% of the later "
                         "runs')\n",
                         firstScript / firstBaseline,
