@@ -25,7 +25,7 @@ then the object in UTF-8. Every request carries an "id" and a "kind"; every answ
     goto      {"text", "line", "column", "path"}
               -> {"path": P or null, "line": L, "column": C}, or {} when nothing is found
     hover     {"text", "line", "column", "path"} -> {"text": S or null}
-    status    -> {"warm": B, "pid": N, "rss": BYTES}
+    status    -> {"warm": B, "pid": N, "rss": BYTES, "jedi": N, "check": N}
 
 line counts from 1 and column from 0, in characters; path is the document's file or null;
 sys_path is the module path of the editor's scripts, which the other kinds take from the
@@ -69,12 +69,12 @@ CHANNEL_FD = 3
 MAX_FRAME = 256 * 1024 * 1024
 
 # Seconds from a request's coming to its answer, at most.
-BUDGET = 1.5
+BUDGET = float(os.environ.get("COILHATCH_COMPLETION_BUDGET") or 1.5)
 # Seconds that work made pointless by a later request may still take before its worker is
 # ended: a worker ended loses what jedi has learnt, and the one taking its place learns it anew.
 ABANDON_AFTER = 0.3
 # A worker that has grown past this (resident bytes) is replaced.
-MEMORY_LIMIT = 150 * 1024 * 1024
+MEMORY_LIMIT = int(os.environ.get("COILHATCH_COMPLETION_MEMORY") or 150 * 1024 * 1024)
 
 # Completions that load what later requests need; each is one warm-up step.
 _WARM_TEXTS = (
@@ -250,7 +250,7 @@ class Server:
         self.waiting = []
         _stub_folder(exec_path, folder)
         self.jedi = self._start("jedi")
-        self.spare = self._start("jedi")
+        self.spare = self._start("spare")
         self.checker = self._start("check")
 
     def _start(self, role):
@@ -267,7 +267,8 @@ class Server:
             return
         if worker is self.jedi:
             self.jedi = self.spare
-        self.spare = self._start("jedi")
+            self.jedi.channel.send({"kind": "activate"})
+        self.spare = self._start("spare")
 
     def serve_forever(self):
         try:
@@ -363,7 +364,8 @@ class Server:
                 self.waiting.remove(job)
                 if job.kind == "status":
                     self.answer(job, {"warm": self.jedi.warm, "pid": os.getpid(),
-                                      "rss": self.rss()})
+                                      "rss": self.rss(), "jedi": self.jedi.process.pid,
+                                      "check": self.checker.process.pid})
                     continue
                 request = job.request
                 if job.kind == "complete" and isinstance(request.get("request"), dict):
@@ -459,6 +461,9 @@ class Engine:
         self._module_path = None
         self.scripts_path = sys.path  # the module path of the editor's scripts, as last told
         self.warm_steps = list(self._warm_up_steps())
+        # A spare loads jedi alone, and warms up once it takes the jedi worker's place: until
+        # then it holds little memory.
+        self.active = role != "spare"
 
     # -- the module path -------------------------------------------------------------------
 
@@ -487,7 +492,7 @@ class Engine:
     # -- warm-up ---------------------------------------------------------------------------
 
     def _warm_up_steps(self):
-        if self.role != "jedi":
+        if self.role == "check":
             yield autocomp_insight._load_pyflakes
             return
         sys_path = self.module_path(sys.path)
@@ -511,11 +516,15 @@ class Engine:
     # -- requests --------------------------------------------------------------------------
 
     def serve_forever(self):
-        if self.role == "jedi":
+        if self.role != "check":
             autocomp_core._load_jedi()  # what every request needs comes first
         while not self.channel.closed:
-            for request in self.channel.read_available(None if not self.warm_steps else 0):
+            warming = self.active and self.warm_steps
+            for request in self.channel.read_available(0 if warming else None):
                 if request is None:
+                    continue
+                if request.get("kind") == "activate":
+                    self.active = True
                     continue
                 try:
                     reply = self.answer(request)
@@ -528,7 +537,7 @@ class Engine:
                 if autocomp_shortcuts.failed():
                     reply["shortcut_off"] = True
                 self.channel.send(reply)
-            if self.warm_steps and not self.channel.closed:
+            if self.active and self.warm_steps and not self.channel.closed:
                 self.warm_up_step()
                 if not self.warm_steps:
                     self.channel.send({"warm": True})
