@@ -84,6 +84,11 @@ _WARM_TEXTS = (
     "import MpAPI\nMpAPI.CEditorManagement_Get().GetCurrentEditor().GetLin",
 )
 
+# Seconds that a request waits at most for a worker that is starting.
+STARTING = 20.0
+
+_KINDS = ("complete", "prepare", "diagnose", "goto", "hover", "status")
+
 # Kinds served after every other waiting request.
 _BACKGROUND = ("diagnose", "prepare")
 
@@ -196,6 +201,7 @@ class Worker:
         self.folder = folder
         self.channel = Channel(ours)
         self.job = None
+        self.ready = None  # when it had loaded jedi (or pyflakes)
         self.warm = False
         self.rss = 0
 
@@ -280,10 +286,10 @@ class Server:
 
     def step(self):
         now = time.monotonic()
-        deadlines = [job.came + BUDGET for job in self.waiting]
+        deadlines = [self.deadline(job, self.worker_for(job)) for job in self.waiting]
         for worker in self.workers():
             if worker.job is not None:
-                deadlines.append(worker.job.came + BUDGET)
+                deadlines.append(self.deadline(worker.job, worker))
                 if worker.job.pointless:
                     deadlines.append(worker.job.sent + ABANDON_AFTER)
         timeout = max(min(deadlines) - now, 0) if deadlines else None
@@ -299,10 +305,25 @@ class Server:
         self.expire(time.monotonic())
         self.hand_out()
 
+    def worker_for(self, job):
+        return self.checker if job.kind == "diagnose" else self.jedi
+
+    def deadline(self, job, worker):
+        """When a job is answered at the latest. The budget runs from the job's coming, or from
+        when its worker was ready if later: a worker starting (loading jedi) is not ended for
+        that, which would only start another."""
+        if worker.ready is None:
+            return job.came + STARTING
+        return max(job.came, worker.ready) + BUDGET
+
     def take(self, requests):
         now = time.monotonic()
         for request in requests:
             if request is None:
+                continue
+            if request.get("kind") not in _KINDS:
+                self.channel.send({"id": request.get("id"),
+                                   "error": "unknown kind %r" % (request.get("kind"),)})
                 continue
             job = Job(request, now)
             if job.kind in _LATEST_ONLY:
@@ -318,6 +339,9 @@ class Server:
                 continue
             if "warm" in message:
                 worker.warm = bool(message["warm"])
+                continue
+            if "ready" in message:
+                worker.ready = time.monotonic()
                 continue
             worker.rss = message.pop("rss", 0)
             job, worker.job = worker.job, None
@@ -347,11 +371,11 @@ class Server:
                 continue
             if job.pointless and now >= job.sent + ABANDON_AFTER:
                 self._replace(worker)
-            elif now >= job.came + BUDGET:
+            elif now >= self.deadline(job, worker):
                 self._replace(worker)
                 if not job.pointless:
                     self.answer_at_once(job)
-        for job in [j for j in self.waiting if now >= j.came + BUDGET]:
+        for job in [j for j in self.waiting if now >= self.deadline(j, self.worker_for(j))]:
             self.waiting.remove(job)
             self.answer_at_once(job)
 
@@ -363,9 +387,7 @@ class Server:
                     break
                 self.waiting.remove(job)
                 if job.kind == "status":
-                    self.answer(job, {"warm": self.jedi.warm, "pid": os.getpid(),
-                                      "rss": self.rss(), "jedi": self.jedi.process.pid,
-                                      "check": self.checker.process.pid})
+                    self.answer(job, self.status())
                     continue
                 request = job.request
                 if job.kind == "complete" and isinstance(request.get("request"), dict):
@@ -401,8 +423,14 @@ class Server:
         text, line, column, job.shift = autocomp_core.around_caret(text, line, column)
         return dict(asked, text=text, line=line, column=column)
 
-    def rss(self):
-        return resident_bytes() + sum(resident_bytes(w.process.pid) for w in self.workers())
+    def status(self):
+        return {
+            "warm": self.jedi.warm,
+            "pid": os.getpid(),
+            "rss": resident_bytes() + sum(resident_bytes(w.process.pid) for w in self.workers()),
+            "jedi": self.jedi.process.pid,
+            "check": self.checker.process.pid,
+        }
 
     def answer(self, job, message):
         reply = dict(message)
@@ -421,7 +449,9 @@ class Server:
         kind = job.kind
         if kind == "prepare":
             return
-        if kind == "complete":
+        if kind == "status":
+            message = self.status()
+        elif kind == "complete":
             asked = job.request.get("request")
             asked = asked if isinstance(asked, dict) else {}
             try:
@@ -516,8 +546,12 @@ class Engine:
     # -- requests --------------------------------------------------------------------------
 
     def serve_forever(self):
-        if self.role != "check":
-            autocomp_core._load_jedi()  # what every request needs comes first
+        # What every request needs comes first.
+        if self.role == "check":
+            autocomp_insight._load_pyflakes()
+        else:
+            autocomp_core._load_jedi()
+        self.channel.send({"ready": True})
         while not self.channel.closed:
             warming = self.active and self.warm_steps
             for request in self.channel.read_available(0 if warming else None):

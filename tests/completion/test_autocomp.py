@@ -738,6 +738,9 @@ class Server(unittest.TestCase):
     """The completion server as the plug-in runs it: a process whose descriptor 3 is one end of a
     socket pair."""
 
+    # What the server's environment has besides the test's.
+    environment = {}
+
     def setUp(self):
         self.ours, theirs = socket.socketpair()
         self.addCleanup(self.ours.close)
@@ -750,6 +753,7 @@ class Server(unittest.TestCase):
             close_fds=False,
             stdin=subprocess.DEVNULL,
             stderr=subprocess.PIPE,
+            env=dict(os.environ, **self.environment),
         )
         theirs.close()
         self.addCleanup(self.stop)
@@ -854,6 +858,94 @@ class Server(unittest.TestCase):
         self.receive()
         self.server.send_signal(signal.SIGTERM)
         self.assertEqual(self.server.wait(timeout=60), -signal.SIGTERM)
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    return True
+
+
+def wait_until(condition, seconds=60):
+    """Whether the condition came true before the time ran out (checked every 10 ms)."""
+    end = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+class ServerWorkers(unittest.TestCase):
+    """The server hands the work to workers that it ends and replaces: past the time budget (the
+    request is answered from the text alone), when one dies, and when one has grown too big."""
+
+    environment = {}
+    setUp, stop, send, receive, complete = (
+        Server.setUp, Server.stop, Server.send, Server.receive, Server.complete)
+
+    def status(self, id=100):
+        self.send({"id": id, "kind": "status"})
+        return self.receive()
+
+    def replaced_after(self, action):
+        """The jedi worker before and after the action, once the one before has ended."""
+        before = self.status()["jedi"]
+        answer = action()
+        after = self.status()["jedi"]
+        self.assertNotEqual(after, before)
+        self.assertTrue(wait_until(lambda: not alive(before)))
+        return answer
+
+    def test_a_worker_that_dies_is_replaced(self):
+        killed = [self.status()["jedi"]]
+        os.kill(killed[0], signal.SIGKILL)
+        self.assertTrue(wait_until(lambda: self.status()["jedi"] != killed[0]))
+        self.complete(1, "import os\nos.pa")
+        self.assertIn("path", self.receive()["items"])
+
+    def test_large_documents_are_completed_around_the_caret(self):
+        statement = "value = [1, 2, 3]; "
+        one_line = "import os\n" + statement * (5 * 1024 * 1024 // len(statement)) + "os.pa"
+        lines = long_document(20000)
+        for id, text in enumerate((one_line, lines)):
+            with self.subTest(lines=text.count("\n") + 1):
+                self.complete(id, text)
+                self.assertIn("path", self.receive()["items"])
+
+
+class ServerPastItsBudget(ServerWorkers):
+    environment = {"COILHATCH_COMPLETION_BUDGET": "0.01"}
+
+    def test_work_past_the_budget_is_ended_and_answered_from_the_text(self):
+        # Nothing that jedi answers in 10 ms: the answer comes from the text and the modules
+        # loaded, as without jedi.
+        text = long_document(3000).replace("os.pa", "counter_value = 1\ncou")
+
+        def ask():
+            self.complete(1, text)
+            return self.receive()
+
+        answer = self.replaced_after(ask)
+        self.assertEqual(answer["id"], 1)
+        self.assertIn("counter_value", answer["items"])
+        # And the next is answered too.
+        self.complete(2, "import os\nos.pa")
+        self.assertIn("path", self.receive()["items"])
+
+
+class ServerPastItsMemory(ServerWorkers):
+    environment = {"COILHATCH_COMPLETION_MEMORY": "1"}
+
+    def test_a_worker_grown_too_big_is_replaced_once_it_has_answered(self):
+        for id in range(2):
+            def ask(id=id):
+                self.complete(id, "import os\nos.pa")
+                return self.receive()
+
+            self.assertIn("path", self.replaced_after(ask)["items"])
 
 
 if __name__ == "__main__":
