@@ -128,6 +128,9 @@ void CompletionHook::DropPending(const std::function<bool(const Pending&)>& whic
 }
 
 void CompletionHook::OnAnswer(unsigned, const nlohmann::json& answer) {
+    // Said once by the server (the completion shortcut has stepped out after a fault).
+    if (const auto notice = answer.find("notice"); notice != answer.end() && notice->is_string())
+        say(wxString::FromUTF8(notice->get<std::string>()) + "\n");
     const auto id = answer.find("id");
     if (id == answer.end() || !id->is_number_unsigned())
         return;
@@ -147,8 +150,11 @@ void CompletionHook::OnAnswer(unsigned, const nlohmann::json& answer) {
 }
 
 void CompletionHook::OnServerEnd(unsigned generation) {
-    // The server died: what was sent to it will not be answered. The next request starts it
-    // again.
+    // The server died: a new one is asked what it left unanswered.
+    if (server.Recover(generation))
+        return;
+    // Or no server could be started: what was sent will not be answered. The next request
+    // starts it again.
     DropPending([generation](const Pending& asked) { return asked.generation == generation; });
     insight.OnServerEnd(generation);
 }

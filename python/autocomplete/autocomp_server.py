@@ -26,11 +26,13 @@ then the object in UTF-8. Every request carries an "id" and a "kind"; every answ
               -> {"path": P or null, "line": L, "column": C}, or {} when nothing is found
     hover     {"text", "line", "column", "path"} -> {"text": S or null}
     status    -> {"warm": B, "pid": N, "rss": BYTES, "jedi": N, "check": N}
+                 (rss: the resident memory of the server and its workers together; jedi and
+                 check: the process ids of the workers doing jedi's and pyflakes' work)
 
 line counts from 1 and column from 0, in characters; path is the document's file or null;
 sys_path is the module path of the editor's scripts, which the other kinds take from the
-latest completion; document tells the editor's documents apart. A diagnostic's line and column are pyflakes' own (both from 1), its start and end the
-bytes of that line to mark. A request that a later one of the same kind (for the same
+latest completion; document tells the editor's documents apart. A diagnostic's line and column
+are pyflakes' own (both from 1), its start and end the bytes of that line to mark. A request that a later one of the same kind (for the same
 document) makes pointless, asked again before it was served, is not answered. A request that
 fails is answered {"error": S}.
 
@@ -40,9 +42,11 @@ out of jedi after a fault, say).
 The work is done in worker processes of the server's own, which it ends and replaces whenever
 they take too long: this process only reads the requests, hands them out and answers, and never
 waits on jedi or pyflakes. One worker runs jedi, one stands by with jedi loaded to take its place
-at once, and one runs pyflakes. Every request is answered within BUDGET seconds of its coming: a
-completion that jedi has not worked out by then is answered from the text alone (as without
-jedi), and its worker is ended. Work that a later request of the same kind makes pointless is
+at once, and one runs pyflakes. Every request is answered within BUDGET seconds of its coming
+(or of its worker's having loaded jedi, when it came while the worker started): a completion
+that jedi has not worked out by then is answered from the text alone (as without jedi), and its
+worker is ended. BUDGET and MEMORY_LIMIT can be set in the environment, as
+COILHATCH_COMPLETION_BUDGET (seconds) and COILHATCH_COMPLETION_MEMORY (bytes). Work that a later request of the same kind makes pointless is
 ended too, unless it is about to finish. A large document is completed from the text around the
 caret (autocomp_core.around_caret). A worker whose memory has grown past MEMORY_LIMIT is replaced
 once idle: jedi's caches are never given back otherwise.
@@ -190,11 +194,12 @@ class Worker:
 
     def __init__(self, role, exec_path, folder, shortcut):
         ours, theirs = socket.socketpair()
+        server = os.getpid()
         command = [sys.executable, os.path.abspath(__file__), "--worker", role,
                    str(theirs.fileno()), exec_path, folder or "", "1" if shortcut else "0"]
         self.process = subprocess.Popen(
             command, pass_fds=(theirs.fileno(),), stdin=subprocess.DEVNULL,
-            stdout=sys.stderr.fileno(), preexec_fn=_end_with_parent,
+            stdout=sys.stderr.fileno(), preexec_fn=lambda: _end_with_parent(server),
         )
         theirs.close()
         self.role = role
@@ -230,14 +235,18 @@ class Worker:
             pass
 
 
-def _end_with_parent():
-    # A worker busy in jedi never reads that the server has gone: the kernel ends it.
-    try:
-        import ctypes
+_libc = None
 
-        ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+def _end_with_parent(server):
+    # A worker busy in jedi never reads that the server has gone: the kernel ends it (and a
+    # server that ended before this line is seen at once).
+    try:
+        _libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
     except Exception:
         pass
+    if os.getppid() != server:
+        os._exit(1)
 
 
 def _refused(folder):
@@ -665,6 +674,13 @@ def main(argv):
         return
     exec_path = argv[1] if len(argv) > 1 else os.path.dirname(os.path.abspath(__file__))
     folder = argv[2] if len(argv) > 2 else None
+    global _libc
+    try:
+        import ctypes
+
+        _libc = ctypes.CDLL(None, use_errno=True)
+    except Exception:  # the workers then end when they next read from the server
+        pass
     connection = socket.socket(fileno=CHANNEL_FD)
     Server(Channel(connection), exec_path, folder).serve_forever()
 
