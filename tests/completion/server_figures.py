@@ -92,6 +92,19 @@ def many_lines(count):
     return "\n".join(lines[: count - 1] + ["os.pa"])
 
 
+def resident_mb(pid):
+    try:
+        with open("/proc/%d/statm" % pid) as statm:
+            return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE") / 1e6
+    except OSError:
+        return 0.0
+
+
+def memory(status):
+    return "rss %.1f MB (server and workers; the server %.1f, the jedi worker %.1f)" % (
+        status["rss"] / 1e6, resident_mb(status["pid"]), resident_mb(status["jedi"]))
+
+
 def caret_at_end(text):
     lines = text.split("\n")
     return len(lines), len(lines[-1])
@@ -103,7 +116,7 @@ def main(argv):
         driver = Driver(folder)
         try:
             driver.wait_warm()
-            print("idle, warm: rss %.1f MB" % (driver.status()["rss"] / 1e6))
+            print("idle, warm: " + memory(driver.status()))
             for name, text in (
                 ("one line of 5 MB", one_long_line(5 * 1024 * 1024)),
                 ("20,000 lines", many_lines(20000)),
@@ -123,14 +136,17 @@ def main(argv):
             ]
             start = time.monotonic()
             slowest = 0.0
+            workers = {driver.status()["jedi"]}
             for i in range(requests):
                 text = texts[i % len(texts)] + "\n# %d\n" % i  # a new text every time
                 lines = text.split("\n")
                 _, took = driver.complete(text, len(lines) - 2, len(lines[-3]))
                 slowest = max(slowest, took)
+                if i % 50 == 49:
+                    workers.add(driver.status()["jedi"])
             status = driver.status()
-            print("%d requests in %.1f s, slowest %.2f s: rss %.1f MB (server and workers)"
-                  % (requests, time.monotonic() - start, slowest, status["rss"] / 1e6))
+            print("%d requests in %.1f s, slowest %.2f s, %d jedi workers: %s"
+                  % (requests, time.monotonic() - start, slowest, len(workers), memory(status)))
         finally:
             driver.stop()
 
