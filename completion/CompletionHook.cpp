@@ -128,9 +128,6 @@ void CompletionHook::DropPending(const std::function<bool(const Pending&)>& whic
 }
 
 void CompletionHook::OnAnswer(unsigned, const nlohmann::json& answer) {
-    // Said once by the server (the completion shortcut has stepped out after a fault).
-    if (const auto notice = answer.find("notice"); notice != answer.end() && notice->is_string())
-        say(wxString::FromUTF8(notice->get<std::string>()) + "\n");
     const auto id = answer.find("id");
     if (id == answer.end() || !id->is_number_unsigned())
         return;

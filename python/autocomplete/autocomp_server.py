@@ -36,8 +36,9 @@ are pyflakes' own (both from 1), its start and end the bytes of that line to mar
 document) makes pointless, asked again before it was served, is not answered. A request that
 fails is answered {"error": S}.
 
-An answer may carry "notice": a sentence for the user, sent once (the completion shortcut went
-out of jedi after a fault, say).
+What the user is to know of the server (that the completion shortcut went out of jedi after a
+fault, say) it writes to its standard error, which reaches the editor's message output: each
+sentence once, whichever worker found it.
 
 The work is done in worker processes of the server's own, which it ends and replaces whenever
 they take too long: this process only reads the requests, hands them out and answers, and never
@@ -261,7 +262,6 @@ class Server:
         self.folder = folder
         self.shortcut = True  # the completion shortcut goes into new workers
         self.notices = set()  # told already
-        self.untold = []  # notices for the next answer
         self.scripts_path = None  # the module path of the editor's scripts, as last told
         self.waiting = []
         _stub_folder(exec_path, folder)
@@ -358,7 +358,6 @@ class Server:
             notice = message.pop("notice", None)
             if notice and notice not in self.notices:
                 self.notices.add(notice)
-                self.untold.append(notice)
                 sys.stderr.write(notice + "\n")
                 sys.stderr.flush()
             if message.pop("shortcut_off", False):
@@ -444,9 +443,6 @@ class Server:
 
     def answer(self, job, message):
         reply = dict(message)
-        if self.untold:
-            reply["notice"] = "\n".join(self.untold)
-            self.untold = []
         if job.shift and job.kind == "goto" and reply.get("line") == job.request.get("line"):
             if reply.get("path") is None and isinstance(reply.get("column"), int):
                 reply["column"] += job.shift  # the caret line was cut before the caret

@@ -20,7 +20,6 @@ import collections
 import hashlib
 import inspect
 import re
-import sys
 
 
 def _source_is(function, digest):
@@ -109,6 +108,7 @@ def _names(jedi):
 def install_jedi(jedi):
     """Puts the completion shortcut into jedi; False when its code is not the one known, or it
     does not give jedi's own answers."""
+    global _notice
     if not enabled or _replaced:
         return False
     try:
@@ -154,7 +154,6 @@ def install_jedi(jedi):
                 "Python completion: the shortcut through jedi failed (%s: %s) and is left out; "
                 "jedi's own completion is used from now on." % (type(error).__name__, error)
             )
-            sys.stderr.write(_notice + "\n")
             return found
         finally:
             _word = outer
@@ -230,8 +229,10 @@ def install_jedi(jedi):
         agree = False
     if not agree:
         _put_back()
-        sys.stderr.write("Python completion: the shortcut through jedi is left out: its "
-                         "answers differ from jedi's own.\n")
+        _notice = (
+            "Python completion: the shortcut through jedi is left out: its answers differ from "
+            "jedi's own."
+        )
     return agree
 
 

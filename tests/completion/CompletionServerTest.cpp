@@ -175,6 +175,46 @@ TEST_F(CompletionServerTest, ARequestOfAServerThatDiedIsAskedAgainOnce) {
     EXPECT_EQ(Pick("getcwd"), "getcwd");
 }
 
+// The completion shortcut through jedi as it would be over a jedi whose internals it leans on
+// have changed since it went in: its first completion fails.
+constexpr const char* shortcutThatFails = R"(
+
+_install_jedi = install_jedi
+
+
+def install_jedi(jedi):
+    installed = _install_jedi(jedi)
+    if installed:
+        from jedi.inference import filters
+
+        values = filters._AbstractUsedNamesFilter.values
+        cell = values.__closure__[values.__code__.co_freevars.index("definition_names")]
+
+        def changed(*args):
+            raise TypeError("changed")
+
+        cell.cell_contents = changed
+    return installed
+)";
+
+// A fault of the shortcut through jedi: the lists still show, jedi's own, and the message
+// output says once that the shortcut is out.
+TEST_F(CompletionServerTest, AFaultOfTheShortcutIsToldOnceAndTheListsStillShow) {
+    const wxString shortcuts = CompletionFile("autocomp_shortcuts.py");
+    plugins.Write(shortcuts,
+                  testing_support::ReadFile(plugins.File(shortcuts)) + shortcutThatFails);
+    Attach();
+    for (const char* name : {"one.py", "two.py", "three.py"}) {
+        NewDocument(name, "import os\nos.pa");
+        ASSERT_TRUE(Complete());
+        EXPECT_EQ(Pick("path"), "path");
+        editor->AutoCompCancel();
+    }
+    wxString output = testing_support::EditorEnvironment::OutputText();
+    EXPECT_EQ(output.Replace("the shortcut through jedi failed (TypeError: changed)", ""), 1u)
+        << output;
+}
+
 // Nobody else can take the server's place: a socket bound under the name an earlier editor
 // listened on, before this editor started, never gets a request; the server's folder is the
 // user's alone.
