@@ -92,6 +92,9 @@ _WARM_TEXTS = (
 # Seconds that a request waits at most for a worker that is starting.
 STARTING = 20.0
 
+# Workers that may end before they are ready, in a server's life.
+_FAILED_STARTS = 5
+
 _KINDS = ("complete", "prepare", "diagnose", "goto", "hover", "status")
 
 # Kinds served after every other waiting request.
@@ -262,6 +265,7 @@ class Server:
         self.folder = folder
         self.shortcut = True  # the completion shortcut goes into new workers
         self.notices = set()  # told already
+        self.failed_starts = 0  # workers that ended before they were ready
         self.scripts_path = None  # the module path of the editor's scripts, as last told
         self.waiting = []
         _stub_folder(exec_path, folder)
@@ -366,6 +370,13 @@ class Server:
                 self.answer(job, message)
         if worker.channel.closed:
             # Ended by no one here: a crash, in jedi's C code or that of a live module.
+            if worker.ready is None:
+                self.failed_starts += 1
+                if self.failed_starts > _FAILED_STARTS:
+                    # Workers that cannot start are not started over and over: the server ends,
+                    # and the plug-in starts another at the next request.
+                    sys.stderr.write("Python completion: its workers end as they start.\n")
+                    raise SystemExit(1)
             job = worker.job
             self._replace(worker, crashed=True)
             if job is not None and not job.pointless:
