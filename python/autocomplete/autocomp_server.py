@@ -192,6 +192,7 @@ class Job:
         self.sent = None
         self.pointless = False  # a later request of the same kind has come
         self.shift = 0  # characters cut from the caret line before the caret
+        self.cut = None  # the request as cut for a worker, once cut
 
 
 class Worker:
@@ -409,13 +410,10 @@ class Server:
                 if job.kind == "status":
                     self.answer(job, self.status())
                     continue
-                request = job.request
+                request = self.request_of(job)
                 if job.kind == "complete" and isinstance(request.get("request"), dict):
                     if isinstance(request["request"].get("sys_path"), list):
                         self.scripts_path = request["request"]["sys_path"]
-                    request = dict(request, request=self.cut(job, request["request"]))
-                elif job.kind in _AT_CARET:
-                    request = self.cut(job, request)
                 if job.kind in ("goto", "hover") and self.scripts_path is not None:
                     request = dict(request, sys_path=self.scripts_path)
                 job.sent = time.monotonic()
@@ -428,6 +426,17 @@ class Server:
         # Checks go to the checker; what a person waits for comes before reading ahead.
         mine = [j for j in self.waiting if (j.kind == "diagnose") == (worker is self.checker)]
         return next((j for j in mine if j.kind not in _BACKGROUND), mine[0] if mine else None)
+
+    def request_of(self, job):
+        """The request as a worker gets it: a large document's text cut around the caret."""
+        if job.cut is None:
+            request = job.request
+            if job.kind == "complete" and isinstance(request.get("request"), dict):
+                request = dict(request, request=self.cut(job, request["request"]))
+            elif job.kind in _AT_CARET:
+                request = self.cut(job, request)
+            job.cut = request
+        return job.cut
 
     def cut(self, job, asked):
         """The request with a large document's text cut around the caret."""
@@ -469,7 +478,8 @@ class Server:
         if kind == "status":
             message = self.status()
         elif kind == "complete":
-            asked = job.request.get("request")
+            # The text as cut: the whole of a large one would take as long here.
+            asked = self.request_of(job).get("request")
             asked = asked if isinstance(asked, dict) else {}
             try:
                 prefix_len, items, calltip = autocomp_core.completions(

@@ -930,9 +930,12 @@ class ServerPastItsBudget(ServerWorkers):
         answer = self.replaced_after(ask)
         self.assertEqual(answer["id"], 1)
         self.assertIn("counter_value", answer["items"])
-        # And the next is answered too.
-        self.complete(2, "import os\nos.pa")
-        self.assertIn("path", self.receive()["items"])
+        # And the next are answered too, a large document's from the text around the caret.
+        statement = "value = [1, 2, 3]; "
+        one_line = "import os\n" + statement * (5 * 1024 * 1024 // len(statement)) + "os.pa"
+        for id, text in enumerate(("import os\nos.pa", one_line, long_document(20000)), 2):
+            self.complete(id, text)
+            self.assertIn("path", self.receive()["items"])
 
 
 class ServerPastItsMemory(ServerWorkers):
