@@ -905,6 +905,21 @@ class ServerWorkers(unittest.TestCase):
         self.complete(1, "import os\nos.pa")
         self.assertIn("path", self.receive()["items"])
 
+    def test_a_wedged_worker_is_ended_and_only_the_latest_request_answered(self):
+        # A worker that never answers, as one lost in jedi for minutes; the request made
+        # pointless by a later one is not answered, the later one is.
+        self.assertTrue(wait_until(lambda: self.status()["warm"]))
+        wedged = self.status()["jedi"]
+        os.kill(wedged, signal.SIGSTOP)
+        self.addCleanup(lambda: alive(wedged) and os.kill(wedged, signal.SIGKILL))
+        self.complete(1, "import os\nos.pa")
+        self.complete(2, "import os\nos.ge")
+        answer = self.receive()
+        self.assertEqual(answer["id"], 2)
+        self.assertIn("getcwd", answer["items"])
+        self.assertTrue(wait_until(lambda: not alive(wedged)))
+        self.assertNotEqual(self.status()["jedi"], wedged)
+
     def test_large_documents_are_completed_around_the_caret(self):
         statement = "value = [1, 2, 3]; "
         one_line = "import os\n" + statement * (5 * 1024 * 1024 // len(statement)) + "os.pa"
