@@ -147,8 +147,11 @@ void CompletionHook::OnAnswer(unsigned, const nlohmann::json& answer) {
 }
 
 void CompletionHook::OnServerEnd(unsigned generation) {
-    // The server died: what was sent to it will not be answered. The next request starts it
-    // again.
+    // The server died: a new one is asked what it left unanswered.
+    if (server.Recover(generation))
+        return;
+    // Or no server could be started: what was sent will not be answered. The next request
+    // starts it again.
     DropPending([generation](const Pending& asked) { return asked.generation == generation; });
     insight.OnServerEnd(generation);
 }

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -114,6 +115,14 @@ public:
     }
 
     ~Connection() {
+        Halt();
+        close(fd);
+        if (wake >= 0)
+            close(wake);
+    }
+
+    // Ends the thread: nothing more is sent or read.
+    void Halt() {
         {
             const std::lock_guard<std::mutex> lock(mutex);
             stopping = true;
@@ -121,15 +130,50 @@ public:
         Wake();
         if (thread.joinable())
             thread.join();
-        close(fd);
-        if (wake >= 0)
-            close(wake);
     }
 
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
     bool Ended() const { return ended; }
+
+    // A request sent or queued that has not been answered, as the frame that carries it.
+    struct Unanswered {
+        nlohmann::json id;
+        std::string key; // of those that a later request of the same key leaves unanswered
+        std::string frame;
+        bool again; // sent once more already, after a server before this one ended
+    };
+
+    // What an ended connection leaves unanswered, in the order it was asked; requests that get
+    // no answer ("prepare") are not kept.
+    std::vector<Unanswered> TakeUnanswered() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        std::vector<Unanswered> left = std::move(unanswered);
+        unanswered.clear();
+        for (Outgoing& waiting : queue) {
+            std::string frame = waiting.frame.empty() ? Frame(waiting) : std::move(waiting.frame);
+            if (!frame.empty() && waiting.message.value("kind", std::string()) != "prepare")
+                left.push_back({waiting.message.value("id", nlohmann::json()), waiting.key,
+                                std::move(frame), waiting.again});
+        }
+        queue.clear();
+        return left;
+    }
+
+    // Sends a frame of a connection before this one again.
+    void QueueAgain(Unanswered left) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            Outgoing again;
+            again.message = {{"id", left.id}};
+            again.key = std::move(left.key);
+            again.frame = std::move(left.frame);
+            again.again = true;
+            queue.push_back(std::move(again));
+        }
+        Wake();
+    }
 
     void Queue(nlohmann::json message, std::string request, bool replaceable) {
         {
@@ -141,7 +185,12 @@ public:
                              ? queue.erase(it)
                              : it + 1;
             }
-            queue.push_back({std::move(message), std::move(request), replaceable});
+            Outgoing outgoing;
+            outgoing.message = std::move(message);
+            outgoing.request = std::move(request);
+            outgoing.replaceable = replaceable;
+            outgoing.key = LatestOnlyKey(outgoing.message);
+            queue.push_back(std::move(outgoing));
         }
         Wake();
     }
@@ -150,8 +199,21 @@ private:
     struct Outgoing {
         nlohmann::json message;
         std::string request;
-        bool replaceable;
+        bool replaceable = false;
+        std::string frame; // made already: a request sent again
+        bool again = false;
+        std::string key;
     };
+
+    // The server answers only the latest request of these kinds (for a document): an earlier
+    // one is never answered once a later one has been sent. Empty for other kinds.
+    static std::string LatestOnlyKey(const nlohmann::json& message) {
+        const std::string kind = message.value("kind", std::string());
+        for (const char* latestOnly : {"complete", "prepare", "diagnose", "goto", "hover"})
+            if (kind == latestOnly)
+                return kind + " " + message.value("document", nlohmann::json()).dump();
+        return std::string();
+    }
 
     void Wake() {
         const std::uint64_t one = 1;
@@ -171,13 +233,32 @@ private:
             next = std::move(queue.front());
             queue.pop_front();
         }
-        if (!next.request.empty() && !nlohmann::json::accept(next.request)) {
+        std::string frame = next.frame.empty() ? Frame(next) : std::move(next.frame);
+        if (frame.empty()) {
             // Not JSON (a completion script of someone's own): answered here, as the server
             // would answer what it cannot read.
             onAnswer(generation, {{"id", next.message.value("id", nlohmann::json())},
                                   {"error", "the request is not JSON"}});
             return NextFrame();
         }
+        // Kept until answered: a server that ends before is asked again by the next.
+        if (next.message.contains("id") && next.message.value("kind", std::string()) != "prepare") {
+            const std::lock_guard<std::mutex> lock(mutex);
+            if (!next.key.empty())
+                unanswered.erase(std::remove_if(unanswered.begin(), unanswered.end(),
+                                                [&next](const Unanswered& sent) {
+                                                    return sent.key == next.key;
+                                                }),
+                                 unanswered.end());
+            unanswered.push_back({next.message["id"], next.key, frame, next.again});
+        }
+        return frame;
+    }
+
+    // The frame of a request; empty when its request text is no JSON.
+    static std::string Frame(const Outgoing& next) {
+        if (!next.request.empty() && !nlohmann::json::accept(next.request))
+            return std::string();
         std::string payload =
             next.message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         if (!next.request.empty() && payload.size() >= 2 && payload.back() == '}') {
@@ -205,8 +286,16 @@ private:
                 break;
             nlohmann::json answer = nlohmann::json::parse(
                 in.begin() + end + 1, in.begin() + end + 1 + size, nullptr, false);
-            if (answer.is_object())
+            if (answer.is_object()) {
+                if (const auto id = answer.find("id"); id != answer.end()) {
+                    const std::lock_guard<std::mutex> lock(mutex);
+                    unanswered.erase(
+                        std::remove_if(unanswered.begin(), unanswered.end(),
+                                       [&id](const Unanswered& sent) { return sent.id == *id; }),
+                        unanswered.end());
+                }
                 onAnswer(generation, std::move(answer));
+            }
             start = end + 1 + size;
         }
         in.erase(0, start);
@@ -271,6 +360,7 @@ private:
     const EndHandler& onEnd;
     std::mutex mutex;
     std::deque<Outgoing> queue;
+    std::vector<Unanswered> unanswered;
     bool stopping = false;
     std::atomic<bool> ended{false};
     std::thread thread;
@@ -390,10 +480,40 @@ bool CompletionServer::EnsureRunning() {
         return false;
     if (!Reaped() && connection && !connection->Ended())
         return true;
-    // Ended, or about to: its connection goes with it, and a new server starts.
+    return Restart();
+}
+
+bool CompletionServer::Recover(unsigned ended) {
+    if (folder.empty())
+        return false; // stopped: nothing is asked again
+    if (ended == generation && (!connection || connection->Ended()))
+        Restart();
+    return carried.count(ended) != 0;
+}
+
+bool CompletionServer::Restart() {
+    // Ended, or about to: its connection goes with it, and a new server starts, which is asked
+    // what the ended one left unanswered.
+    const unsigned ended = generation;
+    std::vector<Connection::Unanswered> left;
+    if (connection) {
+        connection->Halt();
+        left = connection->TakeUnanswered();
+    }
     connection.reset();
     EndProcess();
-    return Spawn();
+    const bool started = Spawn();
+    if (started)
+        carried.insert(ended);
+    for (Connection::Unanswered& request : left) {
+        // A request that a server before ended on too is not asked a third time: it may be
+        // what ends them.
+        if (started && !request.again)
+            connection->QueueAgain(std::move(request));
+        else
+            onAnswer(ended, {{"id", request.id}, {"error", "the completion server ended"}});
+    }
+    return started;
 }
 
 void CompletionServer::EndProcess() {

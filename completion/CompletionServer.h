@@ -20,6 +20,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,14 @@ public:
     // Makes the folder and starts `python script execPath folder`; quiet when that fails
     // (completion then shows nothing). A server already started is stopped first.
     bool Start(const std::string& python, const std::string& script, const std::string& execPath);
-    // Starts the server again when it has ended; false when it is not running after.
+    // Starts the server again when it has ended; false when it is not running after. What the
+    // ended server left unanswered is asked of the new one, once: a request that is left
+    // unanswered again is answered {"error": ...} here.
     bool EnsureRunning();
+    // After the connection of `ended` has ended (the server died): starts the server again if
+    // that has not been done yet. True when what was sent on that connection and left
+    // unanswered is asked again (the answers come with the same ids), false when it is lost.
+    bool Recover(unsigned ended);
     // Ends the process (SIGTERM, then SIGKILL after a while), the connection and the folder.
     void Stop();
 
@@ -75,6 +82,7 @@ private:
     class Connection;
 
     bool Spawn();
+    bool Restart();
     bool Reaped(); // true when the process has ended (and is reaped)
     void EndProcess();
 
@@ -86,4 +94,5 @@ private:
     std::string folder;
     std::string error;
     std::vector<std::string> command;
+    std::set<unsigned> carried; // generations whose unanswered requests went to a later one
 };

@@ -65,7 +65,7 @@ def split_lines(text):
     return _LINE_END.split(text)
 
 
-def completions(text, line, column, path=None, sys_path=None, calltip_only=False):
+def completions(text, line, column, path=None, sys_path=None, calltip_only=False, use_jedi=True):
     """What to offer at a caret: (prefix_len, items, calltip).
 
     line counts from 1 and column from 0, in characters of that line (jedi's convention); both
@@ -77,17 +77,21 @@ def completions(text, line, column, path=None, sys_path=None, calltip_only=False
     a list would not take its place: when nothing of a word is typed yet, or nothing matches.
     When nothing is typed and the caret is inside a call, the call tip is what the editor shows,
     and items is then left empty. With calltip_only (a "(" just typed) only the call tip is
-    worked out, and items is empty.
+    worked out, and items is empty. Without use_jedi the answer is the one made when jedi cannot
+    be imported: from the text and the modules already loaded, at once.
     """
     lines = split_lines(text)
     line = min(max(int(line), 1), len(lines))
     column = min(max(int(column), 0), len(lines[line - 1]))
     return _complete(
-        text, line, column, path, sys_path, lines[line - 1][:column], lines, calltip_only
+        text, line, column, path, sys_path, lines[line - 1][:column], lines, calltip_only,
+        use_jedi,
     )
 
 
-def _complete(text, line, column, path, sys_path, before, lines=None, calltip_only=False):
+def _complete(
+    text, line, column, path, sys_path, before, lines=None, calltip_only=False, use_jedi=True
+):
     """completions() at a caret known to lie in the text; before is the caret line's text up to
     the caret. lines (the text split) is only needed without jedi and is made when missing."""
     # A comment needs a "#" before the caret on its line; only then is the text scanned. A "("
@@ -95,7 +99,7 @@ def _complete(text, line, column, path, sys_path, before, lines=None, calltip_on
     if "#" in before or calltip_only:
         if _scan(text[: _offset_of_line(text, line) + column])[0] != "code":
             return 0, [], None
-    jedi = _load_jedi()
+    jedi = _load_jedi() if use_jedi else None
     if jedi is not None:
         try:
             return _jedi_completions(jedi, text, line, column, path, sys_path, before, calltip_only)
@@ -105,6 +109,90 @@ def _complete(text, line, column, path, sys_path, before, lines=None, calltip_on
         lines = split_lines(text)
     found = _fallback_completions(text, lines, line, column)
     return (0, [], found[2]) if calltip_only else found
+
+
+# Documents larger than this are completed from the text around the caret, where jedi would
+# take seconds over the whole: a caret line longer than LONG_LINE from the statement before the
+# caret, a text of more than LARGE_TEXT characters or LARGE_LINES lines from its imports and the
+# lines of the enclosing scope near the caret.
+LARGE_TEXT = 256 * 1024
+LARGE_LINES = 8000
+LONG_LINE = 8000
+# Lines kept whole before and after the caret in a large text; further up, the headers of the
+# scopes that hold the caret.
+_LINES_BEFORE = 300
+_LINES_AFTER = 30
+# Of a long caret line, at most this much before the caret and after it.
+_CUT_BEFORE = 2000
+_CUT_AFTER = 200
+
+_TOP_IMPORT = re.compile(r"(?:import|from)[ \t]")
+_SCOPE_HEADER = re.compile(r"[ \t]*(?:async[ \t]+def|def|class)[ \t]")
+
+
+def around_caret(text, line, column):
+    """The text that a large document is completed from: (text, line, column, shift), where the
+    text keeps the document's line numbers (the lines left out are empty) and shift is the
+    number of characters cut from the caret line before the caret, which the new column lacks.
+    A document that is not large comes back as it is, with the caret clamped."""
+    lines = split_lines(text)
+    line = min(max(int(line), 1), len(lines))
+    column = min(max(int(column), 0), len(lines[line - 1]))
+    here = line - 1
+    shift = 0
+    if len(lines[here]) > LONG_LINE:
+        lines[here], shift = _cut_line(lines[here], column)
+        column -= shift
+    if len(text) <= LARGE_TEXT and len(lines) <= LARGE_LINES:
+        return ("\n".join(lines) if shift else text), line, column, shift
+    kept = set(range(max(here - _LINES_BEFORE, 0), min(here + _LINES_AFTER, len(lines))))
+    # The enclosing scopes' headers: def and class lines above, each less indented than all
+    # below it down to the caret.
+    indent = min(
+        (_indent(lines[i]) for i in kept if i <= here and lines[i].strip()), default=0
+    )
+    for i in range(min(kept) - 1, -1, -1):
+        if indent == 0:
+            break
+        if lines[i].strip() and _indent(lines[i]) < indent:
+            indent = _indent(lines[i])
+            if _SCOPE_HEADER.match(lines[i]):
+                kept.add(i)
+    # The module's imports, with the lines they go on over.
+    open_import = False
+    for i, source in enumerate(lines):
+        if open_import or _TOP_IMPORT.match(source):
+            kept.add(i)
+            open_import = source.rstrip().endswith("\\") or (
+                (open_import or "(" in source) and ")" not in source
+            )
+    reduced = [
+        source if i in kept and (i == here or len(source) <= LONG_LINE) else ""
+        for i, source in enumerate(lines)
+    ]
+    return "\n".join(reduced), line, column, shift
+
+
+def _indent(source):
+    return len(source) - len(source.lstrip(" \t"))
+
+
+def _cut_line(source, column):
+    """A long caret line from the statement before the caret (after the last ";" not far
+    before it, else from a word's start not far before it), with its indentation, and how many
+    characters before the caret went."""
+    indent = _indent(source)
+    start = max(column - _CUT_BEFORE, indent)
+    statement = source.rfind(";", start, column)
+    if statement >= 0:
+        start = statement + 1
+    else:
+        while start < column and (source[start].isalnum() or source[start] == "_"):
+            start += 1  # not from the middle of a name
+    while start < column and source[start] in " \t":
+        start += 1
+    cut = source[:indent] + source[start:column] + source[column : column + _CUT_AFTER]
+    return cut, start - indent
 
 
 def sort_items(names):
@@ -132,13 +220,13 @@ _journal = None  # where the import under way is written down, or None
 _jedi = None
 
 
-def keep_import_journal(path):
+def keep_import_journal(path, refused=None):
     """Writes down each live submodule's import at path while it runs: one that ended the
     process (a crash in its C code) is never imported again by a later server. The names of
-    such modules are kept in a file beside the journal."""
+    such modules are kept in the file refused (by default beside the journal)."""
     global _journal
     _journal = path
-    refused = path + ".refused"
+    refused = refused or path + ".refused"
     try:
         with open(path, encoding="utf-8") as journal:
             crashed = journal.read().strip()
@@ -212,12 +300,27 @@ def _load_jedi():
 _projects = {}
 
 
+def module_root(path):
+    """The folder a document's imports start from: its own, or for a module of a package (a
+    folder with __init__.py, in any depth of packages) the folder above the outermost package,
+    where jedi, like Python, finds the package itself."""
+    folder = os.path.dirname(os.path.abspath(path))
+    while os.path.isfile(os.path.join(folder, "__init__.py")):
+        above = os.path.dirname(folder)
+        if above == folder:
+            break
+        folder = above
+    return folder
+
+
 def _script(jedi, text, path, sys_path):
     # This process's own interpreter: no helper process of jedi's.
     project = None
     if sys_path is not None:
-        # The document's folder is searched too, as it is for a script run from there.
-        folder = os.path.dirname(path) if path else os.getcwd()
+        # The document's folder is searched too, as it is for a script run from there; in a
+        # package its siblings are found as the package's modules, never as top-level ones
+        # (a module warnings.py beside it is not the standard library's warnings).
+        folder = module_root(path) if path else os.getcwd()
         key = (folder, tuple(sys_path))
         project = _projects.get(key)
         if project is None:

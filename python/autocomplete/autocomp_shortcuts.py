@@ -10,7 +10,10 @@
 
 Each shortcut goes in only over the code it was written against (the functions it stands in
 for, as jedi 0.18.2 and pyflakes 2.5.0 have them): with another version the library does its
-own work, and the answers are the same either way.
+own work, and the answers are the same either way. The jedi shortcut leans on more of jedi than
+the functions it replaces, so it also proves itself when it goes in: a few completions made with
+it and without it must agree, else it stays out. At its first fault jedi's own functions are put
+back for good (the completion under way is made again by them), and take_notice() says so once.
 """
 
 import collections
@@ -38,8 +41,76 @@ _word = None
 _typed = None
 
 
+# False: the jedi shortcut is not put in (a worker started after it failed in another).
+enabled = True
+# Set once the shortcut has failed: a sentence for the user, until take_notice() takes it.
+_notice = None
+# jedi's own functions that the shortcut replaced, to put back: (owner, name, function).
+_replaced = []
+
+# jedi's internals that the shortcut calls beyond the functions it replaces.
+_LEANS_ON = (
+    "get_user_context", "get_flow_scope_node", "get_global_filters", "convert_values",
+    "TreeInstance", "_complete_getattr", "debug",
+)
+
+# Completions made with the shortcut and without it when it goes in: (text, line, column).
+_PROOF_TEXT = """\
+class Base:
+    scale = 1
+    SCALE_MAX = 9
+    def __init__(self):
+        self.scan = 1
+    def _scold(self): self.sc
+base = Base()
+base.sc
+base.SC
+Ba
+"""
+_PROOFS = ((6, 29), (8, 7), (9, 7), (10, 2))
+
+
+def take_notice():
+    """What the user is to be told of the shortcut, once; None when nothing."""
+    global _notice
+    notice, _notice = _notice, None
+    return notice
+
+
+# Whether the jedi shortcut failed and was taken out.
+_failed = False
+
+
+def failed():
+    return _failed
+
+
+def _put(owner, name, function):
+    _replaced.append((owner, name, getattr(owner, name)))
+    setattr(owner, name, function)
+
+
+def _put_back():
+    while _replaced:
+        owner, name, function = _replaced.pop()
+        setattr(owner, name, function)
+
+
+def _names(jedi):
+    environment = jedi.InterpreterEnvironment()
+    found = []
+    for line, column in _PROOFS:
+        script = jedi.Script(code=_PROOF_TEXT, environment=environment)
+        found.append(sorted(c.name for c in script.complete(line, column)))
+    return found
+
+
 def install_jedi(jedi):
-    """Puts the completion shortcut into jedi; False when its code is not the one known."""
+    """Puts the completion shortcut into jedi; False when its code is not the one known, or it
+    does not give jedi's own answers."""
+    global _notice
+    if not enabled or _replaced:
+        return False
     try:
         from jedi.api import completion
         from jedi.inference import filters
@@ -48,7 +119,8 @@ def install_jedi(jedi):
     tree_filter = getattr(filters, "_AbstractUsedNamesFilter", None)
     if (
         tree_filter is None
-        or getattr(completion.Completion, "_shortcut", False)
+        or not all(hasattr(completion, name) for name in _LEANS_ON)
+        or not hasattr(filters, "_get_definition_names")
         or not _source_is(completion.complete_trailer, "e07f7c8ec750c8dc")
         or not _source_is(completion.Completion._complete_global_scope, "1bb399f8cf112693")
         or not _source_is(tree_filter.values, "7b90a9355c255352")
@@ -60,7 +132,7 @@ def install_jedi(jedi):
     definition_names = filters._get_definition_names
 
     def complete(self):
-        global _word
+        global _word, _notice, _failed
         like = getattr(self, "_like_name", "")
         word = None
         if like and not getattr(self, "_fuzzy", True):
@@ -68,6 +140,21 @@ def install_jedi(jedi):
         outer, _word = _word, word
         try:
             return jedis_complete(self)
+        except Exception as error:
+            if not _replaced:
+                raise  # out already: jedi's own fault
+            _put_back()
+            try:
+                found = jedis_complete(self)
+            except Exception:
+                install_again()  # jedi fails by itself too: not the shortcut's fault
+                raise
+            _failed = True
+            _notice = (
+                "Python completion: the shortcut through jedi failed (%s: %s) and is left out; "
+                "jedi's own completion is used from now on." % (type(error).__name__, error)
+            )
+            return found
         finally:
             _word = outer
 
@@ -128,12 +215,25 @@ def install_jedi(jedi):
             completion_names += names_of(scope_filter)
         return completion_names
 
-    completion.Completion.complete = complete
-    completion.Completion._complete_global_scope = complete_global_scope
-    completion.Completion._shortcut = True
-    completion.complete_trailer = complete_trailer
-    tree_filter.values = values
-    return True
+    def install_again():
+        _put(completion.Completion, "complete", complete)
+        _put(completion.Completion, "_complete_global_scope", complete_global_scope)
+        _put(completion, "complete_trailer", complete_trailer)
+        _put(tree_filter, "values", values)
+
+    try:
+        without = _names(jedi)
+        install_again()
+        agree = _names(jedi) == without
+    except Exception:
+        agree = False
+    if not agree:
+        _put_back()
+        _notice = (
+            "Python completion: the shortcut through jedi is left out: its answers differ from "
+            "jedi's own."
+        )
+    return agree
 
 
 # -- pyflakes --------------------------------------------------------------------------------

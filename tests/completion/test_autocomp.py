@@ -461,6 +461,187 @@ class LiveModules(unittest.TestCase):
             self.assertFalse(os.path.exists(journal))
 
 
+class AroundTheCaret(unittest.TestCase):
+    """A large document is completed from its imports and the enclosing scope near the caret,
+    its line numbers kept; a long caret line from the statement before the caret."""
+
+    def far_method(self, filler):
+        head = ["import os", "from os import (", "    sep,", "    path)", "far_away = 1"]
+        scope = ["class Far:", "    def method(self):"]
+        body = ["        x_%d = %d" % (i, i) for i in range(filler)]
+        return "\n".join(head + scope + body + ["        os.pa"])
+
+    def test_what_is_kept(self):
+        statement = "v = [1, 2]; "
+        long_line = "import os\n" + statement * (6 * 1024 * 1024 // len(statement)) + "os.pa"
+        large = self.far_method(20000)
+        data_line = "DATA = '" + "x" * 100000 + "'"
+        large_with_data = large.replace("far_away = 1", data_line)
+        for name, text, kept, dropped, cut in (
+            ("small", "import os\nx = 1\nos.pa", ["x = 1"], [], False),
+            ("one long line", long_line, ["import os", "os.pa"], [statement * 2], True),
+            ("many lines", large,
+             ["import os", "from os import (", "    path)", "class Far:", "    def method",
+              "x_19999 = ", "        os.pa"], ["far_away", "x_1 = 1\n"], False),
+            ("a long line elsewhere", large_with_data, ["import os", "        os.pa"],
+             ["DATA"], False),
+        ):
+            with self.subTest(name):
+                lines = autocomp_core.split_lines(text)
+                line, column = len(lines), len(lines[-1])
+                cut_text, cut_line, cut_column, shift = autocomp_core.around_caret(
+                    text, line, column)
+                if name == "small":
+                    self.assertEqual((cut_text, cut_line, cut_column, shift),
+                                     (text, line, column, 0))
+                self.assertEqual(len(autocomp_core.split_lines(cut_text)), len(lines))
+                self.assertEqual(cut_line, line)
+                self.assertEqual(shift > 0, cut)
+                self.assertEqual(cut_column + shift, column)
+                self.assertLess(len(cut_text), 300000)
+                self.assertTrue(autocomp_core.split_lines(cut_text)[line - 1][:cut_column]
+                                .endswith("os.pa"))
+                for part in kept:
+                    self.assertIn(part, cut_text)
+                for part in dropped:
+                    self.assertNotIn(part, cut_text)
+                if autocomp_core._load_jedi() is not None:
+                    found = autocomp_core.completions(cut_text, cut_line, cut_column)
+                    self.assertEqual(found, autocomp_core.completions("import os\nos.pa", 2, 5))
+
+    def test_a_cut_never_starts_inside_a_name_or_with_a_blank(self):
+        text = "    " + "abcdefgh" * 2000 + " + os.pa"
+        cut, _, column, shift = autocomp_core.around_caret(text, 1, len(text))
+        self.assertTrue(cut.startswith("    os.pa") or cut.startswith("    + os.pa"), cut[:20])
+        self.assertEqual(column + shift, len(text))
+
+
+class PackagePath(unittest.TestCase):
+    """A module of a package finds its imports as plain jedi does there: the package's siblings
+    as the package's modules, never as top-level ones."""
+
+    def setUp(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        self.folder = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.folder, True)
+
+    def write(self, relative, text):
+        path = os.path.join(self.folder, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def test_lists_equal_plain_jedis(self):
+        sibling = "def sibling_only():\n    pass\n"
+        for package in ("top/_pkg", "top/_pkg/sub", "plain"):
+            init = "" if package == "plain" else "\n"
+            if init:
+                self.write(package + "/__init__.py", init)
+            self.write(package + "/warnings.py", sibling)
+        cases = [  # (document, text, whose warnings are listed)
+            ("top/_pkg/outcomes.py", "import warnings\nwarnings.", {"standard"}),
+            ("top/_pkg/sub/deep.py", "import warnings\nwarnings.", {"standard"}),
+            ("top/_pkg/relative.py", "from . import warnings\nwarnings.", {"sibling"}),
+            ("top/_pkg/absolute.py", "from _pkg import warnings\nwarnings.", {"sibling"}),
+            # Beside a script, not in a package, jedi offers both.
+            ("plain/script.py", "import warnings\nwarnings.", {"sibling", "standard"}),
+        ]
+        asked = []
+        for document, text, _ in cases:
+            path = self.write(document, text)
+            lines = text.split("\n")
+            asked.append((text, path, len(lines), len(lines[-1])))
+        script = (
+            "import json, sys, jedi\n"
+            "for text, path, line, column in json.load(sys.stdin):\n"
+            "    script = jedi.Script(code=text, path=path)\n"
+            "    print(json.dumps([c.name for c in script.complete(line, column)]))\n"
+        )
+        alone = subprocess.run(
+            [sys.executable, "-c", script], input=json.dumps(asked), capture_output=True,
+            text=True, check=True,
+        ).stdout.splitlines()
+        for (document, _, whose), (text, path, line, column), names in zip(cases, asked, alone):
+            with self.subTest(document):
+                items = autocomp_core.completions(text, line, column, path, sys.path)[1]
+                self.assertEqual(items, autocomp_core.sort_items(json.loads(names)))
+                self.assertEqual("sibling_only" in items, "sibling" in whose)
+                self.assertEqual("catch_warnings" in items, "standard" in whose)
+
+
+# Run in an interpreter of its own: the shortcut goes into that jedi, then the case's SETUP, then
+# completions; prints the outcome as JSON.
+_SHORTCUT_PROBE = """\
+import json, sys
+sys.path.insert(0, sys.argv[1])
+import jedi, autocomp_shortcuts
+from jedi.api import completion
+from jedi.inference import filters
+own = completion.Completion.complete
+SETUP
+text = "class Base:\\n    scale = 1\\n    def __init__(self):\\n        self.scan = 1\\nBase().sc"
+names = []
+for _ in range(2):
+    script = jedi.Script(code=text, environment=jedi.InterpreterEnvironment())
+    names.append(sorted(c.name for c in script.complete(5, 9)))
+print(json.dumps({
+    "installed": installed, "names": names, "own": completion.Completion.complete is own,
+    "notices": [autocomp_shortcuts.take_notice(), autocomp_shortcuts.take_notice()],
+}))
+"""
+
+
+class ShortcutProvesItself(unittest.TestCase):
+    """The jedi shortcut goes in only when it gives jedi's own answers, and steps out at its first
+    fault; the completion under way still gets jedi's answer. Either is told once."""
+
+    def probe(self, setup):
+        done = subprocess.run(
+            [sys.executable, "-c", _SHORTCUT_PROBE.replace("SETUP", setup), HERE],
+            capture_output=True, text=True,
+        )
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return json.loads(done.stdout)
+
+    def test_in_out_and_faults(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        answers = ["scale", "scan"]
+        for what, setup, installed, own_after, notice in (
+            ("agrees", "installed = autocomp_shortcuts.install_jedi(jedi)", True, False, None),
+            ("answers differ",
+             "real = autocomp_shortcuts._names\n"
+             "calls = []\n"
+             "def names(jedi):\n"
+             "    calls.append(1)\n"
+             "    return real(jedi) + [[]] * len(calls)\n"
+             "autocomp_shortcuts._names = names\n"
+             "installed = autocomp_shortcuts.install_jedi(jedi)",
+             False, True, "answers differ from jedi's own"),
+            ("a jedi internal it leans on changed after it went in",
+             "installed = autocomp_shortcuts.install_jedi(jedi)\n"
+             "values = filters._AbstractUsedNamesFilter.values\n"
+             "cell = values.__closure__[values.__code__.co_freevars.index('definition_names')]\n"
+             "def changed(*args): raise TypeError('changed')\n"
+             "cell.cell_contents = changed",
+             True, True, "failed (TypeError: changed)"),
+            ("missing internals", "del completion.get_flow_scope_node\n"
+             "installed = autocomp_shortcuts.install_jedi(jedi)", False, True, None),
+        ):
+            with self.subTest(what):
+                found = self.probe(setup)
+                self.assertEqual(found["installed"], installed)
+                self.assertEqual(found["names"], [answers, answers])
+                self.assertEqual(found["own"], own_after)
+                told, again = found["notices"]
+                self.assertEqual(told is None, notice is None)
+                if notice:
+                    self.assertIn(notice, told)
+                self.assertIsNone(again)
+
+
 class Insight(unittest.TestCase):
     """pyflakes' findings as `python3 -m pyflakes` prints them, definitions and help."""
 
@@ -556,6 +737,9 @@ class Server(unittest.TestCase):
     """The completion server as the plug-in runs it: a process whose descriptor 3 is one end of a
     socket pair."""
 
+    # What the server's environment has besides the test's.
+    environment = {}
+
     def setUp(self):
         self.ours, theirs = socket.socketpair()
         self.addCleanup(self.ours.close)
@@ -568,6 +752,7 @@ class Server(unittest.TestCase):
             close_fds=False,
             stdin=subprocess.DEVNULL,
             stderr=subprocess.PIPE,
+            env=dict(os.environ, **self.environment),
         )
         theirs.close()
         self.addCleanup(self.stop)
@@ -672,6 +857,112 @@ class Server(unittest.TestCase):
         self.receive()
         self.server.send_signal(signal.SIGTERM)
         self.assertEqual(self.server.wait(timeout=60), -signal.SIGTERM)
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    return True
+
+
+def wait_until(condition, seconds=60):
+    """Whether the condition came true before the time ran out (checked every 10 ms)."""
+    end = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > end:
+            return False
+        time.sleep(0.01)
+    return True
+
+
+class ServerWorkers(unittest.TestCase):
+    """The server hands the work to workers that it ends and replaces: past the time budget (the
+    request is answered from the text alone), when one dies, and when one has grown too big."""
+
+    environment = {}
+    setUp, stop, send, receive, complete = (
+        Server.setUp, Server.stop, Server.send, Server.receive, Server.complete)
+
+    def status(self, id=100):
+        self.send({"id": id, "kind": "status"})
+        return self.receive()
+
+    def replaced_after(self, action):
+        """The jedi worker before and after the action, once the one before has ended."""
+        before = self.status()["jedi"]
+        answer = action()
+        after = self.status()["jedi"]
+        self.assertNotEqual(after, before)
+        self.assertTrue(wait_until(lambda: not alive(before)))
+        return answer
+
+    def test_a_worker_that_dies_is_replaced(self):
+        killed = [self.status()["jedi"]]
+        os.kill(killed[0], signal.SIGKILL)
+        self.assertTrue(wait_until(lambda: self.status()["jedi"] != killed[0]))
+        self.complete(1, "import os\nos.pa")
+        self.assertIn("path", self.receive()["items"])
+
+    def test_a_wedged_worker_is_ended_and_only_the_latest_request_answered(self):
+        # A worker that never answers, as one lost in jedi for minutes; the request made
+        # pointless by a later one is not answered, the later one is.
+        self.assertTrue(wait_until(lambda: self.status()["warm"]))
+        wedged = self.status()["jedi"]
+        os.kill(wedged, signal.SIGSTOP)
+        self.addCleanup(lambda: alive(wedged) and os.kill(wedged, signal.SIGKILL))
+        self.complete(1, "import os\nos.pa")
+        self.complete(2, "import os\nos.ge")
+        answer = self.receive()
+        self.assertEqual(answer["id"], 2)
+        self.assertIn("getcwd", answer["items"])
+        self.assertTrue(wait_until(lambda: not alive(wedged)))
+        self.assertNotEqual(self.status()["jedi"], wedged)
+
+    def test_large_documents_are_completed_around_the_caret(self):
+        statement = "value = [1, 2, 3]; "
+        one_line = "import os\n" + statement * (5 * 1024 * 1024 // len(statement)) + "os.pa"
+        lines = long_document(20000)
+        for id, text in enumerate((one_line, lines)):
+            with self.subTest(lines=text.count("\n") + 1):
+                self.complete(id, text)
+                self.assertIn("path", self.receive()["items"])
+
+
+class ServerPastItsBudget(ServerWorkers):
+    environment = {"COILHATCH_COMPLETION_BUDGET": "0.01"}
+
+    def test_work_past_the_budget_is_ended_and_answered_from_the_text(self):
+        # Nothing that jedi answers in 10 ms: the answer comes from the text and the modules
+        # loaded, as without jedi.
+        text = long_document(3000).replace("os.pa", "counter_value = 1\ncou")
+
+        def ask():
+            self.complete(1, text)
+            return self.receive()
+
+        answer = self.replaced_after(ask)
+        self.assertEqual(answer["id"], 1)
+        self.assertIn("counter_value", answer["items"])
+        # And the next are answered too, a large document's from the text around the caret.
+        statement = "value = [1, 2, 3]; "
+        one_line = "import os\n" + statement * (5 * 1024 * 1024 // len(statement)) + "os.pa"
+        for id, text in enumerate(("import os\nos.pa", one_line, long_document(20000)), 2):
+            self.complete(id, text)
+            self.assertIn("path", self.receive()["items"])
+
+
+class ServerPastItsMemory(ServerWorkers):
+    environment = {"COILHATCH_COMPLETION_MEMORY": "1"}
+
+    def test_a_worker_grown_too_big_is_replaced_once_it_has_answered(self):
+        for id in range(2):
+            def ask(id=id):
+                self.complete(id, "import os\nos.pa")
+                return self.receive()
+
+            self.assertIn("path", self.replaced_after(ask)["items"])
 
 
 if __name__ == "__main__":
