@@ -1,14 +1,13 @@
 #include "host/app/MainFrame.h"
 
 #include "host/app/CommandLine.h"
+#include "host/app/DocumentFile.h"
 #include "host/app/OutputPane.h"
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/ffile.h>
-#include <wx/file.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -25,7 +24,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <memory>
 
@@ -37,27 +35,6 @@ const char* const appName = "Marrowpad";
 const char* const outputHeightKey = "/Marrowpad/Layout/OutputHeight";
 // Neither the documents nor the pane get less.
 constexpr int minimumPaneHeight = 60;
-
-// The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
-bool ReadText(const wxString& path, wxString& text) {
-    wxFFile file(path, "rb");
-    if (!file.IsOpened())
-        return false;
-    const wxFileOffset length = file.Length();
-    if (length < 0)
-        return false;
-    wxCharBuffer bytes(static_cast<size_t>(length));
-    if (length > 0 &&
-        file.Read(bytes.data(), static_cast<size_t>(length)) != static_cast<size_t>(length))
-        return false;
-    // A NUL byte means a binary file: shown cut short and saved, it would be destroyed.
-    if (length > 0 && std::memchr(bytes.data(), 0, static_cast<size_t>(length)))
-        return false;
-    text = wxString::FromUTF8(bytes.data(), static_cast<size_t>(length));
-    if (text.empty() && length > 0)
-        text = wxString(bytes.data(), wxConvISO8859_1, static_cast<size_t>(length));
-    return true;
-}
 
 wxString AbsolutePath(const wxString& path) {
     wxFileName name(path);
@@ -396,8 +373,10 @@ host::SyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
     // control afterwards. The editors the frame deletes are no pages any more by then.
     editor->Bind(wxEVT_DESTROY, [this, editor](wxWindowDestroyEvent& event) {
         event.Skip();
-        if (event.GetEventObject() == editor)
+        if (event.GetEventObject() == editor) {
+            formats.erase(editor);
             ForgetEditor(editor);
+        }
     });
     const wxString label =
         path.empty() ? wxString::Format("new %d", ++untitledCount) : wxFileName(path).GetFullName();
@@ -432,8 +411,10 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
         return EditorAt(static_cast<size_t>(open));
     }
     wxString text;
+    document_file::Format format;
     if (wxFileName::Exists(path)) {
-        if (wxDirExists(path) || !ReadText(path, text)) {
+        wxString reason;
+        if (wxDirExists(path) || !document_file::Read(path, text, format, reason)) {
             wxMessageBox(wxString::Format("Cannot open \"%s\": it is a folder, a binary file "
                                           "or cannot be read.",
                                           path),
@@ -442,6 +423,8 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
         }
     }
     host::SyntaxEditor* editor = AddEditor(path);
+    formats[editor] = format;
+    editor->SetEOLMode(format.eolMode);
     editor->SetText(text);
     editor->EmptyUndoBuffer();
     editor->SetSavePoint();
@@ -498,12 +481,23 @@ bool CMainFrame::SaveEditor(host::SyntaxEditor* editor, bool askForName) {
             return false;
         path = dialog.GetPath();
     }
-    // Written beside the file and renamed over it, so a failed save leaves the old file whole.
-    wxTempFile file(path);
-    const wxScopedCharBuffer utf8 = editor->GetText().utf8_str();
-    if (!file.IsOpened() || !file.Write(utf8.data(), utf8.length()) || !file.Commit()) {
-        wxMessageBox(wxString::Format("Cannot save \"%s\".", path), appName, wxOK | wxICON_ERROR,
-                     this);
+    // The bytes the control holds, in the encoding the file was read in; written beside the
+    // file and renamed over it, so a failed save leaves the old file whole.
+    const wxCharBuffer text = editor->GetTextRaw();
+    const auto known = formats.find(editor);
+    const document_file::Format format =
+        known == formats.end() ? document_file::Format() : known->second;
+    std::string bytes;
+    wxString reason;
+    if (!document_file::Encode(std::string(text.data(), text.length()), format, bytes, reason)) {
+        wxMessageBox(wxString::Format("Cannot save \"%s\": %s. Nothing was written.", path, reason),
+                     appName, wxOK | wxICON_ERROR, this);
+        return false;
+    }
+    if (!document_file::Write(path, bytes, reason)) {
+        wxMessageBox(wxString::Format("Cannot save \"%s\": %s. The file on disk is as it was.",
+                                      path, reason),
+                     appName, wxOK | wxICON_ERROR, this);
         return false;
     }
     if (path != editor->GetFilePath()) {
