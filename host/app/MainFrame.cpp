@@ -465,10 +465,10 @@ void CMainFrame::UpdateStatus() {
     }
     const int pos = editor->GetCurrentPos();
     const int line = editor->LineFromPosition(pos);
-    SetStatusText(wxString::Format("%s    Ln %d, Col %d",
-                                   editor->GetFilePath().empty() ? wxString("(untitled)")
-                                                                 : editor->GetFilePath(),
-                                   line + 1, editor->GetColumn(pos) + 1));
+    SetStatusText(wxString::Format(
+        "%s%s    Ln %d, Col %d",
+        editor->GetFilePath().empty() ? wxString("(untitled)") : editor->GetFilePath(),
+        editor->GetReadOnly() ? " (read-only)" : "", line + 1, editor->GetColumn(pos) + 1));
 }
 
 bool CMainFrame::SaveEditor(host::SyntaxEditor* editor, bool askForName) {
