@@ -26,6 +26,7 @@
 #include <climits>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -120,22 +121,28 @@ CMainFrame::CMainFrame()
     // A taller window gives the documents the room; the pane keeps its height.
     splitter->SetSashGravity(1.0);
     EnsureNotebook();
-    // The pane's height is set once the splitter has its first real size (a quarter of it,
-    // unless a height was asked for), after the splitter has handled that size itself.
-    // Until a height is asked for, the pane stays a quarter of the window as the window gets its
-    // size.
+    // The pane's height follows the splitter's size, after the splitter has handled it: a quarter
+    // of the window until a height is asked for or the user moves the sash, and then that height
+    // as far as the window has room. So the height comes back whatever sizes the window passes
+    // through on its way (a window manager may show it smaller first).
     splitter->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
-        if (!outputHeightSet || wantedOutputHeight == 0)
-            CallAfter([this] { ApplyOutputHeight(); });
+        CallAfter([this] { ApplyOutputHeight(); });
+    });
+    // The user drags the sash: the splitter tells of each step before the end.
+    splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGING, [this](wxSplitterEvent& event) {
+        event.Skip();
+        sashDragged = true;
     });
     splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGED, [this](wxSplitterEvent& event) {
         event.Skip();
-        // The user moved the sash: the pane's new height is the one to keep.
+        // The splitter says "changed" too when it moves the sash for a new size of its own: only
+        // the end of the user's drag gives the pane the height to keep.
+        if (!std::exchange(sashDragged, false))
+            return;
         const int total = splitter->GetClientSize().y - splitter->GetSashSize();
         if (event.GetSashPosition() > 0 && event.GetSashPosition() < total) {
             wantedOutputHeight = total - event.GetSashPosition();
-            outputHeightSet = true;
             outputHeightMoved = true;
         }
     });
@@ -179,20 +186,18 @@ int CMainFrame::GetOutputHeight() const {
 
 void CMainFrame::SetOutputHeight(int height) {
     wantedOutputHeight = height;
-    outputHeightSet = false;
     ApplyOutputHeight();
 }
 
 void CMainFrame::ApplyOutputHeight() {
     const int total = splitter->GetClientSize().y - splitter->GetSashSize();
-    if ((outputHeightSet && wantedOutputHeight > 0) || !splitter->IsSplit() ||
-        total < 3 * minimumPaneHeight)
+    if (!splitter->IsSplit() || total < 3 * minimumPaneHeight)
         return; // not laid out yet: the first real size comes back here
     // A quarter of the window at first; a remembered height as far as the window has room.
     const int wanted = wantedOutputHeight > 0 ? wantedOutputHeight : total / 4;
     const int height = std::clamp(wanted, minimumPaneHeight, total - minimumPaneHeight);
-    splitter->SetSashPosition(total - height);
-    outputHeightSet = true;
+    if (splitter->GetSashPosition() != total - height)
+        splitter->SetSashPosition(total - height);
 }
 
 void CMainFrame::UseLayoutFile(const wxString& path) {

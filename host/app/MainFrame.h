@@ -136,9 +136,9 @@ private:
     std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
     // How each document's file was encoded, for saving it back the same way.
     std::map<const wxWindow*, document_file::Format> formats;
-    int wantedOutputHeight = 0; // 0: a quarter of the window
-    bool outputHeightSet = false;
+    int wantedOutputHeight = 0;     // 0: a quarter of the window
     bool outputHeightMoved = false; // by the user, since the layout was read or saved
+    bool sashDragged = false;       // since the last end of a move of the sash
     wxString layoutFile;
     wxWeakRef<wxWindow> lastUntitled; // an editor
     int untitledCount = 0;
