@@ -208,6 +208,7 @@ bool RunText(const wxString& text, const wxString& path) {
         failed = false;
     if (failed && !run.EndQuietly()) {
         interpreter::RestoreStreams(); // the report is the engine's
+        interpreter::PlaceLinelessEntries();
         if (path.empty())
             report::ReportFailureWithCachedLines();
         else

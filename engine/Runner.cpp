@@ -163,6 +163,7 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
         // The report is the engine's: it reaches the output whatever the script did with the
         // streams or their descriptors.
         interpreter::RestoreStreams();
+        interpreter::PlaceLinelessEntries();
         report::ReportFailure();
     }
     return !failed;
