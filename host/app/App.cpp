@@ -201,7 +201,7 @@ void CRunFailures::Output(const char* text, size_t length) {
             break;
         // time.ctime(): "Tue Dec  8 20:03:32 2026"
         const bool stamp = previous.size() == 24 && previous[13] == ':' && previous[16] == ':';
-        if (stamp && line == separator)
+        if (stamp && line == separator && watching)
             failed = true;
         previous.swap(line);
         line.clear();
@@ -215,6 +215,8 @@ void CRunFailures::MessageBox(const wxString& text) {
     static const char* const cannotRun[] = {"Python script does not exist:", "There is no module:",
                                             "There is no MpMain function on module."};
     const std::lock_guard<std::mutex> lock(mutex);
+    if (!watching)
+        return;
     for (const char* start : cannotRun)
         failed = failed || text.StartsWith(start);
     failed = failed || text.Contains("has no location: choose its file");
@@ -225,9 +227,9 @@ bool CRunFailures::Failed() const {
     return failed;
 }
 
-void CRunFailures::Reset() {
+void CRunFailures::Watch(bool on) {
     const std::lock_guard<std::mutex> lock(mutex);
-    failed = false;
+    watching = on;
 }
 
 // In batch mode nobody answers dialogs: message boxes are written to standard output and
@@ -477,16 +479,19 @@ void CMarrowpadApp::ExitMainLoop() {
 int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
     // Batch mode's status tells a failed run among the selections.
     const auto ranStatus = [this] { return commandLine.batch && failures.Failed() ? 1 : 0; };
-    failures.Reset();
     for (const auto& path : commandLine.selections) {
         if (!FrameAlive() || exitRequested)
             return ranStatus(); // a selection closed the editor, or asked it to end
         wxString error;
-        if (!frame->SelectMenuPath(path, error)) {
+        failures.Watch(true);
+        const bool selected = frame->SelectMenuPath(path, error);
+        if (selected)
+            ProcessEventsNow(loop);
+        failures.Watch(false);
+        if (!selected) {
             std::fprintf(stderr, "marrowpad: %s\n", static_cast<const char*>(error.utf8_str()));
             return 2;
         }
-        ProcessEventsNow(loop);
     }
     if (commandLine.complete && FrameAlive() && !exitRequested)
         PrintCompletion(loop);

@@ -27,13 +27,15 @@ public:
     void Output(const char* text, size_t length);
     void MessageBox(const wxString& text);
     bool Failed() const;
-    // Forgets the failures so far (the scripts run at start-up).
-    void Reset();
+    // Failures count only while a selection is being made (not the start-up scripts', nor the
+    // completion's own runs).
+    void Watch(bool on);
 
 private:
     mutable std::mutex mutex;
     std::string line;     // the line being received, its first 80 bytes
     std::string previous; // the line before it
+    bool watching = false;
     bool failed = false;
 };
 

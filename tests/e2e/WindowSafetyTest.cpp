@@ -213,11 +213,11 @@ TEST(E2EWindowSafety, AWriteOfHundredsOfMegabytesKeepsItsTailInBoundedMemory) {
                       "        print(grown, end=' ', file=out)\n";
     // What the output kept, once the run that wrote it has ended.
     wxString tailSource = "import MpAPI\n"
-                          "def MpMain():\n"
-                          "    kept = MpAPI.CMessageOutputManagement_Get()"
-                          ".GetMessageOutput(0).GetText()\n"
-                          "    with open(REPORT, 'a') as out:\n"
-                          "        print(len(kept), kept.endswith('xEND'), file=out)\n";
+                    "def MpMain():\n"
+                    "    kept = MpAPI.CMessageOutputManagement_Get()"
+                    ".GetMessageOutput(0).GetText()\n"
+                    "    with open(REPORT, 'a') as out:\n"
+                    "        print(len(kept), kept.endswith('xEND'), file=out)\n";
     // The figures go to a file of their own: standard output holds the write alone.
     source.Replace("REPORT", "'" + report + "'");
     tailSource.Replace("REPORT", "'" + report + "'");
