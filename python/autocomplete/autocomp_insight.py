@@ -12,7 +12,6 @@ import inspect
 import os
 import re
 import sys
-import sysconfig
 import warnings
 
 import autocomp_core
@@ -155,6 +154,8 @@ def _is_installed(path, exec_path=None):
     parts = real.split(os.sep)
     if path.endswith(".pyi") or {"site-packages", "dist-packages", "typeshed"} & set(parts):
         return True
+    import sysconfig  # only where a definition is gone to
+
     folders = {sysconfig.get_path(key) for key in ("stdlib", "platstdlib", "purelib", "platlib")}
     folders.add(exec_path)
     return any(
