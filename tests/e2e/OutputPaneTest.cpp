@@ -613,6 +613,10 @@ TEST_F(OutputPane, TheRememberedHeightComesBackThroughTheWindowsFirstSizes) {
     EXPECT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }))
         << frame->GetOutputHeight() << " of " << room();
     EXPECT_TRUE(room() > 300);
+    // The window's sizes are not the user's: the file keeps the height.
+    Reopen();
+    EXPECT_TRUE(testing_support::ReadFile(layout).Contains("<OutputHeight>300</OutputHeight>"))
+        << testing_support::ReadFile(layout);
 }
 
 // An unsaved document's traceback names "<untitled>": a double-click shows that line of the
