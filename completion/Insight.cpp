@@ -387,6 +387,21 @@ void Insight::GoTo(CSyntaxEditor* editor, const Request&, const nlohmann::json& 
     open.SetInt(line->get<int>());
     if (wxFrame* frame = CAppManagement::Get()->GetAppWindow())
         frame->ProcessWindowEvent(open);
+    // Then the caret goes onto the name, with nothing selected that a key would replace. A file
+    // of the Python installation or the editor (a stub) is for reading.
+    CSyntaxEditor* target = CEditorManagement::Get()->GetCurrentEditor();
+    if (!target || target == editor || !wxFileName(DocumentFilePath(target)).SameAs(file))
+        return;
+    target->GotoPos(PositionOf(target, line->get<int>(), column));
+    target->EnsureCaretVisible();
+    if (answer.value("readonly", false)) {
+        target->SetReadOnly(true);
+        const wxString said =
+            wxString::Format(wxGetTranslation("%s is read-only: it is not one of your files."),
+                             wxFileName(file).GetFullName());
+        SayInStatusBar(said);
+        TellShown(target, "status", said);
+    }
 }
 
 void Insight::GoToDefinition(CSyntaxEditor* editor, int position) {

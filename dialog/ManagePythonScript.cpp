@@ -56,6 +56,7 @@ ManagePythonScript::ManagePythonScript(wxWindow* parent, wxWindowID id, const wx
 void ManagePythonScript::InitMembers() {
     nameListBox = nullptr;
     nameText = nullptr;
+    nameWarning = nullptr;
     locationPicker = nullptr;
     descriptionText = nullptr;
     autoReloadBox = nullptr;
@@ -178,6 +179,16 @@ void ManagePythonScript::BuildControls() {
     for (wxStaticText* label : {nameLabel, locationLabel, descriptionLabel, shortcutLabel})
         label->SetMinSize(wxSize(labelWidth, -1));
 
+    // Under the name, where the fields start: two scripts may share a name, but the user should
+    // know that the menu shows it twice.
+    auto* warningRow = new wxBoxSizer(wxHORIZONTAL);
+    detailColumn->Insert(1, warningRow, 0, wxGROW | wxALL, 0);
+    warningRow->Add(labelWidth, 1, 0, wxLEFT | wxRIGHT, 5);
+    nameWarning = new wxStaticText(this, wxID_ANY, wxEmptyString);
+    nameWarning->SetName("nameWarning");
+    nameWarning->SetForegroundColour(wxColour(0xB0, 0x30, 0x00));
+    warningRow->Add(nameWarning, 1, wxLEFT | wxRIGHT, 5);
+
     auto* autoReloadRow = new wxBoxSizer(wxHORIZONTAL);
     detailColumn->Add(autoReloadRow, 0, wxGROW | wxALL, 0);
     autoReloadRow->Add(labelWidth, 5, 0, wxALIGN_CENTER_VERTICAL | wxALL, 5);
@@ -236,6 +247,25 @@ void ManagePythonScript::UpdateRow() {
         nameListBox->SetString(static_cast<unsigned>(row), ShownScriptName(*entry));
 }
 
+void ManagePythonScript::UpdateNameWarning() {
+    wxString warning;
+    const ScriptEntry* entry = CurrentEntry();
+    const wxString name = entry ? entry->name.Strip(wxString::both) : wxString();
+    for (unsigned i = 0; !name.empty() && scriptList && i < scriptList->GetCount(); ++i) {
+        const ScriptEntry* other = scriptList->Get(i);
+        if (other && other != entry && other->name.Strip(wxString::both) == name) {
+            warning = wxString::Format(wxGetTranslation("Another script is named \"%s\": the "
+                                                        "menu will show both."),
+                                       name);
+            break;
+        }
+    }
+    if (nameWarning->GetLabel() != warning) {
+        nameWarning->SetLabel(warning);
+        nameWarning->SetToolTip(warning);
+    }
+}
+
 ScriptEntry* ManagePythonScript::CurrentEntry() const {
     const int selection = nameListBox->GetSelection();
     if (selection == wxNOT_FOUND || !scriptList)
@@ -254,6 +284,7 @@ void ManagePythonScript::ShowEntry(const ScriptEntry& entry) {
     descriptionText->ChangeValue(entry.description);
     shortcutText->ChangeValue(entry.shortcut);
     SetBrowseFolder(entry.location);
+    UpdateNameWarning();
 }
 
 void ManagePythonScript::ClearDetails() {
@@ -265,6 +296,7 @@ void ManagePythonScript::ClearDetails() {
     descriptionText->ChangeValue(wxEmptyString);
     shortcutText->ChangeValue(wxEmptyString);
     SetBrowseFolder(wxEmptyString);
+    nameWarning->SetLabel(wxEmptyString);
 }
 
 void ManagePythonScript::SetBrowseFolder(const wxString& location) {
@@ -376,6 +408,7 @@ void ManagePythonScript::OnNameUpdated(wxCommandEvent& event) {
         entry->name = nameText->GetValue();
         // The row follows every keystroke.
         UpdateRow();
+        UpdateNameWarning();
         scriptList->modified = true;
     }
     event.Skip();

@@ -10,6 +10,7 @@ class wxCheckBox;
 class wxFileDirPickerEvent;
 class wxFilePickerCtrl;
 class wxListBox;
+class wxStaticText;
 class wxTextCtrl;
 class ShortcutCtrl;
 struct ScriptEntry;
@@ -55,6 +56,8 @@ public:
     wxCheckBox* autoReloadBox;
     wxCheckBox* autoRunBox;
     ShortcutCtrl* shortcutText;
+    // Under the name: a warning while another script has the same name (both show in the menu).
+    wxStaticText* nameWarning;
     int shownIndex; // row whose entry the detail controls show, or -1
 
 private:
@@ -68,6 +71,8 @@ private:
     void ShowLocation(const wxString& location);
     // The selected row shows its script's name as it now is.
     void UpdateRow();
+    // Warns, under the name, when another script has the selected script's name.
+    void UpdateNameWarning();
 
     std::vector<int> deletedIds; // menu ids of the scripts deleted while the dialog is open
 };

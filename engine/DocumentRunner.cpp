@@ -62,6 +62,36 @@ private:
     bool swapped = false;
 };
 
+// While the document runs, sys.argv is [its path] ("<untitled>" for a document never saved),
+// as `python3 FILE` makes it; what it was is back when the object goes.
+// PRECONDITION: the calling thread holds the interpreter lock throughout.
+class ArgvScope {
+public:
+    explicit ArgvScope(const PyRef& pyfilename)
+        : pyengineArgv(PyRef::Borrow(PySys_GetObject("argv"))) {
+        PyRef pyargv = PyRef::Steal(PyList_New(1));
+        if (pyargv)
+            PyList_SET_ITEM(pyargv.Get(), 0, PyRef::Borrow(pyfilename.Get()).Release());
+        swapped = pyargv && PySys_SetObject("argv", pyargv.Get()) == 0;
+        if (!swapped)
+            report::PrintPythonError(); // the code runs all the same
+    }
+    ~ArgvScope() {
+        if (!swapped)
+            return;
+        const report::PendingErrorKeeper keep; // the document's own error, reported later
+        if (PySys_SetObject("argv", pyengineArgv.Get()) != 0)
+            report::PrintPythonError();
+    }
+
+    ArgvScope(const ArgvScope&) = delete;
+    ArgvScope& operator=(const ArgvScope&) = delete;
+
+private:
+    PyRef pyengineArgv;
+    bool swapped = false;
+};
+
 // The document's code, compiled from the text as the editor holds it: UTF-8, whatever coding
 // line it has. Null with a Python error pending on failure.
 PyRef Compile(const wxString& text, const PyRef& pyfilename) {
@@ -172,6 +202,7 @@ bool RunText(const wxString& text, const wxString& path) {
     bool failed = true;
     if (pymodule) {
         const MainModuleScope scope(pymodule);
+        const ArgvScope argv(pyfilename);
         failed = !Execute(run, pycode, pymodule);
     }
     // sys.exit() with no code or code 0 is a normal end; a run stopped quietly has no report.
@@ -179,6 +210,7 @@ bool RunText(const wxString& text, const wxString& path) {
         failed = false;
     if (failed && !run.EndQuietly()) {
         interpreter::RestoreStreams(); // the report is the engine's
+        interpreter::PlaceLinelessEntries();
         if (path.empty())
             report::ReportFailureWithCachedLines();
         else

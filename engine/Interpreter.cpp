@@ -66,6 +66,7 @@ struct EngineState {
     PyRef restoreStreams; // the bound method scriptStreams.restore
     PyRef flushStreams;   // the bound method scriptStreams.flush
     PyRef byLines;        // the bound method scriptStreams.byLines
+    PyRef placeEntries;   // placeLinelessEntries
 };
 EngineState* engineState = nullptr;
 
@@ -84,6 +85,8 @@ void KeepEngineState(PyObject* globals) {
         engineState->loader = PyRef::Borrow(loader);
         engineState->loadScript = Method(globals, "coilhatchScripts", "load");
     }
+    engineState->placeEntries =
+        PyRef::Borrow(PyDict_GetItemString(globals, "placeLinelessEntries"));
     PyRef pyrestore = Method(globals, "coilhatchStreams", "restore");
     if (pyrestore) {
         engineState->restoreStreams = pyrestore;
@@ -394,6 +397,23 @@ void FlushStreams() {
         report::PrintPythonError();
     }
     outputpipe::Drain();
+}
+
+void PlaceLinelessEntries() {
+    assert(PyGILState_Check());
+    if (!PyErr_Occurred() || !engineState || !engineState->placeEntries)
+        return;
+    report::FetchedError error = report::FetchedError::Take(true);
+    if (error.value && error.traceback) {
+        PyRef pyplaced = PyRef::Steal(
+            PyObject_CallOneArg(engineState->placeEntries.Get(), error.traceback.Get()));
+        if (pyplaced && PyTraceBack_Check(pyplaced.Get())) {
+            PyException_SetTraceback(error.value.Get(), pyplaced.Get());
+            error.traceback = pyplaced;
+        }
+        PyErr_Clear(); // the error is told as it came
+    }
+    error.Restore();
 }
 
 PyRef LoadScript(const wxString& path, const wxString& name, bool reload) {

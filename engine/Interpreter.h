@@ -62,6 +62,11 @@ void RestoreStreams();
 // output pipe holds to the message output: what was written so far is there when it returns.
 void FlushStreams();
 
+// Gives the pending error's traceback entries that have no line (a script stopped at a loop's
+// jump back: "line -1", no source, nothing to go to) the line of the script where it stopped.
+// PRECONDITION: the calling thread holds the interpreter lock.
+void PlaceLinelessEntries();
+
 // The module of the script at `path` (absolute), loaded from that file under `name` (see
 // scriptLoader in engine/startup.py): its top level runs at the first load and, with `reload`,
 // on every later call. Null with a Python error pending on failure.

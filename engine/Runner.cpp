@@ -58,6 +58,20 @@ void ShowRunnerMessage(const wxString& text) {
     wxMessageBox(text, wxMessageBoxCaptionStr, wxOK | wxCENTRE);
 }
 
+// The pending error in one line, as its traceback's last line reads; the error stays pending.
+// PRECONDITION: the calling thread holds the interpreter lock.
+wxString PendingErrorLine() {
+    report::FetchedError error = report::FetchedError::Take(true);
+    if (!error.type)
+        return wxString();
+    PyErr_Restore(PyRef::Borrow(error.type.Get()).Release(),
+                  error.value ? PyRef::Borrow(error.value.Get()).Release() : nullptr,
+                  error.traceback ? PyRef::Borrow(error.traceback.Get()).Release() : nullptr);
+    const wxString line = report::TakeErrorLine();
+    error.Restore();
+    return line;
+}
+
 // The one place where a script's entry function is called.
 // PRECONDITION: the calling thread holds the interpreter lock.
 PyRef CallMpMain(const PyRef& pymain) {
@@ -137,14 +151,19 @@ bool RunModule(const wxString& path, const wxString& moduleName, const wxString&
         // The top level ended the script normally: nothing to call, nothing to report.
         return true;
     } else {
-        const report::PendingErrorKeeper keep; // the import error, reported below
-        ShowRunnerMessage(wxGetTranslation("There is no module:") + moduleName);
+        // The box says why, the import error's traceback follows in the output.
+        const wxString cause = PendingErrorLine();
+        const report::PendingErrorKeeper keep;
+        wxMessageBox(wxGetTranslation("There is no module:") + moduleName +
+                         (cause.empty() ? wxString() : "\n" + cause),
+                     wxGetTranslation("Python Script"), wxOK | wxCENTRE | wxICON_ERROR);
     }
 
     if (failed && !run.EndQuietly()) {
         // The report is the engine's: it reaches the output whatever the script did with the
         // streams or their descriptors.
         interpreter::RestoreStreams();
+        interpreter::PlaceLinelessEntries();
         report::ReportFailure();
     }
     return !failed;

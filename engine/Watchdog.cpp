@@ -149,6 +149,10 @@ public:
         : name(name), limits(limits), start(Clock::now()), watching(wxThread::IsMain()) {}
 
     ~RunState() {
+        if (window && wxTheApp) {
+            wxTheApp->Unbind(wxEVT_CHAR_HOOK, &RunState::OnAnyKey, this);
+            wxTheApp->Unbind(wxEVT_ACTIVATE, &RunState::OnAnyActivation, this);
+        }
         // The editor takes input again before the window goes.
         disabler.reset();
         if (window) {
@@ -226,6 +230,26 @@ private:
         window->FindWindow(wxID_CANCEL)->SetFocus();
         // The rest of the editor takes no input while the window is up.
         disabler = std::make_unique<wxWindowDisabler>(window.get());
+        // Esc stops the script whichever of the editor's windows has the keyboard: a click on
+        // the main window takes it there, and the window comes forward again.
+        wxTheApp->Bind(wxEVT_CHAR_HOOK, &RunState::OnAnyKey, this);
+        wxTheApp->Bind(wxEVT_ACTIVATE, &RunState::OnAnyActivation, this);
+    }
+
+    void OnAnyKey(wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_ESCAPE && event.GetModifiers() == wxMOD_NONE)
+            stopRequested = true;
+        else
+            event.Skip();
+    }
+
+    void OnAnyActivation(wxActivateEvent& event) {
+        event.Skip();
+        if (!event.GetActive() || !window || event.GetEventObject() == window.get())
+            return;
+        window->Raise();
+        if (wxWindow* button = window->FindWindow(wxID_CANCEL))
+            button->SetFocus();
     }
 
     // One round of the editor's events: the window's, timers (the output pane shows what was

@@ -136,6 +136,37 @@ except NameError:
 	# A later attach in the same process keeps the scripts loaded before.
 	coilhatchScripts = scriptLoader()
 
+def placeLinelessEntries(tb):
+	"""The traceback, its entries whose instruction has no line of its own (a loop's jump back,
+	where a stop often comes) given the line the instruction jumps to, or else the line of the
+	nearest instruction before it; the traceback as it is when every entry has its line."""
+	entries = []
+	while tb is not None:
+		entries.append(tb)
+		tb = tb.tb_next
+	if all(entry.tb_lineno is not None and entry.tb_lineno >= 0 for entry in entries):
+		return entries[0] if entries else None
+	import dis
+	placed = None
+	for entry in reversed(entries):
+		line = entry.tb_lineno
+		if line is None or line < 0:
+			line = lineOfInstruction(dis, entry.tb_frame.f_code, entry.tb_lasti)
+		placed = types.TracebackType(placed, entry.tb_frame, entry.tb_lasti, line)
+	return placed
+
+def lineOfInstruction(dis, code, offset):
+	instructions = list(dis.get_instructions(code))
+	byOffset = {instruction.offset: instruction for instruction in instructions}
+	here = byOffset.get(offset)
+	if here is not None and here.opcode in dis.hasjrel + dis.hasjabs:
+		target = byOffset.get(here.argval)
+		if target is not None and target.positions.lineno is not None:
+			return target.positions.lineno
+	before = [i.positions.lineno for i in instructions
+		if i.offset <= offset and i.positions.lineno is not None]
+	return before[-1] if before else code.co_firstlineno
+
 def closeReport(stream):
 	"""sys.stderr.showmsg(): closes a failure report with the time, then a separator line. Each
 	ends its line, so that the next output starts on a line of its own."""

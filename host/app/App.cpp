@@ -24,11 +24,13 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <system_error>
@@ -188,12 +190,57 @@ void CConsoleWriter::AfterForkInChild() {
     writer->mutex.unlock();
 }
 
+void CRunFailures::Output(const char* text, size_t length) {
+    static const std::string separator(50, '-');
+    constexpr size_t kept = 80; // of each line: more than the stamp and the separator have
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (size_t start = 0; start < length;) {
+        const auto* newline =
+            static_cast<const char*>(std::memchr(text + start, '\n', length - start));
+        const size_t end = newline ? static_cast<size_t>(newline - text) : length;
+        line.append(text + start, std::min(end - start, kept - std::min(line.size(), kept)));
+        if (!newline)
+            break;
+        // time.ctime(): "Tue Dec  8 20:03:32 2026"
+        const bool stamp = previous.size() == 24 && previous[13] == ':' && previous[16] == ':';
+        if (stamp && line == separator && watching)
+            failed = true;
+        previous.swap(line);
+        line.clear();
+        start = end + 1;
+    }
+}
+
+void CRunFailures::MessageBox(const wxString& text) {
+    // The runner's boxes for a script it could not run (the failure report of a script that ran
+    // follows in the output).
+    static const char* const cannotRun[] = {"Python script does not exist:", "There is no module:",
+                                            "There is no MpMain function on module."};
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (!watching)
+        return;
+    for (const char* start : cannotRun)
+        failed = failed || text.StartsWith(start);
+    failed = failed || text.Contains("has no location: choose its file");
+}
+
+bool CRunFailures::Failed() const {
+    const std::lock_guard<std::mutex> lock(mutex);
+    return failed;
+}
+
+void CRunFailures::Watch(bool on) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    watching = on;
+}
+
 // In batch mode nobody answers dialogs: message boxes are written to standard output and
 // answered OK, every other modal dialog is closed as if by OK without being shown.
 class CBatchDialogHook : public wxModalDialogHook {
 public:
-    CBatchDialogHook(CConsoleWriter& writer, const std::vector<wxString>& inputs)
-        : console(writer), answers(inputs.begin(), inputs.end()) {
+    CBatchDialogHook(CConsoleWriter& writer, CRunFailures& failures,
+                     const std::vector<wxString>& inputs)
+        : console(writer), failures(failures), answers(inputs.begin(), inputs.end()) {
         Register();
     }
     ~CBatchDialogHook() override { Unregister(); }
@@ -206,6 +253,7 @@ protected:
             text.Replace("\r", "\\r");
             text.Replace("\n", "\\n");
             console.WriteLine("[message box] " + text);
+            failures.MessageBox(box->GetMessage());
             return wxID_OK;
         }
         if (auto* entry = dynamic_cast<wxTextEntryDialog*>(dialog)) {
@@ -232,6 +280,7 @@ protected:
 
 private:
     CConsoleWriter& console;
+    CRunFailures& failures;
     std::deque<wxString> answers;
 };
 
@@ -345,9 +394,11 @@ bool CMarrowpadApp::OnInit() {
         host::GetNameItem("BatchMode")->SetAttribute(0, "1");
         // Every byte, in order, written on the thread that appends: nothing waits for the
         // editor to be idle, so nothing is lost when it never is.
-        host::GetMessageOutput(0)->AddSink(
-            [this](const char* text, size_t length) { console.Write(text, length); });
-        batchHook = std::make_unique<CBatchDialogHook>(console, commandLine.inputs);
+        host::GetMessageOutput(0)->AddSink([this](const char* text, size_t length) {
+            console.Write(text, length);
+            failures.Output(text, length);
+        });
+        batchHook = std::make_unique<CBatchDialogHook>(console, failures, commandLine.inputs);
         // From the start: scripts that run automatically run while the plug-ins load.
         if (commandLine.stopAfter >= 0)
             stopPresser = std::make_unique<CStopPresser>(commandLine.stopAfter);
@@ -433,15 +484,21 @@ void CMarrowpadApp::ExitMainLoop() {
 }
 
 int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
+    // Batch mode's status tells a failed run among the selections.
+    const auto ranStatus = [this] { return commandLine.batch && failures.Failed() ? 1 : 0; };
     for (const auto& path : commandLine.selections) {
         if (!FrameAlive() || exitRequested)
-            return 0; // a selection closed the editor, or asked it to end
+            return ranStatus(); // a selection closed the editor, or asked it to end
         wxString error;
-        if (!frame->SelectMenuPath(path, error)) {
+        failures.Watch(true);
+        const bool selected = frame->SelectMenuPath(path, error);
+        if (selected)
+            ProcessEventsNow(loop);
+        failures.Watch(false);
+        if (!selected) {
             std::fprintf(stderr, "marrowpad: %s\n", static_cast<const char*>(error.utf8_str()));
             return 2;
         }
-        ProcessEventsNow(loop);
     }
     if (commandLine.complete && FrameAlive() && !exitRequested)
         PrintCompletion(loop);
@@ -451,7 +508,7 @@ int CMarrowpadApp::RunCommands(wxEventLoopBase& loop) {
         PrintHover(loop);
     if (commandLine.goTo && FrameAlive() && !exitRequested)
         PrintGoTo(loop);
-    return 0;
+    return ranStatus();
 }
 
 host::SyntaxEditor* CMarrowpadApp::PlaceCaret(const char* option, int line, int column) {

@@ -6,6 +6,7 @@
 #include "host/app/CommandLine.h"
 
 #include <wx/app.h>
+#include <wx/string.h>
 #include <wx/weakref.h>
 
 #include <sys/types.h>
@@ -17,6 +18,26 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+// Batch mode's judgement of the runs it was asked for: one failed when the output received the
+// closing lines of a failure report (a time stamp, then the separator line), or when a message
+// box said that a script could not be run. Any thread may tell it of output.
+class CRunFailures {
+public:
+    void Output(const char* text, size_t length);
+    void MessageBox(const wxString& text);
+    bool Failed() const;
+    // Failures count only while a selection is being made (not the start-up scripts', nor the
+    // completion's own runs).
+    void Watch(bool on);
+
+private:
+    mutable std::mutex mutex;
+    std::string line;     // the line being received, its first 80 bytes
+    std::string previous; // the line before it
+    bool watching = false;
+    bool failed = false;
+};
 
 class CMainFrame;
 class wxEventLoopBase;
@@ -111,6 +132,7 @@ private:
     CCommandLine commandLine;
     wxWeakRef<CMainFrame> frame;
     CConsoleWriter console;
+    CRunFailures failures; // of batch mode's selections
     std::unique_ptr<class CBatchDialogHook> batchHook;
     std::unique_ptr<class CStopPresser> stopPresser; // --stop-after
     bool exitRequested = false;

@@ -1,14 +1,13 @@
 #include "host/app/MainFrame.h"
 
 #include "host/app/CommandLine.h"
+#include "host/app/DocumentFile.h"
 #include "host/app/OutputPane.h"
 #include "host/lib/PluginManager.h"
 #include "host/lib/Services.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/ffile.h>
-#include <wx/file.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -25,9 +24,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -37,27 +36,6 @@ const char* const appName = "Marrowpad";
 const char* const outputHeightKey = "/Marrowpad/Layout/OutputHeight";
 // Neither the documents nor the pane get less.
 constexpr int minimumPaneHeight = 60;
-
-// The text of a file: UTF-8 when it is valid UTF-8, else Latin-1 so that nothing is lost.
-bool ReadText(const wxString& path, wxString& text) {
-    wxFFile file(path, "rb");
-    if (!file.IsOpened())
-        return false;
-    const wxFileOffset length = file.Length();
-    if (length < 0)
-        return false;
-    wxCharBuffer bytes(static_cast<size_t>(length));
-    if (length > 0 &&
-        file.Read(bytes.data(), static_cast<size_t>(length)) != static_cast<size_t>(length))
-        return false;
-    // A NUL byte means a binary file: shown cut short and saved, it would be destroyed.
-    if (length > 0 && std::memchr(bytes.data(), 0, static_cast<size_t>(length)))
-        return false;
-    text = wxString::FromUTF8(bytes.data(), static_cast<size_t>(length));
-    if (text.empty() && length > 0)
-        text = wxString(bytes.data(), wxConvISO8859_1, static_cast<size_t>(length));
-    return true;
-}
 
 wxString AbsolutePath(const wxString& path) {
     wxFileName name(path);
@@ -143,22 +121,28 @@ CMainFrame::CMainFrame()
     // A taller window gives the documents the room; the pane keeps its height.
     splitter->SetSashGravity(1.0);
     EnsureNotebook();
-    // The pane's height is set once the splitter has its first real size (a quarter of it,
-    // unless a height was asked for), after the splitter has handled that size itself.
-    // Until a height is asked for, the pane stays a quarter of the window as the window gets its
-    // size.
+    // The pane's height follows the splitter's size, after the splitter has handled it: a quarter
+    // of the window until a height is asked for or the user moves the sash, and then that height
+    // as far as the window has room. So the height comes back whatever sizes the window passes
+    // through on its way (a window manager may show it smaller first).
     splitter->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
         event.Skip();
-        if (!outputHeightSet || wantedOutputHeight == 0)
-            CallAfter([this] { ApplyOutputHeight(); });
+        CallAfter([this] { ApplyOutputHeight(); });
+    });
+    // The user drags the sash: the splitter tells of each step before the end.
+    splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGING, [this](wxSplitterEvent& event) {
+        event.Skip();
+        sashDragged = true;
     });
     splitter->Bind(wxEVT_SPLITTER_SASH_POS_CHANGED, [this](wxSplitterEvent& event) {
         event.Skip();
-        // The user moved the sash: the pane's new height is the one to keep.
+        // The splitter says "changed" too when it moves the sash for a new size of its own: only
+        // the end of the user's drag gives the pane the height to keep.
+        if (!std::exchange(sashDragged, false))
+            return;
         const int total = splitter->GetClientSize().y - splitter->GetSashSize();
         if (event.GetSashPosition() > 0 && event.GetSashPosition() < total) {
             wantedOutputHeight = total - event.GetSashPosition();
-            outputHeightSet = true;
             outputHeightMoved = true;
         }
     });
@@ -202,20 +186,18 @@ int CMainFrame::GetOutputHeight() const {
 
 void CMainFrame::SetOutputHeight(int height) {
     wantedOutputHeight = height;
-    outputHeightSet = false;
     ApplyOutputHeight();
 }
 
 void CMainFrame::ApplyOutputHeight() {
     const int total = splitter->GetClientSize().y - splitter->GetSashSize();
-    if ((outputHeightSet && wantedOutputHeight > 0) || !splitter->IsSplit() ||
-        total < 3 * minimumPaneHeight)
+    if (!splitter->IsSplit() || total < 3 * minimumPaneHeight)
         return; // not laid out yet: the first real size comes back here
     // A quarter of the window at first; a remembered height as far as the window has room.
     const int wanted = wantedOutputHeight > 0 ? wantedOutputHeight : total / 4;
     const int height = std::clamp(wanted, minimumPaneHeight, total - minimumPaneHeight);
-    splitter->SetSashPosition(total - height);
-    outputHeightSet = true;
+    if (splitter->GetSashPosition() != total - height)
+        splitter->SetSashPosition(total - height);
 }
 
 void CMainFrame::UseLayoutFile(const wxString& path) {
@@ -396,8 +378,10 @@ host::SyntaxEditor* CMainFrame::AddEditor(const wxString& path) {
     // control afterwards. The editors the frame deletes are no pages any more by then.
     editor->Bind(wxEVT_DESTROY, [this, editor](wxWindowDestroyEvent& event) {
         event.Skip();
-        if (event.GetEventObject() == editor)
+        if (event.GetEventObject() == editor) {
+            formats.erase(editor);
             ForgetEditor(editor);
+        }
     });
     const wxString label =
         path.empty() ? wxString::Format("new %d", ++untitledCount) : wxFileName(path).GetFullName();
@@ -432,8 +416,10 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
         return EditorAt(static_cast<size_t>(open));
     }
     wxString text;
+    document_file::Format format;
     if (wxFileName::Exists(path)) {
-        if (wxDirExists(path) || !ReadText(path, text)) {
+        wxString reason;
+        if (wxDirExists(path) || !document_file::Read(path, text, format, reason)) {
             wxMessageBox(wxString::Format("Cannot open \"%s\": it is a folder, a binary file "
                                           "or cannot be read.",
                                           path),
@@ -442,6 +428,8 @@ host::SyntaxEditor* CMainFrame::OpenFile(const wxString& fileName) {
         }
     }
     host::SyntaxEditor* editor = AddEditor(path);
+    formats[editor] = format;
+    editor->SetEOLMode(format.eolMode);
     editor->SetText(text);
     editor->EmptyUndoBuffer();
     editor->SetSavePoint();
@@ -482,10 +470,10 @@ void CMainFrame::UpdateStatus() {
     }
     const int pos = editor->GetCurrentPos();
     const int line = editor->LineFromPosition(pos);
-    SetStatusText(wxString::Format("%s    Ln %d, Col %d",
-                                   editor->GetFilePath().empty() ? wxString("(untitled)")
-                                                                 : editor->GetFilePath(),
-                                   line + 1, editor->GetColumn(pos) + 1));
+    SetStatusText(wxString::Format(
+        "%s%s    Ln %d, Col %d",
+        editor->GetFilePath().empty() ? wxString("(untitled)") : editor->GetFilePath(),
+        editor->GetReadOnly() ? " (read-only)" : "", line + 1, editor->GetColumn(pos) + 1));
 }
 
 bool CMainFrame::SaveEditor(host::SyntaxEditor* editor, bool askForName) {
@@ -498,12 +486,23 @@ bool CMainFrame::SaveEditor(host::SyntaxEditor* editor, bool askForName) {
             return false;
         path = dialog.GetPath();
     }
-    // Written beside the file and renamed over it, so a failed save leaves the old file whole.
-    wxTempFile file(path);
-    const wxScopedCharBuffer utf8 = editor->GetText().utf8_str();
-    if (!file.IsOpened() || !file.Write(utf8.data(), utf8.length()) || !file.Commit()) {
-        wxMessageBox(wxString::Format("Cannot save \"%s\".", path), appName, wxOK | wxICON_ERROR,
-                     this);
+    // The bytes the control holds, in the encoding the file was read in; written beside the
+    // file and renamed over it, so a failed save leaves the old file whole.
+    const wxCharBuffer text = editor->GetTextRaw();
+    const auto known = formats.find(editor);
+    const document_file::Format format =
+        known == formats.end() ? document_file::Format() : known->second;
+    std::string bytes;
+    wxString reason;
+    if (!document_file::Encode(std::string(text.data(), text.length()), format, bytes, reason)) {
+        wxMessageBox(wxString::Format("Cannot save \"%s\": %s. Nothing was written.", path, reason),
+                     appName, wxOK | wxICON_ERROR, this);
+        return false;
+    }
+    if (!document_file::Write(path, bytes, reason)) {
+        wxMessageBox(wxString::Format("Cannot save \"%s\": %s. The file on disk is as it was.",
+                                      path, reason),
+                     appName, wxOK | wxICON_ERROR, this);
         return false;
     }
     if (path != editor->GetFilePath()) {

@@ -2,10 +2,13 @@
 // and the plug-ins, which receive the menu commands the frame does not handle itself.
 #pragma once
 
+#include "host/app/DocumentFile.h"
+
 #include <wx/frame.h>
 #include <wx/stc/stc.h>
 #include <wx/weakref.h>
 
+#include <map>
 #include <memory>
 #include <set>
 
@@ -131,9 +134,11 @@ private:
     wxWindow* outputPanel = nullptr;
     COutputPane* outputPane = nullptr;
     std::set<const wxWindow*> completionsShown; // editors seen with a list or call tip open
-    int wantedOutputHeight = 0;                 // 0: a quarter of the window
-    bool outputHeightSet = false;
+    // How each document's file was encoded, for saving it back the same way.
+    std::map<const wxWindow*, document_file::Format> formats;
+    int wantedOutputHeight = 0;     // 0: a quarter of the window
     bool outputHeightMoved = false; // by the user, since the layout was read or saved
+    bool sashDragged = false;       // since the last end of a move of the sash
     wxString layoutFile;
     wxWeakRef<wxWindow> lastUntitled; // an editor
     int untitledCount = 0;

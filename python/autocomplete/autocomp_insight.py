@@ -8,6 +8,7 @@ its type stub.
 """
 
 import contextlib
+import inspect
 import os
 import re
 import sys
@@ -129,13 +130,38 @@ def goto(text, line, column, path, sys_path, stub_folder=None, exec_path=None):
         for name in names:
             place = _place(name, path, stub_folder, exec_path)
             if place is not None:
-                return place
+                return _mark_read_only(place, exec_path)
         owner, member = _live_member(script, text, line, column)
         if isinstance(owner, type):
             holder = next((k for k in owner.__mro__ if member in vars(k)), None)
             if holder is not None:
-                return _stub_place(holder, member)
+                return _mark_read_only(_stub_place(holder, member), exec_path)
     return None
+
+
+def _mark_read_only(place, exec_path):
+    """The place, with "readonly": True when its file is not the user's to change."""
+    if place is not None and place["path"] is not None and _is_installed(place["path"], exec_path):
+        place["readonly"] = True
+    return place
+
+
+def _is_installed(path, exec_path=None):
+    """Whether the file belongs to the Python installation or the editor rather than to the
+    user: the interpreter's library, installed packages, stubs (typeshed's, wxPython's,
+    MpAPI's)."""
+    real = os.path.realpath(path)
+    parts = real.split(os.sep)
+    if path.endswith(".pyi") or {"site-packages", "dist-packages", "typeshed"} & set(parts):
+        return True
+    import sysconfig  # only where a definition is gone to
+
+    folders = {sysconfig.get_path(key) for key in ("stdlib", "platstdlib", "purelib", "platlib")}
+    folders.add(exec_path)
+    return any(
+        folder and os.path.commonpath([real, os.path.realpath(folder)]) == os.path.realpath(folder)
+        for folder in folders
+    )
 
 
 def _place(name, path, stub_folder, exec_path):
@@ -254,8 +280,8 @@ def _is_module(obj):
 
 
 def hover(text, line, column, path, sys_path):
-    """The help of the name at the caret: its signature and the first lines of its docstring,
-    or None."""
+    """The help of the name at the caret: its signature and the first paragraph of its
+    docstring, or None."""
     with _script_at(text, line, column, path, sys_path) as (script, line, column):
         if script is None:
             return None
@@ -269,8 +295,28 @@ def hover(text, line, column, path, sys_path):
                 doc = name.docstring()
             if not doc.strip():
                 doc = _live_member_doc(script, text, line, column)
+            elif not _help_paragraph(doc):
+                # A stub gives the signature alone: the help is the loaded object's.
+                loaded = _loaded_doc(name.full_name)
+                if loaded:
+                    doc = doc.rstrip() + "\n\n" + loaded
             if doc and doc.strip():
                 return _shorten(doc)
+    return None
+
+
+def _loaded_doc(full_name):
+    """The docstring of an object of a module this Python has loaded already (nothing is
+    imported for it), or None."""
+    parts = (full_name or "").split(".")
+    for split in range(len(parts) - 1, 0, -1):
+        found = sys.modules.get(".".join(parts[:split]))
+        if found is None:
+            continue
+        for part in parts[split:]:
+            found = autocomp_core._safe_getattr(found, part)
+        doc = getattr(found, "__doc__", None) if found is not autocomp_core._MISSING else None
+        return inspect.cleandoc(doc) if isinstance(doc, str) and doc.strip() else None
     return None
 
 
@@ -301,25 +347,51 @@ def _live_member(script, text, line, column):
     return None, None
 
 
+_SIGNATURE = re.compile(r"^[\w.]+\(.*\)(\s*->.*)?$")
+
+
+def _paragraphs(doc):
+    """The docstring's paragraphs, each a list of its lines, indentation as inspect leaves it."""
+    paragraphs, current = [], []
+    for line in inspect.cleandoc(doc).splitlines():
+        if line.strip():
+            current.append(line.rstrip())
+        elif current:
+            paragraphs.append(current)
+            current = []
+    if current:
+        paragraphs.append(current)
+    return paragraphs
+
+
+def _is_signature(paragraph):
+    return all(_SIGNATURE.match(line.strip()) for line in paragraph)
+
+
+def _help_paragraph(doc):
+    """The first paragraph of the docstring that is not a signature, or None."""
+    return next((p for p in _paragraphs(doc) if not _is_signature(p)), None)
+
+
 def _shorten(doc):
-    """The signature and the first paragraph after it, a few lines."""
-    lines = [line.rstrip() for line in doc.strip().splitlines()]
+    """The signature and the first paragraph of help after it (a compiled function's own
+    signature line in its docstring left out), a few lines."""
+    paragraphs = _paragraphs(doc)
     kept = []
-    blank_seen = 0
-    for line in lines:
-        if not line:
-            blank_seen += 1
-            if blank_seen >= 2 and kept:
-                break
-            if kept and kept[-1]:
-                kept.append("")
-            continue
-        kept.append(line if len(line) <= _HOVER_WIDTH else line[: _HOVER_WIDTH - 1] + "\u2026")
-        if len(kept) >= _HOVER_LINES:
-            break
-    while kept and not kept[-1]:
-        kept.pop()
-    return "\n".join(kept)
+    if paragraphs and _is_signature(paragraphs[0]):
+        kept.append(paragraphs[0])
+    help_paragraph = _help_paragraph(doc)
+    if help_paragraph is not None:
+        kept.append(help_paragraph)
+    lines = []
+    for paragraph in kept:
+        if lines:
+            lines.append("")
+        lines.extend(
+            line if len(line) <= _HOVER_WIDTH else line[: _HOVER_WIDTH - 1] + "\u2026"
+            for line in paragraph
+        )
+    return "\n".join(lines[:_HOVER_LINES]).rstrip()
 
 
 def _clamp(text, line, column):

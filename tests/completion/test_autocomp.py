@@ -732,6 +732,41 @@ class Insight(unittest.TestCase):
                     self.assertTrue(help.startswith(starts), help)
                     self.assertLessEqual(len(help.splitlines()), autocomp_insight._HOVER_LINES)
 
+    def test_help_of_the_standard_library_has_its_first_paragraph(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        # (text, line, column, the signature's start, the help's first words); the
+        # docstring's own signature line ("sleep(seconds)") is not repeated.
+        for text, line, column, signature, first in (
+            ("import time\ntime.sleep", 2, 7, "sleep(", "Delay execution for a given number"),
+            ("import os\nos.getcwd", 2, 5, "getcwd(", "Return a unicode string"),
+            ("import textwrap\ntextwrap.dedent", 2, 11, "dedent(", "Remove any common leading"),
+            ("len", 1, 1, "len(", "Return the number of items"),
+        ):
+            with self.subTest(text=text):
+                help = autocomp_insight.hover(text, line, column, None, sys.path)
+                paragraphs = help.split("\n\n")
+                self.assertEqual(len(paragraphs), 2, help)
+                self.assertTrue(paragraphs[0].startswith(signature), help)
+                self.assertTrue(paragraphs[1].startswith(first), help)
+
+    def test_definitions_outside_the_users_files_are_read_only(self):
+        if autocomp_core._load_jedi() is None:
+            self.skipTest("jedi is not installed")
+        with tempfile.TemporaryDirectory() as own:
+            mine = os.path.join(own, "mine.py")
+            with open(mine, "w") as out:
+                out.write("def helper():\n    pass\n")
+            for text, line, column, read_only in (
+                ("import os\nos.path.join", 2, 9, True),
+                ("import wx\nwx.Frame", 2, 5, True),
+                ("import mine\nmine.helper", 2, 7, False),
+                ("def f(): pass\nf", 2, 0, False),
+            ):
+                with self.subTest(text=text):
+                    found = autocomp_insight.goto(text, line, column, None, [own] + sys.path)
+                    self.assertEqual(found.get("readonly", False), read_only, found)
+
 
 class Server(unittest.TestCase):
     """The completion server as the plug-in runs it: a process whose descriptor 3 is one end of a

@@ -143,6 +143,31 @@ TEST_F(DialogActions, TypingANameMovesTheRowWithEveryKeystroke) {
     EXPECT_TRUE(scriptList->modified);
 }
 
+// A name that another script has is kept (the menu shows both), with a warning under it while
+// it stays the same, whether typed or met on selecting.
+TEST_F(DialogActions, ANameAnotherScriptHasIsKeptWithAWarning) {
+    OpenWithThree();
+    const wxWindow* warning = dialog->FindWindow("nameWarning");
+    ASSERT_NE(warning, nullptr);
+    const wxString sameAsZero =
+        "Another script is named \"" + scriptList->Get(0)->name + "\": the menu will show both.";
+    Select(2);
+    EXPECT_EQ(warning->GetLabel(), "");
+    dialog->nameText->Clear();
+    Type(dialog->nameText, scriptList->Get(0)->name);
+    EXPECT_EQ(warning->GetLabel(), sameAsZero);
+    EXPECT_EQ(scriptList->Get(2)->name, scriptList->Get(0)->name);
+    Type(dialog->nameText, "x");
+    EXPECT_EQ(warning->GetLabel(), "");
+    dialog->nameText->Remove(dialog->nameText->GetLastPosition() - 1,
+                             dialog->nameText->GetLastPosition());
+    Select(0);
+    EXPECT_TRUE(warning->GetLabel().StartsWith("Another script is named")) << warning->GetLabel();
+    Select(1);
+    EXPECT_EQ(warning->GetLabel(), "");
+    EXPECT_EQ(Rows()[0], Rows()[2]);
+}
+
 TEST_F(DialogActions, EveryDetailEditIsStoredAndMarksTheListChanged) {
     OpenWithThree();
     Select(0);

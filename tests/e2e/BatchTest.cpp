@@ -107,6 +107,47 @@ TEST(E2EBatch, ScriptOutputAndMessageBoxesReachStandardOutputInOrder) {
     EXPECT_EQ(result.out, once + once) << Describe(result);
 }
 
+// A CI job tells a failed run by the status: 1 when a chosen script or document failed, however
+// it failed, and 0 when every run ended well; the runs after a failed one still happen.
+TEST(E2EBatch, AFailedRunAmongTheSelectionsGivesStatusOne) {
+    TempDir docs;
+    const wxString good = docs.Write("good.py", "def MpMain():\n    print('good ran')\n");
+    PluginsFolder plugins(
+        {{"good", good},
+         {"raises", docs.Write("raises.py", "def MpMain():\n    raise ValueError('no')\n")},
+         {"broken", docs.Write("broken.py", "def MpMain(:\n")},
+         {"nomain", docs.Write("nomain.py", "x = 1\n")},
+         {"missing", docs.File("missing.py")},
+         {"quits", docs.Write("quits.py", "import sys\ndef MpMain():\n    sys.exit(0)\n")}});
+    const wxString failingDoc = docs.Write("doc.py", "print('doc ran')\nraise KeyError('k')\n");
+    const wxString runDocument = "Tools/Python Script/Run Current Document";
+    struct Case {
+        std::vector<wxString> args;
+        int status;
+    };
+    const Case cases[] = {
+        {{"--select", "Tools/Python Script/good", "--select", "Tools/Python Script/quits"}, 0},
+        {{"--select", "Tools/Python Script/raises", "--select", "Tools/Python Script/good"}, 1},
+        {{"--select", "Tools/Python Script/broken"}, 1},
+        {{"--select", "Tools/Python Script/nomain"}, 1},
+        {{"--select", "Tools/Python Script/missing"}, 1},
+        {{"--select", runDocument, failingDoc}, 1},
+        {{"--select", runDocument, good}, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<wxString> args{"--batch", "--plugins-dir", plugins.Path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult result = RunEditor(args);
+        SCOPED_TRACE(c.args[1].utf8_string());
+        EXPECT_EQ(result.status, c.status) << Describe(result);
+        if (c.args.size() > 3 && c.args[3].EndsWith("/good")) {
+            EXPECT_TRUE(result.out.Contains("good ran")) << Describe(result);
+        }
+    }
+    const ProcessResult help = RunEditor({"--help"});
+    EXPECT_TRUE(help.out.Contains("the exit status is 1 when a script or")) << help.out;
+}
+
 TEST(E2EBatch, FilesOpenInTabsAndCompletionIsReported) {
     TempDir docs;
     const wxString first = docs.Write("first.py", "import os\nos.pa\n");
@@ -225,7 +266,7 @@ TEST(E2EBatch, StopAfterStopsEveryLoopingScriptAndTheEditorGoesOn) {
         RunEditor({"--batch", "--plugins-dir", plugins.Path(), "--stop-after", "1", "--select",
                    "Tools/Python Script/looping", "--select", "Tools/Python Script/looping",
                    "--select", "Tools/Python Script/after"});
-    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_EQ(result.status, 1) << Describe(result); // the stopped runs failed
     // Each run is stopped and reported; the last selection runs as usual.
     wxString out = result.out;
     EXPECT_EQ(out.Replace("KeyboardInterrupt", ""), 2u) << Describe(result);
@@ -341,7 +382,7 @@ TEST(E2EBatch, ScriptsEndingWithSysExitEndQuietlyAndTheEditorCarriesOn) {
     const ProcessResult result = RunEditor(
         {"--batch", "--plugins-dir", plugins.Path(), "--select", "Tools/Python Script/quiet",
          "--select", "Tools/Python Script/loud", "--select", "Tools/Python Script/quiet"});
-    ASSERT_EQ(result.status, 0) << Describe(result);
+    ASSERT_EQ(result.status, 1) << Describe(result); // sys.exit(2) failed the run
     EXPECT_TRUE(result.out.StartsWith("ran\nTraceback")) << Describe(result);
     EXPECT_TRUE(result.out.Contains("SystemExit: 2\n")) << Describe(result);
     EXPECT_TRUE(result.out.EndsWith(wxString(50, '-') + "\nran\n")) << Describe(result);

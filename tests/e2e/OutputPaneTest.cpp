@@ -564,11 +564,15 @@ TEST_F(OutputPane, ThePaneStartsAQuarterHighAndTheEditorRemembersTheHeightTheUse
     ASSERT_TRUE(WaitForLayout());
     auto* splitter = dynamic_cast<wxSplitterWindow*>(frame->GetOutputPane()->GetGrandParent());
     ASSERT_NE(splitter, nullptr);
-    // The user drags the sash: the pane is 300 pixels high.
+    // The user drags the sash (the splitter tells of the drag, then of its end): the pane is 300
+    // pixels high.
     splitter->SetSashPosition(splitter->GetClientSize().y - splitter->GetSashSize() - 300);
-    wxSplitterEvent moved(wxEVT_SPLITTER_SASH_POS_CHANGED, splitter);
-    moved.SetSashPosition(splitter->GetSashPosition());
-    splitter->ProcessWindowEvent(moved);
+    for (const wxEventType step :
+         {wxEVT_SPLITTER_SASH_POS_CHANGING, wxEVT_SPLITTER_SASH_POS_CHANGED}) {
+        wxSplitterEvent moved(step, splitter);
+        moved.SetSashPosition(splitter->GetSashPosition());
+        splitter->ProcessWindowEvent(moved);
+    }
     ASSERT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }));
     wxTheApp->ProcessPendingEvents(); // the height is taken after the move
     Reopen();                         // the closing frame writes it
@@ -578,6 +582,41 @@ TEST_F(OutputPane, ThePaneStartsAQuarterHighAndTheEditorRemembersTheHeightTheUse
     frame->UseLayoutFile(layout);
     EXPECT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }))
         << frame->GetOutputHeight();
+}
+
+// At a restart the remembered height comes back whatever sizes the window passes through on its
+// way (a window manager may show it smaller first), as far as each has room.
+TEST_F(OutputPane, TheRememberedHeightComesBackThroughTheWindowsFirstSizes) {
+    const wxString layout =
+        dir.Write("layout.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<config><Marrowpad><Layout><OutputHeight>300"
+                                "</OutputHeight></Layout></Marrowpad></config>\n");
+    frame->ReleasePlugins();
+    frame->Destroy();
+    wxTheApp->ProcessIdle();
+    // As the program starts it: the layout is read before the frame is shown.
+    frame = new CMainFrame;
+    frame->UseLayoutFile(layout);
+    frame->SetSize(900, 330);
+    frame->Show();
+    auto* splitter = dynamic_cast<wxSplitterWindow*>(frame->GetOutputPane()->GetGrandParent());
+    ASSERT_NE(splitter, nullptr);
+    const auto room = [splitter] {
+        return splitter->GetClientSize().y - splitter->GetSashSize() - 60;
+    };
+    // Too small for 300 pixels: the pane has what room there is.
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return room() > 60 && room() < 300 && frame->GetOutputHeight() == room();
+    })) << frame->GetOutputHeight()
+        << " of " << room();
+    frame->SetSize(900, 700);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return frame->GetOutputHeight() == 300; }))
+        << frame->GetOutputHeight() << " of " << room();
+    EXPECT_TRUE(room() > 300);
+    // The window's sizes are not the user's: the file keeps the height.
+    Reopen();
+    EXPECT_TRUE(testing_support::ReadFile(layout).Contains("<OutputHeight>300</OutputHeight>"))
+        << testing_support::ReadFile(layout);
 }
 
 // An unsaved document's traceback names "<untitled>": a double-click shows that line of the

@@ -121,6 +121,26 @@ TEST_F(DocumentRun, UnsavedDocumentWithoutMpMainRunsItsTopLevelOnly) {
     EXPECT_EQ(Output(), "False\nFalse\n");
 }
 
+// sys.argv is the document's path, as `python3 FILE` makes it, so that argparse names the
+// program; the engine's own is back afterwards.
+TEST_F(DocumentRun, ArgvHoldsTheDocumentsPathWhileItRuns) {
+    const wxString before = Eval("repr(sys.argv)");
+    const wxString path = Script("tool.py", "");
+    const char* const text = "import argparse, sys\n"
+                             "print(sys.argv)\n"
+                             "print(argparse.ArgumentParser().format_usage().strip())\n";
+    for (const wxString& file : {path, wxString()}) {
+        SCOPED_TRACE(file.utf8_string());
+        ClearOutput();
+        Show(text, file);
+        EXPECT_TRUE(ChooseRun());
+        const wxString shown = file.empty() ? wxString("<untitled>") : file;
+        const wxString program = file.empty() ? wxString("<untitled>") : wxString("tool.py");
+        EXPECT_EQ(Output(), "['" + shown + "']\nusage: " + program + " [-h]\n");
+        EXPECT_EQ(Eval("repr(sys.argv)"), before);
+    }
+}
+
 TEST_F(DocumentRun, FailuresAreReportedWithTheDocumentsNameAndLines) {
     const wxString path = Script("fails.py", "");
 

@@ -81,7 +81,8 @@ TEST_F(EngineLoading, AModuleThatAnImportMadeOfTheSameFileBecomesTheScriptsModul
 TEST_F(EngineLoading, AFailedFirstLoadLeavesNothingAndTheFixedFileRuns) {
     const wxString path = Script("broken.py", "raise ValueError('not yet')\n");
     EXPECT_FALSE(plugin->RunScript(path, false));
-    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"There is no module:broken"});
+    EXPECT_EQ(modal.TakeTexts(),
+              std::vector<wxString>{"There is no module:broken\nValueError: not yet"});
     EXPECT_EQ(Eval("'broken' in sys.modules"), "False");
     ClearOutput();
     Script("broken.py", "def MpMain(): print('fixed now')\n");
@@ -106,7 +107,9 @@ TEST_F(EngineLoading, ReloadExecutesTheFileAsItIsNowAndOnlyThatFile) {
     ClearOutput();
     Script("changing.py", "def MpMain(:\n");
     EXPECT_FALSE(plugin->RunScript(path, true));
-    EXPECT_EQ(modal.TakeTexts(), std::vector<wxString>{"There is no module:changing"});
+    const auto texts = modal.TakeTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].StartsWith("There is no module:changing\nSyntaxError: ")) << texts[0];
     EXPECT_TRUE(Output().Contains("SyntaxError")) << Output();
     ClearOutput();
     EXPECT_TRUE(plugin->RunScript(path, false));

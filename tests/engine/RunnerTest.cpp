@@ -69,7 +69,9 @@ TEST_F(EngineRunner, MissingFileFolderOrEmptyPathShowTheMessageAndTouchNothing) 
     EXPECT_EQ(Eval("repr(sys.path)"), pathBefore);
 }
 
-TEST_F(EngineRunner, FailedImportShowsTheModuleThenTheTracebackThenTheStamp) {
+// The box names the module, then on its own line the error as the traceback's last line says
+// it, under a caption.
+TEST_F(EngineRunner, FailedImportShowsTheModuleAndWhyThenTheTracebackThenTheStamp) {
     struct Case {
         wxString file;
         wxString text;
@@ -77,11 +79,13 @@ TEST_F(EngineRunner, FailedImportShowsTheModuleThenTheTracebackThenTheStamp) {
         wxString error;
     };
     const Case cases[] = {
-        {"syntax.py", "def MpMain(:\n", "syntax", "SyntaxError"},
+        {"syntax.py", "def MpMain(:\n", "syntax", "SyntaxError: "},
         {"raising.py", "raise ValueError('at import')\ndef MpMain(): pass\n", "raising",
          "ValueError: at import"},
         {"badcoding.py", "# -*- coding: no-such-codec -*-\ndef MpMain(): pass\n", "badcoding",
-         "no-such-codec"},
+         "SyntaxError: unknown encoding: no-such-codec"},
+        {"nulls.py", wxString("def MpMain(): pass\n#") + wxUniChar(0) + "\n", "nulls",
+         "ValueError: source code string cannot contain null bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file.utf8_string());
@@ -90,7 +94,10 @@ TEST_F(EngineRunner, FailedImportShowsTheModuleThenTheTracebackThenTheStamp) {
         EXPECT_FALSE(plugin->RunScript(Script(c.file, c.text), false));
         auto boxes = modal.TakeMessageBoxes();
         ASSERT_EQ(boxes.size(), 1u);
-        ExpectRunnerBox(boxes[0], "There is no module:" + c.module);
+        EXPECT_TRUE(boxes[0].text.StartsWith("There is no module:" + c.module + "\n" + c.error))
+            << boxes[0].text;
+        EXPECT_EQ(boxes[0].text.Freq('\n'), 1u) << boxes[0].text;
+        EXPECT_EQ(boxes[0].caption, "Python Script");
         // The box came before anything of the report reached the output.
         EXPECT_EQ(modal.piecesAtBox, std::vector<size_t>{0});
         const wxString report = ExpectReportEnd(Output());
@@ -194,7 +201,7 @@ TEST_F(EngineRunner, SystemExitIsReportedAndTheEditorLivesOn) {
     EXPECT_FALSE(plugin->RunScript(Script("exitsatimport.py", "import sys\nsys.exit(3)\n"), false));
     auto boxes = modal.TakeMessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
-    ExpectRunnerBox(boxes[0], "There is no module:exitsatimport");
+    EXPECT_EQ(boxes[0].text, "There is no module:exitsatimport\nSystemExit: 3");
     EXPECT_NE(Output().Find("SystemExit: 3"), wxNOT_FOUND) << Output();
     ExpectReportEnd(Output());
 

@@ -106,6 +106,56 @@ TEST_F(EngineStop, EscInTheWindowPressesStop) {
     EXPECT_TRUE(Output().Contains("KeyboardInterrupt")) << Output();
 }
 
+// Esc stops the script wherever the key goes: to the Running window, or to the main window
+// that a click took the keyboard to; the last line of the report is the script's line where it
+// stopped, with its source, also in a loop whose jump back has no line of its own.
+TEST_F(EngineStop, EscAnywhereStopsTheScriptWhichIsReportedAtItsLine) {
+    editor->Frame()->Show();
+    struct Case {
+        const char* script;
+        const char* stoppedAt; // the traceback's last entry
+    };
+    const Case cases[] = {
+        {loopingScript, "line 2, in MpMain\n    while True:\n"},
+        {"def MpMain():\n"
+         "    for i in range(10**12):\n"
+         "        if i < 0:\n"
+         "            print(i)\n",
+         "line 2, in MpMain\n    for i in range(10**12):\n"},
+    };
+    for (const Case& c : cases) {
+        for (const bool toTheFrame : {false, true}) {
+            SCOPED_TRACE(wxString(c.script).utf8_string() + (toTheFrame ? " frame" : " window"));
+            ClearOutput();
+            bool escaped = false;
+            wxStopWatch sinceEsc;
+            Repeater escaper([&] {
+                wxDialog* window = RunningWindow();
+                if (!window)
+                    return;
+                if (!escaped) {
+                    escaped = true;
+                    sinceEsc.Start();
+                    wxWindow* target =
+                        toTheFrame ? static_cast<wxWindow*>(editor->Frame()) : window;
+                    wxKeyEvent escape(wxEVT_CHAR_HOOK);
+                    escape.m_keyCode = WXK_ESCAPE;
+                    escape.SetEventObject(target);
+                    target->GetEventHandler()->ProcessEvent(escape);
+                } else if (sinceEsc.Time() > 10000) {
+                    PressStop(window); // Esc did nothing: the test fails
+                }
+            });
+            EXPECT_FALSE(plugin->RunScript(Script("escaped.py", c.script), false));
+            EXPECT_TRUE(escaped);
+            EXPECT_LT(sinceEsc.Time(), 10000);
+            const wxString last = Output().AfterLast('"');
+            EXPECT_TRUE(last.StartsWith(", " + wxString(c.stoppedAt) + "KeyboardInterrupt\n"))
+                << Output();
+        }
+    }
+}
+
 // The window is looked for by the script itself: absent after a short while of running,
 // present after about a second.
 TEST_F(EngineStop, WindowComesOnlyForAScriptRunningAboutASecondAndGoesWithIt) {
