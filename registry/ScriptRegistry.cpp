@@ -7,14 +7,27 @@
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
+#include <wx/timer.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
+
+class CallbackTimer : public wxTimer {
+public:
+    explicit CallbackTimer(std::function<void()> call) : call(std::move(call)) {}
+    void Notify() override { call(); }
+
+private:
+    std::function<void()> call;
+};
 
 // The caption of the messages about the settings file: the submenu where the user meets them.
 wxString SettingsCaption() {
@@ -185,6 +198,10 @@ bool ScriptRegistry::Fields::operator==(const Fields& other) const {
            shortcut == other.shortcut;
 }
 
+ScriptRegistry::ScriptRegistry() = default;
+
+ScriptRegistry::~ScriptRegistry() = default;
+
 void ScriptRegistry::Open(const wxString& path) {
     settingsPath = path;
     wxFileName folder(path);
@@ -198,11 +215,15 @@ void ScriptRegistry::Open(const wxString& path) {
 void ScriptRegistry::Close() {
     if (!scriptList)
         return;
-    SaveChanges();
+    if (retry)
+        retry->Stop();
+    if (repairDue || ListChanged() || FileLost())
+        SaveNow(Occasion::Release);
     delete scriptList;
     scriptList = nullptr;
     base.clear();
     baseRead = false;
+    pending = false;
 }
 
 bool ScriptRegistry::ListChanged() const {
@@ -519,8 +540,82 @@ private:
 } // namespace
 
 void ScriptRegistry::Save() {
+    SaveNow(Occasion::Asked);
+}
+
+wxString ScriptRegistry::KeepListAside(wxString& error) const {
+    const wxString copy = FreeCopyName(settingsPath);
+    bool written = false;
+    {
+        SettingsStore store(copy);
+        store.Config().Write(countsKey, static_cast<int>(scriptList->GetCount()));
+        for (unsigned i = 0; i < scriptList->GetCount(); ++i)
+            WriteFields(store.Config(), i, FieldsOf(*scriptList->Get(i)));
+        written = store.Save();
+    }
+    if (written && ::chmod(std::string(copy.fn_str()).c_str(), keptFileMode) == 0)
+        return copy;
+    error = wxString::Format(wxGetTranslation("\"%s\" could not be written either."), copy);
+    return wxString();
+}
+
+void ScriptRegistry::SaveNow(Occasion occasion) {
     if (!scriptList)
         return;
+
+    // From reading the file again to replacing it, no other editor's save comes between. A
+    // retry only looks whether the lock is free.
+    auto lock = std::make_unique<SettingsLock>(settingsPath,
+                                               occasion == Occasion::Retry ? 0 : lockPatienceMs);
+    if (!lock->Held() && lock->HeldElsewhere()) {
+        const wxString why = lock->Why();
+        lock.reset();
+        if (occasion == Occasion::Release) {
+            wxString error;
+            const wxString aside = KeepListAside(error);
+            wxMessageBox(
+                wxString::Format(wxGetTranslation("The Python scripts could not be saved in "
+                                                  "\"%s\": %s. Its lock is not taken from it: "
+                                                  "its save, once it goes on, would replace "
+                                                  "this one."),
+                                 settingsPath, why) +
+                    "\n" +
+                    (aside.empty()
+                         ? wxString::Format(wxGetTranslation("Changes made since the editor "
+                                                             "started will be lost. %s"),
+                                            error)
+                         : wxString::Format(wxGetTranslation("This editor's scripts are kept "
+                                                             "in \"%s\", a settings file of "
+                                                             "their own."),
+                                            aside)),
+                SettingsCaption(), wxOK | wxICON_ERROR);
+            return;
+        }
+        if (!retry)
+            retry = std::make_unique<CallbackTimer>([this] {
+                retry->Stop(); // no second try while this one shows a message
+                if (pending)
+                    SaveNow(Occasion::Retry);
+            });
+        if (!retry->IsRunning())
+            retry->Start(retryMs);
+        if (pending)
+            return; // told already
+        pending = true;
+        wxMessageBox(
+            wxString::Format(wxGetTranslation("The Python scripts were not saved yet: %s. Its "
+                                              "lock is not taken from it: its save, once it goes "
+                                              "on, would replace this one."),
+                             why) +
+                "\n" +
+                wxGetTranslation("This editor keeps its changes and saves them as soon as the "
+                                 "lock is free, at the latest when it closes."),
+            SettingsCaption(), wxOK | wxICON_WARNING);
+        return;
+    }
+    pending = false;
+    if (retry)
+        retry->Stop();
 
     wxArrayString conflicts;
     unsigned overflow = 0;
@@ -532,10 +627,10 @@ void ScriptRegistry::Save() {
     wxString saveError;
     bool saved = false;
     {
-        // From reading the file again to replacing it, no other editor's save comes between.
-        const SettingsLock lock(settingsPath, lockPatienceMs);
-        if (!lock.Held())
-            lockProblem = lock.Why();
+        // No lock to be had at all (a folder of another user's): the file is kept before the
+        // save, as no other save is known to keep off.
+        if (!lock->Held())
+            lockProblem = lock->Why();
         SettingsStore store(settingsPath);
         CConfigManagement& config = store.Config();
         const SectionScan scan = ScanSections(store);
@@ -638,6 +733,7 @@ void ScriptRegistry::Save() {
         } else {
             saveError = store.LastError();
         }
+        lock.reset();
     }
 
     if (!copyError.empty()) {
@@ -689,9 +785,9 @@ void ScriptRegistry::Save() {
     }
     if (!lockProblem.empty())
         text += (text.empty() ? "" : " ") +
-                wxString::Format(wxGetTranslation("The Python scripts were saved without waiting "
-                                                  "for another editor's save (%s); the file as "
-                                                  "it was before is kept in \"%s\"."),
+                wxString::Format(wxGetTranslation("The Python scripts were saved without the "
+                                                  "lock that keeps editors' saves apart (%s); "
+                                                  "the file as it was before is kept in \"%s\"."),
                                  lockProblem, copy);
     wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
 }
