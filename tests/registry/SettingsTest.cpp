@@ -152,6 +152,26 @@ TEST_F(RegistrySettings, BackupsAreTheOwnersAloneWhateverTheUmask) {
     }
 }
 
+// A description of 100,000 characters without a break is saved and read back whole, by the
+// editor's store with its extension and by one offering the interface alone.
+TEST_F(RegistrySettings, AVeryLongDescriptionIsSavedWhole) {
+    const wxString longWord(wxUniChar('x'), 100000);
+    for (const bool strict : {false, true}) {
+        host::SetStrictInterface(strict);
+        scriptList->DeleteAll();
+        registry.Load();
+        Add("long", "/s/long.py", longWord + "\u00e9", false, false);
+        registry.Save();
+        scriptList->DeleteAll();
+        registry.Load();
+        host::SetStrictInterface(false);
+        ASSERT_EQ(scriptList->GetCount(), 1u) << strict;
+        EXPECT_EQ(scriptList->Get(0)->description, longWord + "\u00e9") << strict;
+        EXPECT_EQ(modal.PendingCount(), 0u) << strict;
+        ASSERT_TRUE(wxRemoveFile(registry.settingsPath));
+    }
+}
+
 TEST_F(RegistrySettings, SectionsAreFoundAcrossGapsAndUpToCounts) {
     // 60 and 120 lie within a gap's reach of the section before; 700 only "Counts" reaches.
     WriteSettings(File("3", Section(120, "c") + Section(0, "a") + Section(60, "b")));
