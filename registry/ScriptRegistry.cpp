@@ -4,6 +4,7 @@
 #include "registry/ScriptList.h"
 #include "registry/SettingsStore.h"
 
+#include <wx/dialog.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
@@ -19,6 +20,15 @@
 #include <vector>
 
 namespace {
+
+bool AModalDialogIsOpen() {
+    for (const wxWindow* window : wxTopLevelWindows) {
+        const auto* dialog = wxDynamicCast(window, wxDialog);
+        if (dialog && dialog->IsModal())
+            return true;
+    }
+    return false;
+}
 
 class CallbackTimer : public wxTimer {
 public:
@@ -593,6 +603,10 @@ void ScriptRegistry::SaveNow(Occasion occasion) {
         }
         if (!retry)
             retry = std::make_unique<CallbackTimer>([this] {
+                // Not while a dialog is open: Script Management edits the list in place, and the
+                // merge would change it under the dialog.
+                if (AModalDialogIsOpen())
+                    return;
                 retry->Stop(); // no second try while this one shows a message
                 if (pending)
                     SaveNow(Occasion::Retry);
