@@ -573,10 +573,10 @@ void ScriptRegistry::SaveNow(Occasion occasion) {
     if (!scriptList)
         return;
 
-    // From reading the file again to replacing it, no other editor's save comes between. A
-    // retry only looks whether the lock is free.
-    auto lock = std::make_unique<SettingsLock>(settingsPath,
-                                               occasion == Occasion::Retry ? 0 : lockPatienceMs);
+    // From reading the file again to replacing it, no other editor's save comes between. Once
+    // the user knows the lock is held, a save only looks whether it is free: the retries wait.
+    const bool waitedAlready = pending && occasion != Occasion::Release;
+    auto lock = std::make_unique<SettingsLock>(settingsPath, waitedAlready ? 0 : lockPatienceMs);
     if (!lock->Held() && lock->HeldElsewhere()) {
         const wxString why = lock->Why();
         lock.reset();

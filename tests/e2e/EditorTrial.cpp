@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         std::mt19937 random(static_cast<unsigned>(getpid()));
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         if (what == "keep-adding") {
-            for (int k = 0; status == 0 && !Told(barrier, "enough", 0); ++k) {
+            for (int k = 0; status == 0 && k < 1000 && !Told(barrier, "enough", 0); ++k) {
                 person.name = wxString::Format("%s-%d", name, k);
                 if (!AddThroughTheDialog(*frame, person))
                     status = 1;
