@@ -227,9 +227,13 @@ StopOutcome RunStopTrial(int trial) {
     });
     EXPECT_TRUE(outcome.stoppedInASave) << "trial " << trial;
     Touch(barrier.File("go"));
-    // B's save has met the held lock and told the user.
+    // B's save has met the held lock and told the user who holds it.
     EXPECT_TRUE(Eventually([&] { return ReadFile(outB).Contains("[message box]"); }))
         << "trial " << trial << ": " << ReadFile(outB).utf8_str();
+    const wxString toldB = ReadFile(outB);
+    EXPECT_TRUE(toldB.Contains(wxString::Format("process %d (editor_trial), which is stopped,",
+                                                static_cast<int>(editorA))))
+        << toldB.utf8_str();
     Touch(barrier.File("enough"));
     kill(editorA, SIGCONT);
     EXPECT_EQ(Wait(editorA), 0) << ReadFile(outA).utf8_str();
