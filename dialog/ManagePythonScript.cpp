@@ -17,6 +17,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/wxcrt.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -29,6 +30,17 @@ void ShowMessage(const wxString& text) {
 
 // The Location field shows a path of this length whole.
 const char* const typicalPath = "/home/ann/.marrowpad/plugins/python/scripts/wordcount.py";
+
+// A word longer than that many characters (none of them a space).
+bool HasWordLongerThan(const wxString& text, size_t limit) {
+    size_t run = 0;
+    for (const wxUniChar c : text) {
+        run = wxIsspace(c) ? 0 : run + 1;
+        if (run > limit)
+            return true;
+    }
+    return false;
+}
 
 } // namespace
 
@@ -168,7 +180,7 @@ void ManagePythonScript::BuildControls() {
                                               wxDefaultPosition, wxSize(70, -1));
     descriptionRow->Add(descriptionLabel, 0, wxALL, 5);
     descriptionText = new wxTextCtrl(this, ID_DESCRIPTION_TEXT, wxEmptyString, wxDefaultPosition,
-                                     wxDefaultSize, wxTE_MULTILINE);
+                                     wxDefaultSize, wxTE_MULTILINE | wxTE_WORDWRAP);
     descriptionRow->Add(descriptionText, 1, wxGROW | wxALL, 5);
 
     // The labels share one width of at least 70 pixels, wide enough for the longest of them in
@@ -281,10 +293,27 @@ void ManagePythonScript::ShowEntry(const ScriptEntry& entry) {
     nameText->ChangeValue(entry.name);
     locationPicker->SetPath(entry.location);
     ShowLocation(entry.location);
+    FitWrapping(entry.description);
     descriptionText->ChangeValue(entry.description);
     shortcutText->ChangeValue(entry.shortcut);
     SetBrowseFolder(entry.location);
     UpdateNameWarning();
+}
+
+// The toolkit's own choice (wrapping at words, else anywhere) measures what is left of a word
+// again at every break: a word of 100,000 characters takes it minutes. So the description wraps
+// at words alone, and one with a word wider than the field is not wrapped at all: it scrolls
+// sideways, so that the whole of the word can be seen.
+void ManagePythonScript::FitWrapping(const wxString& description) {
+    const int width = descriptionText->GetClientSize().x;
+    const int perCharacter = descriptionText->GetCharWidth();
+    const size_t fits =
+        width > 0 && perCharacter > 0 ? static_cast<size_t>(width / perCharacter) : 40;
+    const long wrapping = wxTE_CHARWRAP | wxTE_WORDWRAP | wxTE_DONTWRAP;
+    const long wanted = HasWordLongerThan(description, fits) ? wxTE_DONTWRAP : wxTE_WORDWRAP;
+    const long style = descriptionText->GetWindowStyleFlag();
+    if ((style & wrapping) != wanted)
+        descriptionText->SetWindowStyleFlag((style & ~wrapping) | wanted);
 }
 
 void ManagePythonScript::ClearDetails() {
@@ -428,6 +457,7 @@ void ManagePythonScript::OnLocationChanged(wxFileDirPickerEvent& event) {
 void ManagePythonScript::OnDescriptionUpdated(wxCommandEvent& event) {
     if (ScriptEntry* entry = CurrentEntry()) {
         entry->description = descriptionText->GetValue();
+        FitWrapping(entry->description); // a long word pasted in
         scriptList->modified = true;
     }
     event.Skip();

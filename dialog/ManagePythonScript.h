@@ -62,6 +62,9 @@ public:
 
 private:
     void ShowEntry(const ScriptEntry& entry);
+    // The description wraps at words, unless a word in it is wider than the field: then it is
+    // not wrapped (the whole value is shown either way).
+    void FitWrapping(const wxString& description);
     void ClearDetails();
     // The browse dialog opens in the folder of that location, or in the scripts folder.
     void SetBrowseFolder(const wxString& location);

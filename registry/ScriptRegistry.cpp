@@ -4,17 +4,40 @@
 #include "registry/ScriptList.h"
 #include "registry/SettingsStore.h"
 
+#include <wx/dialog.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
+#include <wx/timer.h>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
+
+bool AModalDialogIsOpen() {
+    for (const wxWindow* window : wxTopLevelWindows) {
+        const auto* dialog = wxDynamicCast(window, wxDialog);
+        if (dialog && dialog->IsModal())
+            return true;
+    }
+    return false;
+}
+
+class CallbackTimer : public wxTimer {
+public:
+    explicit CallbackTimer(std::function<void()> call) : call(std::move(call)) {}
+    void Notify() override { call(); }
+
+private:
+    std::function<void()> call;
+};
 
 // The caption of the messages about the settings file: the submenu where the user meets them.
 wxString SettingsCaption() {
@@ -185,6 +208,10 @@ bool ScriptRegistry::Fields::operator==(const Fields& other) const {
            shortcut == other.shortcut;
 }
 
+ScriptRegistry::ScriptRegistry() = default;
+
+ScriptRegistry::~ScriptRegistry() = default;
+
 void ScriptRegistry::Open(const wxString& path) {
     settingsPath = path;
     wxFileName folder(path);
@@ -198,11 +225,15 @@ void ScriptRegistry::Open(const wxString& path) {
 void ScriptRegistry::Close() {
     if (!scriptList)
         return;
-    SaveChanges();
+    if (retry)
+        retry->Stop();
+    if (repairDue || ListChanged() || FileLost())
+        SaveNow(Occasion::Release);
     delete scriptList;
     scriptList = nullptr;
     base.clear();
     baseRead = false;
+    pending = false;
 }
 
 bool ScriptRegistry::ListChanged() const {
@@ -519,8 +550,86 @@ private:
 } // namespace
 
 void ScriptRegistry::Save() {
+    SaveNow(Occasion::Asked);
+}
+
+wxString ScriptRegistry::KeepListAside(wxString& error) const {
+    const wxString copy = FreeCopyName(settingsPath);
+    bool written = false;
+    {
+        SettingsStore store(copy);
+        store.Config().Write(countsKey, static_cast<int>(scriptList->GetCount()));
+        for (unsigned i = 0; i < scriptList->GetCount(); ++i)
+            WriteFields(store.Config(), i, FieldsOf(*scriptList->Get(i)));
+        written = store.Save();
+    }
+    if (written && ::chmod(std::string(copy.fn_str()).c_str(), keptFileMode) == 0)
+        return copy;
+    error = wxString::Format(wxGetTranslation("\"%s\" could not be written either."), copy);
+    return wxString();
+}
+
+void ScriptRegistry::SaveNow(Occasion occasion) {
     if (!scriptList)
         return;
+
+    // From reading the file again to replacing it, no other editor's save comes between. Once
+    // the user knows the lock is held, a save only looks whether it is free: the retries wait.
+    const bool waitedAlready = pending && occasion != Occasion::Release;
+    auto lock = std::make_unique<SettingsLock>(settingsPath, waitedAlready ? 0 : lockPatienceMs);
+    if (!lock->Held() && lock->HeldElsewhere()) {
+        const wxString why = lock->Why();
+        lock.reset();
+        if (occasion == Occasion::Release) {
+            wxString error;
+            const wxString aside = KeepListAside(error);
+            wxMessageBox(
+                wxString::Format(wxGetTranslation("The Python scripts could not be saved in "
+                                                  "\"%s\": %s. Its lock is not taken from it: "
+                                                  "its save, once it goes on, would replace "
+                                                  "this one."),
+                                 settingsPath, why) +
+                    "\n" +
+                    (aside.empty()
+                         ? wxString::Format(wxGetTranslation("Changes made since the editor "
+                                                             "started will be lost. %s"),
+                                            error)
+                         : wxString::Format(wxGetTranslation("This editor's scripts are kept "
+                                                             "in \"%s\", a settings file of "
+                                                             "their own."),
+                                            aside)),
+                SettingsCaption(), wxOK | wxICON_ERROR);
+            return;
+        }
+        if (!retry)
+            retry = std::make_unique<CallbackTimer>([this] {
+                // Not while a dialog is open: Script Management edits the list in place, and the
+                // merge would change it under the dialog.
+                if (AModalDialogIsOpen())
+                    return;
+                retry->Stop(); // no second try while this one shows a message
+                if (pending)
+                    SaveNow(Occasion::Retry);
+            });
+        if (!retry->IsRunning())
+            retry->Start(retryMs);
+        if (pending)
+            return; // told already
+        pending = true;
+        wxMessageBox(
+            wxString::Format(wxGetTranslation("The Python scripts were not saved yet: %s. Its "
+                                              "lock is not taken from it: its save, once it goes "
+                                              "on, would replace this one."),
+                             why) +
+                "\n" +
+                wxGetTranslation("This editor keeps its changes and saves them as soon as the "
+                                 "lock is free, at the latest when it closes."),
+            SettingsCaption(), wxOK | wxICON_WARNING);
+        return;
+    }
+    pending = false;
+    if (retry)
+        retry->Stop();
 
     wxArrayString conflicts;
     unsigned overflow = 0;
@@ -532,10 +641,10 @@ void ScriptRegistry::Save() {
     wxString saveError;
     bool saved = false;
     {
-        // From reading the file again to replacing it, no other editor's save comes between.
-        const SettingsLock lock(settingsPath, lockPatienceMs);
-        if (!lock.Held())
-            lockProblem = lock.Why();
+        // No lock to be had at all (a folder of another user's): the file is kept before the
+        // save, as no other save is known to keep off.
+        if (!lock->Held())
+            lockProblem = lock->Why();
         SettingsStore store(settingsPath);
         CConfigManagement& config = store.Config();
         const SectionScan scan = ScanSections(store);
@@ -638,6 +747,7 @@ void ScriptRegistry::Save() {
         } else {
             saveError = store.LastError();
         }
+        lock.reset();
     }
 
     if (!copyError.empty()) {
@@ -689,9 +799,9 @@ void ScriptRegistry::Save() {
     }
     if (!lockProblem.empty())
         text += (text.empty() ? "" : " ") +
-                wxString::Format(wxGetTranslation("The Python scripts were saved without waiting "
-                                                  "for another editor's save (%s); the file as "
-                                                  "it was before is kept in \"%s\"."),
+                wxString::Format(wxGetTranslation("The Python scripts were saved without the "
+                                                  "lock that keeps editors' saves apart (%s); "
+                                                  "the file as it was before is kept in \"%s\"."),
                                  lockProblem, copy);
     wxMessageBox(text, SettingsCaption(), wxOK | wxICON_WARNING);
 }

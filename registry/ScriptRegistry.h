@@ -21,21 +21,32 @@
 // script leaves the file only when this editor deleted it, and where both changed one script
 // this later save wins and the file as the other editor left it is kept as a backup, with a
 // message. An editor that changed nothing saves nothing.
+//
+// The lock is never broken: one that is held has a live holder (the system lets go of the lock
+// of a process that ends), perhaps stopped in a debugger or a suspended session, and its save,
+// once it goes on, would replace whatever was written meanwhile. A save that waited its patience
+// in vain tells the user who holds the lock and keeps the list in memory; it is saved, merged as
+// ever, as soon as the lock is free (tried every second) or at the release. Should the lock still
+// be held then, the list is written to a settings file of its own beside the file, and the user
+// told where.
 #pragma once
 
 #include <wx/arrstr.h>
 #include <wx/string.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+class wxTimer;
 struct ScriptEntry;
 struct ScriptList;
 
 class ScriptRegistry {
 public:
     // Touches no list: the list's life is Open to Close.
-    ScriptRegistry() = default;
+    ScriptRegistry();
+    ~ScriptRegistry();
 
     ScriptRegistry(const ScriptRegistry&) = delete;
     ScriptRegistry& operator=(const ScriptRegistry&) = delete;
@@ -56,8 +67,11 @@ public:
     void Load();
     void Save();
 
-    wxString settingsPath;               // full path of the settings file
-    int lockPatienceMs = 5000;           // how long a save waits for another editor's save
+    wxString settingsPath;     // full path of the settings file
+    int lockPatienceMs = 5000; // how long a save waits for another editor's save
+    int retryMs = 1000;        // how often a save that found the lock held is tried again
+    // A save found the lock held: the list waits in memory for it to be free.
+    bool SavePending() const { return pending; }
     ScriptEntry* currentEntry = nullptr; // the entry Load or Save is working on; null between them
 
     // What the settings file stores of one script.
@@ -87,9 +101,16 @@ private:
     // The file is gone, or damaged, since this editor read or wrote it.
     bool FileLost() const;
     void RememberList();
+    enum class Occasion { Asked, Retry, Release };
+    void SaveNow(Occasion occasion);
+    // At the release, with the lock still held: the list in a settings file of its own beside
+    // the file; its path, or empty (with `error`) when it could not be written.
+    wxString KeepListAside(wxString& error) const;
 
     bool backupDue = false;  // the last load found the file inconsistent: keep it at the next save
     bool repairDue = false;  // the last load found the file inconsistent or damaged
     std::vector<Known> base; // the scripts of the file as this editor last read or wrote it
     bool baseRead = false;   // `base` holds what a load read: saves merge from then on
+    bool pending = false;    // a save found the lock held; the user has been told
+    std::unique_ptr<wxTimer> retry;
 };

@@ -8,13 +8,17 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -238,7 +242,8 @@ bool SettingsStore::HoldsOnly(const std::function<void(CConfigManagement&)>& wri
     std::string rewritten;
     if (!WriteBytes(scratch.File("untouched.xml"), original) ||
         !WriteBytes(scratch.File("rewritten.xml"), original) ||
-        !Written(scratch.File("untouched.xml"), [](CConfigManagement&) {}, untouched))
+        !Written(
+            scratch.File("untouched.xml"), [](CConfigManagement&) {}, untouched))
         return true;
     std::vector<wxString> keys = {"/Coilhatch/Counts"};
     for (const wxString& section : ChildNames("/Coilhatch")) {
@@ -299,12 +304,53 @@ SettingsLock::SettingsLock(const wxString& settingsPath, int patience) {
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(10000));
     }
-    why = errno == EWOULDBLOCK
-              ? wxString::Format(wxGetTranslation("another process has held the lock file "
-                                                  "\"%s\" for more than %d seconds"),
-                                 lockPath, patience / 1000)
-              : wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be locked (%s)"),
-                                 lockPath, wxString(std::strerror(errno)));
+    busy = errno == EWOULDBLOCK;
+    if (busy) {
+        wxString holder = HolderOf(fd);
+        if (holder.empty())
+            holder = wxGetTranslation("another process");
+        why = wxString::Format(wxGetTranslation("%s has held the lock file \"%s\" for more than "
+                                                "%d seconds"),
+                               holder, lockPath, patience / 1000);
+    } else {
+        why = wxString::Format(wxGetTranslation("the lock file \"%s\" cannot be locked (%s)"),
+                               lockPath, wxString(std::strerror(errno)));
+    }
+}
+
+wxString SettingsLock::HolderOf(int lockFd) {
+    struct stat st {};
+    if (::fstat(lockFd, &st) != 0)
+        return wxString();
+    // Lines of /proc/locks: "1: FLOCK  ADVISORY  WRITE 4242 08:01:131090 0 EOF"; a waiter's
+    // line has "->" after the number.
+    char device[64];
+    std::snprintf(device, sizeof device, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream locks("/proc/locks");
+    long pid = 0;
+    for (std::string line; pid == 0 && std::getline(locks, line);) {
+        std::istringstream fields(line);
+        std::string number, kind, mode, access, process, file;
+        if (fields >> number >> kind >> mode >> access >> process >> file && kind == "FLOCK" &&
+            file == device)
+            pid = std::atol(process.c_str());
+    }
+    if (pid <= 0)
+        return wxString();
+    std::string name;
+    std::ifstream(wxString::Format("/proc/%ld/comm", pid).ToStdString()) >> name;
+    // The state follows the name in parentheses: T stopped by a signal, t by a debugger.
+    std::string stat;
+    std::getline(std::ifstream(wxString::Format("/proc/%ld/stat", pid).ToStdString()), stat);
+    const size_t close = stat.rfind(')');
+    const char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+    wxString text = name.empty() ? wxString::Format(wxGetTranslation("process %ld"), pid)
+                                 : wxString::Format(wxGetTranslation("process %ld (%s)"), pid,
+                                                    wxString::FromUTF8(name));
+    if (state == 'T' || state == 't')
+        text += wxGetTranslation(", which is stopped,");
+    return text;
 }
 
 SettingsLock::~SettingsLock() {
@@ -332,14 +378,17 @@ bool KeepFileCopy(const wxString& path, wxString& copy, wxString& error) {
         for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
             copy = FreeCopyName(path);
             out = ::open(std::string(copy.fn_str()).c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, keptFileMode);
             if (out < 0 && errno != EEXIST)
                 break;
         }
         if (out < 0)
             failure = errno;
+        // The umask may have taken the owner's own bits away (a script's os.umask(0o777)).
+        else if (::fchmod(out, keptFileMode) != 0)
+            failure = errno;
     }
-    bool ok = out >= 0;
+    bool ok = out >= 0 && failure == 0;
     char buffer[65536];
     while (ok) {
         const ssize_t got = ::read(in, buffer, sizeof buffer);

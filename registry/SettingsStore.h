@@ -88,7 +88,9 @@ private:
 // An exclusive lock on a file beside the settings file (".<name>.lock"), held from the moment
 // a save reads the file again to the moment it has replaced it, so that two editors' saves never
 // interleave. The system lets go of it when its process ends: a lock left by a process that died
-// never blocks. Waits at most `patience` for another holder.
+// never blocks, and a lock that is held has a live holder (perhaps stopped: a debugger, a
+// suspended session), whose save would replace whatever was written meanwhile. So it is never
+// broken: waits at most `patience` for another holder, then tells who holds it.
 class SettingsLock {
 public:
     static constexpr int patienceMs = 5000;
@@ -102,17 +104,27 @@ public:
     // False when another process held it for longer than the patience allowed, or the lock file
     // could not be made (Why() says which).
     bool Held() const { return fd >= 0 && held; }
+    // Another process holds it (rather than: there is no lock to take).
+    bool HeldElsewhere() const { return busy; }
     const wxString& Why() const { return why; }
     static wxString LockPath(const wxString& settingsPath);
+    // The process holding an flock on that open file as the system lists it ("process 4242
+    // (marrowpad), stopped"); empty when none is listed.
+    static wxString HolderOf(int lockFd);
 
 private:
     int fd = -1;
     bool held = false;
+    bool busy = false;
     wxString why;
 };
 
-// Copies the file's bytes to a free name beside it ("<file>.bak", "<file>.bak1", ...), with the
-// file's mode. False, with a sentence that names the file and the reason, when it cannot.
+// Backups and copies the registry writes are its owner's alone: 0600, whatever the umask.
+constexpr unsigned keptFileMode = 0600;
+
+// Copies the file's bytes to a free name beside it ("<file>.bak", "<file>.bak1", ...), readable
+// and writable by the owner alone. False, with a sentence that names the file and the reason, when
+// it cannot.
 bool KeepFileCopy(const wxString& path, wxString& copy, wxString& error);
 // The name KeepFileCopy would take now.
 wxString FreeCopyName(const wxString& path);

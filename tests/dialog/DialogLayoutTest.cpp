@@ -8,6 +8,8 @@
 #include <wx/stattext.h>
 #include <wx/tooltip.h>
 
+#include <chrono>
+
 namespace {
 
 class DialogLayout : public DialogTestBase {};
@@ -208,6 +210,71 @@ TEST_F(DialogLayout, FittedToItsSizersAndNotResizable) {
     dialog->Show();
     testing_support::ProcessEventsUntil([&] { return dialog->IsShownOnScreen(); });
     EXPECT_EQ(dialog->GetClientSize(), dialog->GetSizer()->GetMinSize());
+}
+
+} // namespace
+
+namespace {
+
+wxString Repeated(const wxString& text, int times) {
+    wxString all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+// A description with a word of 100,000 characters: the toolkit would take minutes to wrap it.
+// Shown (each time a script is selected, and once pasted in) within seconds, whole, unwrapped;
+// typed into, kept whole. Descriptions of ordinary words still wrap.
+TEST_F(DialogLayout, LongDescriptionsShowWholeWithoutHanging) {
+    const wxString longWord(wxUniChar('x'), 100000);
+    const struct {
+        const char* what;
+        wxString description;
+        bool wraps;
+    } cases[] = {
+        {"one word", longWord, false},
+        {"a word among words", "see " + longWord + " and more", false},
+        {"a word wider than the field", "see " + wxString(wxUniChar('y'), 300) + " end", false},
+        {"words that fit", Repeated("supercalifragilistic ", 30), true},
+        {"many words", Repeated("lorem ipsum ", 10000), true},
+    };
+    for (const auto& c : cases) {
+        AddEntry("short", "/s/short.py", "plain words");
+        AddEntry(c.what, "/s/long.py", c.description);
+        const auto start = std::chrono::steady_clock::now();
+        Open();
+        Select(1);
+        dialog->Show();
+        testing_support::ProcessEventsUntil([&] { return dialog->IsShownOnScreen(); });
+        wxYield();
+        Select(0);
+        Select(1);
+        wxYield();
+        const auto shown = std::chrono::steady_clock::now() - start;
+        EXPECT_LT(shown, std::chrono::seconds(10)) << c.what;
+        EXPECT_EQ(dialog->descriptionText->GetValue(), c.description) << c.what;
+        EXPECT_EQ(!dialog->descriptionText->HasFlag(wxTE_DONTWRAP), c.wraps) << c.what;
+
+        dialog->descriptionText->SetInsertionPoint(4);
+        dialog->descriptionText->WriteText("!");
+        EXPECT_EQ(scriptList->Get(1)->description,
+                  c.description.Left(4) + "!" + c.description.Mid(4))
+            << c.what;
+
+        // Pasted into the script of plain words.
+        Select(0);
+        EXPECT_FALSE(dialog->descriptionText->HasFlag(wxTE_DONTWRAP)) << c.what;
+        dialog->descriptionText->SetValue(c.description);
+        wxYield();
+        EXPECT_EQ(scriptList->Get(0)->description, c.description) << c.what;
+        EXPECT_EQ(!dialog->descriptionText->HasFlag(wxTE_DONTWRAP), c.wraps) << c.what;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << c.what;
+
+        delete dialog;
+        dialog = nullptr;
+        scriptList->DeleteAll();
+    }
 }
 
 } // namespace

@@ -7,6 +7,10 @@
 //     WHAT  "add": Script Management, Add, the name NAME typed, OK, then the editor closes
 //           "edit": the same, and the first script's description becomes NAME too
 //           "idle": the editor closes
+//           "keep-adding": adds scripts NAME-0, NAME-1 ... one dialog (one save) each, until the
+//           file "enough" appears in BARRIER_DIR; each name saved is written to standard output as
+//           "[added] NAME-k"
+//           "add-on-go": "add", once the file "go" appears in BARRIER_DIR
 // Every message box is written to standard output as "[message box] TEXT". Exit status 0, or
 // 1 when the trial could not be run as asked.
 #include "host/app/MainFrame.h"
@@ -42,11 +46,12 @@ public:
 // Answers the dialog as the person of the trial would, and every message box with OK.
 class Person : public wxModalDialogHook {
 public:
-    Person(wxString what, wxString name) : what(std::move(what)), name(std::move(name)) {
+    Person(wxString what, wxString name) : name(std::move(name)), what(std::move(what)) {
         Register();
     }
     ~Person() override { Unregister(); }
     bool done = false;
+    wxString name;
 
 protected:
     int Enter(wxDialog* dialog) override {
@@ -54,6 +59,7 @@ protected:
             wxString text = box->GetMessage();
             text.Replace("\n", "\\n");
             std::printf("[message box] %s\n", static_cast<const char*>(text.utf8_str()));
+            std::fflush(stdout); // the test may be waiting for it
             return wxID_OK;
         }
         if (what == "edit") {
@@ -84,7 +90,6 @@ protected:
 
 private:
     wxString what;
-    wxString name;
 };
 
 // Waits until every editor of the trial is ready: both start their work within a millisecond or
@@ -102,6 +107,26 @@ bool MeetTheOther(const wxString& barrier, const wxString& role) {
     return false;
 }
 
+// Waits up to a minute for the test to leave that file in the barrier folder.
+bool Told(const wxString& barrier, const char* file, int withinMs = 60000) {
+    const wxStopWatch watch;
+    while (!wxFileName::FileExists(barrier + "/" + file)) {
+        if (watch.Time() >= withinMs)
+            return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
+
+bool AddThroughTheDialog(CMainFrame& frame, Person& person) {
+    person.done = false;
+    wxString error;
+    if (frame.SelectMenuPath("Tools/Python Script/Script Management", error) && person.done)
+        return true;
+    std::fprintf(stderr, "editor_trial: %s\n", static_cast<const char*>(error.utf8_str()));
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +141,10 @@ int main(int argc, char** argv) {
     const wxString what = wxString::FromUTF8(argv[4]);
     const wxString name = argc > 5 ? wxString::FromUTF8(argv[5]) : wxString();
 
+    // The plug-in makes descriptors 1 and 2 a pipe to the editor's output: what the trial reports
+    // goes to the descriptors it started with.
+    host::KeepOwnStream(stdout, STDOUT_FILENO);
+    host::KeepOwnStream(stderr, STDERR_FILENO);
     setenv("NO_AT_BRIDGE", "1", 0);
     wxApp::SetInstance(new TrialApp);
     if (!wxEntryStart(argc, argv))
@@ -135,11 +164,19 @@ int main(int argc, char** argv) {
         // point of their work.
         std::mt19937 random(static_cast<unsigned>(getpid()));
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
-        wxString error;
-        if (what != "idle" &&
-            (!frame->SelectMenuPath("Tools/Python Script/Script Management", error) ||
-             !person.done)) {
-            std::fprintf(stderr, "editor_trial: %s\n", static_cast<const char*>(error.utf8_str()));
+        if (what == "keep-adding") {
+            for (int k = 0; status == 0 && k < 1000 && !Told(barrier, "enough", 0); ++k) {
+                person.name = wxString::Format("%s-%d", name, k);
+                if (!AddThroughTheDialog(*frame, person))
+                    status = 1;
+                else
+                    std::printf("[added] %s\n", static_cast<const char*>(person.name.utf8_str()));
+                std::fflush(stdout);
+            }
+        } else if (what == "add-on-go") {
+            if (!Told(barrier, "go") || !AddThroughTheDialog(*frame, person))
+                status = 1;
+        } else if (what != "idle" && !AddThroughTheDialog(*frame, person)) {
             status = 1;
         }
         frame->ReleasePlugins();

@@ -8,12 +8,15 @@
 #include "tests/support/TestSupport.h"
 
 #include <wx/filename.h>
+#include <wx/stdpaths.h>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <vector>
 
@@ -89,48 +92,128 @@ TEST_P(ConcurrentSaves, TwoProcessesAddingScriptsAtOnceLoseNone) {
     EXPECT_FALSE(wxFileName::Exists(path + ".bak"));
 }
 
-// The lock is held by a live process: a save waits for it as long as it may, then saves all the
-// same, keeping the file as it was and saying why.
-TEST_P(ConcurrentSaves, ALockHeldTooLongIsToldAndTheFileKept) {
+// Another editor's process holding the lock until told: on "w" it writes a script of its own
+// into the file (its save) and lets go; on "q" it lets go without writing.
+class Holder {
+public:
+    explicit Holder(const wxString& path) {
+        EXPECT_EQ(pipe(toChild), 0);
+        EXPECT_EQ(pipe(fromChild), 0);
+        pid = Editor([this, path] {
+            const SettingsLock lock(path);
+            char byte = lock.Held() ? 'y' : 'n';
+            if (write(fromChild[1], &byte, 1) != 1 || read(toChild[0], &byte, 1) != 1)
+                return 1;
+            if (byte == 'w') {
+                host::Settings theirs(path);
+                theirs.Write("/Coilhatch/Counts", 1);
+                theirs.Write("/Coilhatch/Script0/name", wxString("theirs"), false);
+                theirs.Write("/Coilhatch/Script0/location", wxString("/s/theirs.py"), false);
+                theirs.Save();
+            }
+            return 0;
+        });
+        char held = 0;
+        EXPECT_EQ(read(fromChild[0], &held, 1), 1);
+        EXPECT_EQ(held, 'y');
+    }
+    Holder(const Holder&) = delete;
+    Holder& operator=(const Holder&) = delete;
+    ~Holder() {
+        Finish('q');
+        for (const int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            close(fd);
+    }
+    void Finish(char how) {
+        if (pid <= 0)
+            return;
+        EXPECT_EQ(write(toChild[1], &how, 1), 1);
+        EXPECT_EQ(ExitStatus(pid), 0);
+        pid = 0;
+    }
+    pid_t pid = 0;
+
+private:
     int toChild[2];
     int fromChild[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    ASSERT_EQ(pipe(fromChild), 0);
-    const pid_t holder = Editor([&] {
-        const SettingsLock lock(path);
-        char byte = lock.Held() ? 'y' : 'n';
-        if (write(fromChild[1], &byte, 1) != 1 || read(toChild[0], &byte, 1) != 1)
-            return 1;
-        return 0;
-    });
-    char held = 0;
-    ASSERT_EQ(read(fromChild[0], &held, 1), 1);
-    ASSERT_EQ(held, 'y');
+};
 
-    const SettingsLock waited(path, 20);
-    EXPECT_FALSE(waited.Held());
-    EXPECT_TRUE(waited.Why().Contains(SettingsLock::LockPath(path))) << waited.Why();
+// A live holder's lock is never broken, however long it is held (it may be stopped in a
+// debugger): its save, once it goes on, would replace this one. The save waits as long as it
+// may, tells who holds the lock, keeps the list and saves it, merged with what the holder wrote,
+// once the lock is free.
+TEST_P(ConcurrentSaves, ALockHeldByALiveEditorIsNeverBroken) {
+    const wxString before = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config/>\n";
+    dir.Write("Coilhatch.xml", before);
+    scriptList = new ScriptList;
+    ScriptRegistry registry;
+    registry.lockPatienceMs = 20;
+    registry.retryMs = 5;
+    registry.Open(path);
+    Holder holder(path);
+    testing_support::AddScriptEntry("mine", "/s/mine.py", "", false, false);
 
-    dir.Write("Coilhatch.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config/>\n");
+    // Twice, as the dialog's OK would: told once, and the second does not wait again (its
+    // patience would outlast the test).
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        registry.SaveChanges();
+        registry.lockPatienceMs = 600000;
+        EXPECT_TRUE(registry.SavePending());
+        EXPECT_EQ(ReadFile(path), before);
+        EXPECT_FALSE(wxFileName::Exists(path + ".bak"));
+    }
+    const std::vector<wxString> texts = modal.TakeTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_TRUE(texts[0].Contains("not saved yet")) << texts[0];
+    EXPECT_TRUE(texts[0].Contains(wxString::Format("process %d", holder.pid))) << texts[0];
+    EXPECT_TRUE(texts[0].Contains(SettingsLock::LockPath(path))) << texts[0];
+
+    holder.Finish('w');
+    EXPECT_TRUE(testing_support::ProcessEventsUntil([&] { return !registry.SavePending(); }));
+    EXPECT_EQ(SavedNames(path), (std::set<wxString>{"theirs", "mine"}));
+    EXPECT_EQ(modal.PendingCount(), 0u);
+    registry.Close();
+    EXPECT_EQ(SavedNames(path), (std::set<wxString>{"theirs", "mine"}));
+    EXPECT_FALSE(wxFileName::Exists(path + ".bak"));
+}
+
+// Still held at the release: the file is left to its holder, and the list is written to a
+// settings file of its own beside it, which the message names.
+TEST_P(ConcurrentSaves, AtTheReleaseAHeldLockLeavesTheListBesideTheFile) {
     scriptList = new ScriptList;
     ScriptRegistry registry;
     registry.lockPatienceMs = 20;
     registry.Open(path);
+    const Holder holder(path);
     testing_support::AddScriptEntry("mine", "/s/mine.py", "", false, false);
+    const mode_t mask = umask(0777);
     registry.Close();
-    EXPECT_EQ(SavedNames(path), std::set<wxString>{"mine"});
-    EXPECT_TRUE(wxFileName::Exists(path + ".bak"));
+    umask(mask);
+    EXPECT_FALSE(wxFileName::Exists(path));
+    const wxString aside = path + ".bak";
+    EXPECT_EQ(SavedNames(aside), std::set<wxString>{"mine"});
+    struct stat st {};
+    ASSERT_EQ(stat(aside.fn_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
     const std::vector<wxString> texts = modal.TakeTexts();
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_TRUE(texts[0].Contains("without waiting for another editor's save")) << texts[0];
+    EXPECT_TRUE(texts[0].Contains("\"" + aside + "\"")) << texts[0];
+    EXPECT_TRUE(texts[0].Contains(wxString::Format("process %d", holder.pid))) << texts[0];
+}
 
-    // Once it ends, the lock is free at once.
-    const char byte = 'x';
-    ASSERT_EQ(write(toChild[1], &byte, 1), 1);
-    EXPECT_EQ(ExitStatus(holder), 0);
-    EXPECT_TRUE(SettingsLock(path, 0).Held());
-    for (const int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
-        close(fd);
+// Who holds the lock, as told: its process, its name, and whether it is stopped.
+TEST_P(ConcurrentSaves, TheHolderIsNamedAndAStoppedOneSaidToBe) {
+    const Holder holder(path);
+    const wxString name = wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetFullName();
+    EXPECT_TRUE(SettingsLock(path, 0).Why().Contains(
+        wxString::Format("process %d (%s) has held", holder.pid, name.Left(15))))
+        << SettingsLock(path, 0).Why();
+    ASSERT_EQ(kill(holder.pid, SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder.pid, &status, WUNTRACED), holder.pid);
+    const wxString why = SettingsLock(path, 0).Why();
+    kill(holder.pid, SIGCONT);
+    EXPECT_TRUE(why.Contains("which is stopped")) << why;
 }
 
 // A process killed while it held the lock leaves the lock file behind, never the lock; a lock

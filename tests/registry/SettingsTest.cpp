@@ -126,6 +126,52 @@ TEST_F(RegistrySettings, AnAbsentSectionMakesNoEntryAndTheFileIsKept) {
     EXPECT_TRUE(saved.ReadBool("/Coilhatch/Script0/autoReload", false));
 }
 
+// A backup holds what the user's settings held: it is the owner's to read and write, and no one
+// else's, whatever the umask (a script may have set 0777) or the file's own mode.
+TEST_F(RegistrySettings, BackupsAreTheOwnersAloneWhateverTheUmask) {
+    const struct {
+        mode_t umask;
+        mode_t fileMode;
+    } cases[] = {{0777, 0600}, {0077, 0644}, {0022, 0666}, {0, 0600}};
+    for (const auto& c : cases) {
+        WriteSettings(File("2", Section(0, "first")));
+        ASSERT_EQ(chmod(registry.settingsPath.fn_str(), c.fileMode), 0);
+        scriptList->DeleteAll();
+        registry.Load();
+        ExpectBackupAnnounced();
+        const mode_t previous = umask(c.umask);
+        registry.Save();
+        umask(previous);
+        struct stat st {};
+        ASSERT_EQ(stat(backupPath.fn_str(), &st), 0) << std::oct << c.umask;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << std::oct << c.umask;
+        ASSERT_EQ(stat(registry.settingsPath.fn_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0600, 0600u) << std::oct << c.umask;
+        EXPECT_TRUE(ReadFile(backupPath).Contains("<name>first</name>"));
+        ASSERT_TRUE(wxRemoveFile(backupPath));
+    }
+}
+
+// A description of 100,000 characters without a break is saved and read back whole, by the
+// editor's store with its extension and by one offering the interface alone.
+TEST_F(RegistrySettings, AVeryLongDescriptionIsSavedWhole) {
+    const wxString longWord(wxUniChar('x'), 100000);
+    for (const bool strict : {false, true}) {
+        host::SetStrictInterface(strict);
+        scriptList->DeleteAll();
+        registry.Load();
+        Add("long", "/s/long.py", longWord + "\u00e9", false, false);
+        registry.Save();
+        scriptList->DeleteAll();
+        registry.Load();
+        host::SetStrictInterface(false);
+        ASSERT_EQ(scriptList->GetCount(), 1u) << strict;
+        EXPECT_EQ(scriptList->Get(0)->description, longWord + "\u00e9") << strict;
+        EXPECT_EQ(modal.PendingCount(), 0u) << strict;
+        ASSERT_TRUE(wxRemoveFile(registry.settingsPath));
+    }
+}
+
 TEST_F(RegistrySettings, SectionsAreFoundAcrossGapsAndUpToCounts) {
     // 60 and 120 lie within a gap's reach of the section before; 700 only "Counts" reaches.
     WriteSettings(File("3", Section(120, "c") + Section(0, "a") + Section(60, "b")));
