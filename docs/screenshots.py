@@ -1,4 +1,5 @@
-"""Takes the README's pictures of the Output pane, the Stop window and Script Management.
+"""Takes the README's pictures of the Output pane, the Stop window, the message box of a script
+whose load fails, and Script Management.
 
 scripts/screenshots.sh runs it inside the editor, as a script of the scripts folder, with the
 examples registered as scripts/run.sh registers them. It drives the editor through its menus
@@ -105,6 +106,18 @@ def stopWindow():
     return None, None
 
 
+def loadFailed():
+    """Runs the scripts folder's tidy.py, whose file holds a null byte: the message box that
+    names it and tells why it failed is shot over the editor, then closed with Return. The box is
+    the toolkit's own modal dialog, not a wx window; timers go on while it waits."""
+    def shoot():
+        grab(frame, 'load_failed.png')
+        wx.UIActionSimulator().Char(wx.WXK_RETURN)
+        wx.CallLater(1000, running)
+    wx.CallLater(1500, shoot)
+    choose('tidy')
+
+
 def running():
     """Runs a long script; its Stop window is shot over the editor, then pressed."""
     def shoot():
@@ -140,4 +153,4 @@ def MpMain():
     wx.CallLater(1500, scrollUp)
     wx.CallLater(2300, lambda: grab(frame, 'output_new_below.png'))
     wx.CallLater(2450, goToNewOutput)
-    wx.CallLater(3000, running)
+    wx.CallLater(3000, loadFailed)

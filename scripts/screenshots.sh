@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the Output pane, the Stop window and the Script Management dialog
-# in a real window under a virtual display (docs/screenshots.py drives the editor), with the
-# examples registered as scripts/run.sh registers them. Needs a build (scripts/build.sh). The
-# pictures are read from the virtual display's screen memory (Xvfb's -fbdir): reading the screen
-# through the root window (xwd -root) gives black for a window that lies wholly inside another one
-# (the Stop window), although the screen shows it drawn.
+# Takes the README's pictures of the Output pane, the Stop window, the message box of a script
+# whose load fails and the Script Management dialog in a real window under a virtual display
+# (docs/screenshots.py drives the editor), with the examples registered as scripts/run.sh
+# registers them. Needs a build (scripts/build.sh). The pictures are read from the virtual
+# display's screen memory (Xvfb's -fbdir): reading the screen through the root window (xwd -root)
+# gives black for a window that lies wholly inside another one (the Stop window), although the
+# screen shows it drawn.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(mktemp -d /tmp/marrowpad-XXXXXX)
@@ -29,6 +30,10 @@ def MpMain():
                 print(found, 'primes up to', number)
     print(found, 'primes')
 PY
+# A script whose file cannot be loaded (a stray null byte, as a bad copy leaves one), for the
+# message box that tells why.
+printf '"""Tidies the current document."""\n\n\ndef MpMain():\n    print("tidied")\0\n' \
+  > "$plugins/python/scripts/tidy.py"
 mkdir -p "$root/screen"
 cat > "$plugins/Coilhatch.xml" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
