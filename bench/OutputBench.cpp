@@ -201,11 +201,14 @@ int Output(int argc, char** argv) {
     int samples = 3;
     int lineCount = 100000;
     bool batch = false;
+    int memoryRounds = 0; // --memory N: N runs of 1M lines, the resident memory after each
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--lines") == 0 && i + 1 < argc)
             lineCount = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--batch") == 0)
             batch = true;
+        else if (std::strcmp(argv[i], "--memory") == 0 && i + 1 < argc)
+            memoryRounds = std::max(1, std::atoi(argv[++i]));
         else
             samples = std::max(1, std::atoi(argv[i]));
     }
@@ -228,6 +231,7 @@ int Output(int argc, char** argv) {
     std::unique_ptr<wxEventLoopBase> loop(wxTheApp->GetTraits()->CreateEventLoop());
     wxEventLoopActivator activator(loop.get());
     int status = 0;
+    std::vector<long> rounds; // the memory figures of --memory
     {
         PaneEditor editor(plugins, !batch);
         ProcessEvents(*loop); // the frame is up
@@ -294,13 +298,31 @@ int Output(int argc, char** argv) {
             run.push_back(ran);
             python.push_back(PythonToPipe(lineCount, !batch));
         }
+        // Rounds of a million lines each: what the process holds over its size before the
+        // first, after each, against what the output and the pane keep.
+        const bool endedWithTheLastLine = output->GetText().EndsWith(last + "\n");
+        if (memoryRounds > 0) {
+            const wxString million = scripts + "/million.py";
+            WriteFile(million, "def MpMain():\n"
+                               "    for i in range(1000000):\n"
+                               "        print('line', i)\n");
+            ProcessEvents(*loop);
+            const long start = ResidentBytes();
+            for (int round = 0; round < memoryRounds && ok; ++round) {
+                ok = plugin.RunScript(million, false) && ok;
+                if (!batch)
+                    ok = WaitForPane(*loop, editor.Pane(), "line 999999") && ok;
+                ProcessEvents(*loop);
+                rounds.push_back(ResidentBytes() - start);
+            }
+        }
         plugin.OnRelease();
         if (batch) {
             output->ClearSinks();
             console.reset();
         }
         close(fd);
-        if (!ok || !output->GetText().EndsWith(last + "\n")) {
+        if (!ok || !endedWithTheLastLine) {
             std::fprintf(stderr, "a run failed\n");
             status = 1;
         } else {
@@ -338,6 +360,14 @@ int Output(int argc, char** argv) {
                         static_cast<double>(keptOutput) / mb, static_cast<double>(keptPane) / mb,
                         static_cast<double>(2 * (keptOutput + keptPane)) / mb + 10);
         }
+    }
+    if (!rounds.empty()) {
+        std::printf("  %zu rounds of 1,000,000 lines: resident memory over its size before them, "
+                    "after each:",
+                    rounds.size());
+        for (const long grown : rounds)
+            std::printf(" %.1f MB", static_cast<double>(grown) / (1024.0 * 1024.0));
+        std::printf("\n");
     }
     wxFileName::Rmdir(plugins, wxPATH_RMDIR_RECURSIVE);
     wxFileName::Rmdir(scripts, wxPATH_RMDIR_RECURSIVE);
