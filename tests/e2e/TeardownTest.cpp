@@ -1,0 +1,258 @@
+// Scripts that tear down what the editor and the plug-in stand on: the menu bar, the main window,
+// the application's loop, wxPython inside a subinterpreter. The editor refuses or survives each,
+// and ends cleanly. And a flood of output from a handler after the script's run: the Output pane
+// keeps its newest text.
+#include "host/app/MainFrame.h"
+#include "host/app/OutputPane.h"
+#include "host/lib/Services.h"
+#include "tests/support/PluginsFolder.h"
+#include "tests/support/TestSupport.h"
+
+#include <wx/app.h>
+#include <wx/dialog.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/weakref.h>
+
+#include <unistd.h>
+
+using testing_support::Describe;
+using testing_support::ProcessEventsUntil;
+using testing_support::ProcessResult;
+using testing_support::ReadFile;
+using testing_support::RunProcess;
+using testing_support::TempDir;
+
+namespace {
+
+using Plugins = testing_support::PluginsFolder;
+using Script = testing_support::ScriptFile;
+
+const Script next{"next", "def MpMain():\n    print('next ran')\n"};
+
+ProcessResult RunBatch(const Plugins& plugins, const std::vector<wxString>& selections) {
+    std::vector<wxString> args{
+        "/usr/bin/timeout", "-s",          "KILL", "60", COILHATCH_BIN_DIR "/marrowpad", "--batch",
+        "--plugins-dir",    plugins.Path()};
+    for (const wxString& selection : selections) {
+        args.push_back("--select");
+        args.push_back(selection.Contains("/") ? selection : "Tools/Python Script/" + selection);
+    }
+    return RunProcess(args);
+}
+
+// Each script fails, or does what it may, and says how; the next script runs, Script Management
+// opens, and the editor ends with status 1 (a script failed) and its settings whole.
+TEST(E2ETeardown, TheMenuBarTheMainWindowAndWxInASubinterpreterAreRefusedOrSurvived) {
+    struct Case {
+        const char* name;
+        const char* body; // MpMain's, `frame` being the main window
+        const char* said; // in the output (a subinterpreter's own report: its standard error)
+    };
+    const Case cases[] = {
+        {"destroy the menu bar", "    frame.GetMenuBar().Destroy()\n",
+         "RuntimeError: the editor's menu bar is not destroyed by scripts"},
+        {"destroy it through wx.Window", "    wx.Window.Destroy(frame.GetMenuBar())\n",
+         "RuntimeError: the editor's menu bar is not destroyed by scripts"},
+        {"destroy the main window", "    frame.Destroy()\n",
+         "RuntimeError: the editor's main window is not destroyed by scripts"},
+        {"destroy it later", "    wx.TopLevelWindow.DestroyLater(frame)\n",
+         "RuntimeError: the editor's main window is not destroyed by scripts"},
+        {"wx in a subinterpreter",
+         "    import _xxsubinterpreters as interpreters\n"
+         "    interpreters.run_string(interpreters.create(), 'import wx')\n",
+         "<class 'ImportError'>: wx cannot be imported in a subinterpreter"},
+        {"wx in a test subinterpreter",
+         "    import _testcapi\n"
+         "    _testcapi.run_in_subinterp('from wx import core')\n"
+         "    raise SystemExit(2)\n",
+         "ImportError: wx cannot be imported in a subinterpreter"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Plugins plugins({Script{"teardown", wxString("import MpAPI, wx\n"
+                                                           "def MpMain():\n"
+                                                           "    frame = MpAPI.CAppManagement_Get()"
+                                                           ".GetAppWindow()\n") +
+                                                      c.body},
+                               next});
+        const ProcessResult result = RunBatch(
+            plugins, {"teardown", "next", "Tools/Python Script/Script Management", "next"});
+        EXPECT_EQ(result.status, 1) << Describe(result);
+        EXPECT_TRUE((result.out + result.err).Contains(c.said)) << Describe(result);
+        EXPECT_TRUE(result.out.EndsWith("next ran\nnext ran\n")) << Describe(result);
+        EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
+    }
+}
+
+// A menu bar that the script replaced is the script's to destroy: the plug-in's submenu goes
+// with it, and the editor carries on and ends cleanly.
+TEST(E2ETeardown, AReplacedMenuBarDestroyedTakesTheSubmenuAlongHarmlessly) {
+    const Plugins plugins(
+        {Script{"replace", "import MpAPI, wx\n"
+                           "def MpMain():\n"
+                           "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                           "    old = frame.GetMenuBar()\n"
+                           "    bar = wx.MenuBar()\n"
+                           "    bar.Append(wx.Menu(), '&File')\n"
+                           "    frame.SetMenuBar(bar)\n"
+                           "    old.Destroy()\n"
+                           "    print('replaced')\n"},
+         next});
+    const ProcessResult result = RunBatch(plugins, {"replace", "File/New"});
+    EXPECT_EQ(result.status, 2) << Describe(result); // File > New went with the old bar
+    EXPECT_TRUE(result.out.StartsWith("replaced\n")) << Describe(result);
+    EXPECT_TRUE(result.err.Contains("no enabled menu item at \"File/New\"")) << Describe(result);
+    EXPECT_TRUE(plugins.Whole()) << plugins.Settings();
+}
+
+// wx.Exit() from a timer while Script Management is open, in the editor's window: the dialog
+// ends, the change made in it is saved, and the editor ends (status 0) instead of running on.
+TEST(E2ETeardown, WxExitWhileScriptManagementIsOpenEndsTheEditorWithTheChangeSaved) {
+    const Plugins plugins(
+        {Script{"manage",
+                "import MpAPI, wx\n"
+                "def edit():\n"
+                "    for window in wx.GetTopLevelWindows():\n"
+                "        field = window.FindWindow(10022)\n"
+                "        if isinstance(window, wx.Dialog) and window.IsModal() and field:\n"
+                "            field.SetValue('changed before the exit')\n"
+                "            wx.CallLater(100, wx.Exit)\n"
+                "            return\n"
+                "    wx.CallLater(50, edit)\n"
+                "def MpMain():\n"
+                "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                "    item = frame.GetMenuBar().FindMenuItem('Tools', 'Script Management')\n"
+                "    wx.CallLater(50, edit)\n"
+                "    wx.CallAfter(frame.ProcessEvent, wx.CommandEvent(wx.wxEVT_MENU, item))\n",
+                true}});
+    const ProcessResult result =
+        RunProcess({"/usr/bin/timeout", "-s", "KILL", "30", COILHATCH_BIN_DIR "/marrowpad",
+                    "--plugins-dir", plugins.Path()});
+    EXPECT_EQ(result.status, 0) << Describe(result);
+    EXPECT_TRUE(plugins.Settings().Contains("changed before the exit")) << plugins.Settings();
+}
+
+// The frame with the plug-in module loaded from a plug-ins folder of the test's own, and a
+// script "s" of the given source.
+class E2ETeardownWindow : public testing_support::WxTest {
+protected:
+    void Load(const wxString& source) {
+        const wxString module = wxString(COILHATCH_PLUGINS_DIR) + "/Coilhatch.so";
+        ASSERT_EQ(symlink(module.fn_str(), plugins.File("Coilhatch.so").fn_str()), 0);
+        const wxString path = scripts.Write("s.py", source);
+        plugins.Write("Coilhatch.xml",
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<config><Coilhatch>"
+                      "<Counts>1</Counts><Script0><autoRun>0</autoRun><autoReload>0</autoReload>"
+                      "<name>s</name><location>" +
+                          path +
+                          "</location><description>d</description></Script0>"
+                          "</Coilhatch></config>\n");
+        host::GetNameItem("ExecPath")->SetAttribute(0, COILHATCH_BIN_DIR);
+        host::GetNameItem("PluginsPath")->SetAttribute(0, plugins.Path());
+        frame = new CMainFrame;
+        alive = frame;
+        frame->Show();
+        frame->LoadPlugins(plugins.Path());
+    }
+    void TearDown() override {
+        if (alive) {
+            alive->ReleasePlugins();
+            alive->Destroy();
+            wxTheApp->ProcessIdle();
+        }
+        WxTest::TearDown();
+    }
+
+    // Runs the script, then opens Script Management for real; the dialog's modal loop runs
+    // until the script's timer ends it. `edit` changes the dialog as a person would. Should the
+    // timer never end it, the dialog is ended after ten seconds and the test fails.
+    void RunThenManage(const std::function<void(wxDialog*)>& edit) {
+        wxString error;
+        ASSERT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
+        wxWeakRef<wxDialog> shown;
+        modal.SetDialogHandler([&](wxDialog* dialog) {
+            shown = dialog;
+            edit(dialog);
+            return wxID_NONE;
+        });
+        wxTimer safety;
+        bool ranOut = false;
+        safety.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            ranOut = true;
+            if (shown && shown->IsModal())
+                shown->EndModal(wxID_CANCEL);
+        });
+        safety.StartOnce(10000);
+        ASSERT_TRUE(frame->SelectMenuPath("Tools/Python Script/Script Management", error))
+            << error.utf8_str();
+        safety.Stop();
+        EXPECT_FALSE(ranOut) << "the script's timer never ended the dialog";
+        EXPECT_EQ(modal.DialogsShown(), 1);
+    }
+
+    TempDir plugins;
+    TempDir scripts;
+    CMainFrame* frame = nullptr;
+    wxWeakRef<CMainFrame> alive;
+};
+
+// The main window destroyed by a timer while Script Management is open: refused, the dialog
+// stays until the person closes it, and the editor goes on.
+TEST_F(E2ETeardownWindow, TheMainWindowDestroyedWhileScriptManagementIsOpenIsRefused) {
+    Load("import MpAPI, wx\n"
+         "def tear():\n"
+         "    try:\n"
+         "        MpAPI.CAppManagement_Get().GetAppWindow().Destroy()\n"
+         "    except RuntimeError as error:\n"
+         "        print('refused:', error)\n"
+         "def MpMain():\n"
+         "    wx.CallLater(300, tear)\n");
+    host::MessageOutput* output = host::GetMessageOutput(0);
+    output->Clear();
+    RunThenManage([&](wxDialog* dialog) {
+        // The person closes the dialog once the script has had its try.
+        auto* ender = new wxTimer;
+        ender->Bind(wxEVT_TIMER, [dialog, ender, output](wxTimerEvent&) {
+            if (output->GetText().Contains("refused:")) {
+                ender->Stop();
+                dialog->EndModal(wxID_OK);
+                wxTheApp->CallAfter([ender] { delete ender; });
+            }
+        });
+        ender->Start(20);
+    });
+    EXPECT_TRUE(output->GetText().Contains("refused: the editor's main window is not destroyed"))
+        << output->GetText().utf8_str();
+    EXPECT_TRUE(alive);
+    wxString error;
+    EXPECT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
+}
+
+// A timer of the script's prints a million lines at once after its run: the pane holds the
+// newest 4 MB of them, whole lines, ending with the last.
+TEST_F(E2ETeardownWindow, AMillionLinesFromATimerLeaveTheNewestFourMegabytesInThePane) {
+    Load("import wx\n"
+         "def flood():\n"
+         "    print('\\n'.join('line %07d' % i + '.' * 20 for i in range(1000000)))\n"
+         "    print('last line')\n"
+         "def MpMain():\n"
+         "    wx.CallLater(50, flood)\n");
+    host::GetMessageOutput(0)->Clear();
+    wxString error;
+    ASSERT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
+    COutputPane* pane = frame->GetOutputPane();
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return host::GetMessageOutput(0)->GetText().EndsWith("last line\n"); }, 60000));
+    EXPECT_TRUE(ProcessEventsUntil(
+        [&] { return pane->GetLineText(pane->GetLineCount() - 2) == "last line"; }, 20000))
+        << pane->GetLength();
+    const wxString shown = pane->GetText();
+    EXPECT_TRUE(shown.EndsWith(".\nlast line\n")) << shown.Right(200).utf8_str();
+    EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+    EXPECT_GE(pane->GetLength(), COutputPane::MaxLength - COutputPane::TrimStep - 100);
+    EXPECT_TRUE(shown.StartsWith("line ")) << shown.Left(100).utf8_str();
+    EXPECT_TRUE(shown.Contains("line 0999999" + wxString('.', 20) + "\n"));
+}
+
+} // namespace
