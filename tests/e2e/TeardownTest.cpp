@@ -229,30 +229,70 @@ TEST_F(E2ETeardownWindow, TheMainWindowDestroyedWhileScriptManagementIsOpenIsRef
     EXPECT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
 }
 
-// A timer of the script's prints a million lines at once after its run: the pane holds the
-// newest 4 MB of them, whole lines, ending with the last.
-TEST_F(E2ETeardownWindow, AMillionLinesFromATimerLeaveTheNewestFourMegabytesInThePane) {
+// A timer of the script's prints hundreds of thousands of lines at once after its run, line by
+// line or in one write: the pane holds the newest 4 MB of them, whole lines, ending with the last.
+TEST_F(E2ETeardownWindow, AFloodFromATimerLeavesTheNewestFourMegabytesInThePane) {
+    struct Case {
+        int lines;
+        bool oneWrite;
+    };
+    const Case cases[] = {{1000000, false}, {700000, false}, {1000000, true}};
     Load("import wx\n"
-         "def flood():\n"
-         "    print('\\n'.join('line %07d' % i + '.' * 20 for i in range(1000000)))\n"
+         "def flood(lines, one_write):\n"
+         "    if one_write:\n"
+         "        print('\\n'.join('line %07d' % i + '.' * 20 for i in range(lines)))\n"
+         "    else:\n"
+         "        for i in range(lines):\n"
+         "            print('line %07d' % i + '.' * 20)\n"
          "    print('last line')\n"
          "def MpMain():\n"
-         "    wx.CallLater(50, flood)\n");
-    host::GetMessageOutput(0)->Clear();
-    wxString error;
-    ASSERT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
+         "    with open(__file__[:-len('s.py')] + 'flood.txt') as asked:\n"
+         "        lines, one_write = asked.read().split()\n"
+         "    wx.CallLater(50, flood, int(lines), one_write == '1')\n");
     COutputPane* pane = frame->GetOutputPane();
-    ASSERT_TRUE(ProcessEventsUntil(
-        [&] { return host::GetMessageOutput(0)->GetText().EndsWith("last line\n"); }, 60000));
-    EXPECT_TRUE(ProcessEventsUntil(
-        [&] { return pane->GetLineText(pane->GetLineCount() - 2) == "last line"; }, 20000))
-        << pane->GetLength();
-    const wxString shown = pane->GetText();
-    EXPECT_TRUE(shown.EndsWith(".\nlast line\n")) << shown.Right(200).utf8_str();
-    EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
-    EXPECT_GE(pane->GetLength(), COutputPane::MaxLength - COutputPane::TrimStep - 100);
-    EXPECT_TRUE(shown.StartsWith("line ")) << shown.Left(100).utf8_str();
-    EXPECT_TRUE(shown.Contains("line 0999999" + wxString('.', 20) + "\n"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(wxString::Format("%d lines, %s", c.lines, c.oneWrite ? "one write" : "each"));
+        host::GetMessageOutput(0)->Clear();
+        scripts.Write("flood.txt", wxString::Format("%d %d", c.lines, c.oneWrite ? 1 : 0));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return pane->GetLength() == 0; }));
+        wxString error;
+        ASSERT_TRUE(frame->SelectMenuPath("Tools/Python Script/s", error)) << error.utf8_str();
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] { return host::GetMessageOutput(0)->GetText().EndsWith("last line\n"); }, 60000));
+        EXPECT_TRUE(ProcessEventsUntil(
+            [&] { return pane->GetLineText(pane->GetLineCount() - 2) == "last line"; }, 20000))
+            << pane->GetLength();
+        const wxString shown = pane->GetText();
+        EXPECT_TRUE(shown.EndsWith(".\nlast line\n")) << shown.Right(200).utf8_str();
+        EXPECT_LE(pane->GetLength(), COutputPane::MaxLength);
+        EXPECT_GE(pane->GetLength(), COutputPane::MaxLength - COutputPane::TrimStep - 100);
+        EXPECT_TRUE(shown.StartsWith("line ")) << shown.Left(100).utf8_str();
+        EXPECT_TRUE(
+            shown.Contains(wxString::Format("line %07d", c.lines - 1) + wxString('.', 20) + "\n"));
+    }
+}
+
+// The same at the pane's door, step by step: a burst longer than the output keeps reaches the pane
+// as its newest 4 MB; the little that follows joins them.
+TEST_F(E2ETeardownWindow, TextAfterABurstCutShortJoinsThePane) {
+    frame = new CMainFrame;
+    alive = frame;
+    frame->Show();
+    host::MessageOutput* output = host::GetMessageOutput(0);
+    output->Clear();
+    const auto lines = [](int count) {
+        wxString text;
+        for (int i = 0; i < count; ++i)
+            text += wxString::Format("line %07d", i) + wxString('.', 19) + "\n"; // 32 bytes
+        return text;
+    };
+    output->Append(lines(300000)); // 9.6 MB: 8 MB wait, and the pane takes the last 4
+    frame->GetOutputText();
+    output->Append("last line\n");
+    const wxString shown = frame->GetOutputText();
+    EXPECT_GE(shown.length(), static_cast<size_t>(COutputPane::MaxLength - COutputPane::TrimStep))
+        << shown.Left(200).utf8_str();
+    EXPECT_TRUE(shown.EndsWith(".\nlast line\n")) << shown.Right(100).utf8_str();
 }
 
 } // namespace
