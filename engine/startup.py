@@ -632,7 +632,9 @@ def keepEditorsOwn(destroy):
 		if what:
 			raise RuntimeError("the editor's menu bar is not destroyed by scripts: "
 				"its menus may be changed, and the bar stays")
-		return destroy(self, *args, **kwds)
+		# Bound, as self.Destroy() binds it: the toolkit's call is then its virtual one (a window
+		# given to its class's function explicitly would bypass a top-level window's own).
+		return destroy.__get__(self, type(self))(*args, **kwds)
 	kept.coilhatchKept = True
 	return kept
 
@@ -640,7 +642,7 @@ def keepEditorsOwn(destroy):
 for cls in (wx.Window, wx.NonOwnedWindow, wx.TopLevelWindow, wx.Frame):
 	for name in ('Destroy', 'DestroyLater'):
 		if name in vars(cls):
-			setattr(cls, name, keepEditorsOwn(getattr(cls, name)))
+			setattr(cls, name, keepEditorsOwn(vars(cls)[name]))
 
 
 def modalDialogs():
@@ -676,4 +678,13 @@ def endingDialogsFirst(exit):
 
 
 wx.Exit = sys.modules['wx.core'].Exit = endingDialogsFirst(wx.Exit)
-wx.App.ExitMainLoop = endingDialogsFirst(wx.PyApp.ExitMainLoop)
+
+def toolkitsExitMainLoop(app):
+	"""The application's ExitMainLoop, called as app.ExitMainLoop() calls it: virtually, so that
+	the editor's own is the one that runs."""
+	for cls in wx.PyApp.__mro__:
+		if 'ExitMainLoop' in vars(cls):
+			return vars(cls)['ExitMainLoop'].__get__(app, type(app))()
+
+
+wx.App.ExitMainLoop = endingDialogsFirst(toolkitsExitMainLoop)
