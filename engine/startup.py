@@ -616,6 +616,17 @@ def editorsOwnWindow(window):
 	return None
 
 
+def refuseEditorsOwn(window):
+	"""Raises RuntimeError when the window is the editor's main window or menu bar."""
+	what = editorsOwnWindow(window)
+	if what == "main window":
+		raise RuntimeError("the editor's main window is not destroyed by scripts: "
+			"Close() it, or call wx.Exit(), to end the editor")
+	if what:
+		raise RuntimeError("the editor's menu bar is not destroyed by scripts: "
+			"its menus may be changed, and the bar stays")
+
+
 def keepEditorsOwn(destroy):
 	"""Destroy as it was, refused for the editor's main window and menu bar: the editor and the
 	plug-in still hold them (a dialog open over the window, the plug-in's submenu in the bar), and
@@ -625,13 +636,7 @@ def keepEditorsOwn(destroy):
 
 	@functools.wraps(destroy)
 	def kept(self, *args, **kwds):
-		what = editorsOwnWindow(self)
-		if what == "main window":
-			raise RuntimeError("the editor's main window is not destroyed by scripts: "
-				"Close() it, or call wx.Exit(), to end the editor")
-		if what:
-			raise RuntimeError("the editor's menu bar is not destroyed by scripts: "
-				"its menus may be changed, and the bar stays")
+		refuseEditorsOwn(self)
 		# Bound, as self.Destroy() binds it: the toolkit's call is then its virtual one (a window
 		# given to its class's function explicitly would bypass a top-level window's own).
 		return destroy.__get__(self, type(self))(*args, **kwds)
@@ -643,6 +648,18 @@ for cls in (wx.Window, wx.NonOwnedWindow, wx.TopLevelWindow, wx.Frame):
 	for name in ('Destroy', 'DestroyLater'):
 		if name in vars(cls):
 			setattr(cls, name, keepEditorsOwn(vars(cls)[name]))
+
+
+def scheduleForDestruction(app, window):
+	"""The application's ScheduleForDestruction, refused for the editor's own windows as Destroy
+	is."""
+	refuseEditorsOwn(window)
+	for cls in wx.PyApp.__mro__:
+		if 'ScheduleForDestruction' in vars(cls):
+			return vars(cls)['ScheduleForDestruction'].__get__(app, type(app))(window)
+
+
+wx.App.ScheduleForDestruction = scheduleForDestruction
 
 
 def modalDialogs():

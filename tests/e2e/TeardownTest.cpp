@@ -58,6 +58,8 @@ TEST(E2ETeardown, TheMenuBarTheMainWindowAndWxInASubinterpreterAreRefusedOrSurvi
          "RuntimeError: the editor's main window is not destroyed by scripts"},
         {"destroy it later", "    wx.TopLevelWindow.DestroyLater(frame)\n",
          "RuntimeError: the editor's main window is not destroyed by scripts"},
+        {"schedule its destruction", "    wx.GetApp().ScheduleForDestruction(frame)\n",
+         "RuntimeError: the editor's main window is not destroyed by scripts"},
         {"wx in a subinterpreter",
          "    import _xxsubinterpreters as interpreters\n"
          "    interpreters.run_string(interpreters.create(), 'import wx')\n",
