@@ -650,16 +650,24 @@ for cls in (wx.Window, wx.NonOwnedWindow, wx.TopLevelWindow, wx.Frame):
 			setattr(cls, name, keepEditorsOwn(vars(cls)[name]))
 
 
-def scheduleForDestruction(app, window):
+def keepEditorsOwnFromSchedule(schedule):
 	"""The application's ScheduleForDestruction, refused for the editor's own windows as Destroy
 	is."""
-	refuseEditorsOwn(window)
-	for cls in wx.PyApp.__mro__:
-		if 'ScheduleForDestruction' in vars(cls):
-			return vars(cls)['ScheduleForDestruction'].__get__(app, type(app))(window)
+	if getattr(schedule, 'coilhatchKept', False):
+		return schedule
+
+	@functools.wraps(schedule)
+	def kept(app, window):
+		refuseEditorsOwn(window)
+		return schedule.__get__(app, type(app))(window)
+	kept.coilhatchKept = True
+	return kept
 
 
-wx.App.ScheduleForDestruction = scheduleForDestruction
+for cls in wx.PyApp.__mro__:
+	if 'ScheduleForDestruction' in vars(cls):
+		cls.ScheduleForDestruction = keepEditorsOwnFromSchedule(vars(cls)['ScheduleForDestruction'])
+		break
 
 
 def modalDialogs():

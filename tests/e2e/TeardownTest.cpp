@@ -58,7 +58,7 @@ TEST(E2ETeardown, TheMenuBarTheMainWindowAndWxInASubinterpreterAreRefusedOrSurvi
          "RuntimeError: the editor's main window is not destroyed by scripts"},
         {"destroy it later", "    wx.TopLevelWindow.DestroyLater(frame)\n",
          "RuntimeError: the editor's main window is not destroyed by scripts"},
-        {"schedule its destruction", "    wx.GetApp().ScheduleForDestruction(frame)\n",
+        {"schedule its destruction", "    wx.PyApp.ScheduleForDestruction(wx.GetApp(), frame)\n",
          "RuntimeError: the editor's main window is not destroyed by scripts"},
         {"wx in a subinterpreter",
          "    import _xxsubinterpreters as interpreters\n"
