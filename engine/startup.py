@@ -605,14 +605,14 @@ def editorsOwnWindow(window):
 	window or that window's menu bar. None otherwise."""
 	try:
 		frame = MpAPI.CAppManagement_Get().GetAppWindow()
+		if frame is None or window is None:
+			return None
+		if window is frame:
+			return "main window"
+		if isinstance(window, wx.MenuBar) and window is frame.GetMenuBar():
+			return "menu bar"
 	except Exception:
-		return None
-	if frame is None or window is None:
-		return None
-	if window is frame:
-		return "main window"
-	if isinstance(window, wx.MenuBar) and window is frame.GetMenuBar():
-		return "menu bar"
+		pass  # an editor without a main window now, or one already gone
 	return None
 
 
@@ -703,6 +703,7 @@ def endingDialogsFirst(exit):
 
 
 wx.Exit = sys.modules['wx.core'].Exit = endingDialogsFirst(wx.Exit)
+
 
 def toolkitsExitMainLoop(app):
 	"""The application's ExitMainLoop, called as app.ExitMainLoop() calls it: virtually, so that
