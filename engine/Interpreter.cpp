@@ -213,12 +213,12 @@ void PreloadReadline() {
 #endif
 }
 
-// wxPython's extension modules keep the one interpreter they were loaded into, its types and
-// its thread states, for the whole process: initialized again inside a subinterpreter
-// (_xxsubinterpreters, _testcapi.run_in_subinterp) they would take the editor down. A
-// subinterpreter has a sys.modules, import machinery and builtins of its own, none of them set
-// up by the plug-in, so the refusal is an audit hook: those are the runtime's, heard in every
-// interpreter, and the import event comes before a module is looked for.
+// wxPython's extension modules (and MpAPI, built on them) keep the one interpreter they were
+// loaded into, its types and its thread states, for the whole process: initialized again inside
+// a subinterpreter (_xxsubinterpreters, _testcapi.run_in_subinterp) they would take the editor
+// down. A subinterpreter has a sys.modules, import machinery and builtins of its own, none of
+// them set up by the plug-in, so the refusal is an audit hook: those are the runtime's, heard in
+// every interpreter, and the import event comes before a module is looked for.
 int RefuseWxInSubinterpreters(const char* event, PyObject* args, void*) {
     if (std::strcmp(event, "import") != 0 || PyInterpreterState_Get() == PyInterpreterState_Main())
         return 0;
@@ -232,10 +232,13 @@ int RefuseWxInSubinterpreters(const char* event, PyObject* args, void*) {
         PyErr_Clear();
         return 0;
     }
-    if (std::strcmp(text, "wx") != 0 && std::strncmp(text, "wx.", 3) != 0)
+    // The editor's module hands out wxPython's objects, and waits for the main interpreter's
+    // lock.
+    if (std::strcmp(text, "wx") != 0 && std::strncmp(text, "wx.", 3) != 0 &&
+        std::strcmp(text, "MpAPI") != 0)
         return 0;
     PyErr_Format(PyExc_ImportError,
-                 "%s cannot be imported in a subinterpreter: wxPython runs only in the "
+                 "%s cannot be imported in a subinterpreter: wxPython and MpAPI run only in the "
                  "editor's main interpreter",
                  text);
     return -1;

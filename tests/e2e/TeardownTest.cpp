@@ -59,6 +59,12 @@ TEST(E2ETeardown, TheMenuBarTheMainWindowAndWxInASubinterpreterAreRefusedOrSurvi
          "    import _xxsubinterpreters as interpreters\n"
          "    interpreters.run_string(interpreters.create(), 'import wx')\n",
          "<class 'ImportError'>: wx cannot be imported in a subinterpreter"},
+        {"MpAPI in a subinterpreter",
+         "    import _xxsubinterpreters as interpreters, os\n"
+         "    folder = os.path.dirname(MpAPI.__file__)\n"
+         "    interpreters.run_string(interpreters.create(),\n"
+         "                            f'import sys; sys.path.append({folder!r}); import MpAPI')\n",
+         "<class 'ImportError'>: MpAPI cannot be imported in a subinterpreter"},
         {"wx in a test subinterpreter",
          "    import _testcapi\n"
          "    _testcapi.run_in_subinterp('from wx import core')\n"
