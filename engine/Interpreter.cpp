@@ -213,6 +213,37 @@ void PreloadReadline() {
 #endif
 }
 
+// wxPython's extension modules (and MpAPI, built on them) keep the one interpreter they were
+// loaded into, its types and its thread states, for the whole process: initialized again inside
+// a subinterpreter (_xxsubinterpreters, _testcapi.run_in_subinterp) they would take the editor
+// down. A subinterpreter has a sys.modules, import machinery and builtins of its own, none of
+// them set up by the plug-in, so the refusal is an audit hook: those are the runtime's, heard in
+// every interpreter, and the import event comes before a module is looked for.
+int RefuseWxInSubinterpreters(const char* event, PyObject* args, void*) {
+    if (std::strcmp(event, "import") != 0 || PyInterpreterState_Get() == PyInterpreterState_Main())
+        return 0;
+    if (!PyTuple_Check(args) || PyTuple_GET_SIZE(args) < 1)
+        return 0;
+    PyObject* name = PyTuple_GET_ITEM(args, 0); // borrowed
+    if (!PyUnicode_Check(name))
+        return 0;
+    const char* text = PyUnicode_AsUTF8(name);
+    if (!text) {
+        PyErr_Clear();
+        return 0;
+    }
+    // The editor's module hands out wxPython's objects, and waits for the main interpreter's
+    // lock.
+    if (std::strcmp(text, "wx") != 0 && std::strncmp(text, "wx.", 3) != 0 &&
+        std::strcmp(text, "MpAPI") != 0)
+        return 0;
+    PyErr_Format(PyExc_ImportError,
+                 "%s cannot be imported in a subinterpreter: wxPython and MpAPI run only in the "
+                 "editor's main interpreter",
+                 text);
+    return -1;
+}
+
 } // namespace
 
 bool StartInterpreter() {
@@ -251,6 +282,9 @@ bool StartInterpreter() {
     config.install_signal_handlers = 0;
     IgnoreUnlessHandled(SIGPIPE);
     IgnoreUnlessHandled(SIGXFSZ);
+    // Hooks added before the start stay for the interpreter's life (a finalized one drops them).
+    if (!PyStatus_Exception(status) && PySys_AddAuditHook(RefuseWxInSubinterpreters, nullptr) != 0)
+        std::fprintf(stderr, "Coilhatch: wxPython stays importable in subinterpreters\n");
     if (!PyStatus_Exception(status))
         status = Py_InitializeFromConfig(&config);
     PyConfig_Clear(&config);

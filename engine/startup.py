@@ -598,3 +598,119 @@ def editorApp():
 if editorApp() is not None:
 	wx.StockGDI._initStockObjects()
 wx.GetApp = sys.modules['wx.core'].GetApp = editorApp
+
+
+def editorsOwnWindow(window):
+	"""What the window is to the editor, when it is one the editor cannot do without: its main
+	window or that window's menu bar. None otherwise."""
+	try:
+		frame = MpAPI.CAppManagement_Get().GetAppWindow()
+		if frame is None or window is None:
+			return None
+		if window is frame:
+			return "main window"
+		if isinstance(window, wx.MenuBar) and window is frame.GetMenuBar():
+			return "menu bar"
+	except Exception:
+		pass  # an editor without a main window now, or one already gone
+	return None
+
+
+def refuseEditorsOwn(window):
+	"""Raises RuntimeError when the window is the editor's main window or menu bar."""
+	what = editorsOwnWindow(window)
+	if what == "main window":
+		raise RuntimeError("the editor's main window is not destroyed by scripts: "
+			"Close() it, or call wx.Exit(), to end the editor")
+	if what:
+		raise RuntimeError("the editor's menu bar is not destroyed by scripts: "
+			"its menus may be changed, and the bar stays")
+
+
+def keepEditorsOwn(destroy):
+	"""Destroy as it was, refused for the editor's main window and menu bar: the editor and the
+	plug-in still hold them (a dialog open over the window, the plug-in's submenu in the bar), and
+	their memory would be freed under them. Close() (or wx.Exit()) ends the editor instead."""
+	if getattr(destroy, 'coilhatchKept', False):
+		return destroy
+
+	@functools.wraps(destroy)
+	def kept(self, *args, **kwds):
+		refuseEditorsOwn(self)
+		# Bound, as self.Destroy() binds it: the toolkit's call is then its virtual one (a window
+		# given to its class's function explicitly would bypass a top-level window's own).
+		return destroy.__get__(self, type(self))(*args, **kwds)
+	kept.coilhatchKept = True
+	return kept
+
+
+for cls in (wx.Window, wx.NonOwnedWindow, wx.TopLevelWindow, wx.Frame):
+	for name in ('Destroy', 'DestroyLater'):
+		if name in vars(cls):
+			setattr(cls, name, keepEditorsOwn(vars(cls)[name]))
+
+
+def keepEditorsOwnFromSchedule(schedule):
+	"""The application's ScheduleForDestruction, refused for the editor's own windows as Destroy
+	is."""
+	if getattr(schedule, 'coilhatchKept', False):
+		return schedule
+
+	@functools.wraps(schedule)
+	def kept(app, window):
+		refuseEditorsOwn(window)
+		return schedule.__get__(app, type(app))(window)
+	kept.coilhatchKept = True
+	return kept
+
+
+for cls in wx.PyApp.__mro__:
+	if 'ScheduleForDestruction' in vars(cls):
+		cls.ScheduleForDestruction = keepEditorsOwnFromSchedule(vars(cls)['ScheduleForDestruction'])
+		break
+
+
+def modalDialogs():
+	return [window for window in wx.GetTopLevelWindows()
+			if isinstance(window, wx.Dialog) and window.IsModal()]
+
+
+def endingDialogsFirst(exit):
+	"""wx.Exit() and ExitMainLoop() as they were, except while a modal dialog (Script Management, a
+	script's own) is open: the application's main loop, which they end, is not the one running
+	then, and the editor would never end. The dialogs are ended first (what they changed is kept
+	as when they close), and the exit is asked for once they are gone."""
+	if getattr(exit, 'coilhatchKept', False):
+		return exit
+
+	@functools.wraps(exit)
+	def ending(*args):
+		dialogs = modalDialogs()
+		if not dialogs:
+			return exit(*args)
+		for dialog in reversed(dialogs):
+			dialog.EndModal(wx.ID_CANCEL)
+
+		# Once no dialog is modal, one more turn: the loops that ran them have returned by then.
+		def onceDialogsEnded():
+			if modalDialogs():
+				wx.CallLater(10, onceDialogsEnded)
+			else:
+				wx.CallAfter(exit, *args)
+		wx.CallAfter(onceDialogsEnded)
+	ending.coilhatchKept = True
+	return ending
+
+
+wx.Exit = sys.modules['wx.core'].Exit = endingDialogsFirst(wx.Exit)
+
+
+def toolkitsExitMainLoop(app):
+	"""The application's ExitMainLoop, called as app.ExitMainLoop() calls it: virtually, so that
+	the editor's own is the one that runs."""
+	for cls in wx.PyApp.__mro__:
+		if 'ExitMainLoop' in vars(cls):
+			return vars(cls)['ExitMainLoop'].__get__(app, type(app))()
+
+
+wx.App.ExitMainLoop = endingDialogsFirst(toolkitsExitMainLoop)

@@ -326,7 +326,9 @@ MessageOutput::ViewText MessageOutput::TakeForView(int id) {
         if (view.id != id)
             continue;
         taken.text.swap(view.waiting);
-        taken.cut = KeepLatest(taken.text, MaxViewLength) || std::exchange(view.cut, false);
+        // Both are asked: a cut left standing would empty the pane at the next small take.
+        const bool trimmed = KeepLatest(taken.text, MaxViewLength);
+        taken.cut = std::exchange(view.cut, false) || trimmed;
         taken.cleared = std::exchange(view.cleared, false);
         // The next burst starts with a buffer of about this one's size.
         view.waiting.reserve(std::min(taken.text.size(), MaxViewLength));
