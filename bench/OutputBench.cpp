@@ -22,8 +22,8 @@
 #include <wx/frame.h>
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -139,16 +139,15 @@ bool WaitForPane(wxEventLoopBase& loop, COutputPane* pane, const wxString& last)
 // python3.11 printing `lines` lines to a pipe: the seconds of its loop and final flush, as it
 // measures them itself; negative when it cannot be run.
 double PythonToPipe(int lines, bool byLines) {
-    const std::string code =
-        std::string("import sys, time\n") +
-        (byLines ? "sys.stdout.reconfigure(line_buffering=True)\n" : "") +
-        "start = time.perf_counter()\n"
-        "for i in range(" +
-        std::to_string(lines) +
-        "):\n"
-        "    print('line', i)\n"
-        "sys.stdout.flush()\n"
-        "sys.stderr.write(repr(time.perf_counter() - start))\n";
+    const std::string code = std::string("import sys, time\n") +
+                             (byLines ? "sys.stdout.reconfigure(line_buffering=True)\n" : "") +
+                             "start = time.perf_counter()\n"
+                             "for i in range(" +
+                             std::to_string(lines) +
+                             "):\n"
+                             "    print('line', i)\n"
+                             "sys.stdout.flush()\n"
+                             "sys.stderr.write(repr(time.perf_counter() - start))\n";
     int out[2];
     int err[2];
     if (pipe(out) != 0)

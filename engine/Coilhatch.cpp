@@ -109,8 +109,7 @@ namespace {
 void PinThisModule() {
     static bool pinned = false;
     Dl_info self;
-    if (pinned || !dladdr(reinterpret_cast<const void*>(&PinThisModule), &self) ||
-        !self.dli_fname)
+    if (pinned || !dladdr(reinterpret_cast<const void*>(&PinThisModule), &self) || !self.dli_fname)
         return;
     if (void* module = dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) {
         // The pin is the flag; the extra reference goes, and with it nothing.

@@ -5,7 +5,6 @@
 #include "engine/Report.h"
 #include "plugin/Extensions.h"
 
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,8 +18,8 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -58,8 +57,8 @@ struct Pipe {
     size_t heldLength = 0;
     std::deque<wxString> queued; // decoded, not yet delivered, oldest first
     size_t queuedLength = 0;
-    size_t droppedLength = 0; // older text left out when more than the queue keeps arrived
-    wxString lastLine;        // the text after the last line feed read
+    size_t droppedLength = 0;         // older text left out when more than the queue keeps arrived
+    wxString lastLine;                // the text after the last line feed read
     std::uint64_t readCount = 0;      // pieces queued so far
     std::uint64_t deliveredCount = 0; // pieces delivered so far
     std::condition_variable delivered;
@@ -167,8 +166,8 @@ bool ReadIntoQueue(Pipe& pipe, int rounds, bool dropOldest = false) {
 wxString TakeQueued(Pipe& pipe, std::uint64_t& upTo) {
     wxString text;
     if (pipe.droppedLength > 0)
-        text = wxString::Format("[... %zu characters of output left out ...]\n",
-                                pipe.droppedLength);
+        text =
+            wxString::Format("[... %zu characters of output left out ...]\n", pipe.droppedLength);
     text.reserve(text.length() + pipe.queuedLength);
     for (const wxString& piece : pipe.queued)
         text += piece;
@@ -192,8 +191,8 @@ void Deliver(const wxString& text) {
     }
     const report::PendingErrorKeeper keep; // a script's own error stays as it was
     PyRef pytext = PyRef::Steal(PyUnicode_FromWideChar(text.wc_str(), text.length()));
-    PyRef pyresult = pytext ? PyRef::Steal(PyObject_CallOneArg(editorsAppend, pytext.Get()))
-                            : PyRef();
+    PyRef pyresult =
+        pytext ? PyRef::Steal(PyObject_CallOneArg(editorsAppend, pytext.Get())) : PyRef();
     if (!pyresult)
         ToEditorStandardError("Coilhatch: output lost: " + report::TakeErrorLine() + "\n");
 }
@@ -284,9 +283,10 @@ PyObject* FindEditorsAppend() {
     PyRef pymanagement = pymodule ? PyRef::Steal(PyObject_CallMethod(
                                         pymodule.Get(), "CMessageOutputManagement_Get", nullptr))
                                   : PyRef();
-    PyRef pyoutput = pymanagement ? PyRef::Steal(PyObject_CallMethod(
-                                        pymanagement.Get(), "GetMessageOutput", "i", 0))
-                                  : PyRef();
+    PyRef pyoutput =
+        pymanagement
+            ? PyRef::Steal(PyObject_CallMethod(pymanagement.Get(), "GetMessageOutput", "i", 0))
+            : PyRef();
     PyRef pyappend =
         pyoutput ? PyRef::Steal(PyObject_GetAttrString(pyoutput.Get(), "Append")) : PyRef();
     if (!pyappend || !PyCallable_Check(pyappend.Get())) {

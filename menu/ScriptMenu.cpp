@@ -134,7 +134,6 @@ wxString BadScriptName(const wxString& name) {
     return wxString();
 }
 
-
 void ShowMenuMessage(const wxString& text, long style) {
     wxMessageBox(text, wxGetTranslation("Marrowpad"), wxOK | style);
 }
@@ -181,8 +180,8 @@ template <class Body> void Guarded(const Body& body) {
 
 ScriptMenu::ScriptMenu(wxEvtHandler& commands, int managementId, ScriptRunner runner)
     : consoleId(wxNewId()), runDocumentId(wxNewId()), newScriptId(wxNewId()),
-      openFolderId(wxNewId()), commands(commands),
-      managementId(managementId), runner(std::move(runner)) {
+      openFolderId(wxNewId()), commands(commands), managementId(managementId),
+      runner(std::move(runner)) {
     // In the editor's batch mode nobody looks at the screen: the folder is told in the message
     // output instead.
     showFolder = [this](const wxString& folder) {

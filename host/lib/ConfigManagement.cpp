@@ -161,8 +161,7 @@ int host::ConfigStore::ChildAt(int node, size_t index) const {
     return child;
 }
 
-size_t host::ConfigStore::RemoveChildren(const wxString& key,
-                                                const std::vector<size_t>& indexes) {
+size_t host::ConfigStore::RemoveChildren(const wxString& key, const std::vector<size_t>& indexes) {
     const int node = FindElement(key);
     if (node == SettingsTree::None || indexes.empty())
         return 0;
@@ -183,8 +182,7 @@ size_t host::ConfigStore::RemoveChildren(const wxString& key,
     return children.size();
 }
 
-bool host::ConfigStore::RenameChild(const wxString& key, size_t index,
-                                           const wxString& name) {
+bool host::ConfigStore::RenameChild(const wxString& key, size_t index, const wxString& name) {
     const int child = ChildAt(FindElement(key), index);
     return child != SettingsTree::None && tree->Rename(child, Utf8(name));
 }

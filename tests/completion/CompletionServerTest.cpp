@@ -150,6 +150,7 @@ TEST_F(CompletionServerTest, ARequestOfAServerThatDiedIsAskedAgainOnce) {
         SCOPED_TRACE(deaths);
         NewDocument("tool.py", "import os\nos.pa");
         pid_t server = plugin.completion.Server().Pid();
+        ASSERT_GT(server, 0); // kill(-1) would signal every process of the user
         {
             const ServerStopped stopped(server);
             EXPECT_TRUE(Begin());
@@ -160,6 +161,7 @@ TEST_F(CompletionServerTest, ARequestOfAServerThatDiedIsAskedAgainOnce) {
             ASSERT_TRUE(testing_support::ProcessEventsUntil(
                 [&] { return plugin.completion.Server().Pid() != server; }, 30000));
             server = plugin.completion.Server().Pid();
+            ASSERT_GT(server, 0);
             ASSERT_EQ(kill(server, SIGKILL), 0);
         }
         ASSERT_TRUE(WaitForAnswers());
@@ -311,6 +313,7 @@ TEST_F(CompletionServerTest, NothingIsLeftBehind) {
     const std::string folder = plugin.completion.Server().Folder();
     const pid_t server = plugin.completion.Server().Pid();
     EXPECT_TRUE(IsFolder(folder));
+    ASSERT_GT(server, 0); // kill(-1) would signal every process of the user
     ASSERT_EQ(kill(server, SIGKILL), 0);
     ASSERT_TRUE(testing_support::ProcessEventsUntil(
         [server] { return testing_support::ProcessEnded(server); }, 30000));

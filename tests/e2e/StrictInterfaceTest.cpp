@@ -109,20 +109,21 @@ TEST_P(E2EStrictInterface, RunCurrentDocumentFindsTheModulesBesideItOrSaysWhyNot
 // What scripts left behind in the editor (a timer, a queued call, a bound handler, a thread, an
 // atexit function) must not run into an unmapped module: the editor ends cleanly.
 TEST_P(E2EStrictInterface, TheModuleUnloadedAfterTheReleaseLeavesTheEditorWhole) {
-    const Plugins plugins({Script{"leaver", "import atexit, threading, time, wx, MpAPI\n"
-                                            "def tick():\n"
-                                            "    while True:\n"
-                                            "        print('thread', flush=True)\n"
-                                            "        time.sleep(0.01)\n"
-                                            "def MpMain():\n"
-                                            "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
-                                            "    frame.Bind(wx.EVT_IDLE, lambda e: e.Skip())\n"
-                                            "    wx.CallLater(300, print, 'late')\n"
-                                            "    wx.CallAfter(print, 'after')\n"
-                                            "    threading.Thread(target=tick, daemon=True)"
-                                            ".start()\n"
-                                            "    atexit.register(print, 'at exit')\n"
-                                            "    print('left work behind')\n"}});
+    const Plugins plugins(
+        {Script{"leaver", "import atexit, threading, time, wx, MpAPI\n"
+                          "def tick():\n"
+                          "    while True:\n"
+                          "        print('thread', flush=True)\n"
+                          "        time.sleep(0.01)\n"
+                          "def MpMain():\n"
+                          "    frame = MpAPI.CAppManagement_Get().GetAppWindow()\n"
+                          "    frame.Bind(wx.EVT_IDLE, lambda e: e.Skip())\n"
+                          "    wx.CallLater(300, print, 'late')\n"
+                          "    wx.CallAfter(print, 'after')\n"
+                          "    threading.Thread(target=tick, daemon=True)"
+                          ".start()\n"
+                          "    atexit.register(print, 'at exit')\n"
+                          "    print('left work behind')\n"}});
     const ProcessResult result =
         Run(plugins, {"--unload-plugins", "--select", "Tools/Python Script/leaver"});
     EXPECT_EQ(result.status, 0) << Describe(result);

@@ -56,7 +56,8 @@ TEST_P(EngineStreamsBothWays, ChildrenAndDescriptorsReachTheOutputInOrderWithPri
                               "    print('after')\n"),
         false));
     // Everything is in the output when the run returns.
-    EXPECT_EQ(Output(), "before\nhi\nthere\nerr\nraw out\nraw err\nbuffer\nchild\nafter\n") << Output();
+    EXPECT_EQ(Output(), "before\nhi\nthere\nerr\nraw out\nraw err\nbuffer\nchild\nafter\n")
+        << Output();
     EXPECT_TRUE(modal.TakeMessageBoxes().empty());
 }
 

@@ -108,8 +108,7 @@ TEST_F(StrictRegistry, AFileHoldingMoreIsKeptAsABackupBeforeTheSave) {
                                          Section(0, "first<!--keep me-->") +
                                          "</Coilhatch></config>"},
         {"an element inside a value", "<config><Coilhatch><Counts>1</Counts>" +
-                                          Section(0, "first<b>bold</b>") +
-                                          "</Coilhatch></config>"},
+                                          Section(0, "first<b>bold</b>") + "</Coilhatch></config>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
