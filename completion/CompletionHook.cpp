@@ -57,7 +57,8 @@ CompletionHook::CompletionHook(RunScriptFunction runScript, wxString python,
           }),
       insight(
           [this](nlohmann::json message) -> unsigned {
-              return ServerRunning() && server.Send(std::move(message)) ? server.Generation() : 0;
+              server.EnsureRunning();
+              return server.Send(std::move(message)) ? server.Generation() : 0;
           },
           [this] { return nextId++; }, std::move(say)) {}
 
@@ -93,7 +94,7 @@ void CompletionHook::RunCompletionScript() {
 void CompletionHook::Ask(CSyntaxEditor* editor, bool calltipOnly) {
     if (!calltipOnly)
         insight.TellFileUnknown(editor);
-    ServerRunning();
+    server.EnsureRunning();
     // Without an engine the runner drops the request quietly: no message box on every
     // keystroke. Built anew for every request, so a moved plug-ins folder is followed at once.
     std::string request;
@@ -283,10 +284,10 @@ void CompletionHook::StartServer() {
         return;
     const wxString execPath = CNameService::Get()->GetNameItem("ExecPath")->GetAttribute(0);
     const auto fileName = [](const wxString& path) { return std::string(path.fn_str()); };
-    // The process starts with the first Python document or request: an editor used without
-    // one pays nothing for it, at its start or at its close.
-    if (!server.Start(fileName(python), fileName(script), fileName(execPath), false)) {
-        SayServerFailed();
+    if (!server.Start(fileName(python), fileName(script), fileName(execPath))) {
+        // Said once, at the start: completion then shows nothing.
+        say("Python completion is not available: its server could not be started (" +
+            wxString::FromUTF8(server.Error()) + ").\n");
         return;
     }
     // New Python documents are looked for when the editor is idle: a "(" typed there asks for
@@ -297,7 +298,7 @@ void CompletionHook::StartServer() {
     // The Python document open at start is read while the server warms up: its first
     // completion then costs what a later one does.
     CSyntaxEditor* editor = CEditorManagement::Get()->GetCurrentEditor();
-    if (IsPythonEditor(editor) && ServerRunning()) {
+    if (IsPythonEditor(editor)) {
         const wxCharBuffer text = editor->GetTextRaw();
         const wxString path = DocumentFilePath(editor);
         server.Send({{"id", nextId++},
@@ -306,22 +307,6 @@ void CompletionHook::StartServer() {
                      {"path", path.empty() ? nlohmann::json() : nlohmann::json(Utf8(path))}},
                     std::string(), true);
     }
-}
-
-bool CompletionHook::ServerRunning() {
-    if (server.EnsureRunning())
-        return true;
-    SayServerFailed();
-    return false;
-}
-
-void CompletionHook::SayServerFailed() {
-    // Said once: completion then shows nothing.
-    if (toldServerFailed || server.Error().empty())
-        return;
-    toldServerFailed = true;
-    say("Python completion is not available: its server could not be started (" +
-        wxString::FromUTF8(server.Error()) + ").\n");
 }
 
 void CompletionHook::StopServer() {

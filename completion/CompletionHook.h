@@ -89,14 +89,9 @@ private:
     void OnEditorDestroyed(wxWindowDestroyEvent& event);
     void OnFrameIdle(wxIdleEvent& event);
 
-    // The server running, started now when it was not (false, said once, when it cannot be).
-    bool ServerRunning();
-    void SayServerFailed();
-
     RunScriptFunction runScript;
     wxString python;
     Insight::SayFunction say;
-    bool toldServerFailed = false;
     // The server's answers reach the editor's thread through it. Declared before the server,
     // which goes first: its thread ends before the handler's queued calls are deleted.
     wxEvtHandler mailbox;

@@ -415,7 +415,7 @@ int CompletionServer::RemoveLeftFolders(const std::string& base) {
 }
 
 bool CompletionServer::Start(const std::string& python, const std::string& script,
-                             const std::string& execPath, bool now) {
+                             const std::string& execPath) {
     Stop();
     error.clear();
     const std::string base = FolderBase();
@@ -427,7 +427,7 @@ bool CompletionServer::Start(const std::string& python, const std::string& scrip
     }
     folder = name;
     command = {python, script, execPath, folder};
-    return !now || Spawn();
+    return Spawn();
 }
 
 bool CompletionServer::Spawn() {

@@ -40,10 +40,8 @@ public:
     CompletionServer& operator=(const CompletionServer&) = delete;
 
     // Makes the folder and starts `python script execPath folder`; quiet when that fails
-    // (completion then shows nothing). A server already started is stopped first. With `now`
-    // false the process is left for the first EnsureRunning: nothing runs before it is needed.
-    bool Start(const std::string& python, const std::string& script, const std::string& execPath,
-               bool now = true);
+    // (completion then shows nothing). A server already started is stopped first.
+    bool Start(const std::string& python, const std::string& script, const std::string& execPath);
     // Starts the server again when it has ended; false when it is not running after. What the
     // ended server left unanswered is asked of the new one, once: a request that is left
     // unanswered again is answered {"error": ...} here.

@@ -4,7 +4,6 @@
 // nothing left behind however the server ends.
 #include "tests/completion/CompletionFixture.h"
 
-#include <wx/app.h>
 #include <wx/weakref.h>
 
 #include <signal.h>
@@ -310,9 +309,6 @@ TEST_F(CompletionServerTest, NothingIsLeftBehind) {
     EXPECT_TRUE(wxFileExists(elsewhere.File("keep.txt")));
     rmdir(mine.c_str());
     unlink(link.c_str());
-    // The server starts with the first Python document's request.
-    Open("tool.py", "import os\nos.pa");
-    ASSERT_TRUE(Complete());
 
     const std::string folder = plugin.completion.Server().Folder();
     const pid_t server = plugin.completion.Server().Pid();
@@ -324,24 +320,6 @@ TEST_F(CompletionServerTest, NothingIsLeftBehind) {
     plugin.OnRelease();
     attached = false;
     EXPECT_FALSE(IsFolder(folder));
-}
-
-// An editor used without a Python document starts no server: nothing of it runs at the editor's
-// start or waits at its close. The first Python document starts it.
-TEST_F(CompletionServerTest, NoServerRunsBeforeThePythonDocumentThatNeedsIt) {
-    Attach();
-    Open("notes.txt", "plain text\n");
-    // The editor idle: the plug-in looks for Python documents then.
-    for (int round = 0; round < 3; ++round) {
-        wxTheApp->ProcessPendingEvents();
-        wxTheApp->ProcessIdle();
-    }
-    EXPECT_LE(plugin.completion.Server().Pid(), 0);
-    EXPECT_FALSE(plugin.completion.Server().Folder().empty()); // made, for the later start
-
-    Open("tool.py", "import os\nos.pa");
-    ASSERT_TRUE(Complete());
-    EXPECT_GT(plugin.completion.Server().Pid(), 0);
 }
 
 // CPU time the process has used, in clock ticks; -1 once it has gone.
