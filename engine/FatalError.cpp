@@ -52,17 +52,7 @@ HandlerState* handlerState = nullptr;
 volatile sig_atomic_t inForkedChild = 0;
 
 // Only async-signal-safe calls from here to the end of OnFatalSignal.
-void WriteAll(int fd, const char* data, size_t length) {
-    while (fd >= 0 && length > 0) {
-        const ssize_t done = write(fd, data, length);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return;
-        data += done;
-        length -= static_cast<size_t>(done);
-    }
-}
+using outputpipe::WriteAll;
 
 void WriteBoth(int report, const char* data, size_t length) {
     WriteAll(outputpipe::EditorStandardError(), data, length);

@@ -97,18 +97,6 @@ constexpr auto stallLimit = std::chrono::seconds(2);
 // Less than this in the pipe is a trickle.
 constexpr int trickle = 16 * 1024;
 
-void WriteAll(int fd, const char* data, size_t length) {
-    while (fd >= 0 && length > 0) {
-        const ssize_t put = write(fd, data, length);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return;
-        data += put;
-        length -= static_cast<size_t>(put);
-    }
-}
-
 void ToEditorStandardError(const wxString& text) {
     const wxScopedCharBuffer utf8 = text.utf8_str();
     WriteAll(editorStandardError, utf8.data(), utf8.length());
@@ -479,6 +467,18 @@ void Drain() {
     in.lock();
     pipe.delivered.wait_for(in, std::chrono::seconds(1),
                             [&pipe, upTo] { return pipe.deliveredCount >= upTo; });
+}
+
+void WriteAll(int fd, const char* data, size_t length) {
+    while (fd >= 0 && length > 0) {
+        const ssize_t put = write(fd, data, length);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        data += put;
+        length -= static_cast<size_t>(put);
+    }
 }
 
 bool ShownAsOnATerminal() {

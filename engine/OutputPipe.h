@@ -47,6 +47,10 @@ int EditorStandardError();
 // forked from the editor.
 void Drain();
 
+// Writes all of it to the descriptor, going on after interruptions and partial writes; gives up
+// at an error. Nothing for a negative descriptor. Async-signal-safe.
+void WriteAll(int fd, const char* data, size_t length);
+
 // Whether what reaches the message output is read as on a terminal: a person watches the
 // editor, or the editor (in batch mode, when it says so) writes it to a terminal. Python's
 // standard output is line-buffered then, block-buffered otherwise, as python3's own.
