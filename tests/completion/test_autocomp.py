@@ -39,6 +39,21 @@ def jedi_as(module):
         yield
 
 
+def plain_jedi(cases):
+    """jedi's own names at each (text, path, line, column), in a process of its own: one JSON
+    list a case."""
+    script = (
+        "import json, sys, jedi\n"
+        "for text, path, line, column in json.load(sys.stdin):\n"
+        "    script = jedi.Script(code=text, path=path)\n"
+        "    print(json.dumps([c.name for c in script.complete(line, column)]))\n"
+    )
+    return subprocess.run(
+        [sys.executable, "-c", script], input=json.dumps(cases), capture_output=True,
+        text=True, check=True,
+    ).stdout.splitlines()
+
+
 def long_document(lines):
     text = ["import os"]
     i = 0
@@ -182,16 +197,7 @@ class WithJedi(Cases, unittest.TestCase):
         path = os.path.join(os.path.dirname(os.__file__), "json", "decoder.py")
         with open(path, encoding="utf-8") as f:
             cases.append((f.read(), path, 329, 15))
-        script = (
-            "import json, sys, jedi\n"
-            "for text, path, line, column in json.load(sys.stdin):\n"
-            "    script = jedi.Script(code=text, path=path)\n"
-            "    print(json.dumps([c.name for c in script.complete(line, column)]))\n"
-        )
-        alone = subprocess.run(
-            [sys.executable, "-c", script], input=json.dumps(cases), capture_output=True,
-            text=True, check=True,
-        ).stdout.splitlines()
+        alone = plain_jedi(cases)
         self.assertEqual(len(alone), len(cases))
         for (text, path, line, column), names in zip(cases, alone):
             with self.subTest(path=path, line=line):
@@ -553,16 +559,7 @@ class PackagePath(unittest.TestCase):
             path = self.write(document, text)
             lines = text.split("\n")
             asked.append((text, path, len(lines), len(lines[-1])))
-        script = (
-            "import json, sys, jedi\n"
-            "for text, path, line, column in json.load(sys.stdin):\n"
-            "    script = jedi.Script(code=text, path=path)\n"
-            "    print(json.dumps([c.name for c in script.complete(line, column)]))\n"
-        )
-        alone = subprocess.run(
-            [sys.executable, "-c", script], input=json.dumps(asked), capture_output=True,
-            text=True, check=True,
-        ).stdout.splitlines()
+        alone = plain_jedi(asked)
         for (document, _, whose), (text, path, line, column), names in zip(cases, asked, alone):
             with self.subTest(document):
                 items = autocomp_core.completions(text, line, column, path, sys.path)[1]

@@ -11,6 +11,7 @@
 
 using testing_support::Describe;
 using testing_support::ProcessResult;
+using testing_support::RunEditorInBatch;
 using testing_support::RunProcess;
 
 namespace {
@@ -19,17 +20,6 @@ using Plugins = testing_support::PluginsFolder;
 using Script = testing_support::ScriptFile;
 
 const Script next{"next", "def MpMain():\n    print('next ran')\n"};
-
-ProcessResult RunWith(const Plugins& plugins, const std::vector<wxString>& selections) {
-    std::vector<wxString> args{
-        "/usr/bin/timeout", "-s",          "KILL", "60", COILHATCH_BIN_DIR "/marrowpad", "--batch",
-        "--plugins-dir",    plugins.Path()};
-    for (const wxString& selection : selections) {
-        args.push_back("--select");
-        args.push_back(selection.Contains("/") ? selection : "Tools/Python Script/" + selection);
-    }
-    return RunProcess(args);
-}
 
 // The menu bar taken away, then menu choices of every kind: the editor keeps its menus.
 TEST(E2EHostileScripts, ARemovedMenuBarThenAnyMenuChoice) {
@@ -40,7 +30,7 @@ TEST(E2EHostileScripts, ARemovedMenuBarThenAnyMenuChoice) {
                           "    frame.SetMenuBar(None)\n"
                           "    print('menu bar:', frame.GetMenuBar() is not None)\n"},
          next});
-    const ProcessResult result = RunWith(
+    const ProcessResult result = RunEditorInBatch(
         plugins, {"nomenu", "next", "Tools/Python Script/Script Management", "File/New", "next"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_TRUE(result.out.StartsWith("menu bar: True\nnext ran\n")) << Describe(result);
@@ -58,7 +48,7 @@ TEST(E2EHostileScripts, ADeletedSettingsFileUnderUmask777) {
                                            "    os.umask(0o777)\n"
                                            "    os.remove(folder + '/Coilhatch.xml')\n"},
                            next});
-    ProcessResult result = RunWith(plugins, {"erase", "next"});
+    ProcessResult result = RunEditorInBatch(plugins, {"erase", "next"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "next ran\n") << Describe(result);
     struct stat st {};
@@ -66,7 +56,7 @@ TEST(E2EHostileScripts, ADeletedSettingsFileUnderUmask777) {
     EXPECT_EQ(st.st_mode & 0600, 0600u);
     EXPECT_TRUE(plugins.Whole(false)) << plugins.Settings();
 
-    result = RunWith(plugins, {"next"});
+    result = RunEditorInBatch(plugins, {"next"});
     EXPECT_EQ(result.status, 0) << Describe(result);
     EXPECT_EQ(result.out, "next ran\n") << Describe(result);
 }
@@ -84,7 +74,7 @@ TEST(E2EHostileScripts, SettingsInUtf32AndIbm037LoadTheirScripts) {
              wxString::Format("printf '%%s' \"$1\" | iconv -f UTF-8 -t %s > \"$2\"", encoding),
              "sh", text, path});
         ASSERT_EQ(converted.status, 0) << Describe(converted);
-        const ProcessResult result = RunWith(plugins, {"next"});
+        const ProcessResult result = RunEditorInBatch(plugins, {"next"});
         EXPECT_EQ(result.status, 0) << Describe(result);
         EXPECT_EQ(result.out, "next ran\n") << Describe(result);
     }

@@ -15,6 +15,7 @@
 using testing_support::Describe;
 using testing_support::ProcessEventsUntil;
 using testing_support::ProcessResult;
+using testing_support::RunEditorInBatch;
 using testing_support::RunProcess;
 using testing_support::TempDir;
 
@@ -24,17 +25,6 @@ using Plugins = testing_support::PluginsFolder;
 using Script = testing_support::ScriptFile;
 
 const Script next{"next", "def MpMain():\n    print('next ran')\n"};
-
-ProcessResult RunBatch(const Plugins& plugins, const std::vector<wxString>& selections) {
-    std::vector<wxString> args{
-        "/usr/bin/timeout", "-s",          "KILL", "60", COILHATCH_BIN_DIR "/marrowpad", "--batch",
-        "--plugins-dir",    plugins.Path()};
-    for (const wxString& selection : selections) {
-        args.push_back("--select");
-        args.push_back(selection.Contains("/") ? selection : "Tools/Python Script/" + selection);
-    }
-    return RunProcess(args);
-}
 
 // Each script fails, or does what it may, and says how; the next script runs, Script Management
 // opens, and the editor ends with status 1 (a script failed) and its settings whole.
@@ -79,7 +69,7 @@ TEST(E2ETeardown, TheMenuBarTheMainWindowAndWxInASubinterpreterAreRefusedOrSurvi
                                                            ".GetAppWindow()\n") +
                                                       c.body},
                                next});
-        const ProcessResult result = RunBatch(
+        const ProcessResult result = RunEditorInBatch(
             plugins, {"teardown", "next", "Tools/Python Script/Script Management", "next"});
         EXPECT_EQ(result.status, 1) << Describe(result);
         EXPECT_TRUE((result.out + result.err).Contains(c.said)) << Describe(result);

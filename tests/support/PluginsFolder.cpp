@@ -71,4 +71,16 @@ wxString Describe(const ProcessResult& result) {
                             result.out.Left(4000), result.err.Left(4000));
 }
 
+ProcessResult RunEditorInBatch(const PluginsFolder& plugins,
+                               const std::vector<wxString>& selections) {
+    std::vector<wxString> args{
+        "/usr/bin/timeout", "-s",          "KILL", "60", COILHATCH_BIN_DIR "/marrowpad", "--batch",
+        "--plugins-dir",    plugins.Path()};
+    for (const wxString& selection : selections) {
+        args.push_back("--select");
+        args.push_back(selection.Contains("/") ? selection : "Tools/Python Script/" + selection);
+    }
+    return RunProcess(args);
+}
+
 } // namespace testing_support

@@ -43,4 +43,9 @@ private:
 // A run's status and output, for a failed expectation's message.
 wxString Describe(const ProcessResult& result);
 
+// The editor program in batch mode on the folder, choosing each selection in turn: a menu path
+// ("File/New"), or a script's name under Tools/Python Script. Killed, as hung, after 60 s.
+ProcessResult RunEditorInBatch(const PluginsFolder& plugins,
+                               const std::vector<wxString>& selections);
+
 } // namespace testing_support

@@ -2,7 +2,7 @@
 each answer for large documents, and the server's memory (its own and its workers') after many
 requests. A tool, not a test: it prints what it measures.
 
-    python3 server_figures.py [REQUESTS]
+    python3 bench/completion_server_figures.py [REQUESTS]
 """
 
 import json
@@ -13,8 +13,8 @@ import sys
 import tempfile
 import time
 
-HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python", "autocomplete")
-STUB_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "host", "mpapi")
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python", "autocomplete")
+STUB_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "host", "mpapi")
 
 
 class Driver:
